@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# The window starts without a display, finds two simulated programmers,
+# closes on its own and takes the simulator with it.
+set -euo pipefail
+window=$1
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+
+status=0
+QT_QPA_PLATFORM=offscreen timeout 60 "$window" --simulate --echo-log --exit-after 3000 >"$out" 2>/dev/null || status=$?
+cat "$out"
+[ "$status" -eq 0 ] || { echo "window exited with $status"; exit 1; }
+found=$(grep -c ' C[12]: Find Device: Velkor350QN V3.10!$' "$out" || true)
+[ "$found" -eq 2 ] || { echo "expected both programmers found, saw $found"; exit 1; }
+grep -q '^> [0-9][0-9]:[0-9][0-9]:[0-9][0-9] Hello Velkor350QN-ED User! ----- ' "$out" || { echo "no greeting"; exit 1; }
+# The simulator ends with the window: nothing of it may be left behind.
+sleep 0.5
+if pgrep -f "velkor-sim --count 2" >/dev/null; then echo "simulator left running"; exit 1; fi
+echo "window smoke check passed"
