@@ -1,0 +1,61 @@
+// The packets a programmer sends besides the identification reply: the
+// status reply to a command and the progress report of a programming cycle.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace velkor::sim {
+
+// Status codes of the status reply.
+inline constexpr uint8_t kStatusOk = 0x00;
+inline constexpr uint8_t kStatusBadPacket = 0x20;
+inline constexpr uint8_t kStatusCheckMismatch = 0x23;
+inline constexpr uint8_t kStatusUnknownCommand = 0x25;
+
+inline constexpr std::size_t kStatusReplyLength = 12;
+using StatusReply = std::array<uint8_t, kStatusReplyLength>;
+
+// The reply to a command, built from the command's header: its code,
+// parameter, family and subtype echoed, flags 0, a two-byte payload holding
+// the status and a zero, then the check value.
+StatusReply BuildStatusReply(std::span<const uint8_t, 8> commandHeader, uint8_t status);
+
+inline constexpr uint8_t kProgressReportCode = 0xFD;
+inline constexpr std::size_t kProgressReportLength = 8;
+using ProgressReport = std::array<uint8_t, kProgressReportLength>;
+
+// Stages of a programming cycle as the host shows them.
+inline constexpr uint8_t kStageStart = 0x10;
+inline constexpr uint8_t kStageMainFlashProgramming = 0x40;
+inline constexpr uint8_t kStageMainFlashVerification = 0x70;
+inline constexpr uint8_t kStageCompleted = 0xF0;
+inline constexpr uint8_t kCycleSucceeded = 0x06;
+
+struct ProgressStep {
+  uint8_t stage;
+  uint8_t result;
+  uint16_t done;
+  uint16_t total;
+};
+
+// FD, stage, result, done, total, and a check byte that makes the eight
+// bytes sum to 0 modulo 256.
+ProgressReport BuildProgressReport(const ProgressStep& step);
+
+// A short successful cycle: start, programming in four steps of 4 blocks,
+// verification, completion.
+inline constexpr std::array<ProgressStep, 8> kDemonstrationCycle = {{
+    {kStageStart, 0, 0, 0},
+    {kStageMainFlashProgramming, 0, 0, 16},
+    {kStageMainFlashProgramming, 0, 4, 16},
+    {kStageMainFlashProgramming, 0, 8, 16},
+    {kStageMainFlashProgramming, 0, 12, 16},
+    {kStageMainFlashProgramming, 0, 16, 16},
+    {kStageMainFlashVerification, 0, 0, 0},
+    {kStageCompleted, kCycleSucceeded, 0, 0},
+}};
+
+}  // namespace velkor::sim

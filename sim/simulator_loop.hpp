@@ -1,0 +1,16 @@
+// The front end of velkor-sim: one pseudo-terminal and one device model per
+// programmer, served by a single poll loop.
+#pragma once
+
+#include "sim/command_line.hpp"
+
+namespace velkor::sim {
+
+// Opens the pseudo-terminals, prints their slave paths on standard output
+// (one per line, nothing else), and serves them until standard input ends
+// or SIGINT/SIGTERM arrives. SIGUSR1 makes every programmer send a short
+// programming cycle of progress reports. Returns the exit status: 0 after
+// an orderly end, 1 when a pseudo-terminal could not be opened or failed.
+int RunSimulator(const SimulatorSettings& settings);
+
+}  // namespace velkor::sim

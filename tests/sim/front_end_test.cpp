@@ -1,0 +1,354 @@
+// velkor-sim itself, run as the host runs it: port paths on standard output,
+// the host's bytes through real pseudo-terminals.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frame_helpers.hpp"
+#include "link/reply_check.hpp"
+
+extern char** environ;
+
+namespace velkor::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testing::DecodeFrames;
+using testing::Frame;
+using testing::HostCheckReply;
+using testing::kQueryFrame;
+using testing::MakeCommand;
+
+// Generous: these bound a hang, they do not measure speed.
+constexpr auto kPatience = std::chrono::seconds(5);
+
+std::string SimulatorProgram() {
+  if (const char* path = std::getenv("VELKOR_SIM"); path && *path) return path;
+  return VELKOR_SIM_PATH;
+}
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  ~FileDescriptor() { Close(); }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return fd_; }
+  void Reset(int fd) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+  void Close() { Reset(-1); }
+
+ private:
+  int fd_;
+};
+
+class SimulatorRun {
+ public:
+  explicit SimulatorRun(const std::vector<std::string>& args) {
+    int toChild[2];
+    int fromChild[2];
+    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+    std::vector<std::string> text{SimulatorProgram()};
+    text.insert(text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : text) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(toChild[0]);
+    close(fromChild[1]);
+    stdin_.Reset(toChild[1]);
+    stdout_.Reset(fromChild[0]);
+  }
+
+  ~SimulatorRun() {
+    if (pid_ > 0 && !exitStatus_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
+
+  // Everything the simulator printed until it closed standard output or the
+  // deadline passed.
+  std::string ReadOutput(std::size_t lines) {
+    std::string out;
+    const auto deadline = Clock::now() + kPatience;
+    while (static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) < lines) {
+      pollfd pfd{stdout_.Get(), POLLIN, 0};
+      if (poll(&pfd, 1, MillisecondsLeft(deadline)) <= 0) break;
+      char buffer[256];
+      const ssize_t n = read(stdout_.Get(), buffer, sizeof buffer);
+      if (n <= 0) break;
+      out.append(buffer, static_cast<std::size_t>(n));
+    }
+    return out;
+  }
+
+  std::vector<std::string> ReadPorts(std::size_t count) {
+    const std::string out = ReadOutput(count);
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
+      lines.push_back(out.substr(start, end - start));
+    return lines;
+  }
+
+  void CloseStdin() { stdin_.Close(); }
+
+  // The wait status once the simulator has ended, or nothing if it is still
+  // running at the deadline.
+  std::optional<int> WaitForExit() {
+    const auto deadline = Clock::now() + kPatience;
+    do {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exitStatus_ = status;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (Clock::now() < deadline);
+    return exitStatus_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  FileDescriptor stdin_;
+  FileDescriptor stdout_;
+  std::optional<int> exitStatus_;
+};
+
+int OpenPort(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return fd;
+  termios settings{};
+  tcgetattr(fd, &settings);
+  cfmakeraw(&settings);
+  tcsetattr(fd, TCSANOW, &settings);
+  return fd;
+}
+
+bool WriteAll(int fd, std::span<const uint8_t> bytes) {
+  const auto deadline = Clock::now() + kPatience;
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes = bytes.subspan(static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+    pollfd pfd{fd, POLLOUT, 0};
+    if (poll(&pfd, 1, MillisecondsLeft(deadline)) <= 0) return false;
+  }
+  return true;
+}
+
+// Reads until count packets have arrived or the deadline passes.
+std::vector<std::vector<uint8_t>> ReadPackets(int fd, std::size_t count) {
+  std::vector<uint8_t> received;
+  std::vector<std::vector<uint8_t>> packets;
+  const auto deadline = Clock::now() + kPatience;
+  while (packets.size() < count) {
+    pollfd pfd{fd, POLLIN, 0};
+    if (poll(&pfd, 1, MillisecondsLeft(deadline)) <= 0) break;
+    uint8_t buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n <= 0) break;
+    received.insert(received.end(), buffer, buffer + n);
+    packets = DecodeFrames(received);
+  }
+  return packets;
+}
+
+bool AnswersIdentification(int fd) {
+  if (!WriteAll(fd, kQueryFrame)) return false;
+  const auto replies = ReadPackets(fd, 1);
+  if (replies.size() != 1) return false;
+  IdentityName name = MakeIdentityName("Velkor350QN");
+  return MatchIdentity(replies[0], name, kIdentityNameOffset) == 0;
+}
+
+TEST(FrontEnd, EachProgrammerAnswersOnItsOwnPortAcrossHostSessions) {
+  SimulatorRun sim({"--count", "2"});
+  ASSERT_TRUE(sim.Started());
+  const std::vector<std::string> ports = sim.ReadPorts(2);
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_NE(ports[0], ports[1]);
+
+  FileDescriptor first(OpenPort(ports[0]));
+  FileDescriptor second(OpenPort(ports[1]));
+  ASSERT_GE(first.Get(), 0) << ports[0];
+  ASSERT_GE(second.Get(), 0) << ports[1];
+  EXPECT_TRUE(AnswersIdentification(first.Get()));
+  EXPECT_TRUE(AnswersIdentification(second.Get()));
+
+  // A block larger than one read of the front end.
+  ASSERT_TRUE(WriteAll(second.Get(), Frame(MakeCommand({.code = 0x55, .parameter = 4, .payloadLength = 4096}))));
+  const auto replies = ReadPackets(second.Get(), 1);
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0][0], 0x55);
+  EXPECT_EQ(HostCheckReply(replies[0]), 0x00);
+
+  // The host closes the port and opens it again: the same programmer answers.
+  first.Close();
+  FileDescriptor reopened(OpenPort(ports[0]));
+  ASSERT_GE(reopened.Get(), 0);
+  EXPECT_TRUE(AnswersIdentification(reopened.Get()));
+
+  sim.CloseStdin();
+  const std::optional<int> status = sim.WaitForExit();
+  ASSERT_TRUE(status) << "velkor-sim did not end when its standard input closed";
+  ASSERT_TRUE(WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+}
+
+TEST(FrontEnd, UserSignalSendsAProgrammingCycleAndTermEnds) {
+  SimulatorRun sim({});
+  ASSERT_TRUE(sim.Started());
+  const std::vector<std::string> ports = sim.ReadPorts(1);
+  ASSERT_EQ(ports.size(), 1u);
+  FileDescriptor port(OpenPort(ports[0]));
+  ASSERT_GE(port.Get(), 0);
+
+  ASSERT_EQ(kill(sim.Pid(), SIGUSR1), 0);
+  const auto reports = ReadPackets(port.Get(), 8);
+  ASSERT_EQ(reports.size(), 8u);
+  const uint8_t stages[] = {0x10, 0x40, 0x40, 0x40, 0x40, 0x40, 0x70, 0xF0};
+  for (std::size_t i = 0; i < reports.size(); ++i) {
+    const auto& r = reports[i];
+    ASSERT_EQ(r.size(), 8u);
+    EXPECT_EQ(r[0], 0xFD);
+    EXPECT_EQ(r[1], stages[i]);
+    uint8_t sum = 0;
+    for (uint8_t b : r) sum = static_cast<uint8_t>(sum + b);
+    EXPECT_EQ(sum, 0) << "report " << i;
+    if (r[1] == 0x40) {
+      EXPECT_EQ(r[3] | r[4] << 8, 4 * static_cast<int>(i - 1));
+      EXPECT_EQ(r[5] | r[6] << 8, 16);
+    }
+  }
+  EXPECT_EQ(reports.back()[2], 0x06);
+
+  ASSERT_EQ(kill(sim.Pid(), SIGTERM), 0);
+  const std::optional<int> status = sim.WaitForExit();
+  ASSERT_TRUE(status) << "velkor-sim did not end on SIGTERM";
+  ASSERT_TRUE(WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+}
+
+// Counts identification replies in a stream as it grows, without decoding
+// the same bytes twice.
+class ReplyCounter {
+ public:
+  void Add(const uint8_t* bytes, std::size_t n) {
+    received_.insert(received_.end(), bytes, bytes + n);
+    std::vector<uint8_t> frame(LinkChannel::kFrameCapacity);
+    std::vector<uint8_t> packet(LinkChannel::kPacketCapacity);
+    for (;;) {
+      std::size_t scan = 0;
+      std::size_t frameLength = 0;
+      if (ExtractFrame(received_, scan, frame, frameLength, DelimiterRun::LastOpens) != ScanResult::Found) break;
+      received_.erase(received_.begin(), received_.begin() + static_cast<std::ptrdiff_t>(scan));
+      uint16_t length = static_cast<uint16_t>(frameLength);
+      const DecodeResult decoded = DecodeFrame(frame, length, packet);
+      IdentityName name = MakeIdentityName("Velkor350QN");
+      if (decoded.code == kResultOk &&
+          MatchIdentity(std::span(packet).first(decoded.packetLength), name, kIdentityNameOffset) == 0)
+        ++identifications_;
+      else
+        ++others_;
+    }
+  }
+  std::size_t Identifications() const { return identifications_; }
+  std::size_t Others() const { return others_; }
+
+ private:
+  std::vector<uint8_t> received_;
+  std::size_t identifications_ = 0;
+  std::size_t others_ = 0;
+};
+
+void ReadAvailable(int fd, ReplyCounter& counter) {
+  uint8_t buffer[4096];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0) counter.Add(buffer, static_cast<std::size_t>(n));
+}
+
+TEST(FrontEnd, HostThatReadsLateLosesNoReply) {
+  SimulatorRun sim({});
+  ASSERT_TRUE(sim.Started());
+  const std::vector<std::string> ports = sim.ReadPorts(1);
+  ASSERT_EQ(ports.size(), 1u);
+  FileDescriptor port(OpenPort(ports[0]));
+  ASSERT_GE(port.Get(), 0);
+
+  // Far more reply bytes than the pseudo-terminal and the simulator buffer.
+  constexpr std::size_t kQueries = 12000;
+  std::vector<uint8_t> queries;
+  for (std::size_t i = 0; i < kQueries; ++i) testing::Append(queries, kQueryFrame);
+
+  ReplyCounter counter;
+  const auto deadline = Clock::now() + 6 * kPatience;
+  std::span<const uint8_t> unsent(queries);
+  while (!unsent.empty() && Clock::now() < deadline) {
+    const ssize_t n = write(port.Get(), unsent.data(), unsent.size());
+    if (n > 0) {
+      unsent = unsent.subspan(static_cast<std::size_t>(n));
+      continue;
+    }
+    ASSERT_TRUE(n < 0 && (errno == EAGAIN || errno == EINTR)) << std::strerror(errno);
+    // Only when the simulator stops taking queries does the host read.
+    pollfd pfd{port.Get(), POLLOUT, 0};
+    if (poll(&pfd, 1, 50) == 0) ReadAvailable(port.Get(), counter);
+  }
+  ASSERT_TRUE(unsent.empty()) << "the simulator stopped taking input";
+
+  while (counter.Identifications() + counter.Others() < kQueries) {
+    pollfd pfd{port.Get(), POLLIN, 0};
+    if (poll(&pfd, 1, MillisecondsLeft(deadline)) <= 0) break;
+    ReadAvailable(port.Get(), counter);
+  }
+  EXPECT_EQ(counter.Identifications(), kQueries);
+  EXPECT_EQ(counter.Others(), 0u);
+}
+
+TEST(FrontEnd, RefusedOptionsPrintNoPorts) {
+  SimulatorRun sim({"--count", "9"});
+  ASSERT_TRUE(sim.Started());
+  EXPECT_EQ(sim.ReadOutput(1), "");
+  const std::optional<int> status = sim.WaitForExit();
+  ASSERT_TRUE(status);
+  ASSERT_TRUE(WIFEXITED(*status));
+  EXPECT_NE(WEXITSTATUS(*status), 0);
+}
+
+}  // namespace
+}  // namespace velkor::sim
