@@ -1,0 +1,294 @@
+#include "app/controls.hpp"
+
+namespace velkor {
+
+namespace {
+
+ButtonControl Button(std::string caption, std::string shortcut = {}, std::string hint = {}) {
+  ButtonControl b;
+  b.Caption = std::move(caption);
+  b.Shortcut = std::move(shortcut);
+  b.Hint = std::move(hint);
+  return b;
+}
+
+CheckControl Check(std::string caption, bool checked = false) {
+  CheckControl c;
+  c.Caption = std::move(caption);
+  c.Checked = checked;
+  return c;
+}
+
+LabelControl Label(std::string caption) {
+  LabelControl l;
+  l.Caption = std::move(caption);
+  return l;
+}
+
+EditControl Edit(std::string label, std::string text, int maxLength = 0, bool readOnly = false) {
+  EditControl e;
+  e.Label = std::move(label);
+  e.Text = std::move(text);
+  e.MaxLength = maxLength;
+  e.ReadOnly = readOnly;
+  return e;
+}
+
+RadioGroupControl Radio(std::string caption, std::vector<std::string> items, int itemIndex, int columns) {
+  RadioGroupControl r;
+  r.Caption = std::move(caption);
+  r.Items = std::move(items);
+  r.ItemIndex = itemIndex;
+  r.Columns = columns;
+  return r;
+}
+
+SpinControl Spin(std::string label, int minValue, int maxValue, int increment, int value) {
+  SpinControl s;
+  s.Label = std::move(label);
+  s.MinValue = minValue;
+  s.MaxValue = maxValue;
+  s.Increment = increment;
+  s.Value = value;
+  return s;
+}
+
+PageControl Page(std::string caption) {
+  PageControl p;
+  p.Caption = std::move(caption);
+  return p;
+}
+
+std::string Binary(int value, int digits) {
+  std::string s;
+  for (int bit = digits - 1; bit >= 0; --bit) s += ((value >> bit) & 1) ? '1' : '0';
+  return s;
+}
+
+// "000: No Protection", "001: Protected Level 1", ... and the last level
+// named as a whole ("111: Protected All" / "1111: Protected ALL").
+ComboControl ProtectionLevels(int digits, const std::string& lastName) {
+  ComboControl c;
+  const int levels = 1 << digits;
+  c.Items.push_back(Binary(0, digits) + ": No Protection");
+  for (int level = 1; level < levels - 1; ++level)
+    c.Items.push_back(Binary(level, digits) + ": Protected Level " + std::to_string(level));
+  c.Items.push_back(Binary(levels - 1, digits) + ": " + lastName);
+  return c;
+}
+
+template <typename T>
+T Disabled(T control) {
+  control.Enabled = false;
+  return control;
+}
+
+template <typename T>
+T Hidden(T control) {
+  control.Visible = false;
+  return control;
+}
+
+}  // namespace
+
+MainControls::MainControls()
+    : SpdBtnDownLoad(Button("下载")),
+      SpeedButtonRD(Button("读取目标芯片")),
+      SpdBtnBlkChk(Button("查空")),
+      SpdBtnErase(Button("擦除")),
+      SpdBtnProg(Button("编程")),
+      SpdBtnVerify(Button("校验")),
+      SpdBtnAutoP(Button("自动")),
+      SpdBtnOpen(Button("&加载", {}, "Load Object File")),
+      SpdBtnSave(Button("保存", {}, "Save as Binary File")),
+      SpdBtnExit(Button("退出")),
+      DownloadToProgrammer1(Button("&Download ToProgrammer", "Ctrl+D")),
+      ReadTargetChipMemory1(Button("Read Target Chip Memory", "Ctrl+R")),
+      BlankCheck1(Button("Blank Check")),
+      EraseChip1(Button("&Erase Chip", "F6")),
+      Programming1(Button("&Programming", "F7")),
+      Verification1(Button("&Verification", "F8")),
+      AutoProgramming1(Button("&Auto Programming", "F5")),
+      ReadChipIDandStatus1(Button("Read Chip ID and Status")),
+      DoFirmwareUpgrade1(Button("Do Firmware Upgrade")),
+      LoadDataFile1(Button("&Load Data File", "Ctrl+L")),
+      SaveBufferToFile1(Button("&Save Buffer To File", "Ctrl+S")),
+      N5(Button("Config Log File")),
+      SaveInfotoFile1(Button("Save Info to File")),
+      ViewDataBuffer1(Button("View Data Buffer")),
+      Exit1(Button("E&xit", "Ctrl+X")),
+      LoadFromOrvaneProject(Button("打开Orvane工程文件")),
+      SaveToOrvAneProject(Button("保存为Orvane工程文件")),
+      About1(Button("About")),
+      ClearInformation1(Button("Clear Information")),
+      CopyInformation1(Button("Copy Information")),
+      SaveInformationtoFile1(Button("Save Information to File")),
+      GroupBox2(Page("芯片选择")),
+      MCUNameEdit(Edit("芯片型号：", "请选择芯片的型号...", 16, true)),
+      DevButton(Button("...", {}, "Select the chip")),
+      lbFlashSize(Label("")),
+      ProductEditX(Edit("目标文件：", "", 0, true)),
+      RadioGpVolt(Radio(" 接口电平 ", {"3.3V", "5.0V", "1.8V"}, 0, 2)),
+      RadioGroupSpd(Radio("时钟速率选择", {"CLK=100KHz", "CLK=200KHz", "CLK=400KHz", "CLK=1MHz"}, 3, 2)),
+      GroupBoxCtrl(Page("烧写控制")),
+      EnEraseChk(Check("擦除")),
+      EnProgChk(Check("编程", true)),
+      EnVerifyChk(Check("校验", true)),
+      EnBlankChk(Check("查空")),
+      ChkBoxNotBLK(Check("非空报错")),
+      ChkBoxCPES(Check("按芯片大小处理")),
+      InfoPanel(Label("")),
+      BitBtnFindCOM(Button("查找设备")),
+      BitBtnFresh(Button("刷新列表")),
+      TabSheetChip(Page(" 芯片配置  ")),
+      TabChipSet(Page("芯片配置")),
+      TabSheetCtrl(Page("烧写器控制")),
+      TabSheetFlash(Page("  数据显示  ")),
+      TabSheetRdData(Page("Read Data")),
+      LabelWP(Label("Protected Setting:  0x00 ")),
+      ComBoxWP8(ProtectionLevels(3, "Protected All")),
+      ComBoxWPF(ProtectionLevels(4, "Protected ALL")),
+      ChkBoxSRWD(Check("SRWD Disabled")),
+      CheckBoxQE(Check("Set QE=1")),
+      CheckBoxWRP(Check("Write Protection ")),
+      EditDevAdrX(Edit("", "0xA0", 4)),
+      LabelDevAdr(Label("Device Address:  ")),
+      LabelPBS(Label("Page Size(B): ")),
+      SpinEditPGSZ(Spin("", 8, 256, 8, 16)),
+      SpinEditPTM(Spin("上电稳定时间(ms):  ", 10, 2000, 10, 100)),
+      SpinPowDown(Spin("掉电时间(ms):     ", 10, 2000, 10, 100)),
+      SpinEditIn(Spin("稳定时间(ms)： ", 300, 1500, 10, 500)),
+      SpinEditOut(Spin("拿开时间(ms)：  ", 300, 2000, 10, 500)),
+      CheckBoxAut(Check("自动检测芯片")),
+      CheckBoxSN(Check("添加序列号功能")),
+      SNEdit(Disabled(Edit("序列号初值：", "0x00000000", 10))),
+      GainEdit(Disabled(Edit("序列号增量：", "0x01", 4))),
+      AddrEdit(Disabled(Edit("序列号地址：", "0x0000FFF0", 10))),
+      SNOrderChk(Disabled(Check("大端存储模式"))),
+      ChkBoxPCSN(Disabled(Check("允许联机序列号"))),
+      ChkBoxStrSN(Hidden(Disabled(Check("使用字符序列号")))),
+      BitBtnFixSN(Button("设置固定序列号数据")),
+      ChkBoxNumb(Check("限制烧写数量")),
+      SpinEditNumb(Spin("", 0, 1000000, 10, 0)),
+      StatusPanel0(Label("ACC CheckSum : ")),
+      StatusPanel1(Label("CRC CheckSum : ")),
+      StatusPanel2(Label("烧写OK总数: 0")),
+      StatusPanel3(Label("烧写NG总数: 0")) {
+  CheckBoxSN.Hint = "序列号只存储于Flash区域！";
+}
+
+std::vector<NamedControl> MainControls::All() {
+  return {
+      {"SpdBtnDownLoad", &SpdBtnDownLoad},
+      {"SpeedButtonRD", &SpeedButtonRD},
+      {"SpdBtnBlkChk", &SpdBtnBlkChk},
+      {"SpdBtnErase", &SpdBtnErase},
+      {"SpdBtnProg", &SpdBtnProg},
+      {"SpdBtnVerify", &SpdBtnVerify},
+      {"SpdBtnAutoP", &SpdBtnAutoP},
+      {"SpdBtnOpen", &SpdBtnOpen},
+      {"SpdBtnSave", &SpdBtnSave},
+      {"SpdBtnExit", &SpdBtnExit},
+      {"DownloadToProgrammer1", &DownloadToProgrammer1},
+      {"ReadTargetChipMemory1", &ReadTargetChipMemory1},
+      {"BlankCheck1", &BlankCheck1},
+      {"EraseChip1", &EraseChip1},
+      {"Programming1", &Programming1},
+      {"Verification1", &Verification1},
+      {"AutoProgramming1", &AutoProgramming1},
+      {"ReadChipIDandStatus1", &ReadChipIDandStatus1},
+      {"DoFirmwareUpgrade1", &DoFirmwareUpgrade1},
+      {"LoadDataFile1", &LoadDataFile1},
+      {"SaveBufferToFile1", &SaveBufferToFile1},
+      {"N5", &N5},
+      {"SaveInfotoFile1", &SaveInfotoFile1},
+      {"ViewDataBuffer1", &ViewDataBuffer1},
+      {"Exit1", &Exit1},
+      {"LoadFromOrvaneProject", &LoadFromOrvaneProject},
+      {"SaveToOrvAneProject", &SaveToOrvAneProject},
+      {"About1", &About1},
+      {"ClearInformation1", &ClearInformation1},
+      {"CopyInformation1", &CopyInformation1},
+      {"SaveInformationtoFile1", &SaveInformationtoFile1},
+      {"GroupBox2", &GroupBox2},
+      {"MCUNameEdit", &MCUNameEdit},
+      {"DevButton", &DevButton},
+      {"lbFlashSize", &lbFlashSize},
+      {"ProductEditX", &ProductEditX},
+      {"RadioGpVolt", &RadioGpVolt},
+      {"RadioGroupSpd", &RadioGroupSpd},
+      {"GroupBoxCtrl", &GroupBoxCtrl},
+      {"EnEraseChk", &EnEraseChk},
+      {"EnProgChk", &EnProgChk},
+      {"EnVerifyChk", &EnVerifyChk},
+      {"EnBlankChk", &EnBlankChk},
+      {"ChkBoxNotBLK", &ChkBoxNotBLK},
+      {"ChkBoxCPES", &ChkBoxCPES},
+      {"InfoPanel", &InfoPanel},
+      {"ComboBoxCOM", &ComboBoxCOM},
+      {"BitBtnFindCOM", &BitBtnFindCOM},
+      {"BitBtnFresh", &BitBtnFresh},
+      {"GaugeBar1", &GaugeBar1},
+      {"GaugeBar2", &GaugeBar2},
+      {"TabSheetChip", &TabSheetChip},
+      {"TabChipSet", &TabChipSet},
+      {"TabSheetCtrl", &TabSheetCtrl},
+      {"TabSheetFlash", &TabSheetFlash},
+      {"TabSheetRdData", &TabSheetRdData},
+      {"LabelWP", &LabelWP},
+      {"ComBoxWP8", &ComBoxWP8},
+      {"ComBoxWPF", &ComBoxWPF},
+      {"ChkBoxSRWD", &ChkBoxSRWD},
+      {"CheckBoxQE", &CheckBoxQE},
+      {"CheckBoxWRP", &CheckBoxWRP},
+      {"EditDevAdrX", &EditDevAdrX},
+      {"LabelDevAdr", &LabelDevAdr},
+      {"LabelPBS", &LabelPBS},
+      {"SpinEditPGSZ", &SpinEditPGSZ},
+      {"SpinEditPTM", &SpinEditPTM},
+      {"SpinPowDown", &SpinPowDown},
+      {"SpinEditIn", &SpinEditIn},
+      {"SpinEditOut", &SpinEditOut},
+      {"CheckBoxAut", &CheckBoxAut},
+      {"CheckBoxSN", &CheckBoxSN},
+      {"SNEdit", &SNEdit},
+      {"GainEdit", &GainEdit},
+      {"AddrEdit", &AddrEdit},
+      {"SNOrderChk", &SNOrderChk},
+      {"ChkBoxPCSN", &ChkBoxPCSN},
+      {"ChkBoxStrSN", &ChkBoxStrSN},
+      {"BitBtnFixSN", &BitBtnFixSN},
+      {"ChkBoxNumb", &ChkBoxNumb},
+      {"SpinEditNumb", &SpinEditNumb},
+      {"StatusPanel0", &StatusPanel0},
+      {"StatusPanel1", &StatusPanel1},
+      {"StatusPanel2", &StatusPanel2},
+      {"StatusPanel3", &StatusPanel3},
+  };
+}
+
+LogCfgControls::LogCfgControls()
+    : CheckBoxLog(Check("生成Logog文件", true)),
+      RadioGrpCreat(Radio("", {"系统自动生成Logo文件", "客户指定Log文件"}, 0, 1)),
+      EditLogName(Disabled(Edit("指定Log文件名：       ", "QN_2016xx.log"))),
+      SpeedButtonOP(Disabled(Button("浏览"))),
+      RadioGrpMod(Disabled(Radio("", {"生成新的文件", "覆盖原文件", "追加到原文件尾部"}, 0, 1))),
+      OK(Button("OK")) {}
+
+std::vector<NamedControl> LogCfgControls::All() {
+  return {{"CheckBoxLog", &CheckBoxLog},     {"RadioGrpCreat", &RadioGrpCreat}, {"EditLogName", &EditLogName},
+          {"SpeedButtonOP", &SpeedButtonOP}, {"RadioGrpMod", &RadioGrpMod},     {"OK", &OK}};
+}
+
+ConfigSNControls::ConfigSNControls()
+    : AddrEditSN(Edit("数据存储首地址：   ", "0x00000000", 10)),
+      EditDataSN(Edit("数据内容：   ", "", 255)),
+      BitBtnCancel(Button("Cancel")),
+      BitBtnOK(Button("OK")) {}
+
+std::vector<NamedControl> ConfigSNControls::All() {
+  return {{"AddrEditSN", &AddrEditSN}, {"EditDataSN", &EditDataSN}, {"BitBtnCancel", &BitBtnCancel},
+          {"BitBtnOK", &BitBtnOK}};
+}
+
+}  // namespace velkor

@@ -1,0 +1,171 @@
+// The state of every control of the main window and its dialogs, as plain
+// data. The core reads and changes these fields; the window shows them. Field
+// names are the controls' names, and the window gives each widget the same
+// object name, so that one table binds the two.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace velkor {
+
+struct Control {
+  bool Visible = true;
+  bool Enabled = true;
+  bool operator==(const Control&) const = default;
+};
+
+// Tool buttons, push buttons and menu items.
+struct ButtonControl : Control {
+  std::string Caption;
+  std::string Shortcut;  // "F7", "Ctrl+D"; empty when none
+  std::string Hint;
+};
+
+struct CheckControl : Control {
+  std::string Caption;
+  std::string Hint;
+  bool Checked = false;
+};
+
+struct LabelControl : Control {
+  std::string Caption;
+};
+
+struct EditControl : Control {
+  std::string Label;  // the caption of the label beside it, if any
+  std::string Text;
+  int MaxLength = 0;  // 0: no limit
+  bool ReadOnly = false;
+};
+
+struct RadioGroupControl : Control {
+  std::string Caption;
+  std::vector<std::string> Items;
+  int ItemIndex = 0;
+  int Columns = 1;
+};
+
+struct ComboControl : Control {
+  std::vector<std::string> Items;
+  int ItemIndex = 0;
+};
+
+struct SpinControl : Control {
+  std::string Label;
+  int MinValue = 0;
+  int MaxValue = 0;
+  int Increment = 1;
+  int Value = 0;
+};
+
+// A page of a page control, or a group box.
+struct PageControl : Control {
+  std::string Caption;
+};
+
+enum class GaugeColour { Blue, Red };
+
+struct GaugeControl : Control {
+  int MaxValue = 100;
+  int Progress = 0;
+  GaugeColour Colour = GaugeColour::Blue;
+};
+
+using ControlRef = std::variant<ButtonControl*, CheckControl*, LabelControl*, EditControl*, RadioGroupControl*,
+                                ComboControl*, SpinControl*, PageControl*, GaugeControl*>;
+
+struct NamedControl {
+  const char* name;
+  ControlRef control;
+};
+
+// The main window (TQNProgrammer).
+struct MainControls {
+  MainControls();
+
+  // Tool bar (Panel1).
+  ButtonControl SpdBtnDownLoad, SpeedButtonRD, SpdBtnBlkChk, SpdBtnErase, SpdBtnProg, SpdBtnVerify, SpdBtnAutoP,
+      SpdBtnOpen, SpdBtnSave, SpdBtnExit;
+
+  // "&Command" menu.
+  ButtonControl DownloadToProgrammer1, ReadTargetChipMemory1, BlankCheck1, EraseChip1, Programming1, Verification1,
+      AutoProgramming1, ReadChipIDandStatus1, DoFirmwareUpgrade1;
+  // "&File" menu.
+  ButtonControl LoadDataFile1, SaveBufferToFile1, N5, SaveInfotoFile1, ViewDataBuffer1, Exit1;
+  // "Project" menu.
+  ButtonControl LoadFromOrvaneProject, SaveToOrvAneProject;
+  // "&Help" menu.
+  ButtonControl About1;
+  // The information panel's context menu.
+  ButtonControl ClearInformation1, CopyInformation1, SaveInformationtoFile1;
+
+  // Chip group.
+  PageControl GroupBox2;
+  EditControl MCUNameEdit;
+  ButtonControl DevButton;
+  LabelControl lbFlashSize;
+  EditControl ProductEditX;
+  RadioGroupControl RadioGpVolt;
+  RadioGroupControl RadioGroupSpd;
+  PageControl GroupBoxCtrl;
+  CheckControl EnEraseChk, EnProgChk, EnVerifyChk, EnBlankChk;
+  CheckControl ChkBoxNotBLK, ChkBoxCPES;
+
+  // Programmers.
+  LabelControl InfoPanel;
+  ComboControl ComboBoxCOM;
+  ButtonControl BitBtnFindCOM, BitBtnFresh;
+  GaugeControl GaugeBar1, GaugeBar2;
+
+  // Pages.
+  PageControl TabSheetChip, TabChipSet, TabSheetCtrl, TabSheetFlash, TabSheetRdData;
+
+  // Chip configuration page.
+  LabelControl LabelWP;
+  ComboControl ComBoxWP8, ComBoxWPF;
+  CheckControl ChkBoxSRWD, CheckBoxQE, CheckBoxWRP;
+  EditControl EditDevAdrX;
+  LabelControl LabelDevAdr, LabelPBS;
+  SpinControl SpinEditPGSZ;
+
+  // Programmer control page.
+  SpinControl SpinEditPTM, SpinPowDown, SpinEditIn, SpinEditOut;
+  CheckControl CheckBoxAut;
+  CheckControl CheckBoxSN;
+  EditControl SNEdit, GainEdit, AddrEdit;
+  CheckControl SNOrderChk, ChkBoxPCSN, ChkBoxStrSN;
+  ButtonControl BitBtnFixSN;
+  CheckControl ChkBoxNumb;
+  SpinControl SpinEditNumb;
+
+  // Status bar panels 0 to 3.
+  LabelControl StatusPanel0, StatusPanel1, StatusPanel2, StatusPanel3;
+
+  // Every control with its name, in a stable order.
+  std::vector<NamedControl> All();
+};
+
+// The log configuration dialog (TLogCfgForm).
+struct LogCfgControls {
+  LogCfgControls();
+  CheckControl CheckBoxLog;
+  RadioGroupControl RadioGrpCreat;
+  EditControl EditLogName;
+  ButtonControl SpeedButtonOP;
+  RadioGroupControl RadioGrpMod;
+  ButtonControl OK;
+  std::vector<NamedControl> All();
+};
+
+// The fixed serial-number data dialog (TConfigSNForm).
+struct ConfigSNControls {
+  ConfigSNControls();
+  EditControl AddrEditSN, EditDataSN;
+  ButtonControl BitBtnCancel, BitBtnOK;
+  std::vector<NamedControl> All();
+};
+
+}  // namespace velkor

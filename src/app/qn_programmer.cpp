@@ -1,0 +1,505 @@
+#include "app/qn_programmer.hpp"
+
+#include <cstdio>
+#include <system_error>
+
+#include "app/integer_text.hpp"
+#include "platform/text_file.hpp"
+
+namespace velkor {
+
+namespace {
+
+constexpr const char* kLogFolder = "Log";
+constexpr const char* kChipSeparatorLine = "..............................................";
+constexpr const char* kGreeting = "Hello Velkor350QN-ED User! ----- ";
+constexpr uint8_t kIdleBeforeStart = 0x30;
+constexpr uint32_t kMiB = 1024 * 1024;
+constexpr uint32_t kLargeChipSize = 4 * kMiB;
+
+// The voltage items of RadioGpVolt: the option bits each sets, and its line.
+struct VoltageItem {
+  uint8_t optionBits;
+  const char* logLine;
+};
+constexpr VoltageItem kVoltageItems[] = {
+    {0, "3.3V Interface is selected!"},
+    {kOption5V, "5.0V Interface is selected!"},
+    {kOption1V8, "1.8V Interface is selected!"},
+};
+
+constexpr std::array<uint8_t, 8> kSpiEepromInstructions = {0x01, 0x05, 0x04, 0x06, 0xC7, 0x83, 0x02, 0x03};
+
+std::string Format(const char* format, auto... values) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, values...);
+  return text;
+}
+
+void Show(Control& c, bool visible) { c.Visible = visible; }
+
+}  // namespace
+
+TQNProgrammer::TQNProgrammer(MainLoop& loop, ProgrammerView& view, std::unique_ptr<LogClock> clock)
+    : Channels(loop,
+               [this](int channel, const std::string& text) {
+                 if (channel == 0)
+                   AppendInfo(text);
+                 else
+                   ChannelLog(channel, text);
+                 view_.ControlsChanged();
+               }),
+      loop_(loop),
+      view_(view),
+      clock_(std::move(clock)) {}
+
+// ---------------------------------------------------------------- start-up
+
+void TQNProgrammer::FormShow() {
+  if (shown_) return;
+  shown_ = true;
+  std::error_code ec;
+  startDirectory_ = std::filesystem::current_path(ec);
+
+  Show(Controls.TabChipSet, false);
+  Show(Controls.TabSheetFlash, false);
+  Show(Controls.TabSheetRdData, false);
+  Show(Controls.TabSheetChip, true);
+
+  const auto logFolder = startDirectory_ / kLogFolder;
+  if (!std::filesystem::exists(logFolder, ec)) std::filesystem::create_directory(logFolder, ec);
+
+  StartupReset();
+
+  AppendInfo(kGreeting + clock_->ShortDate());
+  AppendInfo(kVoltageItems[0].logLine);
+
+  if (!StartupPorts.empty()) {
+    Controls.InfoPanel.Caption = "Searching Devices............";
+    Controls.ComboBoxCOM.Items = StartupPorts;
+    Controls.ComboBoxCOM.ItemIndex = static_cast<int>(StartupPorts.size()) - 1;
+    Channels.Probe(StartupPorts);
+  } else {
+    Controls.ComboBoxCOM.Items.clear();
+    Controls.InfoPanel.Caption = "No Device Avalible";
+  }
+  view_.ControlsChanged();
+}
+
+void TQNProgrammer::StartupReset() {
+  ChipConfirmed = false;
+  FileLoaded = false;
+  Chip = ChipParams{};
+  ChipStart = 0;
+  ChipEnd = 0;
+  Job.OptionBits = 0;
+  BurnCount = 0;
+  FailCount = 0;
+  ChannelOk[0] = ChannelOk[1] = 0;
+  ChannelNg[0] = ChannelNg[1] = 0;
+  FastReadCapable = false;
+  for (int number = 1; number <= ProgrammerChannels::kChannelCount; ++number) {
+    LinkChannel& channel = Channels.Channel(number);
+    channel.Identified = 0;
+    channel.AutoRun = 0;
+    channel.Busy = 0;
+    channel.GaugeCreep = 0;
+    channel.Operation = kIdleBeforeStart;
+    channel.BlockEnd = 0;
+    channel.BlockPos = 0;
+  }
+}
+
+void TQNProgrammer::FormKeyPress(char key) {
+  view_.FocusControl("Panel1");
+  if ((key == ' ' || key == '\r' || key == '\n') && Controls.SpdBtnAutoP.Enabled) SpdBtnAutoPClick();
+}
+
+void TQNProgrammer::SpdBtnExitClick() {
+  Channels.CloseAll();
+  view_.CloseMainWindow();
+}
+
+void TQNProgrammer::FormClose() {
+  Channels.CloseAll();
+  WriteLogFile();
+}
+
+// ---------------------------------------------------------------- log
+
+void TQNProgrammer::AppendInfo(const std::string& text) { AppendPlain(TimeStampedLine(*clock_, text)); }
+
+void TQNProgrammer::ChannelLog(int channel, const std::string& text) {
+  AppendPlain(ChannelLine(*clock_, channel, text));
+}
+
+void TQNProgrammer::AppendPlain(const std::string& text) {
+  Info.Append(text);
+  view_.LogLineAppended(text);
+}
+
+void TQNProgrammer::ClearInformation1Click() {
+  Info.Clear();
+  view_.LogCleared();
+}
+
+void TQNProgrammer::CopyInformation1Click() { view_.CopyToClipboard(Info.Text()); }
+
+void TQNProgrammer::SaveInfotoFile1Click() {
+  const auto path = view_.AskSaveFile({"All Log Files(*.Log)|*.log", 1, "*.log"});
+  if (!path) return;
+  const std::string error = WriteFileAtomically(*path, Info.Text());
+  if (!error.empty()) view_.ShowMessage(MessageKind::Error, "Cannot create file \"" + *path + "\". " + error);
+}
+
+void TQNProgrammer::N5Click() { view_.ShowModal(DialogId::LogConfig); }
+
+void TQNProgrammer::CheckBoxLogClick() {
+  const bool on = LogCfg.CheckBoxLog.Checked;
+  LogCfg.RadioGrpCreat.Enabled = on;
+  LogCfg.RadioGrpMod.Enabled = on;
+  LogCfg.SpeedButtonOP.Enabled = on;
+  LogCfg.EditLogName.Enabled = on;
+}
+
+void TQNProgrammer::RadioGrpCreatClick() {
+  const bool operatorsFile = LogCfg.RadioGrpCreat.ItemIndex == 1;
+  LogCfg.RadioGrpMod.Enabled = operatorsFile;
+  LogCfg.SpeedButtonOP.Enabled = operatorsFile;
+  LogCfg.EditLogName.Enabled = operatorsFile;
+  LogCfg.RadioGrpMod.ItemIndex = 0;
+  if (!operatorsFile) LogCfg.EditLogName.Text.clear();
+}
+
+void TQNProgrammer::SpeedButtonOPClick() {
+  const auto path = view_.AskOpenFile({"All Log Files(*.Log,*.Txt)|*.log;*.Txt", 1, "*.log"});
+  if (path) LogCfg.EditLogName.Text = *path;
+}
+
+void TQNProgrammer::OKClick() {
+  if (LogCfg.RadioGrpCreat.ItemIndex == 1 && LogCfg.EditLogName.Text.empty()) {
+    view_.ShowMessage(MessageKind::Warning, "请输入有效的Log文件名称！");
+    view_.FocusControl("EditLogName");
+    return;
+  }
+  view_.CloseDialog(DialogId::LogConfig);
+}
+
+void TQNProgrammer::WriteLogFile() {
+  if (!LogCfg.CheckBoxLog.Checked) return;
+  std::string error;
+  if (LogCfg.RadioGrpCreat.ItemIndex == 0) {
+    if (Info.Lines().size() < kAutomaticLogMinimumLines) return;
+    error = WriteFileAtomically(startDirectory_ / kLogFolder / AutomaticLogFileName(*clock_), Info.Text());
+  } else {
+    const std::string& name = LogCfg.EditLogName.Text;
+    if (name.empty()) return;
+    const std::filesystem::path path = startDirectory_ / name;  // an absolute name stays as it is
+    if (LogCfg.RadioGrpMod.ItemIndex == 2)
+      error = AppendFileAtomically(path, Info.Text(), std::string(kAppendLogHeader) + "\n");
+    else
+      error = WriteFileAtomically(path, Info.Text());
+  }
+  if (!error.empty()) view_.ShowMessage(MessageKind::Error, "Write Log File error!");
+}
+
+// ---------------------------------------------------------------- chip selection
+
+void TQNProgrammer::DevButtonClick() {
+  Chip.LowVoltChip = 0;
+  view_.FocusControl("Panel1");
+  view_.ShowModal(DialogId::ChipSelection);
+  view_.ControlsChanged();
+}
+
+void TQNProgrammer::ChipSelectionFormShow() {
+  Chip.ModeFlags = 0;
+  Job.OptionBits = 0;
+  Chip.ForceQe = 0;
+  Chip.HideProtect = 0;
+}
+
+void TQNProgrammer::ChooseChip(const CatalogueEntry& entry) {
+  ApplyCatalogueEntry(entry, Chip, Job.OptionBits);
+  SetChipName(entry.caption);
+  view_.CloseDialog(DialogId::ChipSelection);
+  view_.ControlsChanged();
+}
+
+void TQNProgrammer::SetChipName(const std::string& caption) {
+  if (Controls.MCUNameEdit.Text == caption) return;
+  Controls.MCUNameEdit.Text = caption;
+  ApplyChipSelection();
+}
+
+void TQNProgrammer::ApplyChipSelection() {
+  auto& c = Controls;
+  const uint8_t family = Chip.Family;
+  const bool flash = family < kFirstEepromFamily;
+
+  Show(c.ReadChipIDandStatus1, flash);
+  AppendInfo("Chip \"" + c.MCUNameEdit.Text + "\" is selectd.");
+  if (family < kFirstSensorFamily) {
+    if (Chip.Size >= kLargeChipSize)
+      AppendInfo(Format("Chip Main Flash is %uKB/%uMB.", Chip.Size >> 10, Chip.Size >> 20));
+    else
+      AppendInfo(Format("Chip Main Flash is %uB/%uKB.", Chip.Size, Chip.Size >> 10));
+  }
+  ChipConfirmed = true;
+  FileLoaded = false;
+
+  SelectVoltage(0);
+
+  Show(c.ChkBoxNotBLK, false);
+  // The program button too: a controller chip hides it, and the next chip
+  // must bring it back.
+  for (Control* shown : std::initializer_list<Control*>{&c.SpdBtnErase, &c.SpdBtnBlkChk, &c.SpdBtnAutoP, &c.SpdBtnProg,
+                                                         &c.Programming1, &c.EraseChip1, &c.AutoProgramming1,
+                                                         &c.TabSheetFlash})
+    Show(*shown, true);
+
+  c.SpinEditPGSZ.Value = static_cast<int>(Chip.PageSize);
+
+  const bool i2c = family == kFamilyI2cEeprom;
+  Show(c.ChkBoxCPES, flash);
+  for (Control* i2cOnly : std::initializer_list<Control*>{&c.EditDevAdrX, &c.LabelDevAdr, &c.LabelPBS, &c.SpinEditPGSZ})
+    Show(*i2cOnly, i2c);
+  c.BitBtnFixSN.Enabled = family < kFirstSensorFamily;
+  Show(c.GroupBoxCtrl, flash);
+  Show(c.RadioGroupSpd, !flash);
+
+  if (flash)
+    SetupFlashFamily();
+  else if (family == kFamilyMicrowire)
+    SetupMicrowire();
+  else if (family == kFamilySpiEeprom)
+    SetupSpiEeprom();
+  else
+    SetupI2cFamily();
+
+  if (family == kFamilyController) {
+    c.EnEraseChk.Checked = true;
+    for (Control* hidden : std::initializer_list<Control*>{&c.EraseChip1, &c.Programming1, &c.AutoProgramming1,
+                                                           &c.SpdBtnErase, &c.SpdBtnProg, &c.SpdBtnAutoP})
+      Show(*hidden, false);
+  }
+
+  Chip.SizeKB = Chip.Size >= 1024 ? Chip.Size >> 10 : 0;
+  for (int number = 1; number <= ProgrammerChannels::kChannelCount; ++number)
+    Channels.Channel(number).BlockEnd = Chip.SizeKB;
+
+  c.lbFlashSize.Caption =
+      Chip.Size >= 1024 ? Format("%u KByte", Chip.SizeKB) : Format("%u Byte", Chip.Size);
+  AppendPlain(kChipSeparatorLine);
+
+  ChipStart = 0;
+  ChipEnd = Chip.Size - 1;
+
+  if (Chip.LowVoltChip) SelectVoltage(2);
+}
+
+void TQNProgrammer::SetupFlashFamily() {
+  auto& c = Controls;
+  Chip.StatusBytes[0] = 0;
+  c.ComBoxWP8.ItemIndex = 0;
+  c.ComBoxWPF.ItemIndex = 0;
+  for (Control* hidden : std::initializer_list<Control*>{&c.ChkBoxSRWD, &c.LabelWP, &c.ComBoxWP8, &c.ComBoxWPF,
+                                                         &c.CheckBoxWRP})
+    Show(*hidden, false);
+  Show(c.TabChipSet, true);
+  Show(c.TabSheetFlash, false);
+
+  const std::string& name = c.MCUNameEdit.Text;
+  if (!Chip.HideProtect) {
+    Show(c.LabelWP, true);
+    Show(Chip.Size < kMiB ? static_cast<Control&>(c.ComBoxWP8) : c.ComBoxWPF, true);
+    Show(c.ChkBoxSRWD, name != "MX25L3233");
+  }
+  const bool esp = name == "ESP8285";
+  Show(c.CheckBoxQE, !esp);
+  c.CheckBoxQE.Checked = false;
+  Show(c.TabChipSet, !esp);
+  Show(c.EnBlankChk, true);
+  Show(c.EnEraseChk, true);
+}
+
+namespace {
+// What the EEPROM set-ups share: no protection or QE controls.
+void HideFlashOptions(MainControls& c) {
+  c.ComBoxWP8.ItemIndex = 0;
+  c.ComBoxWPF.ItemIndex = 0;
+  c.CheckBoxQE.Visible = false;
+  c.CheckBoxQE.Checked = false;
+  for (Control* hidden : std::initializer_list<Control*>{&c.ChkBoxSRWD, &c.LabelWP, &c.ComBoxWP8, &c.ComBoxWPF})
+    hidden->Visible = false;
+}
+}  // namespace
+
+void TQNProgrammer::SetupMicrowire() {
+  auto& c = Controls;
+  Chip.EraseTime = 100;
+  HideFlashOptions(c);
+  Show(c.CheckBoxWRP, false);
+  c.RadioGroupSpd.ItemIndex = 0;
+  Show(c.TabChipSet, false);
+  AppendInfo((Chip.ModeFlags & 0x08) ? "93Cxx 16Bit Mode is Used!" : "93Cxx 8Bit Mode is Used!");
+}
+
+void TQNProgrammer::SetupSpiEeprom() {
+  auto& c = Controls;
+  Chip.StatusBytes = kSpiEepromInstructions;
+  HideFlashOptions(c);
+  c.RadioGroupSpd.ItemIndex = 3;
+  Show(c.CheckBoxWRP, false);
+  Show(c.ChkBoxNotBLK, true);
+  Show(c.TabChipSet, false);
+  Chip.DeviceAddress = 0xA0;
+  c.EditDevAdrX.Text = "0xA0";
+}
+
+void TQNProgrammer::SetupI2cFamily() {
+  auto& c = Controls;
+  Chip.EraseTime = 100;
+  HideFlashOptions(c);
+  c.RadioGroupSpd.ItemIndex = 2;
+  Show(c.ChkBoxNotBLK, true);
+  Show(c.SpdBtnErase, false);
+  Show(c.SpdBtnBlkChk, false);
+  Show(c.TabChipSet, true);
+  if (Chip.Family == kFamilySensor) Show(c.CheckBoxWRP, true);
+  Chip.DeviceAddress = 0xA0;
+  c.EditDevAdrX.Text = "0xA0";
+}
+
+// ---------------------------------------------------------------- options
+
+void TQNProgrammer::SelectVoltage(int itemIndex) {
+  if (Controls.RadioGpVolt.ItemIndex == itemIndex) return;
+  Controls.RadioGpVolt.ItemIndex = itemIndex;
+  RadioGpVoltClick();
+}
+
+void TQNProgrammer::RadioGpVoltClick() {
+  const int index = Controls.RadioGpVolt.ItemIndex;
+  if (index < 0 || index >= static_cast<int>(std::size(kVoltageItems))) return;
+  const VoltageItem& item = kVoltageItems[index];
+  Job.OptionBits = static_cast<uint8_t>((Job.OptionBits & ~(kOption5V | kOption1V8)) | item.optionBits);
+  AppendInfo(item.logLine);
+}
+
+void TQNProgrammer::ShowProtectSetting() {
+  Controls.LabelWP.Caption = Format("Protected Setting: 0x%02X.", Chip.ProtectSetting);
+}
+
+void TQNProgrammer::ComBoxWP8Change() {
+  Chip.ProtectSetting = static_cast<uint8_t>((Controls.ChkBoxSRWD.Checked ? 0x80 : 0) + 4 * Controls.ComBoxWP8.ItemIndex);
+  ShowProtectSetting();
+}
+
+void TQNProgrammer::ComBoxWPFChange() {
+  Chip.ProtectSetting = static_cast<uint8_t>((Controls.ChkBoxSRWD.Checked ? 0x80 : 0) + 4 * Controls.ComBoxWPF.ItemIndex);
+  ShowProtectSetting();
+}
+
+void TQNProgrammer::ChkBoxSRWDClick() {
+  if (Controls.ChkBoxSRWD.Checked)
+    Chip.ProtectSetting |= 0x80;
+  else
+    Chip.ProtectSetting &= 0x7F;
+  ShowProtectSetting();
+}
+
+void TQNProgrammer::CheckBoxAutClick() {
+  Controls.SpinEditIn.Enabled = Controls.CheckBoxAut.Checked;
+  Controls.SpinEditOut.Enabled = Controls.CheckBoxAut.Checked;
+}
+
+void TQNProgrammer::CheckBoxSNClick() {
+  auto& c = Controls;
+  const bool on = c.CheckBoxSN.Checked;
+  for (Control* follows : std::initializer_list<Control*>{&c.SNEdit, &c.GainEdit, &c.AddrEdit, &c.ChkBoxPCSN,
+                                                          &c.SNOrderChk, &c.ChkBoxStrSN, &c.BitBtnFixSN})
+    follows->Enabled = on;
+}
+
+void TQNProgrammer::SpinEditNumbChange() { Controls.ChkBoxNumb.Checked = Controls.SpinEditNumb.Value > 0; }
+
+// ---------------------------------------------------------------- commands
+
+void TQNProgrammer::LogNotAvailable(const char* what) {
+  AppendInfo(std::string(what) + ": not available in this version.");
+}
+
+namespace {
+constexpr const char* kNoChip = "请选择并确认芯片型号！";
+constexpr const char* kNoFile = "请加载目标文件！";
+}  // namespace
+
+bool TQNProgrammer::CheckPreconditions(bool needsFile) {
+  if (!ChipConfirmed) {
+    view_.ShowMessage(MessageKind::Warning, kNoChip);
+    return false;
+  }
+  if (needsFile && !FileLoaded) {
+    view_.ShowMessage(MessageKind::Warning, kNoFile);
+    return false;
+  }
+  return true;
+}
+
+void TQNProgrammer::SpdBtnDownLoadClick() {
+  if (CheckPreconditions(true)) LogNotAvailable("Download");
+}
+void TQNProgrammer::SpeedButtonRDClick() {
+  if (CheckPreconditions(false)) LogNotAvailable("Read chip");
+}
+void TQNProgrammer::BlankCheck1Click() {
+  if (CheckPreconditions(false)) LogNotAvailable("Blank check");
+}
+void TQNProgrammer::SpdBtnEraseClick() {
+  if (CheckPreconditions(false)) LogNotAvailable("Erase");
+}
+void TQNProgrammer::SpdBtnProgClick() {
+  if (CheckPreconditions(true)) LogNotAvailable("Programming");
+}
+void TQNProgrammer::SpdBtnVerifyClick() {
+  if (CheckPreconditions(true)) LogNotAvailable("Verification");
+}
+void TQNProgrammer::SpdBtnAutoPClick() {
+  if (CheckPreconditions(true)) LogNotAvailable("Auto programming");
+}
+void TQNProgrammer::ReadChipIDandStatus1Click() {
+  if (CheckPreconditions(false)) LogNotAvailable("Read chip ID and status");
+}
+
+void TQNProgrammer::DoFirmwareUpgrade1Click() { LogNotAvailable("Firmware upgrade"); }
+void TQNProgrammer::FileOpenBtnClick() { LogNotAvailable("Loading object files"); }
+void TQNProgrammer::FileSaveBtnClick() { LogNotAvailable("Saving the buffer"); }
+void TQNProgrammer::LoadFromOrvaneProjectClick() { LogNotAvailable("Project files"); }
+void TQNProgrammer::SaveToOrvAneProjectClick() { LogNotAvailable("Project files"); }
+
+void TQNProgrammer::ViewDataBuffer1Click() {
+  if (ChipConfirmed) view_.ShowModal(DialogId::DataView);
+}
+
+void TQNProgrammer::BitBtnFixSNClick() { view_.ShowModal(DialogId::ConfigSN); }
+
+void TQNProgrammer::BitBtnFindCOMClick() {
+  Controls.InfoPanel.Caption = "Searching Devices............";
+  Channels.Probe(StartupPorts);
+}
+
+void TQNProgrammer::BitBtnFreshClick() { Channels.CloseAll(); }
+
+void TQNProgrammer::About1Click() { view_.ShowModal(DialogId::About); }
+
+void TQNProgrammer::RunCommand(const std::function<void()>& command) {
+  try {
+    command();
+  } catch (const std::exception& e) {
+    view_.ShowMessage(MessageKind::Error, e.what());
+  }
+  view_.ControlsChanged();
+}
+
+}  // namespace velkor

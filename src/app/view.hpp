@@ -1,0 +1,47 @@
+// Everything the main window's logic asks of a person or a screen. The Qt
+// window implements it; tests use a recording view that answers dialogs from
+// a script.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace velkor {
+
+enum class MessageKind { Warning, Error, Information };
+
+struct FileDialogSpec {
+  std::string filter;  // "Description|*.ext;*.ext2|Description|*.x"
+  int filterIndex = 1;  // 1-based, as the filter lists them
+  std::string defaultExtension;
+};
+
+enum class DialogId { ChipSelection, LogConfig, ConfigSN, DataView, About };
+
+class ProgrammerView {
+ public:
+  virtual ~ProgrammerView() = default;
+
+  // Some control state changed: show it again.
+  virtual void ControlsChanged() = 0;
+  // A line was appended to the information log, or the log was emptied.
+  virtual void LogLineAppended(const std::string& line) = 0;
+  virtual void LogCleared() = 0;
+
+  // A modal message box with one OK button (and a beep); returns when closed.
+  virtual void ShowMessage(MessageKind kind, const std::string& text) = 0;
+  // File dialogs; nothing when cancelled.
+  virtual std::optional<std::string> AskOpenFile(const FileDialogSpec& spec) = 0;
+  virtual std::optional<std::string> AskSaveFile(const FileDialogSpec& spec) = 0;
+  virtual void CopyToClipboard(const std::string& text) = 0;
+
+  // Shows a dialog modally; returns when it closes.
+  virtual void ShowModal(DialogId dialog) = 0;
+  // Closes a dialog shown with ShowModal.
+  virtual void CloseDialog(DialogId dialog) = 0;
+  virtual void FocusControl(const std::string& name) = 0;
+  // Ends the program's window.
+  virtual void CloseMainWindow() = 0;
+};
+
+}  // namespace velkor

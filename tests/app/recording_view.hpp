@@ -1,0 +1,72 @@
+// A view for tests: records what the logic shows and answers dialogs from a
+// script.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/info_log.hpp"
+#include "app/view.hpp"
+
+namespace velkor::test {
+
+class RecordingView : public ProgrammerView {
+ public:
+  struct Message {
+    MessageKind kind;
+    std::string text;
+  };
+
+  std::vector<Message> messages;
+  std::vector<std::string> lines;
+  std::vector<DialogId> shown;
+  std::vector<DialogId> closed;
+  std::vector<std::string> focus;
+  std::string clipboard;
+  bool mainWindowClosed = false;
+  // Answers of the file dialogs, taken in order; nothing left means cancel.
+  std::deque<std::optional<std::string>> fileAnswers;
+  // What happens while a dialog is open (for example choosing a chip).
+  std::map<DialogId, std::function<void()>> whileShown;
+
+  void ControlsChanged() override {}
+  void LogLineAppended(const std::string& line) override { lines.push_back(line); }
+  void LogCleared() override { lines.clear(); }
+  void ShowMessage(MessageKind kind, const std::string& text) override { messages.push_back({kind, text}); }
+  std::optional<std::string> AskOpenFile(const FileDialogSpec&) override { return NextAnswer(); }
+  std::optional<std::string> AskSaveFile(const FileDialogSpec&) override { return NextAnswer(); }
+  void CopyToClipboard(const std::string& text) override { clipboard = text; }
+  void ShowModal(DialogId dialog) override {
+    shown.push_back(dialog);
+    if (auto it = whileShown.find(dialog); it != whileShown.end()) it->second();
+  }
+  void CloseDialog(DialogId dialog) override { closed.push_back(dialog); }
+  void FocusControl(const std::string& name) override { focus.push_back(name); }
+  void CloseMainWindow() override { mainWindowClosed = true; }
+
+ private:
+  std::optional<std::string> NextAnswer() {
+    if (fileAnswers.empty()) return std::nullopt;
+    auto answer = fileAnswers.front();
+    fileAnswers.pop_front();
+    return answer;
+  }
+};
+
+// A clock that always reads the same, so that log lines can be compared.
+class FixedClock : public LogClock {
+ public:
+  FixedClock(std::string time, std::string date) : time_(std::move(time)), date_(std::move(date)) {}
+  std::string LongTime() const override { return time_; }
+  std::string ShortDate() const override { return date_; }
+
+ private:
+  std::string time_;
+  std::string date_;
+};
+
+}  // namespace velkor::test

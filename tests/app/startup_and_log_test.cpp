@@ -1,0 +1,247 @@
+// Start-up, the information log, its dialog and the log files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/integer_text.hpp"
+#include "programmer_fixture.hpp"
+
+namespace velkor {
+namespace {
+
+using test::ProgrammerFixture;
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class StartupTest : public ProgrammerFixture {};
+
+TEST_F(StartupTest, FirstShowResetsStateCreatesTheLogFolderAndGreets) {
+  programmer->Channels.Channel(1).Operation = 0x07;
+  programmer->BurnCount = 5;
+  programmer->Chip.Family = 0x33;
+  programmer->FormShow();
+
+  EXPECT_TRUE(std::filesystem::is_directory(directory / "Log"));
+  EXPECT_EQ(programmer->StartDirectory(), directory);
+  EXPECT_EQ(view.lines, (std::vector<std::string>{Line("Hello Velkor350QN-ED User! ----- 12/10/26"),
+                                                  Line("3.3V Interface is selected!")}));
+  EXPECT_EQ(programmer->Chip, ChipParams{});
+  EXPECT_EQ(programmer->Chip.Size, 2048u);
+  EXPECT_EQ(programmer->Chip.DeviceAddress, 0xA0);
+  EXPECT_EQ(programmer->BurnCount, 0u);
+  for (int n : {1, 2}) {
+    EXPECT_EQ(programmer->Channels.Channel(n).Operation, 0x30);
+    EXPECT_EQ(programmer->Channels.Channel(n).Identified, 0);
+  }
+  EXPECT_FALSE(programmer->ChipConfirmed);
+  EXPECT_FALSE(programmer->Controls.TabChipSet.Visible);
+  EXPECT_FALSE(programmer->Controls.TabSheetFlash.Visible);
+  EXPECT_FALSE(programmer->Controls.TabSheetRdData.Visible);
+  EXPECT_TRUE(programmer->Controls.TabSheetChip.Visible);
+
+  // Only the first showing runs the start-up.
+  programmer->FormShow();
+  EXPECT_EQ(view.lines.size(), 2u);
+}
+
+TEST_F(StartupTest, AnExistingLogFolderIsKept) {
+  std::filesystem::create_directory(directory / "Log");
+  std::ofstream(directory / "Log" / "old.log") << "kept";
+  programmer->FormShow();
+  EXPECT_EQ(ReadFile(directory / "Log" / "old.log"), "kept");
+}
+
+TEST_F(StartupTest, ChannelLinesNameTheProgrammer) {
+  programmer->ChannelLog(2, "操作成功！");
+  programmer->AppendPlain(" ");
+  EXPECT_EQ(view.lines, (std::vector<std::string>{"> 10:20:30 C2: 操作成功！", " "}));
+}
+
+TEST_F(StartupTest, ExitClosesTheWindowAndClosingWritesTheLog) {
+  programmer->FormShow();
+  programmer->SpdBtnExitClick();
+  EXPECT_TRUE(view.mainWindowClosed);
+  for (int i = 0; i < 5; ++i) programmer->AppendInfo("line " + std::to_string(i));
+  programmer->FormClose();
+  EXPECT_TRUE(std::filesystem::exists(directory / "Log" / "QN_12_10_26_10_20_30.log"));
+}
+
+class LogFileTest : public ProgrammerFixture {
+ protected:
+  LogFileTest() { programmer->FormShow(); }
+  void AddLines(int count) {
+    for (int i = 0; i < count; ++i) programmer->AppendInfo("step " + std::to_string(i));
+  }
+  std::filesystem::path AutomaticPath() const { return directory / "Log" / "QN_12_10_26_10_20_30.log"; }
+  LogCfgControls& cfg() { return programmer->LogCfg; }
+  void ChooseOperatorsFile(const std::string& name, int mode) {
+    cfg().RadioGrpCreat.ItemIndex = 1;
+    programmer->RadioGrpCreatClick();
+    cfg().EditLogName.Text = name;
+    cfg().RadioGrpMod.ItemIndex = mode;
+  }
+};
+
+TEST_F(LogFileTest, AutomaticLogNeedsMoreThanSixLines) {
+  AddLines(4);  // with the two greeting lines: six
+  programmer->WriteLogFile();
+  EXPECT_FALSE(std::filesystem::exists(AutomaticPath()));
+  AddLines(1);
+  programmer->WriteLogFile();
+  ASSERT_TRUE(std::filesystem::exists(AutomaticPath()));
+  EXPECT_EQ(ReadFile(AutomaticPath()), programmer->Info.Text());
+  const std::string text = programmer->Info.Text();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 7);
+}
+
+TEST_F(LogFileTest, AutomaticNameTurnsDateAndTimeSeparatorsIntoUnderscores) {
+  struct Case {
+    const char* time;
+    const char* date;
+    const char* name;
+  };
+  for (const Case& k : {Case{"10:20:30", "12/10/26", "QN_12_10_26_10_20_30.log"},
+                        Case{"10:20:30 PM", "2026-12-10", "QN_2026_12_10_10_20_30_PM.log"}}) {
+    EXPECT_EQ(AutomaticLogFileName(test::FixedClock(k.time, k.date)), k.name);
+  }
+}
+
+TEST_F(LogFileTest, NoLogWhenSwitchedOff) {
+  AddLines(10);
+  cfg().CheckBoxLog.Checked = false;
+  programmer->CheckBoxLogClick();
+  EXPECT_FALSE(cfg().RadioGrpCreat.Enabled);
+  programmer->WriteLogFile();
+  EXPECT_TRUE(std::filesystem::is_empty(directory / "Log"));
+}
+
+TEST_F(LogFileTest, OperatorsFileIsReplacedOrAppended) {
+  AddLines(1);
+  const auto path = directory / "mine.log";
+  ChooseOperatorsFile("mine.log", 2);
+  programmer->WriteLogFile();
+  const std::string first = ReadFile(path);
+  EXPECT_EQ(first, "Orvane Log File!\n" + programmer->Info.Text()) << "a new file starts with the header";
+
+  programmer->WriteLogFile();
+  EXPECT_EQ(ReadFile(path), first + programmer->Info.Text()) << "appended without a second header";
+
+  cfg().RadioGrpMod.ItemIndex = 1;
+  programmer->WriteLogFile();
+  EXPECT_EQ(ReadFile(path), programmer->Info.Text());
+  EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(LogFileTest, UnwritableLogGivesTheMessageAndLeavesTheOldFile) {
+  AddLines(10);
+  // A missing folder refuses the file for every user, root included.
+  ChooseOperatorsFile((directory / "missing" / "x.log").string(), 0);
+  programmer->WriteLogFile();
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, "Write Log File error!");
+  EXPECT_EQ(view.messages[0].kind, MessageKind::Error);
+
+  std::filesystem::remove_all(directory / "Log");
+  cfg().RadioGrpCreat.ItemIndex = 0;
+  programmer->WriteLogFile();
+  EXPECT_EQ(view.messages.size(), 2u);
+}
+
+TEST_F(LogFileTest, DialogHandlersFollowTheirControls) {
+  cfg().RadioGrpCreat.ItemIndex = 1;
+  programmer->RadioGrpCreatClick();
+  EXPECT_TRUE(cfg().EditLogName.Enabled);
+  EXPECT_TRUE(cfg().SpeedButtonOP.Enabled);
+  EXPECT_TRUE(cfg().RadioGrpMod.Enabled);
+
+  cfg().EditLogName.Text.clear();
+  programmer->OKClick();
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, "请输入有效的Log文件名称！");
+  EXPECT_EQ(view.focus.back(), "EditLogName");
+  EXPECT_TRUE(view.closed.empty()) << "the dialog stays open";
+
+  view.fileAnswers.push_back("/tmp/chosen.log");
+  programmer->SpeedButtonOPClick();
+  EXPECT_EQ(cfg().EditLogName.Text, "/tmp/chosen.log");
+  programmer->OKClick();
+  EXPECT_EQ(view.closed.back(), DialogId::LogConfig);
+
+  cfg().RadioGrpMod.ItemIndex = 2;
+  cfg().RadioGrpCreat.ItemIndex = 0;
+  programmer->RadioGrpCreatClick();
+  EXPECT_EQ(cfg().EditLogName.Text, "");
+  EXPECT_EQ(cfg().RadioGrpMod.ItemIndex, 0);
+  EXPECT_FALSE(cfg().EditLogName.Enabled);
+}
+
+TEST_F(LogFileTest, PanelCanBeClearedCopiedAndSaved) {
+  programmer->CopyInformation1Click();
+  EXPECT_EQ(view.clipboard, programmer->Info.Text());
+
+  const auto saved = directory / "saved.log";
+  view.fileAnswers.push_back(saved.string());
+  programmer->SaveInfotoFile1Click();
+  EXPECT_EQ(ReadFile(saved), programmer->Info.Text());
+
+  programmer->SaveInfotoFile1Click();  // cancelled: nothing happens
+  EXPECT_TRUE(view.messages.empty());
+
+  view.fileAnswers.push_back((directory / "nowhere" / "x.log").string());
+  programmer->SaveInfotoFile1Click();
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_NE(view.messages[0].text.find("nowhere"), std::string::npos);
+
+  programmer->ClearInformation1Click();
+  EXPECT_TRUE(programmer->Info.Lines().empty());
+  EXPECT_TRUE(view.lines.empty());
+}
+
+TEST_F(StartupTest, AnErrorInACommandIsShownAndTheProgramGoesOn) {
+  programmer->RunCommand([] { StrToInt("0xZZ"); });
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, "'0xZZ' is not a valid integer value");
+  EXPECT_EQ(view.messages[0].kind, MessageKind::Error);
+}
+
+struct IntegerCase {
+  const char* text;
+  bool valid;
+  int32_t value;
+};
+
+class StrToIntTest : public ::testing::TestWithParam<IntegerCase> {};
+
+TEST_P(StrToIntTest, ParsesOrRefuses) {
+  const IntegerCase& k = GetParam();
+  if (k.valid) {
+    EXPECT_EQ(StrToInt(k.text), k.value);
+  } else {
+    try {
+      StrToInt(k.text);
+      ADD_FAILURE() << "accepted " << k.text;
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(std::string(e.what()), std::string("'") + k.text + "' is not a valid integer value");
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, StrToIntTest,
+    ::testing::Values(IntegerCase{"0xA0", true, 0xA0}, IntegerCase{"$ff", true, 255}, IntegerCase{"x10", true, 16},
+                      IntegerCase{"X1F", true, 31}, IntegerCase{"  -5", true, -5}, IntegerCase{"+7", true, 7},
+                      IntegerCase{"2147483647", true, 2147483647}, IntegerCase{"-2147483648", true, INT32_MIN},
+                      IntegerCase{"$FFFFFFFF", true, -1}, IntegerCase{"0x0000FFF0", true, 0xFFF0},
+                      IntegerCase{"2147483648", false, 0}, IntegerCase{"0x100000000", false, 0},
+                      IntegerCase{"", false, 0}, IntegerCase{"0x", false, 0}, IntegerCase{"12a", false, 0},
+                      IntegerCase{"abc", false, 0}, IntegerCase{"1 ", false, 0}, IntegerCase{"-", false, 0}));
+
+}  // namespace
+}  // namespace velkor
