@@ -9,6 +9,7 @@ packages=(
   fonts-noto-cjk        # the Chinese captions and log lines
   libgtest-dev          # the tests
   libcli11-dev          # command-line parsing of the simulator
+  nlohmann-json3-dev    # the chip catalogue listing
 )
 
 missing=()
