@@ -68,10 +68,20 @@ struct PageControl : Control {
 
 enum class GaugeColour { Blue, Red };
 
+// A progress bar whose progress always stays inside its range: a progress
+// above the maximum shows the maximum, and lowering the maximum below the
+// progress lowers the progress.
 struct GaugeControl : Control {
   int MaxValue = 100;
   int Progress = 0;
   GaugeColour Colour = GaugeColour::Blue;
+
+  void SetMax(int maxValue) {
+    MaxValue = maxValue < 0 ? 0 : maxValue;
+    if (Progress > MaxValue) Progress = MaxValue;
+  }
+  void SetProgress(int progress) { Progress = progress < 0 ? 0 : (progress > MaxValue ? MaxValue : progress); }
+  bool operator==(const GaugeControl&) const = default;
 };
 
 using ControlRef = std::variant<ButtonControl*, CheckControl*, LabelControl*, EditControl*, RadioGroupControl*,

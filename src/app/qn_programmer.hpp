@@ -78,6 +78,16 @@ class TQNProgrammer {
   void OKClick();
   void WriteLogFile();
 
+  // --- Operation progress ---
+  // Arms an operation on channel 1 or 2 (Operation already set): time-out,
+  // block range, busy flag and gauge.
+  void BeginOperation(int channel, uint32_t range);
+  // Ends it: idle, gauge full, blue or red, "操作成功！" or "操作失败！".
+  void EndOperation(int channel, bool failed);
+  // Shows the progress report held in the channel's packet buffer.
+  void ShowProgressReport(int channel);
+  GaugeControl& Gauge(int channel) { return channel == 1 ? Controls.GaugeBar1 : Controls.GaugeBar2; }
+
   // --- Chip selection ---
   void DevButtonClick();
   // The chip selection dialog is shown: the resets of each opening.

@@ -1,0 +1,161 @@
+// What the operator sees of an operation on a programmer: the gauge, the
+// channel's log lines, and the progress reports a programmer sends while it
+// programs chips by itself, with the good and failed counters.
+#include <cstdio>
+
+#include "app/qn_programmer.hpp"
+
+namespace velkor {
+
+namespace {
+
+constexpr uint8_t kOpErase = 0x05;
+constexpr uint8_t kOpVerify = 0x09;
+constexpr uint8_t kOpBlankCheck = 0x0E;
+constexpr uint8_t kOpIdle = 0xF0;
+constexpr uint32_t kSmallestRange = 5;
+constexpr int16_t kDefaultTimeoutTicks = 1000;
+
+constexpr uint8_t kStageCompleted = 0xF0;
+constexpr uint8_t kCycleSucceeded = 0x06;
+
+// How each stage of a programming cycle shows: its line (channel 2 has its
+// own for the first stage), and what it does to the gauge.
+enum class GaugeStep { Fixed50, Start5, Blocks, BlocksBlue, None };
+struct Stage {
+  uint8_t code;
+  const char* text;
+  const char* textChannel2;
+  GaugeStep gauge;
+  bool logOnlyAtStart;  // logged only while no block is done yet
+};
+constexpr Stage kStages[] = {
+    {0x10, " Initial Programming Interface ....", " Start Auto-Programming....", GaugeStep::Start5, false},
+    {0x20, " Chip Blank Checking....", nullptr, GaugeStep::Fixed50, false},
+    {0x30, " Do Chip Erasing....", nullptr, GaugeStep::Fixed50, false},
+    {0x40, " Do Main Flash Programming....", nullptr, GaugeStep::BlocksBlue, true},
+    {0x50, " Do EEP Data Programming....", nullptr, GaugeStep::Blocks, true},
+    {0x70, " Do Main Flash Verification....", nullptr, GaugeStep::Fixed50, false},
+    {0x80, " Do EEP Data Verification....", nullptr, GaugeStep::Fixed50, false},
+    {0xA0, " Do Chip Configuration Byte Programming....", nullptr, GaugeStep::Fixed50, false},
+    {kStageCompleted, " Progrmming Completed : ", nullptr, GaugeStep::None, false},
+};
+
+const Stage* FindStage(uint8_t code) {
+  for (const Stage& s : kStages)
+    if (s.code == code) return &s;
+  return nullptr;
+}
+
+std::string Format(const char* format, auto... values) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, values...);
+  return text;
+}
+
+}  // namespace
+
+void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
+  LinkChannel& ch = Channels.Channel(channel);
+  ch.DownloadPhase = 0;
+  ch.BlockPos = 0;
+  if (range == 0) range = kSmallestRange;
+  switch (ch.Operation) {
+    case kOpErase:
+    case kOpBlankCheck:
+      ch.TimeoutTicks = static_cast<int16_t>(range);
+      break;
+    case kOpVerify:
+      ch.TimeoutTicks = static_cast<int16_t>((channel == 1 ? Chip.SizeKB / 2 : Chip.SizeKB) + 500);
+      break;
+    default:
+      ch.TimeoutTicks = kDefaultTimeoutTicks;
+  }
+  ch.Busy = 1;
+  GaugeControl& gauge = Gauge(channel);
+  if (Chip.SizeKB < 2) {
+    ch.BlockEnd = 2;
+    gauge.SetProgress(1);
+  } else {
+    ch.BlockEnd = Chip.SizeKB;
+    gauge.SetProgress(channel == 1 ? 3 : 1);
+  }
+  gauge.SetMax(static_cast<int>(range));
+  gauge.Colour = GaugeColour::Blue;
+  view_.ControlsChanged();
+}
+
+void TQNProgrammer::EndOperation(int channel, bool failed) {
+  LinkChannel& ch = Channels.Channel(channel);
+  ch.Busy = 0;
+  ch.GaugeCreep = 0;
+  ch.Operation = kOpIdle;
+  GaugeControl& gauge = Gauge(channel);
+  gauge.Colour = failed ? GaugeColour::Red : GaugeColour::Blue;
+  gauge.SetProgress(gauge.MaxValue);
+  ChannelLog(channel, failed ? "操作失败！" : "操作成功！");
+  view_.ControlsChanged();
+}
+
+void TQNProgrammer::ShowProgressReport(int channel) {
+  const auto& p = Channels.Channel(channel).PacketBuffer;
+  uint8_t sum = 0;
+  for (int i = 0; i < 8; ++i) sum = static_cast<uint8_t>(sum + p[i]);
+  if (sum != 0) return;
+  const Stage* stage = FindStage(p[1]);
+  if (!stage) return;
+  const uint8_t result = p[2];
+  const int done = p[3] | (p[4] << 8);
+  int total = p[5] | (p[6] << 8);
+  if (total == 0) total = 4;
+
+  GaugeControl& gauge = Gauge(channel);
+  switch (stage->gauge) {
+    case GaugeStep::Start5:
+      gauge.SetProgress(5);
+      gauge.SetMax(100);
+      gauge.Colour = GaugeColour::Blue;
+      break;
+    case GaugeStep::Fixed50:
+      gauge.SetProgress(50);
+      gauge.SetMax(100);
+      break;
+    case GaugeStep::BlocksBlue:
+      gauge.Colour = GaugeColour::Blue;
+      [[fallthrough]];
+    case GaugeStep::Blocks:
+      gauge.SetProgress(done + 2);
+      gauge.SetMax(total);
+      break;
+    case GaugeStep::None:
+      break;
+  }
+
+  std::string text = channel == 2 && stage->textChannel2 ? stage->textChannel2 : stage->text;
+  if (stage->code != kStageCompleted) {
+    if (!stage->logOnlyAtStart || done == 0) ChannelLog(channel, text);
+    view_.ControlsChanged();
+    return;
+  }
+
+  const std::size_t index = static_cast<std::size_t>(channel - 1);
+  if (result == kCycleSucceeded) {
+    ChannelLog(channel, text + (channel == 2 ? "Successed!" : "Successed !"));
+    ++ChannelOk[index];
+    ++BurnCount;
+    Controls.StatusPanel2.Caption = Format("%u", BurnCount);
+  } else {
+    ++ChannelNg[index];
+    ++FailCount;
+    gauge.Colour = GaugeColour::Red;
+    ChannelLog(channel, text + Format("Failed : Error=0x%02X!", result));
+    Controls.StatusPanel3.Caption = Format("%u", FailCount);
+  }
+  gauge.SetProgress(gauge.MaxValue);
+  ChannelLog(channel, Format(channel == 2 ? " ---------------- OK=%u, NG=%u. ----------------"
+                                          : "---------------- OK=%u, NG=%u. ----------------",
+                             ChannelOk[index], ChannelNg[index]));
+  view_.ControlsChanged();
+}
+
+}  // namespace velkor
