@@ -1,0 +1,68 @@
+// Raw binary: the file's bytes go to the image from address 0, read in large
+// blocks straight into the image.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "data/object_file.hpp"
+#include "data/text_format.hpp"
+
+namespace velkor {
+
+namespace {
+
+constexpr std::size_t kReadBlock = 8u << 20;
+
+void ReportOffsetStop(uint8_t code, uint64_t offset, ImageReport& report) {
+  report.AppendInfo(FormatText(kLoadStoppedAtOffset, static_cast<unsigned long long>(offset), RecordCodeMessage(code),
+                               unsigned{code}));
+}
+
+}  // namespace
+
+LoadOutcome ReadBinary(const std::filesystem::path& path, ImageBuffer& image, ImageReport& report) {
+  LoadOutcome outcome;
+  std::size_t loaded = 0;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    outcome = {kRecordReadError, 0};
+  } else {
+    uint8_t* const data = image.Data.get();
+    while (loaded < kImageCapacity) {
+      const ssize_t n = ::read(fd, data + loaded, std::min(kReadBlock, kImageCapacity - loaded));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        outcome = {kRecordReadError, loaded};
+        break;
+      }
+      if (n == 0) break;
+      loaded += static_cast<std::size_t>(n);
+    }
+    if (loaded == kImageCapacity) {
+      // A full image: anything more in the file has no place.
+      uint8_t extra;
+      ssize_t n;
+      do {
+        n = ::read(fd, &extra, 1);
+      } while (n < 0 && errno == EINTR);
+      if (n > 0) outcome = {kRecordBeyondImage, loaded};
+      if (n < 0) outcome = {kRecordReadError, loaded};
+    }
+    ::close(fd);
+  }
+  image.FileStart = loaded > 0 ? 0 : kNoFileStart;
+  image.FileEnd = loaded > 0 ? static_cast<uint32_t>(loaded - 1) : kNoFileEnd;
+  if (outcome.code != kRecordAccepted) {
+    ReportOffsetStop(outcome.code, outcome.position, report);
+    if (outcome.code == kRecordBeyondImage) {
+      report.Warn(FormatText(kBeyondImageAtOffset, kImageCapacity, kImageCapacity));
+    } else {
+      report.Warn(kReadFileDataError);
+    }
+  }
+  return outcome;
+}
+
+}  // namespace velkor

@@ -1,0 +1,110 @@
+#include "data/line_reader.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "data/in_out_error.hpp"
+
+namespace velkor {
+
+namespace {
+
+std::string Describe(const std::filesystem::path& path, int error) {
+  return "Cannot read file \"" + path.string() + "\": " + std::strerror(error);
+}
+
+// The first CR or LF in [begin, end), or end.
+const char* FindTerminator(const char* begin, const char* end) {
+  const void* lf = std::memchr(begin, '\n', static_cast<std::size_t>(end - begin));
+  const char* stop = lf ? static_cast<const char*>(lf) : end;
+  const void* cr = std::memchr(begin, '\r', static_cast<std::size_t>(stop - begin));
+  return cr ? static_cast<const char*>(cr) : stop;
+}
+
+}  // namespace
+
+FileReader::FileReader(const std::filesystem::path& path) : path_(path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) throw EInOutError(Describe(path_, errno));
+}
+
+FileReader::~FileReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::size_t FileReader::Read(char* into, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(fd_, into, size);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) throw EInOutError(Describe(path_, errno));
+  }
+}
+
+LineReader::LineReader(const std::filesystem::path& path, std::size_t blockSize)
+    : file_(path), capacity_(blockSize), buffer_(std::make_unique_for_overwrite<char[]>(blockSize)) {}
+
+bool LineReader::Next(std::string_view& line) {
+  char* const buf = buffer_.get();
+  for (;;) {
+    if (pendingLf_ && begin_ < end_) {
+      if (buf[begin_] == '\n') ++begin_;
+      pendingLf_ = false;
+    }
+    if (!pendingLf_ && begin_ < end_) {
+      const char* stop = FindTerminator(buf + begin_, buf + end_);
+      if (stop != buf + end_) {
+        const std::size_t at = static_cast<std::size_t>(stop - buf);
+        const std::size_t start = begin_;
+        begin_ = at + 1;
+        if (*stop == '\r') {
+          if (begin_ < end_) {
+            if (buf[begin_] == '\n') ++begin_;
+          } else {
+            pendingLf_ = true;
+          }
+        }
+        if (skipping_) {
+          skipping_ = false;
+          continue;
+        }
+        line = std::string_view(buf + start, at - start);
+        ++lineNumber_;
+        cut_ = false;
+        return true;
+      }
+      if (skipping_) begin_ = end_;
+    }
+    if (eof_) {
+      if (skipping_ || begin_ == end_) return false;
+      line = std::string_view(buf + begin_, end_ - begin_);
+      begin_ = end_;
+      ++lineNumber_;
+      cut_ = false;
+      return true;
+    }
+    if (begin_ > 0) {
+      std::memmove(buf, buf + begin_, end_ - begin_);
+      end_ -= begin_;
+      begin_ = 0;
+    }
+    if (end_ == capacity_) {
+      line = std::string_view(buf, capacity_);
+      begin_ = end_ = 0;
+      skipping_ = true;
+      ++lineNumber_;
+      cut_ = true;
+      return true;
+    }
+    const std::size_t n = file_.Read(buf + end_, capacity_ - end_);
+    if (n == 0) {
+      eof_ = true;
+    } else {
+      end_ += n;
+    }
+  }
+}
+
+}  // namespace velkor

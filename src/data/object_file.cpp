@@ -1,0 +1,102 @@
+#include "data/object_file.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <string_view>
+
+#include "data/load_stop.hpp"
+#include "data/text_format.hpp"
+#include "platform/text_file.hpp"
+
+namespace velkor {
+
+namespace {
+
+constexpr std::array<const char*, 11> kRecordCodeMessages = {
+    "record accepted",
+    "the line does not start a record",
+    "the record is shorter than its byte count or its type needs",
+    "extended address record with a non-zero address field",
+    "checksum wrong",
+    "unknown record type",
+    "data address beyond 0x1FFFFFFF",
+    "data beyond the image buffer",
+    "the record count does not match the data records",
+    "a byte value lacks its second hex digit",
+    "the file could not be read",
+};
+
+std::string UpperExtension(const std::filesystem::path& path) {
+  // From the last dot of the name, so that a name like ".hex" counts too.
+  const std::string name = path.filename().string();
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return {};
+  std::string extension = name.substr(dot);
+  for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return extension;
+}
+
+}  // namespace
+
+std::string LoadObjectFileLine(const std::string& path) { return FormatText(kLoadObjectFileLine, path.c_str()); }
+
+std::string FileSavedMessage(const std::string& path) { return FormatText(kFileSavedMessage, path.c_str()); }
+
+const char* RecordCodeMessage(uint8_t code) {
+  return code < kRecordCodeMessages.size() ? kRecordCodeMessages[code] : "unknown result";
+}
+
+void ReportLineStop(const LoadOutcome& outcome, ImageReport& report) {
+  if (outcome.code == kRecordAccepted) return;
+  const auto line = static_cast<unsigned long long>(outcome.position);
+  report.AppendInfo(FormatText(kLoadStoppedAtLine, line, RecordCodeMessage(outcome.code), unsigned{outcome.code}));
+  if (outcome.code == kRecordAddressTooHigh || outcome.code == kRecordBeyondImage) {
+    report.Warn(FormatText(kBeyondImageAtLine, kImageCapacity - 1, line));
+  }
+}
+
+ObjectFormat ObjectFormatForPath(const std::filesystem::path& path) {
+  const std::string extension = UpperExtension(path);
+  if (extension == ".HEX") return ObjectFormat::IntelHex;
+  if (extension == ".TXT") return ObjectFormat::HexText;
+  constexpr std::array<std::string_view, 5> kMotorola = {".S19", ".S28", ".S37", ".SREC", ".MOT"};
+  if (std::find(kMotorola.begin(), kMotorola.end(), extension) != kMotorola.end()) return ObjectFormat::MotorolaS;
+  return ObjectFormat::Binary;
+}
+
+LoadOutcome LoadObjectFile(const std::filesystem::path& path, ImageBuffer& image, ChipParams& chip,
+                           ImageReport& report) {
+  image.FileStart = 0;
+  image.FileEnd = 0xFFFFFF;
+  const ObjectFormat format = ObjectFormatForPath(path);
+  ResetChipRange(image, chip);
+  switch (format) {
+    case ObjectFormat::IntelHex:
+      return ReadIntelHex(path, image, report);
+    case ObjectFormat::MotorolaS:
+      return ReadSRecords(path, image, report);
+    case ObjectFormat::HexText:
+      return ReadHexText(path, image, report);
+    case ObjectFormat::Binary:
+      break;
+  }
+  return ReadBinary(path, image, report);
+}
+
+void WriteBinary(const uint8_t* source, std::size_t sourceSize, const std::filesystem::path& path,
+                 uint32_t lastIndex) {
+  if (lastIndex >= sourceSize) {
+    throw EInOutError(FormatText("Cannot save \"%s\": the range ends at 0x%08X, beyond the image buffer.",
+                                 path.c_str(), lastIndex));
+  }
+  const std::string error = WriteFileAtomically(
+      path, std::string_view(reinterpret_cast<const char*>(source), std::size_t{lastIndex} + 1));
+  if (!error.empty()) throw EInOutError("Cannot save file: " + error);
+}
+
+void SaveUsedRange(const ImageBuffer& image, const std::filesystem::path& path) {
+  WriteBinary(image.Data.get(), kImageCapacity, path, image.ChipEnd - image.ChipStart);
+}
+
+}  // namespace velkor
