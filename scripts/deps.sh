@@ -10,6 +10,8 @@ packages=(
   libgtest-dev          # the tests
   libcli11-dev          # command-line parsing of the simulator
   nlohmann-json3-dev    # the chip catalogue listing
+  srecord               # srec_cat: object-file cross-check tests and loader benchmark
+  binutils              # objcopy: the same
 )
 
 missing=()

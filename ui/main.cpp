@@ -1,27 +1,121 @@
-// The window program: velkor350qn [--simulate [--sim-count N]] [--ports A,B] [--echo-log]
+// The window program:
+//   velkor350qn [--simulate [--sim-count N]] [--ports A,B] [--echo-log] [--exit-after MS]
+//   velkor350qn --screenshot FILE.png [--screenshot-chip CAPTION]
+//   velkor350qn --list-chips
+//   velkor350qn --convert IN OUT --chip CAPTION
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLayout>
+#include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 
+#include "app/convert.hpp"
+#include "chips/catalogue_listing.hpp"
 #include "main_window.hpp"
 #include "qt_main_loop.hpp"
 
+namespace {
+
+// The size of a bench PC's screen; screenshots are taken at it.
+constexpr int kScreenshotWidth = 1280;
+constexpr int kScreenshotHeight = 800;
+
+// Lays the window out for the controls shown now. A control hidden or shown
+// resizes its box at once, but each enclosing box follows one turn of the
+// event loop later; a picture must not catch them halfway.
+void SettleLayouts(QWidget& window) {
+  QList<QLayout*> layouts = window.findChildren<QLayout*>();
+  const auto depth = [](const QLayout* layout) {
+    int levels = 0;
+    for (const QObject* o = layout; o != nullptr; o = o->parent()) ++levels;
+    return levels;
+  };
+  std::stable_sort(layouts.begin(), layouts.end(),
+                   [&](const QLayout* a, const QLayout* b) { return depth(a) > depth(b); });
+  for (QLayout* layout : layouts) layout->activate();
+}
+
+// Makes the page with this object name the current one, if it is shown.
+bool ShowPage(QWidget& window, const QString& name) {
+  auto* tabs = window.findChild<QTabWidget*>("PageControl1");
+  auto* page = window.findChild<QWidget*>(name);
+  const int index = tabs != nullptr && page != nullptr ? tabs->indexOf(page) : -1;
+  if (index < 0 || !tabs->isTabVisible(index)) return false;
+  tabs->setCurrentIndex(index);
+  return true;
+}
+
+// --convert IN OUT --chip CAPTION: the conversion needs no window and no
+// display. Returns the exit status, or -1 when the option is not given.
+int RunConversion(int argc, char* argv[]) {
+  const char* input = nullptr;
+  const char* output = nullptr;
+  const char* chip = nullptr;
+  bool asked = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--convert") == 0) {
+      asked = true;
+      if (i + 2 < argc) {
+        input = argv[i + 1];
+        output = argv[i + 2];
+        i += 2;
+      }
+    } else if (std::strcmp(argv[i], "--chip") == 0 && i + 1 < argc) {
+      chip = argv[++i];
+    }
+  }
+  if (!asked) return -1;
+  if (!input || !output || !chip) {
+    std::cerr << "usage: velkor350qn --convert IN OUT --chip CAPTION\n";
+    return velkor::kConvertUnknownChip;
+  }
+  const int status = velkor::ConvertObjectFile(input, output, chip, std::cout, std::cerr);
+  std::cout.flush();
+  return status;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+  // The listing needs no window and no display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--list-chips") == 0) {
+      velkor::WriteCatalogueListing(std::cout);
+      std::cout.flush();
+      return std::cout ? 0 : 1;
+    }
+  }
+  if (const int status = RunConversion(argc, argv); status >= 0) return status;
+
   QApplication app(argc, argv);
   QApplication::setApplicationName("velkor350qn");
   QApplication::setApplicationDisplayName("Velkor350QN Flash Programmer");
+  QApplication::setApplicationVersion(VELKOR_VERSION);
 
   QCommandLineParser parser;
   parser.setApplicationDescription("Host program of the Velkor350QN serial-memory programmer.");
   parser.addHelpOption();
+  parser.addVersionOption();
   const QCommandLineOption simulate("simulate", "Start simulated programmers and use their ports.");
   const QCommandLineOption simCount("sim-count", "How many simulated programmers to start: 1 or 2 (default 2).", "N", "2");
   const QCommandLineOption ports("ports", "Comma-separated programmer ports, e.g. ttyUSB0,ttyUSB1 (or set VELKOR_PORTS).",
                                  "LIST");
   const QCommandLineOption echoLog("echo-log", "Copy the information log to standard output.");
   const QCommandLineOption exitAfter("exit-after", "Close the window after MS milliseconds (for scripted checks).", "MS");
-  parser.addOptions({simulate, simCount, ports, echoLog, exitAfter});
+  const QCommandLineOption listChips("list-chips", "Print the chip catalogue, one JSON object per line, and exit.");
+  const QCommandLineOption screenshot("screenshot",
+                                      "Save a picture of the window (1280x800) as FILE after start-up, then exit.", "FILE");
+  const QCommandLineOption screenshotChip("screenshot-chip", "Choose this chip from the chip menu before the picture.",
+                                          "CAPTION");
+  const QCommandLineOption screenshotPage("screenshot-page",
+                                          "Show this page in the picture (TabSheetChip, TabChipSet, TabSheetCtrl, ...).",
+                                          "PAGE");
+  parser.addOptions({simulate, simCount, ports, echoLog, exitAfter, listChips, screenshot, screenshotChip, screenshotPage});
   parser.process(app);
 
   velkor::ui::StartOptions options;
@@ -37,10 +131,45 @@ int main(int argc, char* argv[]) {
   if (portList.isEmpty()) portList = qEnvironmentVariable("VELKOR_PORTS");
   for (const QString& port : portList.split(',', Qt::SkipEmptyParts)) options.ports.push_back(port.trimmed().toStdString());
   options.echoLog = parser.isSet(echoLog);
+  if ((parser.isSet(screenshotChip) || parser.isSet(screenshotPage)) && !parser.isSet(screenshot)) {
+    std::fprintf(stderr, "--screenshot-chip and --screenshot-page need --screenshot FILE\n");
+    return 2;
+  }
 
   velkor::ui::QtMainLoop loop;
   velkor::ui::MainWindow window(loop, options);
+  int result = 0;
+  if (parser.isSet(screenshot)) {
+    window.resize(kScreenshotWidth, kScreenshotHeight);
+    const QString file = parser.value(screenshot);
+    const QString chip = parser.value(screenshotChip);
+    const QString page = parser.value(screenshotPage);
+    QObject::connect(&window, &velkor::ui::MainWindow::StartupDone, &window, [&window, &result, file, chip, page] {
+      if (!chip.isEmpty() && !window.ChooseChipFromMenu(chip)) {
+        std::fprintf(stderr, "the chip menu offers no \"%s\"\n", chip.toUtf8().constData());
+        result = 1;
+        window.close();
+        return;
+      }
+      if (!page.isEmpty() && !ShowPage(window, page)) {
+        std::fprintf(stderr, "no page \"%s\" is shown\n", page.toUtf8().constData());
+        result = 1;
+        window.close();
+        return;
+      }
+      // On the next turn, once the layout has followed the new state.
+      QTimer::singleShot(0, &window, [&window, &result, file] {
+        SettleLayouts(window);
+        if (!window.grab().save(file, "PNG")) {
+          std::fprintf(stderr, "cannot write %s\n", file.toLocal8Bit().constData());
+          result = 1;
+        }
+        window.close();
+      });
+    });
+  }
   window.show();
   if (parser.isSet(exitAfter)) QTimer::singleShot(parser.value(exitAfter).toInt(), &window, &QWidget::close);
-  return app.exec();
+  const int loopResult = app.exec();
+  return loopResult != 0 ? loopResult : result;
 }

@@ -1,98 +1,713 @@
 #include "main_window.hpp"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
-#include <QDate>
-#include <QLocale>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
 #include <QStatusBar>
-#include <QTime>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <cstdio>
+
+#include "about_form.hpp"
+#include "chip_selection_form.hpp"
+#include "config_sn_form.hpp"
+#include "data_view_form.hpp"
+#include "file_filter.hpp"
+#include "hex_grid.hpp"
+#include "log_config_form.hpp"
 
 namespace velkor::ui {
 
 namespace {
+
 const char* const kCaption = "Velkor350QN Flash Programmer";
+
+using Handler = void (TQNProgrammer::*)();
+
+// What each button, menu item and option control of the main window runs
+// after the operator used it.
+constexpr std::pair<const char*, Handler> kHandlers[] = {
+    {"SpdBtnDownLoad", &TQNProgrammer::SpdBtnDownLoadClick},
+    {"DownloadToProgrammer1", &TQNProgrammer::SpdBtnDownLoadClick},
+    {"SpeedButtonRD", &TQNProgrammer::SpeedButtonRDClick},
+    {"ReadTargetChipMemory1", &TQNProgrammer::SpeedButtonRDClick},
+    {"SpdBtnBlkChk", &TQNProgrammer::BlankCheck1Click},
+    {"BlankCheck1", &TQNProgrammer::BlankCheck1Click},
+    {"SpdBtnErase", &TQNProgrammer::SpdBtnEraseClick},
+    {"EraseChip1", &TQNProgrammer::SpdBtnEraseClick},
+    {"SpdBtnProg", &TQNProgrammer::SpdBtnProgClick},
+    {"Programming1", &TQNProgrammer::SpdBtnProgClick},
+    {"SpdBtnVerify", &TQNProgrammer::SpdBtnVerifyClick},
+    {"Verification1", &TQNProgrammer::SpdBtnVerifyClick},
+    {"SpdBtnAutoP", &TQNProgrammer::SpdBtnAutoPClick},
+    {"AutoProgramming1", &TQNProgrammer::SpdBtnAutoPClick},
+    {"ReadChipIDandStatus1", &TQNProgrammer::ReadChipIDandStatus1Click},
+    {"DoFirmwareUpgrade1", &TQNProgrammer::DoFirmwareUpgrade1Click},
+    {"SpdBtnOpen", &TQNProgrammer::FileOpenBtnClick},
+    {"LoadDataFile1", &TQNProgrammer::FileOpenBtnClick},
+    {"SpdBtnSave", &TQNProgrammer::FileSaveBtnClick},
+    {"SaveBufferToFile1", &TQNProgrammer::FileSaveBtnClick},
+    {"SpdBtnExit", &TQNProgrammer::SpdBtnExitClick},
+    {"Exit1", &TQNProgrammer::SpdBtnExitClick},
+    {"N5", &TQNProgrammer::N5Click},
+    {"SaveInfotoFile1", &TQNProgrammer::SaveInfotoFile1Click},
+    {"ViewDataBuffer1", &TQNProgrammer::ViewDataBuffer1Click},
+    {"LoadFromOrvaneProject", &TQNProgrammer::LoadFromOrvaneProjectClick},
+    {"SaveToOrvAneProject", &TQNProgrammer::SaveToOrvAneProjectClick},
+    {"About1", &TQNProgrammer::About1Click},
+    {"ClearInformation1", &TQNProgrammer::ClearInformation1Click},
+    {"CopyInformation1", &TQNProgrammer::CopyInformation1Click},
+    {"SaveInformationtoFile1", &TQNProgrammer::SaveInfotoFile1Click},
+    {"DevButton", &TQNProgrammer::DevButtonClick},
+    {"BitBtnFindCOM", &TQNProgrammer::BitBtnFindCOMClick},
+    {"BitBtnFresh", &TQNProgrammer::BitBtnFreshClick},
+    {"BitBtnFixSN", &TQNProgrammer::BitBtnFixSNClick},
+    {"ChkBoxSRWD", &TQNProgrammer::ChkBoxSRWDClick},
+    {"CheckBoxAut", &TQNProgrammer::CheckBoxAutClick},
+    {"CheckBoxSN", &TQNProgrammer::CheckBoxSNClick},
+    {"RadioGpVolt", &TQNProgrammer::RadioGpVoltClick},
+    {"ComBoxWP8", &TQNProgrammer::ComBoxWP8Change},
+    {"ComBoxWPF", &TQNProgrammer::ComBoxWPFChange},
+    {"SpinEditNumb", &TQNProgrammer::SpinEditNumbChange},
+};
+
+QMessageBox::Icon MessageIcon(MessageKind kind) {
+  switch (kind) {
+    case MessageKind::Warning:
+      return QMessageBox::Warning;
+    case MessageKind::Error:
+      return QMessageBox::Critical;
+    case MessageKind::Information:
+      break;
+  }
+  return QMessageBox::Information;
+}
+
+// A titled box for a few controls of a page; it hides itself when all of
+// them are hidden (see MainWindow::SyncControls).
+QGroupBox* Section(const QString& title, const char* name, QWidget* parent) {
+  auto* box = new QGroupBox(title, parent);
+  box->setObjectName(name);
+  box->setProperty("velkorSection", true);
+  return box;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QtMainLoop& loop, StartOptions options)
-    : loop_(loop), options_(std::move(options)), infoMemo_(new QPlainTextEdit), infoPanel_(new QLabel) {
+    : loop_(loop), options_(std::move(options)) {
   setWindowTitle(kCaption);
-  auto* central = new QWidget;
-  auto* layout = new QVBoxLayout(central);
-  infoPanel_->setText("Searching Devices............");
-  infoMemo_->setObjectName("InfoMemo");
-  infoMemo_->setReadOnly(true);
-  infoMemo_->setMaximumBlockCount(0);
-  layout->addWidget(infoPanel_);
-  layout->addWidget(infoMemo_);
-  setCentralWidget(central);
-  statusBar()->showMessage("No programmer");
-  resize(900, 560);
+  setObjectName("TQNProgrammer");
+  core_ = std::make_unique<TQNProgrammer>(loop_, *this);
+  binder_ = new ControlBinder(core_->Controls.All(), [this](const std::function<void()>& handler) { Run(handler); },
+                              this);
+  BindHandlers();
 
-  channels_ = std::make_unique<ProgrammerChannels>(
-      loop_, [this](int channel, const std::string& text) {
-        AppendLog(channel, QString::fromStdString(text));
-        ShowProgrammers();
-      });
+  presentMessage_ = [this](MessageKind kind, const QString& text) {
+    QApplication::beep();
+    QMessageBox box(MessageIcon(kind), kCaption, text, QMessageBox::Ok, this);
+    box.exec();
+  };
+  runDialog_ = [](DialogId, QDialog& dialog) { dialog.exec(); };
+
+  BuildMenus();
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(6, 4, 6, 4);
+  layout->setSpacing(6);
+  layout->addWidget(BuildToolBar());
+  auto* body = new QHBoxLayout;
+  body->setSpacing(8);
+  auto* left = new QVBoxLayout;
+  left->setSpacing(6);
+  left->addWidget(BuildChipGroup());
+  left->addWidget(BuildProgrammerGroup());
+  left->addStretch(1);
+  auto* leftColumn = new QWidget(central);
+  leftColumn->setLayout(left);
+  left->setContentsMargins(0, 0, 0, 0);
+  leftColumn->setFixedWidth(370);
+  body->addWidget(leftColumn);
+  body->addWidget(BuildPages(), 1);
+  layout->addLayout(body, 1);
+  setCentralWidget(central);
+  BuildStatusBar();
+  for (QGroupBox* box : findChildren<QGroupBox*>())
+    if (box->property("velkorSection").toBool()) sections_.push_back(box);
+
+  // The dialogs, in the order the program has always created them.
+  const CommandRunner run = [this](const std::function<void()>& handler) { Run(handler); };
+  aboutForm_ = new TAboutForm(this);
+  chipForm_ = new TChipSeltForm(*core_, run, this);
+  configSnForm_ = new TConfigSNForm(*core_, run, this);
+  logCfgForm_ = new TLogCfgForm(*core_, run, this);
+  dataViewForm_ = new TDataViewForm(*core_, run, this);
+
+  SyncControls();
+  resize(1180, 720);
 }
 
 MainWindow::~MainWindow() {
-  // Ports first, so that the simulator going away raises no hang-up.
-  channels_.reset();
+  // The widgets write into the core's state; part them from it before the
+  // core goes. Then the ports, so that the simulator going away raises no
+  // hang-up.
+  delete binder_;
+  binder_ = nullptr;
+  delete chipForm_;
+  delete logCfgForm_;
+  delete configSnForm_;
+  chipForm_ = nullptr;
+  logCfgForm_ = nullptr;
+  configSnForm_ = nullptr;
+  core_.reset();
   simulator_.reset();
 }
 
+void MainWindow::BindHandlers() {
+  for (const auto& [name, handler] : kHandlers) {
+    binder_->OnInput(name, [this, handler = handler] { (core_.get()->*handler)(); });
+  }
+}
+
+void MainWindow::Run(const std::function<void()>& handler) {
+  if (!core_) return;
+  core_->RunCommand(handler);
+  SyncControls();
+}
+
+void MainWindow::SyncControls() {
+  if (binder_ == nullptr) return;
+  binder_->Sync();
+  if (logCfgForm_ != nullptr) logCfgForm_->Binder().Sync();
+  if (configSnForm_ != nullptr) configSnForm_->Binder().Sync();
+  // A section of a page with nothing left to show is not shown either.
+  for (QGroupBox* section : sections_) {
+    bool any = false;
+    for (QWidget* child : section->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+      any = any || !child->isHidden();
+    if (section->isHidden() == any) section->setVisible(any);
+  }
+}
+
+// --- Building the window ---
+
+void MainWindow::BuildMenus() {
+  ControlBinder& b = *binder_;
+  menuBar()->setObjectName("MainMenu1");
+  QMenu* command = menuBar()->addMenu("&Command");
+  command->setObjectName("Command1");
+  for (const char* name : {"DownloadToProgrammer1", "ReadTargetChipMemory1", "BlankCheck1", "EraseChip1",
+                           "Programming1", "Verification1", "AutoProgramming1", "ReadChipIDandStatus1"})
+    command->addAction(b.Action(name, this));
+  command->addSeparator();
+  command->addAction(b.Action("DoFirmwareUpgrade1", this));
+
+  QMenu* file = menuBar()->addMenu("&File");
+  file->setObjectName("File1");
+  file->addAction(b.Action("LoadDataFile1", this));
+  file->addAction(b.Action("SaveBufferToFile1", this));
+  file->addSeparator();
+  file->addAction(b.Action("N5", this));
+  file->addAction(b.Action("SaveInfotoFile1", this));
+  file->addAction(b.Action("ViewDataBuffer1", this));
+  file->addSeparator();
+  file->addAction(b.Action("Exit1", this));
+
+  QMenu* project = menuBar()->addMenu("Project");
+  project->setObjectName("Project1");
+  project->addAction(b.Action("LoadFromOrvaneProject", this));
+  project->addAction(b.Action("SaveToOrvAneProject", this));
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  help->setObjectName("Help1");
+  help->addAction(b.Action("About1", this));
+}
+
+QWidget* MainWindow::BuildToolBar() {
+  ControlBinder& b = *binder_;
+  auto* panel = new QFrame(this);
+  panel->setObjectName("Panel1");
+  panel->setFrameShape(QFrame::StyledPanel);
+  panel->setFocusPolicy(Qt::ClickFocus);
+  auto* layout = new QHBoxLayout(panel);
+  layout->setContentsMargins(4, 2, 4, 2);
+  layout->setSpacing(2);
+  const std::pair<const char*, QStyle::StandardPixmap> buttons[] = {
+      {"SpdBtnDownLoad", QStyle::SP_ArrowDown},        {"SpeedButtonRD", QStyle::SP_ArrowUp},
+      {"SpdBtnBlkChk", QStyle::SP_FileDialogInfoView}, {"SpdBtnErase", QStyle::SP_TrashIcon},
+      {"SpdBtnProg", QStyle::SP_ArrowRight},           {"SpdBtnVerify", QStyle::SP_DialogApplyButton},
+      {"SpdBtnAutoP", QStyle::SP_MediaSeekForward},    {"SpdBtnOpen", QStyle::SP_DialogOpenButton},
+      {"SpdBtnSave", QStyle::SP_DialogSaveButton},     {"SpdBtnExit", QStyle::SP_DialogCloseButton},
+  };
+  for (const auto& [name, icon] : buttons) {
+    QToolButton* button = b.ToolButton(name, icon, panel);
+    button->setIconSize(QSize(28, 28));
+    button->setMinimumWidth(72);
+    layout->addWidget(button);
+    // The file buttons stand apart from the chip operations.
+    if (std::string_view(name) == "SpdBtnAutoP") layout->addSpacing(24);
+  }
+  layout->addStretch(1);
+  return panel;
+}
+
+QWidget* MainWindow::BuildChipGroup() {
+  ControlBinder& b = *binder_;
+  QGroupBox* group = b.GroupBox("GroupBox2", this);
+  auto* grid = new QGridLayout(group);
+  grid->setColumnStretch(1, 1);
+
+  grid->addWidget(b.Edit("MCUNameEdit", group), 0, 1);
+  grid->addWidget(b.CompanionLabel("MCUNameEdit", group), 0, 0);
+  QPushButton* chooser = b.PushButton("DevButton", group);
+  chooser->setFixedWidth(36);
+  grid->addWidget(chooser, 0, 2);
+
+  auto* sizeCaption = new QLabel("芯片容量：", group);
+  sizeCaption->setObjectName("lbFlashSizeCaption");
+  grid->addWidget(sizeCaption, 1, 0);
+  grid->addWidget(b.Label("lbFlashSize", group), 1, 1, 1, 2);
+
+  grid->addWidget(b.Edit("ProductEditX", group), 2, 1, 1, 2);
+  grid->addWidget(b.CompanionLabel("ProductEditX", group), 2, 0);
+
+  grid->addWidget(b.RadioGroup("RadioGpVolt", group), 3, 0, 1, 3);
+  grid->addWidget(b.RadioGroup("RadioGroupSpd", group), 4, 0, 1, 3);
+
+  QGroupBox* control = b.GroupBox("GroupBoxCtrl", group);
+  auto* checks = new QGridLayout(control);
+  checks->addWidget(b.CheckBox("EnEraseChk", control), 0, 0);
+  checks->addWidget(b.CheckBox("EnProgChk", control), 0, 1);
+  checks->addWidget(b.CheckBox("EnVerifyChk", control), 1, 0);
+  checks->addWidget(b.CheckBox("EnBlankChk", control), 1, 1);
+  grid->addWidget(control, 5, 0, 1, 3);
+
+  auto* options = new QHBoxLayout;
+  options->addWidget(b.CheckBox("ChkBoxNotBLK", group));
+  options->addWidget(b.CheckBox("ChkBoxCPES", group));
+  options->addStretch(1);
+  grid->addLayout(options, 6, 0, 1, 3);
+  return group;
+}
+
+QWidget* MainWindow::BuildProgrammerGroup() {
+  ControlBinder& b = *binder_;
+  auto* group = new QGroupBox("编程器", this);
+  group->setObjectName("GroupBoxDevice");
+  auto* grid = new QGridLayout(group);
+  grid->setColumnStretch(1, 1);
+
+  QLabel* info = b.Label("InfoPanel", group);
+  info->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  info->setMinimumHeight(28);
+  info->setWordWrap(true);
+  info->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  grid->addWidget(info, 0, 0, 1, 3);
+
+  auto* ports = new QHBoxLayout;
+  QComboBox* portList = b.Combo("ComboBoxCOM", group);
+  portList->setMinimumWidth(110);
+  ports->addWidget(portList, 1);
+  ports->addWidget(b.PushButton("BitBtnFindCOM", group));
+  ports->addWidget(b.PushButton("BitBtnFresh", group));
+  grid->addLayout(ports, 1, 0, 1, 3);
+
+  auto* first = new QLabel("编程器1", group);
+  auto* second = new QLabel("编程器2", group);
+  grid->addWidget(first, 2, 0);
+  grid->addWidget(b.Gauge("GaugeBar1", group), 2, 1, 1, 2);
+  grid->addWidget(second, 3, 0);
+  grid->addWidget(b.Gauge("GaugeBar2", group), 3, 1, 1, 2);
+  return group;
+}
+
+QTabWidget* MainWindow::BuildPages() {
+  ControlBinder& b = *binder_;
+  auto* tabs = new QTabWidget(this);
+  tabs->setObjectName("PageControl1");
+
+  QWidget* chip = b.Page("TabSheetChip", tabs);
+  infoMemo_ = new QPlainTextEdit(chip);
+  infoMemo_->setObjectName("InfoMemo");
+  infoMemo_->setReadOnly(true);
+  infoMemo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  infoMemo_->setContextMenuPolicy(Qt::CustomContextMenu);
+  auto* infoMenu = new QMenu(infoMemo_);
+  infoMenu->setObjectName("PopupMenuInfo");
+  for (const char* name : {"ClearInformation1", "CopyInformation1", "SaveInformationtoFile1"})
+    infoMenu->addAction(b.Action(name, this));
+  connect(infoMemo_, &QPlainTextEdit::customContextMenuRequested, infoMenu,
+          [this, infoMenu](const QPoint& at) { infoMenu->popup(infoMemo_->viewport()->mapToGlobal(at)); });
+  auto* chipLayout = new QVBoxLayout(chip);
+  chipLayout->setContentsMargins(4, 4, 4, 4);
+  chipLayout->addWidget(infoMemo_);
+
+  BuildChipSetPage(b.Page("TabChipSet", tabs));
+  BuildControlPage(b.Page("TabSheetCtrl", tabs));
+
+  QWidget* flash = b.Page("TabSheetFlash", tabs);
+  hexViewer_ = new QTableView(flash);
+  hexViewer_->setObjectName("HexViewer");
+  hexModel_ = new HexGridModel(hexViewer_);
+  SetUpHexGrid(hexViewer_, hexModel_);
+  auto* flashLayout = new QVBoxLayout(flash);
+  flashLayout->setContentsMargins(4, 4, 4, 4);
+  flashLayout->addWidget(hexViewer_);
+
+  QWidget* readData = b.Page("TabSheetRdData", tabs);
+  rdDatView_ = new QTableView(readData);
+  rdDatView_->setObjectName("RdDatView");
+  SetUpHexGrid(rdDatView_, new HexGridModel(rdDatView_));
+  auto* readLayout = new QVBoxLayout(readData);
+  readLayout->setContentsMargins(4, 4, 4, 4);
+  readLayout->addWidget(rdDatView_);
+  return tabs;
+}
+
+void MainWindow::BuildChipSetPage(QWidget* page) {
+  ControlBinder& b = *binder_;
+  auto* layout = new QVBoxLayout(page);
+
+  QGroupBox* protection = Section("状态寄存器 / 写保护", "GroupBoxProtect", page);
+  auto* protect = new QGridLayout(protection);
+  protect->setColumnStretch(2, 1);
+  protect->addWidget(b.Label("LabelWP", protection), 0, 0, 1, 2);
+  QComboBox* levels8 = b.Combo("ComBoxWP8", protection);
+  QComboBox* levels16 = b.Combo("ComBoxWPF", protection);
+  levels8->setMinimumWidth(240);
+  levels16->setMinimumWidth(240);
+  protect->addWidget(levels8, 1, 0, 1, 2);
+  protect->addWidget(levels16, 2, 0, 1, 2);
+  protect->addWidget(b.CheckBox("ChkBoxSRWD", protection), 3, 0);
+  protect->addWidget(b.CheckBox("CheckBoxQE", protection), 3, 1);
+  protect->addWidget(b.CheckBox("CheckBoxWRP", protection), 4, 0);
+  layout->addWidget(protection);
+
+  QGroupBox* i2c = Section("I2C 器件", "GroupBoxI2c", page);
+  auto* device = new QGridLayout(i2c);
+  device->setColumnStretch(2, 1);
+  device->addWidget(b.Label("LabelDevAdr", i2c), 0, 0);
+  QLineEdit* address = b.Edit("EditDevAdrX", i2c);
+  address->setFixedWidth(80);
+  device->addWidget(address, 0, 1);
+  device->addWidget(b.Label("LabelPBS", i2c), 1, 0);
+  QSpinBox* pageSize = b.Spin("SpinEditPGSZ", i2c);
+  pageSize->setFixedWidth(80);
+  device->addWidget(pageSize, 1, 1);
+  layout->addWidget(i2c);
+  layout->addStretch(1);
+}
+
+void MainWindow::BuildControlPage(QWidget* page) {
+  ControlBinder& b = *binder_;
+  auto* layout = new QHBoxLayout(page);
+  auto* leftColumn = new QVBoxLayout;
+
+  // A spin box with its label in one row of a grid.
+  auto addSpin = [&b](QGridLayout* grid, int row, const char* name, QWidget* parent) {
+    QSpinBox* spin = b.Spin(name, parent);
+    spin->setMinimumWidth(100);
+    grid->addWidget(b.CompanionLabel(name, parent), row, 0);
+    grid->addWidget(spin, row, 1);
+  };
+
+  QGroupBox* timing = Section("上电与芯片检测", "GroupBoxTiming", page);
+  auto* times = new QGridLayout(timing);
+  times->setColumnStretch(2, 1);
+  addSpin(times, 0, "SpinEditPTM", timing);
+  addSpin(times, 1, "SpinPowDown", timing);
+  times->addWidget(b.CheckBox("CheckBoxAut", timing), 2, 0, 1, 2);
+  addSpin(times, 3, "SpinEditIn", timing);
+  addSpin(times, 4, "SpinEditOut", timing);
+  leftColumn->addWidget(timing);
+
+  QGroupBox* count = Section("烧写数量", "GroupBoxCount", page);
+  auto* limit = new QHBoxLayout(count);
+  limit->addWidget(b.CheckBox("ChkBoxNumb", count));
+  QSpinBox* number = b.Spin("SpinEditNumb", count);
+  number->setMinimumWidth(110);
+  limit->addWidget(number);
+  limit->addStretch(1);
+  leftColumn->addWidget(count);
+  leftColumn->addStretch(1);
+
+  QGroupBox* serial = Section("序列号", "GroupBoxSN", page);
+  auto* sn = new QGridLayout(serial);
+  sn->setColumnStretch(2, 1);
+  sn->addWidget(b.CheckBox("CheckBoxSN", serial), 0, 0, 1, 2);
+  int row = 1;
+  for (const char* name : {"SNEdit", "GainEdit", "AddrEdit"}) {
+    QLineEdit* edit = b.Edit(name, serial);
+    edit->setMinimumWidth(120);
+    sn->addWidget(b.CompanionLabel(name, serial), row, 0);
+    sn->addWidget(edit, row, 1);
+    ++row;
+  }
+  sn->addWidget(b.CheckBox("SNOrderChk", serial), row++, 0, 1, 2);
+  sn->addWidget(b.CheckBox("ChkBoxPCSN", serial), row++, 0, 1, 2);
+  sn->addWidget(b.CheckBox("ChkBoxStrSN", serial), row++, 0, 1, 2);
+  sn->addWidget(b.PushButton("BitBtnFixSN", serial), row++, 0, 1, 2, Qt::AlignLeft);
+  auto* rightColumn = new QVBoxLayout;
+  rightColumn->addWidget(serial);
+  rightColumn->addStretch(1);
+
+  layout->addLayout(leftColumn, 1);
+  layout->addLayout(rightColumn, 1);
+}
+
+void MainWindow::BuildStatusBar() {
+  ControlBinder& b = *binder_;
+  statusBar()->setObjectName("StatusBar1");
+  for (const char* name : {"StatusPanel0", "StatusPanel1", "StatusPanel2", "StatusPanel3"}) {
+    QLabel* panel = b.Label(name, statusBar());
+    panel->setMinimumWidth(200);
+    panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    statusBar()->addWidget(panel, 1);
+  }
+}
+
+// --- Start-up and shut-down ---
+
 void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (started_) return;
-  started_ = true;
+  if (showStarted_) return;
+  showStarted_ = true;
   // After the first paint, so that the window is up while the ports open.
   loop_.post([this] { Startup(); });
 }
 
 void MainWindow::Startup() {
-  AppendLog(0, "Hello Velkor350QN-ED User! ----- " + QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
   std::vector<std::string> ports = options_.ports;
+  std::string simulatorError;
   if (options_.simulatedProgrammers > 0) {
-    std::string error;
     simulator_ = SimulatorProcess::Start(FindSimulatorProgram(), {"--count", std::to_string(options_.simulatedProgrammers)},
-                                         options_.simulatedProgrammers, std::chrono::seconds(10), error);
-    if (!simulator_) {
-      AppendLog(0, QString::fromStdString("Simulated programmers could not be started: " + error));
-      return;
-    }
-    ports = simulator_->Ports();
+                                         options_.simulatedProgrammers, std::chrono::seconds(10), simulatorError);
+    if (simulator_) ports = simulator_->Ports();
   }
-  if (ports.empty()) {
-    infoPanel_->setText("No Device Avalible");
-    AppendLog(0, "No port to search: give the programmers' ports with --ports, or start simulated ones with --simulate.");
-    return;
-  }
-  channels_->Probe(ports);
+  core_->StartupPorts = ports;
+  Run([this] { core_->FormShow(); });
+  if (!simulatorError.empty())
+    Run([this, &simulatorError] { core_->AppendInfo("Simulated programmers could not be started: " + simulatorError); });
+  startupDone_ = true;
+  if (QWidget* panel = findChild<QWidget*>("Panel1")) panel->setFocus();
+  emit StartupDone();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  channels_->CloseAll();
+  if (!closing_) {
+    closing_ = true;
+    Run([this] { core_->FormClose(); });
+    FlushLog();
+  }
   QMainWindow::closeEvent(event);
 }
 
-void MainWindow::AppendLog(int channel, const QString& text) {
-  QString line = "> " + QTime::currentTime().toString("HH:mm:ss");
-  line += channel == 0 ? QString(" ") : QString(" C%1: ").arg(channel);
-  line += text;
-  infoMemo_->appendPlainText(line);
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  char key = 0;
+  if (event->key() == Qt::Key_Space) {
+    key = ' ';
+  } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    key = '\r';
+  } else if (event->text().size() == 1 && event->text()[0].unicode() >= 0x20 && event->text()[0].unicode() < 0x7F) {
+    key = static_cast<char>(event->text()[0].unicode());
+  }
+  const bool plain = (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
+  if (key == 0 || !plain || !startupDone_ || TypingIntoAField()) {
+    QMainWindow::keyPressEvent(event);
+    return;
+  }
+  event->accept();
+  // A held key must not start one operation after another.
+  if (event->isAutoRepeat()) return;
+  Run([this, key] { core_->FormKeyPress(key); });
+}
+
+bool MainWindow::TypingIntoAField() const {
+  // Enter confirms what was typed into an edit or spin box, which pass the
+  // key on; it must not start a programming run as well.
+  const QWidget* focus = QApplication::focusWidget();
+  if (const auto* edit = qobject_cast<const QLineEdit*>(focus)) return !edit->isReadOnly();
+  if (const auto* spin = qobject_cast<const QAbstractSpinBox*>(focus)) return !spin->isReadOnly();
+  if (const auto* combo = qobject_cast<const QComboBox*>(focus)) return combo->isEditable();
+  return false;
+}
+
+bool MainWindow::ChooseChipFromMenu(const QString& caption) {
+  const DialogRunner previous = runDialog_;
+  bool offered = false;
+  runDialog_ = [&](DialogId id, QDialog& dialog) {
+    if (id != DialogId::ChipSelection) {
+      previous(id, dialog);
+      return;
+    }
+    chipForm_->FormShow();
+    if (QAction* entry = chipForm_->FindEntry(caption)) {
+      offered = true;
+      entry->trigger();
+    }
+  };
+  Run([this] { core_->DevButtonClick(); });
+  runDialog_ = previous;
+  FlushLog();
+  return offered;
+}
+
+// --- ProgrammerView ---
+
+void MainWindow::ControlsChanged() { SyncControls(); }
+
+void MainWindow::LogLineAppended(const std::string& line) {
   if (options_.echoLog) {
-    std::fputs(line.toUtf8().constData(), stdout);
+    std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
   }
+  pendingLog_ << QString::fromStdString(line);
+  // Lines come in bursts (a chip choice, a finished read); the panel takes
+  // each burst in one go on the next turn of the loop.
+  if (!logFlushQueued_) {
+    logFlushQueued_ = true;
+    QTimer::singleShot(0, this, [this] { FlushLog(); });
+  }
 }
 
-void MainWindow::ShowProgrammers() {
-  const std::string first = channels_->DeviceName(1);
-  if (!first.empty()) infoPanel_->setText(QString::fromStdString(first));
-  const int found = channels_->DevicesFound();
-  statusBar()->showMessage(found == 0 ? QString("No programmer") : QString("Programmers found: %1").arg(found));
+void MainWindow::FlushLog() {
+  logFlushQueued_ = false;
+  if (pendingLog_.isEmpty() || infoMemo_ == nullptr) return;
+  infoMemo_->setUpdatesEnabled(false);
+  infoMemo_->appendPlainText(pendingLog_.join('\n'));
+  pendingLog_.clear();
+  infoMemo_->verticalScrollBar()->setValue(infoMemo_->verticalScrollBar()->maximum());
+  infoMemo_->setUpdatesEnabled(true);
 }
+
+void MainWindow::LogCleared() {
+  pendingLog_.clear();
+  if (infoMemo_ != nullptr) infoMemo_->clear();
+}
+
+void MainWindow::ShowMessage(MessageKind kind, const std::string& text) {
+  // The screen is brought up to date first: the message often explains the
+  // last log line. Every message goes through the presenter, the one place
+  // where messages can be held back and shown later.
+  FlushLog();
+  SyncControls();
+  presentMessage_(kind, QString::fromStdString(text));
+}
+
+std::optional<std::string> MainWindow::AskFile(bool save, const FileDialogOptions& request) {
+  const QStringList filters = QtFileFilters(request.filter);
+  const QString selected = SelectedFileFilter(filters, request.filterIndex);
+  const QString suffix = DialogDefaultSuffix(request.defaultExtension);
+  std::optional<QString> chosen;
+  if (askFile_) {
+    chosen = askFile_(save, filters, selected, suffix);
+  } else {
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilters(filters);
+    if (!selected.isEmpty()) dialog.selectNameFilter(selected);
+    dialog.setDefaultSuffix(suffix);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) chosen = dialog.selectedFiles().front();
+  }
+  if (!chosen || chosen->isEmpty()) return std::nullopt;
+  return QFile::encodeName(*chosen).toStdString();
+}
+
+std::optional<std::string> MainWindow::AskOpenFile(const FileDialogOptions& request) { return AskFile(false, request); }
+
+std::optional<std::string> MainWindow::AskSaveFile(const FileDialogOptions& request) { return AskFile(true, request); }
+
+void MainWindow::CopyToClipboard(const std::string& text) {
+  QApplication::clipboard()->setText(QString::fromStdString(text));
+}
+
+QDialog* MainWindow::Dialog(DialogId dialog) {
+  switch (dialog) {
+    case DialogId::ChipSelection:
+      return chipForm_;
+    case DialogId::LogConfig:
+      return logCfgForm_;
+    case DialogId::ConfigSN:
+      return configSnForm_;
+    case DialogId::DataView:
+      return dataViewForm_;
+    case DialogId::About:
+      return aboutForm_;
+  }
+  return nullptr;
+}
+
+void MainWindow::ShowModal(DialogId dialog) {
+  QDialog* form = Dialog(dialog);
+  if (form == nullptr || form->isVisible()) return;
+  FlushLog();
+  SyncControls();
+  if (dialog == DialogId::ChipSelection) {
+    // The menu opens just right of the chip button, the form below it.
+    auto* chooser = findChild<QWidget*>("DevButton");
+    const QPoint point = chooser->mapToGlobal(QPoint(chooser->width() + 15, 0));
+    chipForm_->SelectChipPosition(point);
+    chipForm_->move(point + QPoint(5, 10));
+  }
+  runDialog_(dialog, *form);
+}
+
+void MainWindow::CloseDialog(DialogId dialog) {
+  if (QDialog* form = Dialog(dialog)) form->reject();
+}
+
+void MainWindow::FocusControl(const std::string& name) {
+  QWidget* widget = nullptr;
+  for (ControlBinder* binder : {binder_, logCfgForm_ ? &logCfgForm_->Binder() : nullptr,
+                                configSnForm_ ? &configSnForm_->Binder() : nullptr}) {
+    if (binder == nullptr) continue;
+    if (auto* found = qobject_cast<QWidget*>(binder->Find(name))) {
+      widget = found;
+      break;
+    }
+  }
+  if (widget == nullptr) widget = findChild<QWidget*>(QString::fromStdString(name));
+  if (widget != nullptr) widget->setFocus();
+}
+
+void MainWindow::CloseMainWindow() { close(); }
+
+void MainWindow::SetBusy(bool busy) {
+  if (busy)
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QApplication::restoreOverrideCursor();
+}
+
+void MainWindow::HexViewChanged() {
+  const TQNProgrammer& core = *core_;
+  hexModel_->ShowRange(core.HexViewShown ? &core.Image : nullptr, core.HexViewFirst, core.HexViewLast);
+}
+
+void MainWindow::HexBytesChanged(uint32_t first, uint32_t last) { hexModel_->BytesChanged(first, last); }
 
 }  // namespace velkor::ui

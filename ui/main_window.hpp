@@ -1,20 +1,38 @@
-// The main window. This first version shows the information log and the
-// programmers found on the ports it was given; the tool bar, pages and
-// dialogs grow on the same frame.
+// The main window: a thin view over the core's TQNProgrammer. Every control
+// of the window is built from the core's control state, named after it and
+// shown from it; the operator's input goes back into that state and runs the
+// core's handlers. The window answers what the core asks of a screen
+// (messages, file dialogs, the dialogs, the log panel).
 #pragma once
 
-#include <QLabel>
 #include <QMainWindow>
-#include <QPlainTextEdit>
+#include <QStringList>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "app/programmer_channels.hpp"
+#include "app/qn_programmer.hpp"
+#include "app/view.hpp"
+#include "control_binder.hpp"
+#include "hex_grid.hpp"
 #include "platform/simulator_process.hpp"
 #include "qt_main_loop.hpp"
 
+class QDialog;
+class QGroupBox;
+class QPlainTextEdit;
+class QTabWidget;
+class QTableView;
+
 namespace velkor::ui {
+
+class TAboutForm;
+class TChipSeltForm;
+class TConfigSNForm;
+class TDataViewForm;
+class TLogCfgForm;
 
 struct StartOptions {
   int simulatedProgrammers = 0;    // start this many simulated programmers
@@ -22,29 +40,107 @@ struct StartOptions {
   bool echoLog = false;            // copy every log line to standard output
 };
 
-class MainWindow final : public QMainWindow {
+class MainWindow final : public QMainWindow, public ProgrammerView {
   Q_OBJECT
 
  public:
   MainWindow(QtMainLoop& loop, StartOptions options);
   ~MainWindow() override;
 
+  TQNProgrammer& Core() { return *core_; }
+  TChipSeltForm& ChipForm() { return *chipForm_; }
+  // True once the start-up (FormShow) has run.
+  bool Started() const { return startupDone_; }
+
+  // Chooses a chip the way the operator does: the chip button, then the
+  // menu entry with this caption. False when the menu offers no such entry.
+  bool ChooseChipFromMenu(const QString& caption);
+
+  // Shows the pending log lines now rather than on the next turn of the
+  // event loop.
+  void FlushLog();
+
+  // How modal interactions are carried out. The window shows real message
+  // boxes and dialogs; scripted runs and tests replace them.
+  using MessagePresenter = std::function<void(MessageKind, const QString&)>;
+  using DialogRunner = std::function<void(DialogId, QDialog&)>;
+  using FileAsker = std::function<std::optional<QString>(bool save, const QStringList& filters,
+                                                         const QString& selectedFilter, const QString& suffix)>;
+  void SetMessagePresenter(MessagePresenter presenter) { presentMessage_ = std::move(presenter); }
+  void SetDialogRunner(DialogRunner runner) { runDialog_ = std::move(runner); }
+  void SetFileAsker(FileAsker asker) { askFile_ = std::move(asker); }
+
+  // --- ProgrammerView ---
+  void ControlsChanged() override;
+  void LogLineAppended(const std::string& line) override;
+  void LogCleared() override;
+  void ShowMessage(MessageKind kind, const std::string& text) override;
+  std::optional<std::string> AskOpenFile(const FileDialogOptions& request) override;
+  std::optional<std::string> AskSaveFile(const FileDialogOptions& request) override;
+  void CopyToClipboard(const std::string& text) override;
+  void ShowModal(DialogId dialog) override;
+  void CloseDialog(DialogId dialog) override;
+  void FocusControl(const std::string& name) override;
+  void CloseMainWindow() override;
+  void SetBusy(bool busy) override;
+  void HexViewChanged() override;
+  void HexBytesChanged(uint32_t first, uint32_t last) override;
+
+ signals:
+  // The start-up (FormShow) has run.
+  void StartupDone();
+
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  // Keys that no focused control took (Space and Enter start auto
+  // programming) reach the core's key handler, except those typed into an
+  // edit or spin box.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  bool TypingIntoAField() const;
+  void Run(const std::function<void()>& handler);
+  void SyncControls();
   void Startup();
-  void AppendLog(int channel, const QString& text);
-  void ShowProgrammers();
+  void BindHandlers();
+  void BuildMenus();
+  QWidget* BuildToolBar();
+  QWidget* BuildChipGroup();
+  QWidget* BuildProgrammerGroup();
+  QTabWidget* BuildPages();
+  void BuildChipSetPage(QWidget* page);
+  void BuildControlPage(QWidget* page);
+  void BuildStatusBar();
+  QDialog* Dialog(DialogId dialog);
+  std::optional<std::string> AskFile(bool save, const FileDialogOptions& request);
 
   QtMainLoop& loop_;
   StartOptions options_;
-  bool started_ = false;
-  QPlainTextEdit* infoMemo_;
-  QLabel* infoPanel_;
   std::unique_ptr<SimulatorProcess> simulator_;
-  std::unique_ptr<ProgrammerChannels> channels_;
+  std::unique_ptr<TQNProgrammer> core_;
+  ControlBinder* binder_ = nullptr;
+
+  QPlainTextEdit* infoMemo_ = nullptr;
+  QTableView* hexViewer_ = nullptr;
+  QTableView* rdDatView_ = nullptr;
+  HexGridModel* hexModel_ = nullptr;
+  std::vector<QGroupBox*> sections_;  // page sections that hide when empty
+  TAboutForm* aboutForm_ = nullptr;
+  TChipSeltForm* chipForm_ = nullptr;
+  TConfigSNForm* configSnForm_ = nullptr;
+  TLogCfgForm* logCfgForm_ = nullptr;
+  TDataViewForm* dataViewForm_ = nullptr;
+
+  QStringList pendingLog_;
+  bool logFlushQueued_ = false;
+  bool showStarted_ = false;
+  bool startupDone_ = false;
+  bool closing_ = false;
+
+  MessagePresenter presentMessage_;
+  DialogRunner runDialog_;
+  FileAsker askFile_;
 };
 
 }  // namespace velkor::ui

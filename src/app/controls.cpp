@@ -150,7 +150,7 @@ MainControls::MainControls()
       ComBoxWPF(ProtectionLevels(4, "Protected ALL")),
       ChkBoxSRWD(Check("SRWD Disabled")),
       CheckBoxQE(Check("Set QE=1")),
-      CheckBoxWRP(Check("Write Protection ")),
+      CheckBoxWRP(Hidden(Check("Write Protection "))),
       EditDevAdrX(Edit("", "0xA0", 4)),
       LabelDevAdr(Label("Device Address:  ")),
       LabelPBS(Label("Page Size(B): ")),

@@ -90,8 +90,10 @@ void TQNProgrammer::StartupReset() {
   ChipConfirmed = false;
   FileLoaded = false;
   Chip = ChipParams{};
-  ChipStart = 0;
-  ChipEnd = 0;
+  Image.ChipStart = 0;
+  Image.ChipEnd = 0;
+  Image.Erase();
+  HexViewShown = false;
   Job.OptionBits = 0;
   BurnCount = 0;
   FailCount = 0;
@@ -284,16 +286,13 @@ void TQNProgrammer::ApplyChipSelection() {
       Show(*hidden, false);
   }
 
-  Chip.SizeKB = Chip.Size >= 1024 ? Chip.Size >> 10 : 0;
+  ResetChipRange(Image, Chip);  // SizeKB, and the used range: the whole chip
   for (int number = 1; number <= ProgrammerChannels::kChannelCount; ++number)
     Channels.Channel(number).BlockEnd = Chip.SizeKB;
 
   c.lbFlashSize.Caption =
       Chip.Size >= 1024 ? Format("%u KByte", Chip.SizeKB) : Format("%u Byte", Chip.Size);
   AppendPlain(kChipSeparatorLine);
-
-  ChipStart = 0;
-  ChipEnd = Chip.Size - 1;
 
   if (Chip.LowVoltChip) SelectVoltage(2);
 }
@@ -473,8 +472,51 @@ void TQNProgrammer::ReadChipIDandStatus1Click() {
 }
 
 void TQNProgrammer::DoFirmwareUpgrade1Click() { LogNotAvailable("Firmware upgrade"); }
-void TQNProgrammer::FileOpenBtnClick() { LogNotAvailable("Loading object files"); }
-void TQNProgrammer::FileSaveBtnClick() { LogNotAvailable("Saving the buffer"); }
+void TQNProgrammer::FileOpenBtnClick() {
+  const auto path = view_.AskOpenFile({kOpenDialogFilter, kOpenDialogFilterIndex, kOpenDialogDefaultExtension});
+  if (!path) return;
+  Image.Erase();
+  FileLoaded = true;  // before parsing: a load that stops early keeps what it took
+  Controls.ProductEditX.Text = *path;
+  AppendInfo(LoadObjectFileLine(*path));
+  LastLoad = LoadOutcome{kRecordReadError, 0};  // until the parser says otherwise
+  LastLoad = LoadObjectFile(*path, Image, Chip, *this);
+  RecomputeAfterLoad(Image, Chip, ChipConfirmed, Controls.ChkBoxCPES.Checked, *this);
+}
+
+void TQNProgrammer::FileSaveBtnClick() {
+  if (!FileLoaded) {
+    view_.ShowMessage(MessageKind::Information, kNothingToSave);
+    return;
+  }
+  const auto path = view_.AskSaveFile({kSaveDialogFilter, kSaveDialogFilterIndex, kSaveDialogDefaultExtension});
+  if (!path) {
+    view_.ShowMessage(MessageKind::Information, kNothingToSave);
+    return;
+  }
+  SaveUsedRange(Image, *path);
+  view_.ShowMessage(MessageKind::Information, FileSavedMessage(*path));
+}
+
+void TQNProgrammer::RecomputeImage() {
+  velkor::RecomputeImage(Image, Chip, ChipConfirmed, Controls.ChkBoxCPES.Checked, *this);
+}
+
+void TQNProgrammer::SetStatusPanel(int panel, const std::string& text) {
+  (panel == kAccPanel ? Controls.StatusPanel0 : Controls.StatusPanel1).Caption = text;
+}
+
+void TQNProgrammer::ShowHexView(uint32_t first, uint32_t last) {
+  Controls.TabSheetFlash.Visible = true;
+  HexViewShown = true;
+  HexViewFirst = first;
+  HexViewLast = last;
+  view_.HexViewChanged();
+}
+
+void TQNProgrammer::Warn(const std::string& text) { view_.ShowMessage(MessageKind::Warning, text); }
+
+void TQNProgrammer::SetBusy(bool busy) { view_.SetBusy(busy); }
 void TQNProgrammer::LoadFromOrvaneProjectClick() { LogNotAvailable("Project files"); }
 void TQNProgrammer::SaveToOrvAneProjectClick() { LogNotAvailable("Project files"); }
 

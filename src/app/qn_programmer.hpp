@@ -16,12 +16,15 @@
 #include "app/view.hpp"
 #include "chips/catalogue.hpp"
 #include "chips/chip_params.hpp"
+#include "data/image_buffer.hpp"
+#include "data/image_report.hpp"
+#include "data/object_file.hpp"
 #include "link/job_settings.hpp"
 #include "platform/main_loop.hpp"
 
 namespace velkor {
 
-class TQNProgrammer {
+class TQNProgrammer final : public ImageReport {
  public:
   TQNProgrammer(MainLoop& loop, ProgrammerView& view, std::unique_ptr<LogClock> clock = MakeSystemClock());
 
@@ -34,8 +37,15 @@ class TQNProgrammer {
   JobSettings Job;
   bool ChipConfirmed = false;
   bool FileLoaded = false;
-  uint32_t ChipStart = 0;
-  uint32_t ChipEnd = 0;
+
+  // The byte image of the target, its ranges and checksums, and how the
+  // last object-file load ended.
+  ImageBuffer Image;
+  LoadOutcome LastLoad;
+  // The range the data page's hex grid shows (valid while HexViewShown).
+  bool HexViewShown = false;
+  uint32_t HexViewFirst = 0;
+  uint32_t HexViewLast = 0;
 
   InfoLog Info;
   ProgrammerChannels Channels;
@@ -65,9 +75,9 @@ class TQNProgrammer {
   const std::filesystem::path& StartDirectory() const { return startDirectory_; }
 
   // --- Information log ---
-  void AppendInfo(const std::string& text);
+  void AppendInfo(const std::string& text) override;
   void ChannelLog(int channel, const std::string& text);
-  void AppendPlain(const std::string& text);
+  void AppendPlain(const std::string& text) override;
   void ClearInformation1Click();
   void CopyInformation1Click();
   void SaveInfotoFile1Click();
@@ -133,6 +143,14 @@ class TQNProgrammer {
   void BitBtnFindCOMClick();
   void BitBtnFreshClick();
   void About1Click();
+
+  // --- Image: what the image routines report ---
+  void SetStatusPanel(int panel, const std::string& text) override;
+  void ShowHexView(uint32_t first, uint32_t last) override;
+  void Warn(const std::string& text) override;
+  void SetBusy(bool busy) override;
+  // The recompute after every change of the image.
+  void RecomputeImage();
 
   // Runs a command the way the window runs every handler: an error it
   // raises (a text that is not an integer, a file that cannot be read) is

@@ -3,6 +3,7 @@
 // a script.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -10,7 +11,7 @@ namespace velkor {
 
 enum class MessageKind { Warning, Error, Information };
 
-struct FileDialogSpec {
+struct FileDialogOptions {
   std::string filter;  // "Description|*.ext;*.ext2|Description|*.x"
   int filterIndex = 1;  // 1-based, as the filter lists them
   std::string defaultExtension;
@@ -31,8 +32,8 @@ class ProgrammerView {
   // A modal message box with one OK button (and a beep); returns when closed.
   virtual void ShowMessage(MessageKind kind, const std::string& text) = 0;
   // File dialogs; nothing when cancelled.
-  virtual std::optional<std::string> AskOpenFile(const FileDialogSpec& spec) = 0;
-  virtual std::optional<std::string> AskSaveFile(const FileDialogSpec& spec) = 0;
+  virtual std::optional<std::string> AskOpenFile(const FileDialogOptions& spec) = 0;
+  virtual std::optional<std::string> AskSaveFile(const FileDialogOptions& spec) = 0;
   virtual void CopyToClipboard(const std::string& text) = 0;
 
   // Shows a dialog modally; returns when it closes.
@@ -40,6 +41,12 @@ class ProgrammerView {
   // Closes a dialog shown with ShowModal.
   virtual void CloseDialog(DialogId dialog) = 0;
   virtual void FocusControl(const std::string& name) = 0;
+  // The hourglass cursor while a long step runs.
+  virtual void SetBusy(bool busy) = 0;
+  // The data page's hex grid now shows another range (HexViewFirst/Last of
+  // the logic), or some of its bytes changed.
+  virtual void HexViewChanged() = 0;
+  virtual void HexBytesChanged(uint32_t first, uint32_t last) = 0;
   // Ends the program's window.
   virtual void CloseMainWindow() = 0;
 };

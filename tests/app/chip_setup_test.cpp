@@ -43,7 +43,7 @@ TEST_F(ChipSetupTest, I2cEepromLogsItsLinesAndOffersAddressAndPageSize) {
   EXPECT_FALSE(c().ReadChipIDandStatus1.Visible);
   EXPECT_EQ(programmer->Chip.EraseTime, 100);
   EXPECT_EQ(programmer->Chip.DeviceAddress, 0xA0);
-  EXPECT_EQ(programmer->ChipEnd, 255u);
+  EXPECT_EQ(programmer->Image.ChipEnd, 255u);
   EXPECT_TRUE(programmer->ChipConfirmed);
   EXPECT_FALSE(programmer->FileLoaded);
 }

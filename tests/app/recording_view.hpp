@@ -28,6 +28,9 @@ class RecordingView : public ProgrammerView {
   std::vector<std::string> focus;
   std::string clipboard;
   bool mainWindowClosed = false;
+  std::vector<bool> busyChanges;
+  int hexViewChanges = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> hexBytesChanged;
   // Answers of the file dialogs, taken in order; nothing left means cancel.
   std::deque<std::optional<std::string>> fileAnswers;
   // What happens while a dialog is open (for example choosing a chip).
@@ -37,8 +40,8 @@ class RecordingView : public ProgrammerView {
   void LogLineAppended(const std::string& line) override { lines.push_back(line); }
   void LogCleared() override { lines.clear(); }
   void ShowMessage(MessageKind kind, const std::string& text) override { messages.push_back({kind, text}); }
-  std::optional<std::string> AskOpenFile(const FileDialogSpec&) override { return NextAnswer(); }
-  std::optional<std::string> AskSaveFile(const FileDialogSpec&) override { return NextAnswer(); }
+  std::optional<std::string> AskOpenFile(const FileDialogOptions&) override { return NextAnswer(); }
+  std::optional<std::string> AskSaveFile(const FileDialogOptions&) override { return NextAnswer(); }
   void CopyToClipboard(const std::string& text) override { clipboard = text; }
   void ShowModal(DialogId dialog) override {
     shown.push_back(dialog);
@@ -46,6 +49,9 @@ class RecordingView : public ProgrammerView {
   }
   void CloseDialog(DialogId dialog) override { closed.push_back(dialog); }
   void FocusControl(const std::string& name) override { focus.push_back(name); }
+  void SetBusy(bool busy) override { busyChanges.push_back(busy); }
+  void HexViewChanged() override { ++hexViewChanges; }
+  void HexBytesChanged(uint32_t first, uint32_t last) override { hexBytesChanged.push_back({first, last}); }
   void CloseMainWindow() override { mainWindowClosed = true; }
 
  private:

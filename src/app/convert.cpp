@@ -1,0 +1,91 @@
+#include "app/convert.hpp"
+
+#include <deque>
+
+#include "app/qn_programmer.hpp"
+#include "platform/event_loop.hpp"
+
+namespace velkor {
+
+namespace {
+
+// A view without a screen: log lines to one stream, boxes to another, file
+// dialogs answered in turn, the chip menu choosing one entry.
+class ConsoleView final : public ProgrammerView {
+ public:
+  ConsoleView(std::ostream& log, std::ostream& errors) : log_(log), errors_(errors) {}
+
+  std::deque<std::string> fileAnswers;
+  std::function<void()> chooseChip;
+  int warningsAndErrors = 0;
+
+  void ControlsChanged() override {}
+  void LogLineAppended(const std::string& line) override { log_ << line << '\n'; }
+  void LogCleared() override {}
+  void ShowMessage(MessageKind kind, const std::string& text) override {
+    if (kind != MessageKind::Information) ++warningsAndErrors;
+    errors_ << text << '\n';
+  }
+  std::optional<std::string> AskOpenFile(const FileDialogOptions&) override { return NextAnswer(); }
+  std::optional<std::string> AskSaveFile(const FileDialogOptions&) override { return NextAnswer(); }
+  void CopyToClipboard(const std::string&) override {}
+  void ShowModal(DialogId dialog) override {
+    if (dialog == DialogId::ChipSelection && chooseChip) chooseChip();
+  }
+  void CloseDialog(DialogId) override {}
+  void FocusControl(const std::string&) override {}
+  void CloseMainWindow() override {}
+  void SetBusy(bool) override {}
+  void HexViewChanged() override {}
+  void HexBytesChanged(uint32_t, uint32_t) override {}
+
+ private:
+  std::optional<std::string> NextAnswer() {
+    if (fileAnswers.empty()) return std::nullopt;
+    std::string answer = fileAnswers.front();
+    fileAnswers.pop_front();
+    return answer;
+  }
+
+  std::ostream& log_;
+  std::ostream& errors_;
+};
+
+}  // namespace
+
+int ConvertObjectFile(const std::string& input, const std::string& output, const std::string& chipCaption,
+                      std::ostream& log, std::ostream& errors) {
+  const CatalogueEntry* entry = FindChip(chipCaption);
+  if (!entry || entry->hidden) {
+    errors << "No chip \"" << chipCaption << "\" in the selection menu (velkor350qn --list-chips lists them).\n";
+    return kConvertUnknownChip;
+  }
+  EventLoop loop;
+  ConsoleView view(log, errors);
+  TQNProgrammer programmer(loop, view);
+  programmer.StartupReset();
+
+  view.chooseChip = [&] {
+    programmer.ChipSelectionFormShow();
+    programmer.ChooseChip(*entry);
+  };
+  programmer.RunCommand([&] { programmer.DevButtonClick(); });
+
+  view.fileAnswers = {input};
+  const int before = view.warningsAndErrors;
+  programmer.RunCommand([&] { programmer.FileOpenBtnClick(); });
+  if (view.warningsAndErrors != before) return kConvertLoadFailed;
+  if (programmer.LastLoad.code != kRecordAccepted) {
+    errors << input << ": loading stopped at " << (ObjectFormatForPath(input) == ObjectFormat::Binary ? "offset " : "line ")
+           << programmer.LastLoad.position << ": " << RecordCodeMessage(programmer.LastLoad.code) << " (code "
+           << int{programmer.LastLoad.code} << ").\n";
+    return kConvertLoadFailed;
+  }
+
+  view.fileAnswers = {output};
+  programmer.RunCommand([&] { programmer.FileSaveBtnClick(); });
+  if (view.warningsAndErrors != before) return kConvertSaveFailed;
+  return kConvertOk;
+}
+
+}  // namespace velkor

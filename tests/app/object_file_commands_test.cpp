@@ -1,0 +1,137 @@
+// Loading and saving object files through the window's commands, and the
+// headless conversion built on them.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/convert.hpp"
+#include "programmer_fixture.hpp"
+
+namespace velkor {
+namespace {
+
+using test::ProgrammerFixture;
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// Two records: 4 bytes at 0x0010 and the end record.
+constexpr const char* kSmallHex = ":0400100001020304E2\n:00000001FF\n";
+
+class ObjectFileCommandsTest : public ProgrammerFixture {
+ protected:
+  ObjectFileCommandsTest() {
+    programmer->FormShow();
+    WriteFile(directory / "small.hex", kSmallHex);
+  }
+  bool Logged(const std::string& text) const {
+    return std::find(view.lines.begin(), view.lines.end(), Line(text)) != view.lines.end();
+  }
+};
+
+TEST_F(ObjectFileCommandsTest, LoadFillsTheImageAndRecomputesForTheChip) {
+  Choose("24xx02");
+  view.fileAnswers.push_back((directory / "small.hex").string());
+  programmer->RunCommand([&] { programmer->FileOpenBtnClick(); });
+  EXPECT_TRUE(programmer->FileLoaded);
+  EXPECT_EQ(programmer->Controls.ProductEditX.Text, (directory / "small.hex").string());
+  EXPECT_TRUE(Logged("Load object file : " + (directory / "small.hex").string()));
+  EXPECT_TRUE(Logged("目标文件首地址 = 0x000010."));
+  EXPECT_TRUE(Logged("目标文件尾地址 = 0x000013."));
+  EXPECT_EQ(programmer->Image.Data[0x10], 0x01);
+  EXPECT_EQ(programmer->Image.Data[0x13], 0x04);
+  EXPECT_EQ(programmer->Image.Data[0x14], 0xFF);
+  EXPECT_EQ(programmer->LastLoad.code, 0);
+  // An EEPROM image shows in the data page's grid.
+  EXPECT_TRUE(programmer->Controls.TabSheetFlash.Visible);
+  EXPECT_TRUE(programmer->HexViewShown);
+  EXPECT_EQ(programmer->HexViewLast, 255u);
+  EXPECT_EQ(programmer->Controls.StatusPanel0.Caption.rfind("ACC CheckSum : 0x", 0), 0u);
+  EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(ObjectFileCommandsTest, SaveWritesTheUsedRangeOrSaysThereIsNothing) {
+  Choose("24xx02");
+  programmer->FileSaveBtnClick();
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, "没有数据需要保存!");
+
+  view.fileAnswers.push_back((directory / "small.hex").string());
+  programmer->RunCommand([&] { programmer->FileOpenBtnClick(); });
+  programmer->FileSaveBtnClick();  // dialog cancelled
+  EXPECT_EQ(view.messages.back().text, "没有数据需要保存!");
+
+  const auto saved = directory / "out.bin";
+  view.fileAnswers.push_back(saved.string());
+  programmer->RunCommand([&] { programmer->FileSaveBtnClick(); });
+  const std::string bytes = ReadFile(saved);
+  ASSERT_EQ(bytes.size(), 256u);
+  EXPECT_EQ(bytes.substr(0x10, 4), std::string("\x01\x02\x03\x04"));
+  EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 0xFF);
+  EXPECT_EQ(view.messages.back().text, "文件\"" + saved.string() + "\"已保存！");
+}
+
+TEST_F(ObjectFileCommandsTest, ChoosingAChipForgetsTheLoadedData) {
+  Choose("24xx02");
+  view.fileAnswers.push_back((directory / "small.hex").string());
+  programmer->RunCommand([&] { programmer->FileOpenBtnClick(); });
+  Choose("24xx04");
+  EXPECT_FALSE(programmer->FileLoaded);
+  programmer->SpdBtnProgClick();
+  EXPECT_EQ(view.messages.back().text, "请加载目标文件！");
+}
+
+TEST_F(ObjectFileCommandsTest, AFileThatCannotBeReadIsReportedInABox) {
+  Choose("24xx02");
+  view.fileAnswers.push_back((directory / "absent.hex").string());
+  programmer->RunCommand([&] { programmer->FileOpenBtnClick(); });
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].kind, MessageKind::Error);
+  EXPECT_NE(programmer->LastLoad.code, 0);
+}
+
+class ConvertTest : public ProgrammerFixture {};
+
+TEST_F(ConvertTest, ConvertsLikeTheWindowAndSaysWhyItCannot) {
+  WriteFile(directory / "small.hex", kSmallHex);
+  WriteFile(directory / "bad.hex", ":0400100001020304E3\n:00000001FF\n");  // wrong checksum
+  struct Case {
+    const char* input;
+    std::string output;
+    const char* chip;
+    int status;
+  };
+  const Case cases[] = {
+      {"small.hex", "out.bin", "24xx02", kConvertOk},
+      {"small.hex", "out2.bin", "no such chip", kConvertUnknownChip},
+      {"small.hex", "out3.bin", "AG9311-MAQ", kConvertUnknownChip},  // not in the menu
+      {"bad.hex", "out4.bin", "24xx02", kConvertLoadFailed},
+      {"absent.hex", "out5.bin", "24xx02", kConvertLoadFailed},
+      {"small.hex", (directory / "missing" / "out.bin").string(), "24xx02", kConvertSaveFailed},
+  };
+  for (const Case& k : cases) {
+    std::ostringstream log;
+    std::ostringstream errors;
+    EXPECT_EQ(ConvertObjectFile((directory / k.input).string(), k.output, k.chip, log, errors), k.status)
+        << k.input << " " << k.chip << ": " << errors.str();
+    if (k.status != kConvertOk) {
+      EXPECT_FALSE(errors.str().empty()) << k.input << " " << k.chip;
+    }
+  }
+  const std::string image = ReadFile(directory / "out.bin");
+  ASSERT_EQ(image.size(), 256u);
+  EXPECT_EQ(image.substr(0x10, 4), std::string("\x01\x02\x03\x04"));
+  EXPECT_FALSE(std::filesystem::exists(directory / "out4.bin"));
+}
+
+}  // namespace
+}  // namespace velkor

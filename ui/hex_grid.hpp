@@ -1,0 +1,45 @@
+// The hex grids of the main window (HexViewer on the data page, RdDatView
+// on the read-data page): an address column, sixteen byte columns and a
+// text column. The grid is a virtual model: rows are rendered from the
+// image when they are shown, so a 2 MiB image needs no 131,072 prepared
+// rows.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <cstdint>
+
+class QTableView;
+
+namespace velkor {
+class ImageBuffer;
+}
+
+namespace velkor::ui {
+
+class HexGridModel final : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  explicit HexGridModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+
+  // Shows image[first..last]; a null image shows no rows.
+  void ShowRange(const ImageBuffer* image, uint32_t first, uint32_t last);
+  // Bytes first..last of the image changed: repaint the rows that show them.
+  void BytesChanged(uint32_t first, uint32_t last);
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  const ImageBuffer* image_ = nullptr;
+  uint32_t first_ = 0;
+  int rows_ = 0;
+};
+
+// Column widths (address 70, bytes 25, text 130), row height 20, the header
+// "  0" … "  F" over the byte columns and a fixed-pitch font.
+void SetUpHexGrid(QTableView* grid, HexGridModel* model);
+
+}  // namespace velkor::ui
