@@ -7,22 +7,14 @@
 
 #include "app/convert.hpp"
 #include "programmer_fixture.hpp"
+#include "support/files.hpp"
 
 namespace velkor {
 namespace {
 
 using test::ProgrammerFixture;
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::filesystem::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
+using test::ReadFile;
+using test::WriteFile;
 
 // Two records: 4 bytes at 0x0010 and the end record.
 constexpr const char* kSmallHex = ":0400100001020304E2\n:00000001FF\n";

@@ -7,18 +7,13 @@
 
 #include "app/integer_text.hpp"
 #include "programmer_fixture.hpp"
+#include "support/files.hpp"
 
 namespace velkor {
 namespace {
 
 using test::ProgrammerFixture;
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using test::ReadFile;
 
 class StartupTest : public ProgrammerFixture {};
 
