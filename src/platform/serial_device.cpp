@@ -122,6 +122,27 @@ OpenFailure SerialDevice::Open(const std::string& path, std::unique_ptr<SerialDe
   return OpenFailure::None;
 }
 
+PortFailure PortFailureForErrno(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM: return PortFailure::NoPermission;
+    case EBUSY: return PortFailure::Busy;
+    default: return PortFailure::Absent;
+  }
+}
+
+PortFailure SerialDevice::Probe(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return PortFailureForErrno(errno);
+  PortFailure result = PortFailure::None;
+  if (!isatty(fd))
+    result = PortFailure::Absent;
+  else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    result = PortFailure::Busy;
+  ::close(fd);
+  return result;
+}
+
 SerialDevice::~SerialDevice() {
   if (saved_->valid) tcsetattr(fd_, TCSANOW, &saved_->original);
   ioctl(fd_, TIOCNXCL);

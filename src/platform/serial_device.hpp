@@ -29,6 +29,10 @@ enum class OpenFailure {
   CannotPrepare, // exclusive mode or the initial purge failed
 };
 
+// Why a port could not be taken, for the port listing.
+enum class PortFailure { None, Busy, NoPermission, Absent };
+PortFailure PortFailureForErrno(int error);
+
 // Line-error and modem-signal counts of the driver, where it keeps them.
 struct LineCounters {
   uint32_t frame = 0, overrun = 0, parity = 0, brk = 0, bufferOverrun = 0;
@@ -52,6 +56,10 @@ class SerialDevice {
   // non-blocking, and takes it exclusively (TIOCEXCL and flock), so that a
   // port in use by any program, this one included, cannot be opened twice.
   static OpenFailure Open(const std::string& path, std::unique_ptr<SerialDevice>& device);
+
+  // Opens and closes path at once, as the port listing tests a port: a port
+  // that another program (or this one) holds is busy.
+  static PortFailure Probe(const std::string& path);
 
   // Restores the line settings found at open, then closes.
   ~SerialDevice();

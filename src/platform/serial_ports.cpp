@@ -1,0 +1,93 @@
+#include "platform/serial_ports.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <system_error>
+
+#include "platform/serial_device.hpp"
+
+namespace velkor {
+
+namespace {
+
+constexpr const char* kUsbSerialBus = "usb-serial";
+
+bool IsUsbSerialDevice(const std::filesystem::path& ttyEntry) {
+  std::error_code ec;
+  const auto subsystem = std::filesystem::read_symlink(ttyEntry / "device" / "subsystem", ec);
+  return !ec && subsystem.filename() == kUsbSerialBus;
+}
+
+PortCandidate::Access TryOpen(const std::string& path) {
+  const PortFailure failure = SerialDevice::Probe(path);
+  switch (failure) {
+    case PortFailure::None: return PortCandidate::Access::Usable;
+    case PortFailure::Busy: return PortCandidate::Access::InUse;
+    case PortFailure::NoPermission: return PortCandidate::Access::NoPermission;
+    case PortFailure::Absent: return PortCandidate::Access::Absent;
+  }
+  return PortCandidate::Access::Absent;
+}
+
+}  // namespace
+
+bool NaturalLess(const std::string& a, const std::string& b) {
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+      std::size_t ei = i;
+      std::size_t ej = j;
+      while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei]))) ++ei;
+      while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej]))) ++ej;
+      // Compare the runs as numbers: without leading zeros, a longer run is larger.
+      std::string_view na(a.data() + i, ei - i);
+      std::string_view nb(b.data() + j, ej - j);
+      while (na.size() > 1 && na.front() == '0') na.remove_prefix(1);
+      while (nb.size() > 1 && nb.front() == '0') nb.remove_prefix(1);
+      if (na.size() != nb.size()) return na.size() < nb.size();
+      if (na != nb) return na < nb;
+      i = ei;
+      j = ej;
+      continue;
+    }
+    if (a[i] != b[j]) return a[i] < b[j];
+    ++i;
+    ++j;
+  }
+  return a.size() - i < b.size() - j;
+}
+
+std::vector<PortCandidate> ScanUsbSerialPorts(const std::filesystem::path& sysClassTty,
+                                              const std::filesystem::path& devDirectory) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(sysClassTty, ec))
+    if (IsUsbSerialDevice(entry.path())) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end(), NaturalLess);
+  std::vector<PortCandidate> ports;
+  for (const auto& name : names) ports.push_back({name, TryOpen((devDirectory / name).string())});
+  return ports;
+}
+
+std::vector<PortCandidate> CheckPorts(const std::vector<std::string>& names) {
+  std::vector<PortCandidate> ports;
+  for (const auto& name : names) ports.push_back({name, TryOpen(DevicePathOf(name))});
+  return ports;
+}
+
+std::vector<std::string> SplitPortList(const std::string& list) {
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    const std::size_t comma = std::min(list.find(',', start), list.size());
+    std::string name = list.substr(start, comma - start);
+    const auto first = name.find_first_not_of(" \t");
+    const auto last = name.find_last_not_of(" \t");
+    if (first != std::string::npos) names.push_back(name.substr(first, last - first + 1));
+    start = comma + 1;
+  }
+  return names;
+}
+
+}  // namespace velkor

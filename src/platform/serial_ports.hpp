@@ -1,0 +1,32 @@
+// The machine's programmer ports: the serial ports of USB serial adapters,
+// found in sysfs, in natural name order (ttyUSB2 before ttyUSB10).
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace velkor {
+
+// A port found on the machine, and whether this program may use it.
+struct PortCandidate {
+  std::string name;  // "ttyUSB0", or the path given in an explicit list
+  enum class Access { Usable, InUse, NoPermission, Absent } access = Access::Usable;
+};
+
+// The tty devices below sysClassTty whose device belongs to the USB serial
+// bus (FTDI, CP210x, CH34x, PL2303 and the other USB serial converters), in
+// natural order, each with the result of a trial open.
+std::vector<PortCandidate> ScanUsbSerialPorts(const std::filesystem::path& sysClassTty = "/sys/class/tty",
+                                              const std::filesystem::path& devDirectory = "/dev");
+
+// The same trial open for ports named explicitly (names below /dev or paths).
+std::vector<PortCandidate> CheckPorts(const std::vector<std::string>& names);
+
+// Splits "A,B,C" into names, dropping empty ones and blanks around them.
+std::vector<std::string> SplitPortList(const std::string& list);
+
+// Natural order of names: digit runs compare as numbers.
+bool NaturalLess(const std::string& a, const std::string& b);
+
+}  // namespace velkor
