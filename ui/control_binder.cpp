@@ -355,6 +355,7 @@ void ControlBinder::SyncBinding(Binding& binding) {
             }
             const int index = state->ItemIndex < combo->count() ? state->ItemIndex : -1;
             if (combo->currentIndex() != index) combo->setCurrentIndex(index);
+            if (combo->placeholderText() != QtText(state->Text)) combo->setPlaceholderText(QtText(state->Text));
             ShowState(combo, *state);
           },
           [&](SpinControl* state) {

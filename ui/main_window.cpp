@@ -506,7 +506,7 @@ void MainWindow::Startup() {
                                          options_.simulatedProgrammers, std::chrono::seconds(10), simulatorError);
     if (simulator_) ports = simulator_->Ports();
   }
-  core_->StartupPorts = ports;
+  core_->ExplicitPorts = ports;
   Run([this] { core_->FormShow(); });
   if (!simulatorError.empty())
     Run([this, &simulatorError] { core_->AppendInfo("Simulated programmers could not be started: " + simulatorError); });

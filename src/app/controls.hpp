@@ -51,6 +51,7 @@ struct RadioGroupControl : Control {
 struct ComboControl : Control {
   std::vector<std::string> Items;
   int ItemIndex = 0;
+  std::string Text;  // shown while no item is selected (ItemIndex -1)
 };
 
 struct SpinControl : Control {

@@ -41,14 +41,7 @@ void Show(Control& c, bool visible) { c.Visible = visible; }
 }  // namespace
 
 TQNProgrammer::TQNProgrammer(MainLoop& loop, ProgrammerView& view, std::unique_ptr<LogClock> clock)
-    : Channels(loop,
-               [this](int channel, const std::string& text) {
-                 if (channel == 0)
-                   AppendInfo(text);
-                 else
-                   ChannelLog(channel, text);
-                 view_.ControlsChanged();
-               }),
+    : Channels(loop, *this, [this](int channel) { RequestHangup(channel); }),
       loop_(loop),
       view_(view),
       clock_(std::move(clock)) {}
@@ -74,15 +67,9 @@ void TQNProgrammer::FormShow() {
   AppendInfo(kGreeting + clock_->ShortDate());
   AppendInfo(kVoltageItems[0].logLine);
 
-  if (!StartupPorts.empty()) {
-    Controls.InfoPanel.Caption = "Searching Devices............";
-    Controls.ComboBoxCOM.Items = StartupPorts;
-    Controls.ComboBoxCOM.ItemIndex = static_cast<int>(StartupPorts.size()) - 1;
-    Channels.Probe(StartupPorts);
-  } else {
-    Controls.ComboBoxCOM.Items.clear();
-    Controls.InfoPanel.Caption = "No Device Avalible";
-  }
+  tickTimer_ = loop_.startTimer(kTickInterval, [this] { Timer1Timer(); });
+  BitBtnFreshClick();
+  BitBtnFindCOMClick();
   view_.ControlsChanged();
 }
 
@@ -118,12 +105,12 @@ void TQNProgrammer::FormKeyPress(char key) {
 }
 
 void TQNProgrammer::SpdBtnExitClick() {
-  Channels.CloseAll();
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) Channels.Port(n).ClosePort();
   view_.CloseMainWindow();
 }
 
 void TQNProgrammer::FormClose() {
-  Channels.CloseAll();
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) Channels.Port(n).ClosePort();
   WriteLogFile();
 }
 
@@ -525,13 +512,6 @@ void TQNProgrammer::ViewDataBuffer1Click() {
 }
 
 void TQNProgrammer::BitBtnFixSNClick() { view_.ShowModal(DialogId::ConfigSN); }
-
-void TQNProgrammer::BitBtnFindCOMClick() {
-  Controls.InfoPanel.Caption = "Searching Devices............";
-  Channels.Probe(StartupPorts);
-}
-
-void TQNProgrammer::BitBtnFreshClick() { Channels.CloseAll(); }
 
 void TQNProgrammer::About1Click() { view_.ShowModal(DialogId::About); }
 

@@ -13,18 +13,20 @@
 #include "app/controls.hpp"
 #include "app/info_log.hpp"
 #include "app/programmer_channels.hpp"
+#include "link/reassembly.hpp"
 #include "app/view.hpp"
 #include "chips/catalogue.hpp"
 #include "chips/chip_params.hpp"
 #include "data/image_buffer.hpp"
 #include "data/image_report.hpp"
 #include "data/object_file.hpp"
+#include "link/commands.hpp"
 #include "link/job_settings.hpp"
 #include "platform/main_loop.hpp"
 
 namespace velkor {
 
-class TQNProgrammer final : public ImageReport {
+class TQNProgrammer final : public ImageReport, public FrameConsumer {
  public:
   TQNProgrammer(MainLoop& loop, ProgrammerView& view, std::unique_ptr<LogClock> clock = MakeSystemClock());
 
@@ -58,9 +60,46 @@ class TQNProgrammer final : public ImageReport {
   // The identified programmer streams chip reads.
   bool FastReadCapable = false;
 
-  // Ports to probe when the window is first shown (explicit ports or the
-  // simulator's); the search over the machine's ports comes with discovery.
-  std::vector<std::string> StartupPorts;
+  // --- Programmers ---
+  // Ports named by the operator (--ports, VELKOR_PORTS) or the simulator's:
+  // they replace the search over the machine's USB serial adapters.
+  std::vector<std::string> ExplicitPorts;
+  // Programmers identified since the last search or list refresh.
+  uint8_t DevicesFound = 0;
+  // The full identification text of each channel's programmer, once known.
+  std::string DeviceName[2];
+  // The version text of the firmware file ("V3.10"); empty when none.
+  std::string FirmwareVersion;
+
+  void ListSerialPorts();
+  void BitBtnFreshClick();
+  void BitBtnFindCOMClick();
+  bool IdentifyReply(LinkChannel& channel, uint16_t& frameLength) override;
+  bool DispatchReply(LinkChannel& channel, uint16_t& frameLength) override;
+  // 3 when the programmer's firmware is older than the firmware file's, else 0.
+  int CheckFirmwareVersion(const std::string& identification);
+  void ReportSerialSettings(int channel, uint16_t replyLength);
+  void RequestHangup(int channel);
+  // Hands a programmer whose firmware must be replaced to the upgrade.
+  void StartUpgrade(int channel);
+
+  // --- Replies and time-outs ---
+  // The message of a failure code, shown in a box after the receive event
+  // that brought it has returned, then logged for the channel.
+  void ShowResult(int channel, uint8_t code);
+  // The 10 ms tick: creeping gauges and reply time-outs.
+  void Timer1Timer();
+  // Host-side serial numbers: the next chip gets the next number.
+  void StepSerialNumber();
+
+  // --- Commands to a programmer (built in the channel's packet buffer) ---
+  ImageChecksums Checksums() const { return {Image.Crc16, Image.AccSum16}; }
+  std::span<const uint8_t> ImageBytes() const { return {Image.Data.get(), kImageCapacity}; }
+  // Download pacing: the start packet first, then the block at BlockPos.
+  void DownloadStep(int channel);
+  bool SendChipCommand(int channel, uint8_t code, uint32_t parameter);
+  bool SendProgramBlock(int channel);
+  bool SendFinish(int channel, uint8_t code);
 
   // --- Start-up and shut-down ---
   // The first showing of the window: start directory, pages, the log
@@ -140,8 +179,6 @@ class TQNProgrammer final : public ImageReport {
   void SaveToOrvAneProjectClick();
   void ViewDataBuffer1Click();
   void BitBtnFixSNClick();
-  void BitBtnFindCOMClick();
-  void BitBtnFreshClick();
   void About1Click();
 
   // --- Image: what the image routines report ---
@@ -165,8 +202,21 @@ class TQNProgrammer final : public ImageReport {
   void ShowProtectSetting();
   void LogNotAvailable(const char* what);
 
+  // What a successful reply does for the operation under way.
+  void DownloadReply(int channel);
+  void EraseReply(int channel);
+  void ProgramReply(int channel);
+  void VerifyReply(int channel);
+  void BlankCheckReply(int channel, uint8_t result);
+  void ReadBlockReply(int channel, uint16_t packetLength);
+  void StreamedReadReply(int channel, uint16_t packetLength);
+  void ReadIdReply(int channel, uint16_t packetLength);
+  void FinishRead(int channel);
+
   MainLoop& loop_;
   ProgrammerView& view_;
+  RandomSource random_ = MakeRandomSource();
+  MainLoop::TimerId tickTimer_ = 0;
   std::unique_ptr<LogClock> clock_;
   std::filesystem::path startDirectory_;
   bool shown_ = false;

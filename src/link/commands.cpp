@@ -120,7 +120,7 @@ std::size_t BuildDownloadBlock(std::span<uint8_t> packet, uint32_t blockPos, con
 std::size_t BuildProgramBlock(std::span<uint8_t> packet, uint32_t blockPos, const ChipParams& chip,
                               const JobSettings& job, ImageChecksums sums, std::span<const uint8_t> image) {
   const bool pages = chip.Family == kFamilyDataFlash528;
-  const std::size_t dataLength = pages ? 8 * kDataFlashPage : kBlockBytes;
+  const std::size_t dataLength = pages ? 8 * kDataFlashPageSize : kBlockBytes;
   const std::size_t payload = kParamHeaderLength + dataLength;
   if (!Fits(packet, payload)) return 0;
   uint8_t* p = packet.data();
@@ -133,10 +133,10 @@ std::size_t BuildProgramBlock(std::span<uint8_t> packet, uint32_t blockPos, cons
     if (!CopyImage(data, image, base, kBlockBytes)) return 0;
   } else {
     for (uint32_t page = 0; page < 8; ++page) {
-      uint8_t* out = data + page * kDataFlashPage;
-      if (!CopyImage(out, image, base + page * kDataFlashPageData, kDataFlashPageData) ||
-          !CopyImage(out + kDataFlashPageData, image,
-                     kDataFlashSpareBase + uint64_t{blockPos} * 32 + page * kDataFlashSpare, kDataFlashSpare))
+      uint8_t* out = data + page * kDataFlashPageSize;
+      if (!CopyImage(out, image, base + page * kDataFlashMainSize, kDataFlashMainSize) ||
+          !CopyImage(out + kDataFlashMainSize, image,
+                     kDataFlashSpareBase + uint64_t{blockPos} * 32 + page * kDataFlashSpareSize, kDataFlashSpareSize))
         return 0;
     }
   }

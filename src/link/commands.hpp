@@ -10,6 +10,7 @@
 #include <string>
 
 #include "chips/chip_params.hpp"
+#include "data/image_buffer.hpp"  // the page-flash layout of the image
 #include "link/job_settings.hpp"
 #include "link/link_channel.hpp"
 
@@ -36,10 +37,6 @@ inline constexpr std::size_t kBlockBytes = 4096;
 inline constexpr uint32_t kBlockKB = 4;
 inline constexpr std::size_t kParamHeaderLength = 48;
 inline constexpr std::size_t kStartDownloadPayload = 260;
-inline constexpr std::size_t kDataFlashPage = 528;
-inline constexpr std::size_t kDataFlashPageData = 512;
-inline constexpr std::size_t kDataFlashSpare = 16;
-inline constexpr uint32_t kDataFlashSpareBase = 0x200000;
 inline constexpr uint8_t kFinishSignature[5] = {'R', 'E', 'S', 'T', 0xA8};
 inline constexpr uint8_t kStartSignature[4] = {'N', 'Q', 'K', 'V'};
 

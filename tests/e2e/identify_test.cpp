@@ -1,14 +1,13 @@
-// The host and the simulated programmer, end to end: the core opens the
+// Finding programmers end to end: the main window's logic opens the
 // simulator's pseudo-terminals through its own serial layer, sends the
-// identification query, reassembles the reply and recognises the programmer.
+// identification query, reassembles the reply and identifies the programmer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "app/programmer_channels.hpp"
-#include "link/identification.hpp"
-#include "platform/event_loop.hpp"
+#include "app/programmer_fixture.hpp"
 #include "platform/simulator_process.hpp"
 
 namespace velkor {
@@ -16,67 +15,120 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct LogLine {
-  int channel;
-  std::string text;
-};
-
-class IdentifyEndToEndTest : public ::testing::Test {
+class DiscoveryTest : public test::ProgrammerFixture {
  protected:
-  std::unique_ptr<SimulatorProcess> StartSimulator(std::vector<std::string> args, int count) {
+  std::unique_ptr<SimulatorProcess> StartSimulator(int count, std::vector<std::string> args = {}) {
     std::string error;
     args.insert(args.begin(), {"--count", std::to_string(count)});
     auto sim = SimulatorProcess::Start(FindSimulatorProgram(), args, count, 10s, error);
     EXPECT_TRUE(sim) << error;
     return sim;
   }
-
-  EventLoop loop;
-  std::vector<LogLine> log;
-  ProgrammerChannels channels{loop, [this](int channel, const std::string& text) { log.push_back({channel, text}); }};
+  // Shows the window on these ports and waits until the search has settled.
+  void ShowOn(const std::vector<std::string>& ports, uint8_t expectFound) {
+    programmer->ExplicitPorts = ports;
+    programmer->FormShow();
+    ASSERT_TRUE(loop.runUntil([&] { return programmer->DevicesFound == expectFound; }, 10s));
+    loop.runFor(100ms);  // nothing more may arrive
+  }
+  bool Logged(const std::string& line) const {
+    return std::find(view.lines.begin(), view.lines.end(), line) != view.lines.end();
+  }
+  std::string ChannelLine(int channel, const std::string& text) const {
+    return std::string("> ") + test::kTime + " C" + std::to_string(channel) + ": " + text;
+  }
 };
 
-TEST_F(IdentifyEndToEndTest, BothSimulatedProgrammersAreIdentified) {
-  auto sim = StartSimulator({}, 2);
+TEST_F(DiscoveryTest, TwoProgrammersAreIdentifiedOnTheirChannels) {
+  auto sim = StartSimulator(2);
   ASSERT_TRUE(sim);
-  ASSERT_EQ(sim->Ports().size(), 2u);
-  channels.Probe(sim->Ports());
-  ASSERT_TRUE(loop.runUntil([&] { return channels.DevicesFound() == 2; }, 10s));
-  for (int number : {1, 2}) {
-    EXPECT_EQ(channels.DeviceName(number), "Velkor350QN V3.10");
-    EXPECT_EQ(channels.Channel(number).Operation, 0xF0);
+  ShowOn(sim->Ports(), 2);
+  for (int n : {1, 2}) {
+    EXPECT_EQ(programmer->DeviceName[n - 1], "Velkor350QN V3.10");
+    EXPECT_EQ(programmer->Channels.Channel(n).Operation, 0xF0);
+    EXPECT_TRUE(programmer->Gauge(n).Enabled);
+    EXPECT_TRUE(Logged(ChannelLine(n, "Find Device: Velkor350QN V3.10!")));
+    EXPECT_TRUE(Logged("编程器" + std::to_string(n) + " ：没有设定序列号烧写功能！"));
   }
-  int found = 0;
-  for (const auto& line : log) found += line.text == "Find Device: Velkor350QN V3.10!" ? 1 : 0;
-  EXPECT_EQ(found, 2);
+  EXPECT_TRUE(Logged(Line("Checking Device 1 In " + sim->Ports()[0] + "............")));
+  EXPECT_EQ(programmer->Controls.InfoPanel.Caption, "Velkor350QN V3.10");
+  EXPECT_TRUE(programmer->FastReadCapable);
+  EXPECT_EQ(programmer->Controls.ComboBoxCOM.ItemIndex, 1) << "the last listed port is shown";
 }
 
-TEST_F(IdentifyEndToEndTest, NameAndVersionOptionsReachTheHost) {
-  auto sim = StartSimulator({"--version-text", "V4.02"}, 1);
+TEST_F(DiscoveryTest, SerialNumberSettingsOfTheProgrammerAreReported) {
+  auto sim = StartSimulator(1, {"--sn-enabled", "--sn-increment", "0", "--sn-address", "0x1234FFF0", "--sn-initial",
+                                "0x100", "--sn-current", "0x1A0", "--capability", "0x32"});
   ASSERT_TRUE(sim);
-  channels.Probe(sim->Ports());
-  ASSERT_TRUE(loop.runUntil([&] { return channels.DevicesFound() == 1; }, 10s));
-  EXPECT_EQ(channels.DeviceName(1), "Velkor350QN V4.02");
-  EXPECT_FALSE(channels.Port(2).IsOpen()) << "one port: channel 2 stays closed";
+  ShowOn(sim->Ports(), 1);
+  EXPECT_TRUE(Logged("编程器1 ：有设定序列号烧写功能!"));
+  EXPECT_TRUE(Logged(" 序列号初始值设定为：0x00000100.  增量为: 1")) << "an increment of 0 reads as 1";
+  EXPECT_TRUE(Logged(" 序列号的起始地址为：0x1234FFF0"));
+  EXPECT_TRUE(Logged(" 当前序列号为：      0x000001A0"));
+  EXPECT_FALSE(programmer->FastReadCapable) << "capability byte 0x32 does not announce streamed reads";
 }
 
-TEST_F(IdentifyEndToEndTest, ShortIdentificationIsNotTakenForTheModel) {
-  auto sim = StartSimulator({"--name", "VelkorQN"}, 1);
-  ASSERT_TRUE(sim);
-  channels.Probe(sim->Ports());
-  ASSERT_TRUE(loop.runUntil([&] { return !log.empty() && log.back().channel == 1; }, 10s));
-  EXPECT_EQ(channels.DevicesFound(), 0);
-  EXPECT_NE(log.back().text.find("VelkorQN V3.10"), std::string::npos) << log.back().text;
+TEST_F(DiscoveryTest, OlderFirmwareAndTheShortStringAreHandedToTheUpgrade) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string fileVersion;
+    bool identified;
+  };
+  const Case cases[] = {
+      {{"--version-text", "V1.2"}, "V1.3", false},
+      {{"--version-text", "V1.2"}, "V1.2", true},
+      {{"--version-text", "V1.2"}, "V1.1", true},
+      {{"--name", "VelkorQN"}, "", false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.args.back() + " against " + k.fileVersion);
+    auto sim = StartSimulator(1, k.args);
+    ASSERT_TRUE(sim);
+    programmer->FirmwareVersion = k.fileVersion;
+    programmer->ExplicitPorts = sim->Ports();
+    view.lines.clear();
+    programmer->BitBtnFindCOMClick();
+    ASSERT_TRUE(loop.runUntil([&] { return view.lines.size() >= 2; }, 10s));
+    loop.runFor(100ms);
+    EXPECT_EQ(programmer->Channels.Channel(1).Identified, k.identified ? 1 : 0);
+    EXPECT_EQ(programmer->DevicesFound, k.identified ? 1 : 0);
+  }
 }
 
-TEST_F(IdentifyEndToEndTest, SimulatorGoingAwayRaisesTheHangupAndClosesThePort) {
-  auto sim = StartSimulator({}, 1);
+TEST_F(DiscoveryTest, OnlyTheFirstTwoOfThreePortsAreProbed) {
+  auto sim = StartSimulator(3);
   ASSERT_TRUE(sim);
-  channels.Probe(sim->Ports());
-  ASSERT_TRUE(loop.runUntil([&] { return channels.DevicesFound() == 1; }, 10s));
+  ShowOn(sim->Ports(), 2);
+  EXPECT_EQ(programmer->Controls.ComboBoxCOM.Items.size(), 3u);
+  EXPECT_EQ(programmer->Controls.ComboBoxCOM.ItemIndex, 2);
+  EXPECT_FALSE(Logged(Line("Checking Device 3 In " + sim->Ports()[2] + "............")));
+}
+
+TEST_F(DiscoveryTest, OnePortLeavesChannelTwoClosedAndNoPortSaysSo) {
+  auto sim = StartSimulator(1);
+  ASSERT_TRUE(sim);
+  ShowOn(sim->Ports(), 1);
+  EXPECT_FALSE(programmer->Channels.Port(2).IsOpen());
+
+  programmer->ExplicitPorts = {"/dev/velkor-absent-port"};
+  programmer->BitBtnFindCOMClick();
+  EXPECT_EQ(programmer->DevicesFound, 0);
+  EXPECT_TRUE(programmer->Controls.ComboBoxCOM.Items.empty());
+  EXPECT_EQ(programmer->Controls.ComboBoxCOM.Text, "No Device Avalible");
+  EXPECT_FALSE(programmer->Channels.Port(1).IsOpen());
+}
+
+TEST_F(DiscoveryTest, SimulatorGoingAwayClosesThePortsAndEmptiesTheList) {
+  auto sim = StartSimulator(2);
+  ASSERT_TRUE(sim);
+  ShowOn(sim->Ports(), 2);
   sim.reset();
-  ASSERT_TRUE(loop.runUntil([&] { return !channels.Port(1).IsOpen(); }, 10s));
-  EXPECT_EQ(channels.DevicesFound(), 0);
+  ASSERT_TRUE(loop.runUntil(
+      [&] { return !programmer->Channels.Port(1).IsOpen() && !programmer->Channels.Port(2).IsOpen(); }, 10s));
+  EXPECT_EQ(programmer->Channels.Channel(1).Identified, 0);
+  EXPECT_FALSE(programmer->Gauge(2).Enabled);
+  EXPECT_TRUE(programmer->Controls.ComboBoxCOM.Items.empty());
+  EXPECT_EQ(programmer->Controls.ComboBoxCOM.Text, "请选择通讯口......");
 }
 
 }  // namespace

@@ -1,0 +1,232 @@
+// Finding the programmers: the port list, the search over its first two
+// ports, the identification replies, the firmware version check, the
+// programmer's serial-number settings, and the loss of a port.
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/qn_programmer.hpp"
+#include "link/identification.hpp"
+#include "link/identify_query.hpp"
+#include "platform/serial_device.hpp"
+#include "platform/serial_ports.hpp"
+
+namespace velkor {
+
+namespace {
+
+constexpr const char* kSearching = "Searching Devices............";
+constexpr const char* kNoDevice = "No Device Avalible";
+constexpr const char* kChoosePort = "请选择通讯口......";
+constexpr const char* kSettingsRule = ">---------------------------------------------------------------";
+constexpr int16_t kIdentifyTicks = 500;
+constexpr uint8_t kOpIdle = 0xF0;
+constexpr uint8_t kStreamedReadCapability = 0x32;  // byte 19 above this: streamed chip reads
+constexpr std::size_t kCapabilityByte = 19;
+constexpr std::size_t kVersionTextLimit = 31;
+constexpr int kUpgradeNeeded = 3;
+// The serial-number settings block ends the identification reply; its
+// fields are counted back from the reply length L.
+constexpr uint16_t kSettingsBlock = 60;
+constexpr uint16_t kSnEnabledAt = 59, kSnIncrementAt = 57, kSnAddressLowAt = 55, kSnAddressHighAt = 53,
+                   kSnInitialAt = 51, kSnCurrentAt = 23;
+
+std::string Format(const char* format, auto... values) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, values...);
+  return text;
+}
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24));
+}
+
+// The group that may open a device, for the hint to a user who may not.
+std::string DeviceGroup(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return "dialout";
+  const group* g = getgrgid(info.st_gid);
+  return g ? g->gr_name : std::to_string(info.st_gid);
+}
+
+}  // namespace
+
+void TQNProgrammer::ListSerialPorts() {
+  const std::vector<PortCandidate> candidates =
+      ExplicitPorts.empty() ? ScanUsbSerialPorts() : CheckPorts(ExplicitPorts);
+  auto& list = Controls.ComboBoxCOM;
+  list.Items.clear();
+  for (const PortCandidate& port : candidates) {
+    if (port.access == PortCandidate::Access::Usable) {
+      list.Items.push_back(port.name);
+    } else if (port.access == PortCandidate::Access::NoPermission) {
+      const std::string path = DevicePathOf(port.name);
+      AppendInfo(Format("Port %s cannot be opened: permission denied. Serial devices belong to the group \"%s\": "
+                        "add your user to it (sudo usermod -aG %s $USER) and log in again.",
+                        path.c_str(), DeviceGroup(path).c_str(), DeviceGroup(path).c_str()));
+    }
+  }
+  if (list.Items.empty()) {
+    list.ItemIndex = -1;
+    list.Text = kNoDevice;
+  } else {
+    list.ItemIndex = static_cast<int>(list.Items.size()) - 1;
+    list.Text.clear();
+  }
+}
+
+void TQNProgrammer::BitBtnFreshClick() {
+  Controls.ComboBoxCOM.Items.clear();
+  DevicesFound = 0;
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    Channels.Port(n).ClosePort();
+    Channels.Channel(n).Identified = 0;
+    Channels.Channel(n).Busy = 0;
+    DeviceName[n - 1].clear();
+  }
+  ListSerialPorts();
+}
+
+void TQNProgrammer::BitBtnFindCOMClick() {
+  DevicesFound = 0;
+  Controls.ComboBoxCOM.Items.clear();
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    LinkChannel& channel = Channels.Channel(n);
+    channel.RxCount = 0;
+    channel.Busy = 0;
+    GaugeControl& gauge = Gauge(n);
+    gauge.Enabled = false;
+    gauge.SetProgress(0);
+    gauge.Colour = GaugeColour::Blue;
+    Channels.Port(n).ClosePort();
+    channel.Identified = 0;
+    DeviceName[n - 1].clear();
+  }
+  ListSerialPorts();
+  const auto& ports = Controls.ComboBoxCOM.Items;
+  for (std::size_t i = 0; i < ports.size() && i < ProgrammerChannels::kChannelCount; ++i) {
+    const int n = static_cast<int>(i) + 1;
+    LinkChannel& channel = Channels.Channel(n);
+    channel.TimeoutTicks = kIdentifyTicks;
+    channel.Identified = 0;
+    Controls.InfoPanel.Caption = kSearching;
+    AppendInfo(Format("Checking Device %d In %s............", n, ports[i].c_str()));
+    TComm& port = Channels.Port(n);
+    port.CommName = ports[i];
+    port.OpenPort();  // an error ends the search and is shown to the operator
+    // The adapter needs a moment after opening before it listens.
+    loop_.singleShot(std::chrono::milliseconds(50), [this, n] {
+      if (Channels.Port(n).IsOpen()) IdentifyQuery(Channels.Channel(n));
+    });
+  }
+  view_.ControlsChanged();
+}
+
+bool TQNProgrammer::IdentifyReply(LinkChannel& channel, uint16_t& frameLength) {
+  const int n = channel.Number;
+  const Identification id = ClassifyIdentificationFrame(channel, frameLength);
+  switch (id.outcome) {
+    case IdentifyOutcome::NotDecoded:
+      return false;
+    case IdentifyOutcome::ProgressReport:
+      ShowProgressReport(n);
+      return true;
+    case IdentifyOutcome::Ignored:
+      return true;
+    case IdentifyOutcome::NoMatch:
+      channel.Identified = 0;
+      ChannelLog(n, "No Device Found!");
+      view_.ControlsChanged();
+      return true;
+    case IdentifyOutcome::ShortString:
+      StartUpgrade(n);
+      return true;
+    case IdentifyOutcome::Model:
+      break;
+  }
+  const std::string name = id.name.data();
+  if (CheckFirmwareVersion(name) != 0) {
+    StartUpgrade(n);
+    return true;
+  }
+  channel.Identified = 1;
+  ++DevicesFound;
+  channel.Operation = kOpIdle;
+  channel.TimeoutTicks = kIdentifyTicks;
+  Gauge(n).Enabled = true;
+  DeviceName[n - 1] = name;
+  if (n == 1) Controls.InfoPanel.Caption = name;
+  ChannelLog(n, "Find Device: " + name + "!");
+  FastReadCapable = id.packetLength > kCapabilityByte && channel.PacketBuffer[kCapabilityByte] > kStreamedReadCapability;
+  ReportSerialSettings(n, id.packetLength);
+  view_.ControlsChanged();
+  return true;
+}
+
+int TQNProgrammer::CheckFirmwareVersion(const std::string& identification) {
+  const std::size_t at = identification.find(" V");
+  if (at == std::string::npos) {
+    AppendInfo("\"" + identification + "\" carries no version text: its firmware is left as it is.");
+    return 0;
+  }
+  const std::string version = identification.substr(at + 1, kVersionTextLimit);
+  // Character by character over the programmer's text; the file's text ends
+  // with zeros, so a longer programmer text sorts higher.
+  for (std::size_t i = 0; i < version.size(); ++i) {
+    const auto mine = static_cast<unsigned char>(version[i]);
+    const auto file = i < FirmwareVersion.size() ? static_cast<unsigned char>(FirmwareVersion[i]) : 0u;
+    if (mine != file) return mine < file ? kUpgradeNeeded : 0;
+  }
+  return 0;
+}
+
+void TQNProgrammer::ReportSerialSettings(int channel, uint16_t replyLength) {
+  const uint8_t* reply = Channels.Channel(channel).PacketBuffer.data();
+  const uint16_t length = Le16(reply + 3);
+  AppendPlain(kSettingsRule);
+  if (length < kSettingsBlock || length > replyLength) {
+    AppendPlain(Format("编程器%d ：the identification reply holds no serial-number settings.", channel));
+  } else if (reply[length - kSnEnabledAt] != 0) {
+    const uint16_t increment = Le16(reply + length - kSnIncrementAt);
+    // The programmer reports the start address in two halves.
+    const uint32_t address = Le16(reply + length - kSnAddressLowAt) |
+                             (uint32_t{Le16(reply + length - kSnAddressHighAt)} << 16);
+    AppendPlain(Format("编程器%d ：有设定序列号烧写功能!", channel));
+    AppendPlain(Format(" 序列号初始值设定为：0x%08X.  增量为: %u", Le32(reply + length - kSnInitialAt),
+                       increment == 0 ? 1u : unsigned{increment}));
+    AppendPlain(Format(" 序列号的起始地址为：0x%08X", address));
+    AppendPlain(Format(" 当前序列号为：      0x%08X", Le32(reply + length - kSnCurrentAt)));
+  } else {
+    AppendPlain(Format("编程器%d ：没有设定序列号烧写功能！", channel));
+  }
+  AppendPlain(kSettingsRule);
+}
+
+void TQNProgrammer::RequestHangup(int channel) {
+  Channels.Port(channel).ClosePort();
+  Channels.Channel(channel).Identified = 0;
+  Channels.Channel(channel).Busy = 0;
+  Gauge(channel).Enabled = false;
+  DeviceName[channel - 1].clear();
+  auto& list = Controls.ComboBoxCOM;
+  if (!list.Items.empty()) list.Items.erase(list.Items.begin());
+  if (list.Items.empty()) {
+    list.ItemIndex = -1;
+    list.Text = kChoosePort;
+  } else if (list.ItemIndex >= static_cast<int>(list.Items.size())) {
+    list.ItemIndex = static_cast<int>(list.Items.size()) - 1;
+  }
+  ChannelLog(channel, "The programmer's port went away and was closed.");
+  view_.ControlsChanged();
+}
+
+void TQNProgrammer::StartUpgrade(int channel) {
+  Channels.Channel(channel).Identified = 0;
+  ChannelLog(channel, "The programmer's firmware must be upgraded; this version of the program cannot upgrade it yet.");
+  view_.ControlsChanged();
+}
+
+}  // namespace velkor

@@ -1,0 +1,321 @@
+// What the programmers' replies mean for the operation under way on their
+// channel: the next block of a transfer, read data into the image, the
+// automatic erase → program → verify chain, the result messages, and the
+// time-outs of silent operations.
+#include <cstdio>
+
+#include "app/qn_programmer.hpp"
+#include "link/frame.hpp"
+#include "link/identification.hpp"
+#include "link/reply_check.hpp"
+#include "platform/text_encoding.hpp"
+
+namespace velkor {
+
+namespace {
+
+constexpr uint8_t kOpReadBlocks = 0x00;
+constexpr uint8_t kOpDownload = 0x03;
+constexpr uint8_t kOpErase = 0x05;
+constexpr uint8_t kOpProgram = 0x07;
+constexpr uint8_t kOpVerify = 0x09;
+constexpr uint8_t kOpBlankCheck = 0x0E;
+constexpr uint8_t kOpReadStream = 0x20;
+constexpr uint8_t kOpReadId = 0x30;
+constexpr uint8_t kOpFirmware = 0xA0;
+constexpr uint8_t kOpIdle = 0xF0;
+
+constexpr uint8_t kStatusOk = 0x00;
+constexpr uint8_t kStatusOkToo = 0x06;
+constexpr uint8_t kStatusNotBlank = 0x15;
+constexpr int16_t kDownloadTicks = 300;
+
+struct ResultMessage {
+  uint8_t code;
+  const char* text;
+};
+constexpr ResultMessage kResultMessages[] = {
+    {0x20, "数据包错误！"},       {0x23, "数据包校验错误！"},     {0x25, "不认识的命令！"},
+    {0x2C, "Flash Memory错误！"}, {0x2D, "写Flash Memory错误！"}, {0x31, "数据校验错误！"},
+    {0x34, "芯片校验和不正确！"}, {0x36, "芯片类型不正确！"},     {0x38, "芯片厂家型号不正确！"},
+    {0x40, "命令执行超时!"},      {0x45, "命令执行错误"},         {0x60, "接口错误或芯片未连接！"},
+};
+
+std::string Format(const char* format, auto... values) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, values...);
+  return text;
+}
+
+bool Succeeded(uint8_t result) { return result == kStatusOk || result == kStatusOkToo; }
+
+}  // namespace
+
+// ---------------------------------------------------------------- senders
+
+void TQNProgrammer::DownloadStep(int n) {
+  LinkChannel& ch = Channels.Channel(n);
+  ch.TimeoutTicks = kDownloadTicks;
+  std::size_t length;
+  if (ch.DownloadPhase == 0) {
+    const StartTexts texts{Utf8ToGbk(Controls.MCUNameEdit.Text), Utf8ToGbk(Controls.ProductEditX.Text)};
+    length = BuildStartDownload(ch.PacketBuffer, n, Chip, Job, Checksums(), DevicesFound, texts, random_);
+  } else {
+    length = BuildDownloadBlock(ch.PacketBuffer, ch.BlockPos, Chip, ImageBytes());
+  }
+  SendPacket(ch, length);
+}
+
+bool TQNProgrammer::SendChipCommand(int n, uint8_t code, uint32_t parameter) {
+  LinkChannel& ch = Channels.Channel(n);
+  return SendPacket(ch, BuildChipCommand(ch.PacketBuffer, code, parameter, Chip, Job, Checksums()));
+}
+
+bool TQNProgrammer::SendProgramBlock(int n) {
+  LinkChannel& ch = Channels.Channel(n);
+  return SendPacket(ch, BuildProgramBlock(ch.PacketBuffer, ch.BlockPos, Chip, Job, Checksums(), ImageBytes()));
+}
+
+bool TQNProgrammer::SendFinish(int n, uint8_t code) {
+  LinkChannel& ch = Channels.Channel(n);
+  return SendPacket(ch, BuildFinish(ch.PacketBuffer, code));
+}
+
+// ---------------------------------------------------------------- dispatch
+
+bool TQNProgrammer::DispatchReply(LinkChannel& channel, uint16_t& frameLength) {
+  const int n = channel.Number;
+  const DecodeResult decoded = DecodeFrame(channel.FrameBuffer, frameLength, channel.PacketBuffer);
+  if (decoded.code != kResultOk) return false;
+  if (channel.PacketBuffer[0] == kProgressReportCode) {
+    ShowProgressReport(n);
+    return true;
+  }
+  const uint8_t result = CheckReply(channel, decoded.packetLength);
+  if (!Succeeded(result)) {
+    if (channel.Operation == kOpBlankCheck) {
+      BlankCheckReply(n, result);
+    } else if (channel.Operation != kOpIdle) {
+      EndOperation(n, true);
+      ShowResult(n, result);
+    }
+    // A frame whose check value is wrong may have been cut out of the
+    // stream in the wrong place: let its closing delimiter open the next.
+    return result != kResultCheckMismatch;
+  }
+  const bool channel1 = n == 1;
+  switch (channel.Operation) {
+    case kOpDownload: DownloadReply(n); break;
+    case kOpErase: EraseReply(n); break;
+    case kOpProgram: ProgramReply(n); break;
+    case kOpVerify: VerifyReply(n); break;
+    case kOpBlankCheck: BlankCheckReply(n, result); break;
+    case kOpReadBlocks:
+      if (channel1) ReadBlockReply(n, decoded.packetLength);
+      break;
+    case kOpReadStream:
+      if (channel1) StreamedReadReply(n, decoded.packetLength);
+      break;
+    case kOpReadId:
+      if (channel1) ReadIdReply(n, decoded.packetLength);
+      break;
+    case kOpFirmware:  // the firmware upgrade answers come with the upgrade itself
+    default:
+      break;
+  }
+  view_.ControlsChanged();
+  return true;
+}
+
+void TQNProgrammer::DownloadReply(int n) {
+  LinkChannel& ch = Channels.Channel(n);
+  if (ch.DownloadPhase == 0) {
+    ch.BlockPos = 0;
+    ch.DownloadPhase = 1;
+    DownloadStep(n);
+    Gauge(n).SetProgress(1);
+    return;
+  }
+  ch.BlockPos += kBlockKB;
+  Gauge(n).SetProgress(static_cast<int>(ch.BlockPos + 1));
+  if (ch.BlockPos < ch.BlockEnd) {
+    DownloadStep(n);
+  } else {
+    EndOperation(n, false);
+    SendFinish(n, kCmdFinishDownload);
+  }
+}
+
+void TQNProgrammer::EraseReply(int n) {
+  LinkChannel& ch = Channels.Channel(n);
+  Gauge(n).SetProgress(Gauge(n).MaxValue);
+  if (ch.AutoRun) {
+    ch.Operation = kOpProgram;
+    ChannelLog(n, "Chip has been Erased, Do Programming......");
+    BeginOperation(n, Chip.SizeKB);
+    SendProgramBlock(n);
+  } else {
+    EndOperation(n, false);
+  }
+}
+
+void TQNProgrammer::ProgramReply(int n) {
+  LinkChannel& ch = Channels.Channel(n);
+  ch.BlockPos += kBlockKB;
+  Gauge(n).SetProgress(static_cast<int>(n == 1 ? ch.BlockPos + 1 : ch.BlockPos));
+  // Received data re-arms the time-out; until then the next expiry is far.
+  ch.TimeoutTicks = 0;
+  if (ch.BlockPos < ch.BlockEnd) {
+    SendProgramBlock(n);
+  } else if (ch.AutoRun) {
+    ch.Operation = kOpVerify;
+    ChannelLog(n, "Programming Success, do verification......");
+    BeginOperation(n, (n == 1 ? Chip.SizeKB / 4 : Chip.SizeKB / 2) + 500);
+    SendChipCommand(n, kCmdChipOperation, kSubOpVerify);
+  } else {
+    EndOperation(n, false);
+  }
+}
+
+void TQNProgrammer::VerifyReply(int n) {
+  Gauge(n).SetProgress(Gauge(n).MaxValue);
+  if (Controls.ChkBoxPCSN.Checked) StepSerialNumber();
+  if (Channels.Channel(n).AutoRun) {
+    ++BurnCount;
+    Controls.StatusPanel2.Caption = Format("Burn OK, Total: %u", BurnCount);
+    SendFinish(n, kCmdFinishAutoRun);
+  }
+  EndOperation(n, false);
+}
+
+void TQNProgrammer::BlankCheckReply(int n, uint8_t result) {
+  if (Succeeded(result)) {
+    ChannelLog(n, "Chip is Blank!");
+    EndOperation(n, false);
+  } else if (result == kStatusNotBlank) {
+    ChannelLog(n, "Chip is Not Blank!");
+    EndOperation(n, true);
+  } else {
+    EndOperation(n, true);
+    ShowResult(n, result);
+  }
+}
+
+void TQNProgrammer::ReadBlockReply(int n, uint16_t packetLength) {
+  LinkChannel& ch = Channels.Channel(n);
+  const uint8_t* payload = ch.PacketBuffer.data() + kPacketHeaderLength;
+  const uint64_t base = uint64_t{ch.BlockPos} * 1024;
+  if (packetLength < kPacketHeaderLength + kBlockBytes + 2 || base + kBlockBytes > kImageCapacity) {
+    ChannelLog(n, "The programmer's reply holds no whole block of data.");
+    EndOperation(n, true);
+    return;
+  }
+  if (Chip.Family == kFamilyDataFlash528) {
+    // Eight pages of 512 data bytes and 16 spare bytes each.
+    for (uint32_t page = 0; page < 8; ++page) {
+      const uint8_t* from = payload + page * kDataFlashPageSize;
+      std::copy(from, from + kDataFlashMainSize, Image.Data.get() + base + page * kDataFlashMainSize);
+      std::copy(from + kDataFlashMainSize, from + kDataFlashPageSize,
+                Image.Data.get() + kDataFlashSpareBase + uint64_t{ch.BlockPos} * 32 + page * kDataFlashSpareSize);
+    }
+  } else {
+    std::copy(payload, payload + kBlockBytes, Image.Data.get() + base);
+  }
+  ch.BlockPos += kBlockKB;
+  Gauge(n).SetProgress(static_cast<int>(ch.BlockPos + 2));
+  if (ch.BlockPos < ch.BlockEnd) {
+    SendChipCommand(n, kCmdReadBlock, ch.BlockPos);
+    return;
+  }
+  FinishRead(n);
+  if (Chip.Family == kFamilySensor) {
+    std::string line = "Chip Protection Statu is : ";
+    for (int at : {512, 514, 516, 518}) line += Format("0x%02X ", payload[at]);
+    ChannelLog(n, line);
+  }
+}
+
+void TQNProgrammer::StreamedReadReply(int n, uint16_t packetLength) {
+  LinkChannel& ch = Channels.Channel(n);
+  const uint64_t base = uint64_t{ch.BlockPos} * 1024;
+  if (packetLength < kPacketHeaderLength + kBlockBytes + 2 || base + kBlockBytes > kImageCapacity) {
+    ChannelLog(n, "The programmer's reply holds no whole block of data.");
+    EndOperation(n, true);
+    return;
+  }
+  const uint8_t* payload = ch.PacketBuffer.data() + kPacketHeaderLength;
+  std::copy(payload, payload + kBlockBytes, Image.Data.get() + base);
+  ch.BlockPos += kBlockKB;
+  Gauge(n).SetProgress(static_cast<int>(ch.BlockPos));
+  if (ch.BlockPos >= ch.BlockEnd) FinishRead(n);
+}
+
+void TQNProgrammer::FinishRead(int n) {
+  FileLoaded = true;
+  ChannelLog(n, "Chip Data has been read out.");
+  EndOperation(n, false);
+  RecomputeImage();
+}
+
+void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
+  const uint8_t* payload = Channels.Channel(n).PacketBuffer.data() + kPacketHeaderLength;
+  const std::size_t payloadLength = packetLength >= kPacketHeaderLength + 2 ? packetLength - kPacketHeaderLength - 2 : 0;
+  if (Chip.Family == kFamilySpiEeprom) {
+    if (payloadLength < 130) {
+      ChannelLog(n, "The programmer's reply holds too few identification bytes.");
+      EndOperation(n, true);
+      return;
+    }
+    ChannelLog(n, Format("Read Chip Statu data is : 0x%02X.", payload[0]));
+    ChannelLog(n, "Read Chip DID data are : ");
+    for (int line = 0; line < 8; ++line) {
+      std::string text;
+      for (int i = 0; i < 16; ++i) text += Format("%02X ", payload[2 + line * 16 + i]);
+      ChannelLog(n, text);
+    }
+  } else {
+    if (payloadLength < 6) {
+      ChannelLog(n, "The programmer's reply holds too few identification bytes.");
+      EndOperation(n, true);
+      return;
+    }
+    ChannelLog(n, "Read Chip Information success: ID=" +
+                      Format("0x%02X,0x%02X, Statu Reg=0x%02X,", payload[1], payload[0], payload[4]) +
+                      Format("0x%02X", payload[5]));
+  }
+  EndOperation(n, false);
+}
+
+void TQNProgrammer::ShowResult(int n, uint8_t code) {
+  std::string text = Format("操作失败！错误代码: 0%d", code);
+  for (const ResultMessage& m : kResultMessages)
+    if (m.code == code) text = m.text;
+  // After the receive event has returned, so that the box never re-enters
+  // the reassembly of the channel whose reply is being handled.
+  loop_.post([this, n, text] {
+    view_.ShowMessage(MessageKind::Error, text);
+    ChannelLog(n, text);
+    view_.ControlsChanged();
+  });
+}
+
+void TQNProgrammer::Timer1Timer() {
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    LinkChannel& ch = Channels.Channel(n);
+    if (!ch.Busy) continue;
+    if (ch.GaugeCreep) Gauge(n).SetProgress(Gauge(n).Progress + 1);
+    ch.TimeoutTicks = static_cast<int16_t>(static_cast<uint16_t>(ch.TimeoutTicks) - 1u);
+    if (ch.TimeoutTicks == 0) {
+      AppendPlain(Format(ch.Operation == kOpDownload ? "编程器%d ：操作超时！" : "芯片%d ：操作超时！", n));
+      EndOperation(n, true);
+    }
+  }
+}
+
+void TQNProgrammer::StepSerialNumber() {
+  if (!Controls.CheckBoxSN.Checked) return;
+  Job.SnValue += Job.SnStep;
+  Controls.SNEdit.Text = Format("0x%08X", Job.SnValue);
+}
+
+}  // namespace velkor
