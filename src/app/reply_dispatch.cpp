@@ -205,7 +205,8 @@ void TQNProgrammer::ReadBlockReply(int n, uint16_t packetLength) {
   LinkChannel& ch = Channels.Channel(n);
   const uint8_t* payload = ch.PacketBuffer.data() + kPacketHeaderLength;
   const uint64_t base = uint64_t{ch.BlockPos} * 1024;
-  if (packetLength < kPacketHeaderLength + kBlockBytes + 2 || base + kBlockBytes > kImageCapacity) {
+  const std::size_t blockLength = Chip.Family == kFamilyDataFlash528 ? 8 * kDataFlashPageSize : kBlockBytes;
+  if (packetLength < kPacketHeaderLength + blockLength + 2 || base + kBlockBytes > kImageCapacity) {
     ChannelLog(n, "The programmer's reply holds no whole block of data.");
     EndOperation(n, true);
     return;

@@ -52,6 +52,19 @@ class PtyPair {
     }
   }
 
+  // Reads what arrives until the line has been quiet for the given time.
+  std::vector<uint8_t> ReadUntilQuiet(std::chrono::milliseconds quiet) {
+    std::vector<uint8_t> got;
+    uint8_t buffer[4096];
+    pollfd pfd{master_, POLLIN, 0};
+    while (poll(&pfd, 1, static_cast<int>(quiet.count())) > 0) {
+      const ssize_t n = ::read(master_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+  }
+
   // Reads until count bytes have arrived or the deadline passes.
   std::vector<uint8_t> Read(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     std::vector<uint8_t> got;
