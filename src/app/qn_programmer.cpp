@@ -416,48 +416,6 @@ void TQNProgrammer::LogNotAvailable(const char* what) {
   AppendInfo(std::string(what) + ": not available in this version.");
 }
 
-namespace {
-constexpr const char* kNoChip = "请选择并确认芯片型号！";
-constexpr const char* kNoFile = "请加载目标文件！";
-}  // namespace
-
-bool TQNProgrammer::CheckPreconditions(bool needsFile) {
-  if (!ChipConfirmed) {
-    view_.ShowMessage(MessageKind::Warning, kNoChip);
-    return false;
-  }
-  if (needsFile && !FileLoaded) {
-    view_.ShowMessage(MessageKind::Warning, kNoFile);
-    return false;
-  }
-  return true;
-}
-
-void TQNProgrammer::SpdBtnDownLoadClick() {
-  if (CheckPreconditions(true)) LogNotAvailable("Download");
-}
-void TQNProgrammer::SpeedButtonRDClick() {
-  if (CheckPreconditions(false)) LogNotAvailable("Read chip");
-}
-void TQNProgrammer::BlankCheck1Click() {
-  if (CheckPreconditions(false)) LogNotAvailable("Blank check");
-}
-void TQNProgrammer::SpdBtnEraseClick() {
-  if (CheckPreconditions(false)) LogNotAvailable("Erase");
-}
-void TQNProgrammer::SpdBtnProgClick() {
-  if (CheckPreconditions(true)) LogNotAvailable("Programming");
-}
-void TQNProgrammer::SpdBtnVerifyClick() {
-  if (CheckPreconditions(true)) LogNotAvailable("Verification");
-}
-void TQNProgrammer::SpdBtnAutoPClick() {
-  if (CheckPreconditions(true)) LogNotAvailable("Auto programming");
-}
-void TQNProgrammer::ReadChipIDandStatus1Click() {
-  if (CheckPreconditions(false)) LogNotAvailable("Read chip ID and status");
-}
-
 void TQNProgrammer::DoFirmwareUpgrade1Click() { LogNotAvailable("Firmware upgrade"); }
 void TQNProgrammer::FileOpenBtnClick() {
   const auto path = view_.AskOpenFile({kOpenDialogFilter, kOpenDialogFilterIndex, kOpenDialogDefaultExtension});

@@ -162,8 +162,14 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   void CheckBoxSNClick();
   void SpinEditNumbChange();
 
-  // --- Commands whose work comes with the programming operations, object
-  // files, projects and firmware upgrade ---
+  // --- Programming operations ---
+  // Fills the job settings and the option-dependent chip fields from the
+  // controls; raises EConvertError for an edit box that holds no integer.
+  void PrepareJob();
+  // Host-side serial numbers: writes the current number into the image.
+  void WriteSerialNumber();
+
+  // --- Commands ---
   void SpdBtnDownLoadClick();
   void SpeedButtonRDClick();
   void BlankCheck1Click();

@@ -1,0 +1,284 @@
+// The operator's programming operations: their preconditions, the job
+// settings taken from the controls, and the start of each operation on the
+// programmers that are identified and free. What follows the first command
+// is driven by the replies.
+#include <cstdio>
+
+#include "app/integer_text.hpp"
+#include "app/qn_programmer.hpp"
+
+namespace velkor {
+
+namespace {
+
+constexpr const char* kNoChip = "请选择并确认芯片型号！";
+constexpr const char* kNoFile = "请加载目标文件！";
+constexpr const char* kNoProgrammer = "请连接好设备!";
+constexpr const char* kNoProgrammerBox = "请连接好设备！";
+constexpr const char* kAutoRunRule = ">---------------------------------------------------------------";
+
+constexpr uint8_t kOpReadBlocks = 0x00;
+constexpr uint8_t kOpDownload = 0x03;
+constexpr uint8_t kOpErase = 0x05;
+constexpr uint8_t kOpProgram = 0x07;
+constexpr uint8_t kOpVerify = 0x09;
+constexpr uint8_t kOpBlankCheck = 0x0E;
+constexpr uint8_t kOpReadStream = 0x20;
+constexpr uint8_t kOpReadId = 0x30;
+
+constexpr uint8_t kOn = 0x0F;
+constexpr uint8_t kClockCodes[] = {250, 50, 15, 5};  // 100 kHz, 200 kHz, 400 kHz, 1 MHz
+constexpr uint8_t kSensorClockCode = 200;
+
+std::string Format(const char* format, auto... values) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, values...);
+  return text;
+}
+
+}  // namespace
+
+bool TQNProgrammer::CheckPreconditions(bool needsFile) {
+  if (!ChipConfirmed) {
+    view_.ShowMessage(MessageKind::Warning, kNoChip);
+    return false;
+  }
+  if (needsFile && !FileLoaded) {
+    view_.ShowMessage(MessageKind::Warning, kNoFile);
+    return false;
+  }
+  return true;
+}
+
+void TQNProgrammer::PrepareJob() {
+  const auto& c = Controls;
+  const uint8_t family = Chip.Family;
+  if (family == kFamilySpiEeprom) {
+    Chip.EepromProtect = Chip.ProtectSetting;
+  } else if (family < kFirstEepromFamily) {
+    Chip.StatusBytes[0] = Chip.ProtectSetting;
+    if (family == 0x05) {
+      if (c.MCUNameEdit.Text == "MX25L3233")
+        Chip.StatusBytes[0] |= 0x80;
+      else
+        Chip.StatusBytes[1] = 2;
+    } else {
+      Chip.StatusBytes[1] = c.CheckBoxQE.Checked ? 2 : 0;
+    }
+  }
+  // A programmer still busy keeps its place: restarting its transfer from
+  // block 0 would write the wrong data to its chip.
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
+    if (!Channels.Channel(n).Busy) Channels.Channel(n).BlockPos = 0;
+  Job.SettleTime = static_cast<uint16_t>(c.SpinEditIn.Value / 5);
+  Job.RemoveTime = static_cast<uint16_t>(c.SpinEditOut.Value / 5);
+  Job.AutoDetect = c.CheckBoxAut.Checked ? kOn : 0;
+  Job.PowerUpTime = static_cast<uint8_t>(c.SpinEditPTM.Value / 10);
+  Job.LatchedMode = Chip.ModeFlags;
+
+  if (family == kFamilySensor) {
+    Job.OpFlags = c.CheckBoxWRP.Checked ? 0x80 : 0;
+  } else {
+    uint8_t flags = 0;
+    if (c.EnBlankChk.Checked) flags |= 0x02;
+    if (c.EnEraseChk.Checked) flags |= 0x01;
+    if (!c.EnProgChk.Checked) flags |= 0x04 | 0x80;
+    if (!c.EnVerifyChk.Checked) flags |= 0x08;
+    // Quad enable is one bit, asked for by the box or by the chip itself.
+    if (c.CheckBoxQE.Checked || Chip.ForceQe) flags |= 0x10;
+    Job.OpFlags = flags;
+  }
+  if (family == kFamilyI2cEeprom) {
+    Chip.DeviceAddress = static_cast<uint8_t>(StrToInt(c.EditDevAdrX.Text));
+    Chip.PageSize = static_cast<uint32_t>(c.SpinEditPGSZ.Value);
+  }
+
+  uint8_t options = Job.OptionBits & 0x1F;
+  if (c.SNOrderChk.Checked) options |= kOptionSerialBigEndian;
+  options &= static_cast<uint8_t>(~(kOption5V | kOption1V8));
+  if (c.RadioGpVolt.ItemIndex == 1) options |= kOption5V;
+  if (c.RadioGpVolt.ItemIndex == 2) options |= kOption1V8;
+  if (Chip.PageFlash) options |= kOptionPageFlash;
+  if (c.ChkBoxNotBLK.Checked) options |= kOptionErrorIfNotBlank;
+  if (Chip.LowVoltChip) options |= kOptionLowVoltChip;
+  Job.OptionBits = options;
+
+  Job.SnWidth = 4;
+  Job.SnStep = static_cast<uint16_t>(StrToInt(c.GainEdit.Text));
+  Job.SnEnable = c.CheckBoxSN.Checked ? kOn : 0;
+  if (c.CheckBoxSN.Checked) {
+    Job.SnValue = static_cast<uint32_t>(StrToInt(c.SNEdit.Text));
+    Job.SnAddress = static_cast<uint32_t>(StrToInt(c.AddrEdit.Text));
+  } else {
+    Job.SnValue = 0;
+    Job.SnAddress = 0xFFFFFFFF;
+  }
+  Job.LimitOn = c.ChkBoxNumb.Checked ? kOn : 0;
+  Job.LimitCount = static_cast<uint32_t>(c.SpinEditNumb.Value);
+  const int clock = c.RadioGroupSpd.ItemIndex;
+  Job.ClockCode = clock >= 0 && clock < 3 ? kClockCodes[clock] : kClockCodes[3];
+  if (family >= kFirstSensorFamily) Job.ClockCode = kSensorClockCode;
+}
+
+void TQNProgrammer::WriteSerialNumber() {
+  const uint32_t value = Job.SnValue;
+  const uint32_t address = Job.SnAddress;
+  if (uint64_t{address} + 4 > kImageCapacity) {
+    Warn(Format("The serial number's address 0x%08X lies beyond the image buffer; no serial number was written.",
+                address));
+    return;
+  }
+  const bool bigEndian = Controls.SNOrderChk.Checked;
+  for (uint32_t i = 0; i < 4; ++i) {
+    const uint32_t shift = 8 * (bigEndian ? 3 - i : i);
+    Image.Data[address + i] = static_cast<uint8_t>(value >> shift);
+  }
+  view_.HexBytesChanged(address, address + 3);
+  UpdateChecksums(Image, 0, Image.ChipEnd - Image.ChipStart, *this);
+}
+
+// Runs start(channel) on every channel that is identified and free,
+// programmer 1 first.
+template <typename Start>
+static void ForEachFreeChannel(TQNProgrammer& p, bool reportNone, Start start) {
+  bool started = false;
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    const LinkChannel& ch = p.Channels.Channel(n);
+    if (!ch.Identified || ch.Busy) continue;
+    started = true;
+    start(n);
+  }
+  if (!started && reportNone) p.AppendInfo(kNoProgrammer);
+}
+
+void TQNProgrammer::SpdBtnDownLoadClick() {
+  if (!CheckPreconditions(true)) return;
+  PrepareJob();
+  ForEachFreeChannel(*this, false, [this](int n) {
+    Channels.Channel(n).Operation = kOpDownload;
+    AppendInfo(Format("编程器 %d ：下载数据......", n));
+    BeginOperation(n, Chip.SizeKB + 2);
+    DownloadStep(n);
+  });
+}
+
+void TQNProgrammer::BlankCheck1Click() {
+  if (!CheckPreconditions(false)) return;
+  PrepareJob();
+  ForEachFreeChannel(*this, true, [this](int n) {
+    LinkChannel& ch = Channels.Channel(n);
+    ch.GaugeCreep = 1;
+    ch.Operation = kOpBlankCheck;
+    ch.AutoRun = 0;
+    AppendInfo(Format("芯片%d ：开始芯片查空......", n));
+    BeginOperation(n, Chip.SizeKB + 200);
+    SendChipCommand(n, kCmdChipOperation, kSubOpBlankCheck);
+  });
+}
+
+void TQNProgrammer::SpdBtnEraseClick() {
+  if (!CheckPreconditions(false)) return;
+  PrepareJob();
+  ForEachFreeChannel(*this, true, [this](int n) {
+    LinkChannel& ch = Channels.Channel(n);
+    ch.Operation = kOpErase;
+    ch.GaugeCreep = 1;
+    ch.AutoRun = 0;
+    AppendInfo(Format("芯片 %d ：芯片擦除......", n));
+    BeginOperation(n, 5u * Chip.EraseTime);
+    SendChipCommand(n, kCmdChipOperation, kSubOpErase);
+  });
+}
+
+void TQNProgrammer::SpdBtnProgClick() {
+  if (!CheckPreconditions(true)) return;
+  PrepareJob();
+  if (Controls.ChkBoxPCSN.Checked) WriteSerialNumber();
+  ForEachFreeChannel(*this, true, [this](int n) {
+    LinkChannel& ch = Channels.Channel(n);
+    ch.GaugeCreep = 0;
+    ch.Operation = kOpProgram;
+    ch.AutoRun = 0;
+    AppendInfo(Format("芯片%d ：开始芯片编程......", n));
+    BeginOperation(n, Chip.SizeKB);
+    SendProgramBlock(n);
+  });
+}
+
+void TQNProgrammer::SpdBtnVerifyClick() {
+  if (!CheckPreconditions(true)) return;
+  PrepareJob();
+  ForEachFreeChannel(*this, true, [this](int n) {
+    LinkChannel& ch = Channels.Channel(n);
+    ch.GaugeCreep = 1;
+    ch.Operation = kOpVerify;
+    ch.AutoRun = 0;
+    AppendInfo(Format("芯片%d ：执行数据校验......", n));
+    BeginOperation(n, Chip.SizeKB / 2 + 500);
+    SendChipCommand(n, kCmdChipOperation, kSubOpVerify);
+  });
+}
+
+void TQNProgrammer::SpdBtnAutoPClick() {
+  if (!CheckPreconditions(true)) return;
+  PrepareJob();
+  if (Controls.ChkBoxPCSN.Checked) WriteSerialNumber();
+  AppendPlain(kAutoRunRule);
+  ForEachFreeChannel(*this, true, [this](int n) {
+    LinkChannel& ch = Channels.Channel(n);
+    ch.AutoRun = 1;
+    ch.GaugeCreep = 0;
+    if (Chip.Family < kFirstEepromFamily && Controls.EnEraseChk.Checked) {
+      AppendInfo(Format("芯片%d : 启动自动编程，擦除芯片......", n));
+      ch.Operation = kOpErase;
+      ch.GaugeCreep = 1;
+      BeginOperation(n, 5u * Chip.EraseTime);
+      SendChipCommand(n, kCmdChipOperation, kSubOpErase);
+    } else {
+      ch.Operation = kOpProgram;
+      AppendInfo(Format("芯片%d : 启动自动编程，开始数据写入......", n));
+      BeginOperation(n, Chip.SizeKB);
+      SendProgramBlock(n);
+    }
+  });
+}
+
+void TQNProgrammer::SpeedButtonRDClick() {
+  if (!CheckPreconditions(false)) return;
+  LinkChannel& ch = Channels.Channel(1);
+  if (ch.Busy || !ch.Identified) {
+    view_.ShowMessage(MessageKind::Warning, kNoProgrammerBox);
+    return;
+  }
+  PrepareJob();
+  BeginOperation(1, Chip.SizeKB);
+  ch.GaugeCreep = 0;
+  AppendInfo("芯片 1：读取芯片数据......");
+  const bool streamed = Chip.Family < kFirstEepromFamily && Chip.Family != kFamilyDataFlash528 && FastReadCapable;
+  if (streamed) {
+    ch.Operation = kOpReadStream;
+    SendChipCommand(1, kCmdReadStream, 0);
+  } else {
+    ch.Operation = kOpReadBlocks;
+    SendChipCommand(1, kCmdReadBlock, ch.BlockPos);
+  }
+}
+
+void TQNProgrammer::ReadChipIDandStatus1Click() {
+  if (!CheckPreconditions(false)) return;
+  LinkChannel& ch = Channels.Channel(1);
+  if (ch.Busy || !ch.Identified) {
+    view_.ShowMessage(MessageKind::Warning, kNoProgrammerBox);
+    return;
+  }
+  PrepareJob();
+  BeginOperation(1, 500);
+  ch.GaugeCreep = 1;
+  AppendInfo("芯片 1：读取芯片信息数据......");
+  // Set after the arming, as it always was: the time-out is the one of the
+  // channel's previous operation.
+  ch.Operation = kOpReadId;
+  SendChipCommand(1, kCmdChipOperation, kSubOpReadIdAndStatus);
+}
+
+}  // namespace velkor
