@@ -1,0 +1,206 @@
+// The operations' start: job settings from the controls, preconditions, the
+// programmers that take part, host-side serial numbers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "programmer_fixture.hpp"
+#include "support/pty_pair.hpp"
+
+namespace velkor {
+namespace {
+
+class OperationsTest : public test::ProgrammerFixture {
+ protected:
+  OperationsTest() {
+    for (int n : {1, 2}) {
+      programmer->Channels.Port(n).CommName = ptys[n - 1].SlavePath();
+      programmer->Channels.Port(n).OpenPort();
+      programmer->Channels.Channel(n).Identified = 1;
+    }
+  }
+  MainControls& c() { return programmer->Controls; }
+  LinkChannel& ch(int n) { return programmer->Channels.Channel(n); }
+  bool Logged(const std::string& text) const {
+    return std::find(view.lines.begin(), view.lines.end(), Line(text)) != view.lines.end();
+  }
+  void LoadData() { programmer->FileLoaded = true; }
+
+  test::PtyPair ptys[2];
+};
+
+TEST_F(OperationsTest, JobSettingsComeFromTheControls) {
+  Choose("24xx02");
+  c().SpinEditIn.Value = 500;
+  c().SpinEditOut.Value = 1234;
+  c().SpinEditPTM.Value = 100;
+  c().CheckBoxAut.Checked = true;
+  c().EditDevAdrX.Text = "0xA2";
+  c().SpinEditPGSZ.Value = 32;
+  c().RadioGroupSpd.ItemIndex = 3;
+  c().RadioGpVolt.ItemIndex = 1;
+  c().ChkBoxNotBLK.Checked = true;
+  c().CheckBoxSN.Checked = true;
+  c().SNEdit.Text = "0x12345678";
+  c().GainEdit.Text = "$10";
+  c().AddrEdit.Text = "0xFFF0";
+  c().SNOrderChk.Checked = true;
+  c().ChkBoxNumb.Checked = true;
+  c().SpinEditNumb.Value = 1000;
+  programmer->PrepareJob();
+  const JobSettings& job = programmer->Job;
+  EXPECT_EQ(job.SettleTime, 100);
+  EXPECT_EQ(job.RemoveTime, 246);
+  EXPECT_EQ(job.PowerUpTime, 10);
+  EXPECT_EQ(job.AutoDetect, 0x0F);
+  EXPECT_EQ(programmer->Chip.DeviceAddress, 0xA2);
+  EXPECT_EQ(programmer->Chip.PageSize, 32u);
+  EXPECT_EQ(job.ClockCode, 5);
+  EXPECT_EQ(job.OptionBits, 0x01 | 0x30 | 0x40);
+  EXPECT_EQ(job.SnEnable, 0x0F);
+  EXPECT_EQ(job.SnValue, 0x12345678u);
+  EXPECT_EQ(job.SnStep, 0x10);
+  EXPECT_EQ(job.SnAddress, 0xFFF0u);
+  EXPECT_EQ(job.SnWidth, 4);
+  EXPECT_EQ(job.LimitOn, 0x0F);
+  EXPECT_EQ(job.LimitCount, 1000u);
+
+  // Other families ignore the address box; sensors always clock at 200.
+  Choose("W25x64xx");
+  c().EditDevAdrX.Text = "0xA4";
+  c().CheckBoxSN.Checked = false;
+  programmer->PrepareJob();
+  EXPECT_EQ(programmer->Chip.DeviceAddress, 0xA2) << "kept from the last I2C job";
+  EXPECT_EQ(programmer->Job.SnAddress, 0xFFFFFFFFu);
+  EXPECT_EQ(programmer->Job.SnValue, 0u);
+  Choose("ATA30TSE004A");
+  c().RadioGroupSpd.ItemIndex = 0;
+  programmer->PrepareJob();
+  EXPECT_EQ(programmer->Job.ClockCode, 200);
+}
+
+TEST_F(OperationsTest, FlashOptionsBecomeOperationFlagsAndStatusBytes) {
+  struct Case {
+    const char* chip;
+    bool qe, erase, blank, program, verify;
+    uint8_t opFlags;
+    uint8_t status0;
+    uint8_t status1;
+  };
+  const Case cases[] = {
+      {"W25x64xx", true, true, true, true, true, 0x13, 0x0C, 2},
+      {"W25x64xx", false, false, false, false, false, 0x8C, 0x0C, 0},
+      {"AT25SF041", true, false, false, true, true, 0x10, 0x0C, 2},  // QE asked twice is still one bit
+      {"MX25L3233", false, false, false, true, true, 0x00, 0x8C, 0},
+      {"MX25L64xxx", false, false, false, true, true, 0x00, 0x0C, 2},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.chip);
+    Choose(k.chip);
+    programmer->Chip.ProtectSetting = 0x0C;
+    programmer->Chip.StatusBytes[1] = 0;
+    c().CheckBoxQE.Checked = k.qe;
+    c().EnEraseChk.Checked = k.erase;
+    c().EnBlankChk.Checked = k.blank;
+    c().EnProgChk.Checked = k.program;
+    c().EnVerifyChk.Checked = k.verify;
+    programmer->PrepareJob();
+    EXPECT_EQ(programmer->Job.OpFlags, k.opFlags);
+    EXPECT_EQ(programmer->Chip.StatusBytes[0], k.status0);
+    EXPECT_EQ(programmer->Chip.StatusBytes[1], k.status1);
+  }
+}
+
+TEST_F(OperationsTest, ANonIntegerStopsTheOperationBeforeAnythingStarts) {
+  Choose("24xx02");
+  LoadData();
+  c().EditDevAdrX.Text = "A0h";
+  programmer->RunCommand([&] { programmer->SpdBtnProgClick(); });
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, "'A0h' is not a valid integer value");
+  EXPECT_EQ(ch(1).Busy, 0);
+  EXPECT_EQ(ch(2).Busy, 0);
+  EXPECT_TRUE(ptys[0].ReadUntilQuiet(std::chrono::milliseconds(30)).empty());
+}
+
+TEST_F(OperationsTest, ParallelOperationsStartOnEveryFreeProgrammer) {
+  Choose("24xx02");
+  LoadData();
+  programmer->SpdBtnProgClick();
+  EXPECT_TRUE(Logged("芯片1 ：开始芯片编程......"));
+  EXPECT_TRUE(Logged("芯片2 ：开始芯片编程......"));
+  EXPECT_EQ(ch(1).Operation, 0x07);
+  EXPECT_EQ(ch(2).Busy, 1);
+  EXPECT_FALSE(ptys[1].ReadUntilQuiet(std::chrono::milliseconds(50)).empty()) << "programmer 2 got its block";
+}
+
+TEST_F(OperationsTest, ABusyProgrammerKeepsItsTransferWhileTheOtherStarts) {
+  Choose("24xx512");
+  LoadData();
+  ch(1).Operation = 0x07;
+  ch(1).Busy = 1;
+  ch(1).BlockPos = 40;
+  programmer->SpdBtnEraseClick();
+  EXPECT_EQ(ch(1).BlockPos, 40u) << "the running transfer does not restart at block 0";
+  EXPECT_EQ(ch(1).Operation, 0x07);
+  EXPECT_FALSE(Logged("芯片 1 ：芯片擦除......"));
+  EXPECT_TRUE(Logged("芯片 2 ：芯片擦除......"));
+}
+
+TEST_F(OperationsTest, NoFreeProgrammerIsSaidInTheLogOrInABox) {
+  Choose("W25x64xx");
+  LoadData();
+  ch(1).Identified = 0;
+  ch(2).Identified = 0;
+  programmer->SpdBtnAutoPClick();
+  ASSERT_GE(view.lines.size(), 2u);
+  EXPECT_EQ(view.lines[view.lines.size() - 2], ">---------------------------------------------------------------");
+  EXPECT_EQ(view.lines.back(), Line("请连接好设备!"));
+  const std::size_t lines = view.lines.size();
+  programmer->SpdBtnDownLoadClick();
+  EXPECT_EQ(view.lines.size(), lines) << "download says nothing";
+  programmer->SpeedButtonRDClick();
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, "请连接好设备！");
+}
+
+TEST_F(OperationsTest, AutomaticProgrammingErasesOnlyFlashWithEraseChosen) {
+  struct Case {
+    const char* chip;
+    bool erase;
+    uint8_t firstOperation;
+  };
+  for (const Case& k : {Case{"W25x64xx", true, 0x05}, Case{"W25x64xx", false, 0x07}, Case{"24xx02", true, 0x07}}) {
+    SCOPED_TRACE(k.chip);
+    Choose(k.chip);
+    LoadData();
+    c().EnEraseChk.Checked = k.erase;
+    for (int n : {1, 2}) ch(n).Busy = 0;
+    programmer->SpdBtnAutoPClick();
+    EXPECT_EQ(ch(1).Operation, k.firstOperation);
+    EXPECT_EQ(ch(1).AutoRun, 1);
+  }
+}
+
+TEST_F(OperationsTest, HostSideSerialNumbersGoIntoTheImageInEitherOrder) {
+  Choose("24xx512");
+  struct Case {
+    bool bigEndian;
+    std::array<uint8_t, 4> bytes;
+  };
+  for (const Case& k : {Case{false, {0x78, 0x56, 0x34, 0x12}}, Case{true, {0x12, 0x34, 0x56, 0x78}}}) {
+    c().SNOrderChk.Checked = k.bigEndian;
+    programmer->Job.SnValue = 0x12345678;
+    programmer->Job.SnAddress = 0xFFF0;
+    programmer->WriteSerialNumber();
+    EXPECT_TRUE(std::equal(k.bytes.begin(), k.bytes.end(), programmer->Image.Data.get() + 0xFFF0));
+    EXPECT_EQ(view.hexBytesChanged.back(), (std::pair<uint32_t, uint32_t>{0xFFF0, 0xFFF3}));
+  }
+  programmer->Job.SnAddress = 0xFFFFFFF0;
+  programmer->WriteSerialNumber();
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].kind, MessageKind::Warning);
+}
+
+}  // namespace
+}  // namespace velkor
