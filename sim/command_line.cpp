@@ -3,9 +3,11 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
+#include <functional>
 #include <string>
 #include <string_view>
 
+#include "link/commands.hpp"
 #include "sim/identification.hpp"
 
 namespace velkor::sim {
@@ -43,6 +45,88 @@ CLI::Option* AddNumber(CLI::App& app, const std::string& name, Number& target, u
       ->type_name("NUMBER");
 }
 
+// Repeatable: every occurrence takes one value and adds it.
+CLI::Option* AddRepeated(CLI::App& app, const std::string& name, std::function<void(const std::string&)> take,
+                         const std::string& typeName, const std::string& description) {
+  return app
+      .add_option_function<std::vector<std::string>>(
+          name,
+          [take = std::move(take)](const std::vector<std::string>& texts) {
+            for (const std::string& text : texts) take(text);
+          },
+          description)
+      ->allow_extra_args(false)
+      ->type_name(typeName);
+}
+
+uint32_t NumberOrThrow(const std::string& option, std::string_view text, uint32_t least, uint32_t most) {
+  const auto value = ParseUnsigned(text, least, most);
+  if (!value)
+    throw CLI::ValidationError(option, "'" + std::string(text) + "' is not a number from " + std::to_string(least) +
+                                           " to " + std::to_string(most) + " (decimal or 0x hexadecimal)");
+  return *value;
+}
+
+// CODE[/SUB][@POSITION]=STATUS: the sub-operation only for the chip
+// operation, the position only for the commands that move blocks.
+FailureRule ParseFailureRule(const std::string& text) {
+  const std::string option = "--fail";
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos)
+    throw CLI::ValidationError(option, "'" + text + "' is not CODE[/SUB][@POSITION]=STATUS");
+  std::string_view what = std::string_view(text).substr(0, equals);
+  FailureRule rule;
+  rule.status = static_cast<uint8_t>(NumberOrThrow(option, std::string_view(text).substr(equals + 1), 0, 0xFF));
+  if (const std::size_t at = what.find('@'); at != std::string_view::npos) {
+    rule.position = NumberOrThrow(option, what.substr(at + 1), 0, 0xFFFFFF);
+    what = what.substr(0, at);
+  }
+  if (const std::size_t slash = what.find('/'); slash != std::string_view::npos) {
+    rule.subOperation = static_cast<uint16_t>(NumberOrThrow(option, what.substr(slash + 1), 0, 0xFFFF));
+    what = what.substr(0, slash);
+  }
+  rule.code = static_cast<uint8_t>(NumberOrThrow(option, what, 0, 0xFF));
+
+  constexpr uint8_t kAnswered[] = {kCmdStartDownload, kCmdDownloadBlock, kCmdChipOperation, kCmdProgramBlock,
+                                   kCmdReadStream,    kCmdReadBlock,     kCmdFirmwareChunk};
+  if (std::find(std::begin(kAnswered), std::end(kAnswered), rule.code) == std::end(kAnswered))
+    throw CLI::ValidationError(option, "'" + text + "': the programmer answers no command with this code");
+  if (rule.subOperation && rule.code != kCmdChipOperation)
+    throw CLI::ValidationError(option, "'" + text + "': only the chip operation 0x93 has sub-operations");
+  const bool movesBlocks = rule.code == kCmdDownloadBlock || rule.code == kCmdProgramBlock ||
+                           rule.code == kCmdReadStream || rule.code == kCmdReadBlock;
+  if (rule.position && !movesBlocks)
+    throw CLI::ValidationError(option, "'" + text + "': only 0x55, 0x95, 0x96 and 0x9B have block positions");
+  return rule;
+}
+
+// Two hexadecimal digits per byte, nothing between them.
+std::vector<uint8_t> ParseHexBytes(const std::string& option, const std::string& text, std::size_t most) {
+  const auto digit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::vector<uint8_t> bytes;
+  const bool wellFormed = !text.empty() && text.size() % 2 == 0 && text.size() / 2 <= most &&
+                          std::all_of(text.begin(), text.end(), [&](char c) { return digit(c) >= 0; });
+  if (!wellFormed)
+    throw CLI::ValidationError(option, "'" + text + "' is not 1 to " + std::to_string(most) +
+                                           " bytes of two hexadecimal digits each");
+  for (std::size_t i = 0; i < text.size(); i += 2)
+    bytes.push_back(static_cast<uint8_t>(digit(text[i]) << 4 | digit(text[i + 1])));
+  return bytes;
+}
+
+// Two bytes, "FIRST,SECOND".
+std::array<uint8_t, 2> ParseBytePair(const std::string& option, const std::string& text) {
+  const std::size_t comma = text.find(',');
+  if (comma == std::string::npos) throw CLI::ValidationError(option, "'" + text + "' is not two bytes FIRST,SECOND");
+  return {static_cast<uint8_t>(NumberOrThrow(option, std::string_view(text).substr(0, comma), 0, 0xFF)),
+          static_cast<uint8_t>(NumberOrThrow(option, std::string_view(text).substr(comma + 1), 0, 0xFF))};
+}
+
 bool IsPrintableAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
 }
@@ -68,7 +152,7 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
   CLI::App app(
       "Simulated Velkor350QN programmers on pseudo-terminals. Prints one port path per line on "
       "standard output and runs until standard input ends or SIGINT/SIGTERM; SIGUSR1 makes every "
-      "programmer report a short programming cycle.",
+      "programmer report a short programming cycle. The fault and line options apply to every programmer.",
       "velkor-sim");
   AddNumber(app, "--count", settings.count, 1, kMostProgrammers, "number of programmers (default 1)");
   app.add_option("--name", p.name, "model name sent in the identification reply (default Velkor350QN)");
@@ -84,9 +168,61 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
       AddNumber(app, "--sn-current", currentSerial, 0, UINT32_MAX, "current serial number (default: the initial one)");
   app.add_flag("--verbose", settings.verbose, "log every frame received and sent");
 
+  app.add_option_function<std::string>(
+         "--chip-id", [&p](const std::string& text) { p.chipId = ParseBytePair("--chip-id", text); },
+         "the chip's two identification bytes, FIRST,SECOND (default: those the host expects)")
+      ->type_name("B0,B1");
+  app.add_option_function<std::string>(
+         "--chip-status", [&p](const std::string& text) { p.chipStatus = ParseBytePair("--chip-status", text); },
+         "the chip's two status bytes, FIRST,SECOND (default 0,0)")
+      ->type_name("S0,S1");
+
+  FaultOptions& faults = p.faults;
+  AddRepeated(
+      app, "--fail", [&faults](const std::string& text) { faults.failures.push_back(ParseFailureRule(text)); },
+      "CODE[/SUB][@POS]=STATUS",
+      "answer STATUS instead of carrying out the command CODE (with sub-operation SUB, at block position POS in KB); "
+      "repeatable");
+  AddRepeated(
+      app, "--drop-reply",
+      [&faults](const std::string& text) {
+        faults.dropReplyTo.push_back(NumberOrThrow("--drop-reply", text, 1, UINT32_MAX));
+      },
+      "N", "lose the reply to the Nth request (queries included, counted from 1); repeatable");
+  AddRepeated(
+      app, "--corrupt-reply",
+      [&faults](const std::string& text) {
+        faults.corruptReply.push_back(NumberOrThrow("--corrupt-reply", text, 1, UINT32_MAX));
+      },
+      "N", "send the Nth reply that carries a check value with a wrong one; repeatable");
+  app.add_option_function<std::string>(
+         "--noise", [&faults](const std::string& text) { faults.noise = ParseHexBytes("--noise", text, 64); },
+         "bytes sent in front of every frame, in hexadecimal, for example C0125A")
+      ->type_name("HEX");
+  uint32_t stallAfter = 0;
+  const CLI::Option* stall = AddNumber(app, "--stall-after", stallAfter, 0, UINT32_MAX,
+                                       "answer nothing after the first N requests");
+  uint32_t hangUpAfter = 0;
+  const CLI::Option* hangUp = AddNumber(app, "--hang-up-after", hangUpAfter, 0, UINT32_MAX,
+                                        "close the pseudo-terminal instead of handling the block after the first N");
+
+  LineOptions& line = settings.line;
+  AddNumber(app, "--split", line.splitBytes, 1, 65536, "write at most N bytes at a time");
+  uint32_t splitDelay = 1000;
+  AddNumber(app, "--split-delay-us", splitDelay, 0, 1000000,
+            "pause between the writes of --split, in microseconds (default 1000)");
+  app.add_flag("--pace", line.paced, "send at the line's speed: 11 us per byte (1,000,000 baud, 8N2)");
+  uint32_t blockTime = 0;
+  AddNumber(app, "--block-time-us", blockTime, 0, 10000000,
+            "time the chip takes per 4 KB block before its answer goes out, in microseconds (default 0)");
+
   try {
     app.parse(argc, argv);
     sn.current = current->count() > 0 ? currentSerial : sn.initial;
+    if (stall->count() > 0) faults.stallAfterRequests = stallAfter;
+    if (hangUp->count() > 0) faults.hangUpAfterBlocks = hangUpAfter;
+    line.splitDelay = std::chrono::microseconds(splitDelay);
+    line.blockTime = std::chrono::microseconds(blockTime);
     CheckName(p);
   } catch (const CLI::ParseError& e) {
     return {std::nullopt, app.exit(e, out, err)};

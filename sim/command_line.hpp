@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "sim/programmer_options.hpp"
+#include "sim/wire_schedule.hpp"
 
 namespace velkor::sim {
 
@@ -13,7 +14,8 @@ inline constexpr int kMostProgrammers = 8;
 
 struct SimulatorSettings {
   int count = 1;  // programmers, one pseudo-terminal each
-  ProgrammerOptions programmer;
+  ProgrammerOptions programmer;  // every programmer alike
+  LineOptions line;
   bool verbose = false;  // log every frame
 };
 

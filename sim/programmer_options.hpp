@@ -1,9 +1,13 @@
-// What a simulated programmer says about itself: its name, firmware version,
-// capability and the serial-number settings it holds.
+// What a simulated programmer says about itself (its name, firmware version,
+// capability and the serial-number settings it holds), what it answers for
+// the chip in its socket, and the faults it is told to make.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace velkor::sim {
 
@@ -15,12 +19,48 @@ struct SerialNumberSettings {
   uint32_t current = 0;
 };
 
+// An error status the programmer answers instead of carrying out a command:
+// every command with this code (and this sub-operation, for the chip
+// operation; and this block position in KB, for the block commands and the
+// blocks of a streamed read).
+struct FailureRule {
+  uint8_t code = 0;
+  std::optional<uint16_t> subOperation;
+  std::optional<uint32_t> position;
+  uint8_t status = 0;
+};
+
+// Faults of the device itself; those of the line (split writes, pacing) are
+// the front end's. Requests are numbered from 1 in the order they arrive:
+// identification queries and packets, good or damaged; frames that do not
+// decode are not requests.
+struct FaultOptions {
+  std::vector<FailureRule> failures;
+  // The reply to each of these requests is lost.
+  std::vector<uint32_t> dropReplyTo;
+  // Replies that carry a check value are numbered from 1 as they are sent;
+  // each of these goes out with a wrong check value.
+  std::vector<uint32_t> corruptReply;
+  // Sent in front of every frame.
+  std::vector<uint8_t> noise;
+  // After this many requests nothing more is answered.
+  std::optional<uint32_t> stallAfterRequests;
+  // After this many 4 KB blocks (programmed, read, streamed or downloaded)
+  // the programmer goes away: the front end closes its pseudo-terminal.
+  std::optional<uint32_t> hangUpAfterBlocks;
+};
+
 struct ProgrammerOptions {
   std::string name = "Velkor350QN";
   std::string version = "V3.10";
   // Above 0x32 ('2') the programmer announces the streamed chip read.
   uint8_t capability = 0x33;
   SerialNumberSettings serialNumbers;
+  // The two identification bytes the chip answers; without them, the two
+  // the host expects (parameter block bytes 0x26 and 0x27).
+  std::optional<std::array<uint8_t, 2>> chipId;
+  std::array<uint8_t, 2> chipStatus = {0x00, 0x00};
+  FaultOptions faults;
 };
 
 // The name the programmer reports: the model name, a blank, the version.

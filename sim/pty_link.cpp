@@ -1,6 +1,7 @@
 #include "sim/pty_link.hpp"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -69,9 +70,17 @@ PtyLink::PtyLink(PtyLink&& other) noexcept
       slave_(std::exchange(other.slave_, -1)),
       slavePath_(std::move(other.slavePath_)) {}
 
-PtyLink::~PtyLink() {
-  if (slave_ >= 0) close(slave_);
-  if (master_ >= 0) close(master_);
+PtyLink::~PtyLink() { HangUp(); }
+
+std::size_t PtyLink::UnreadByHost() const {
+  int queued = 0;
+  if (slave_ < 0 || ioctl(slave_, FIONREAD, &queued) != 0 || queued < 0) return 0;
+  return static_cast<std::size_t>(queued);
+}
+
+void PtyLink::HangUp() {
+  if (slave_ >= 0) close(std::exchange(slave_, -1));
+  if (master_ >= 0) close(std::exchange(master_, -1));
 }
 
 }  // namespace velkor::sim

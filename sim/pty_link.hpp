@@ -2,6 +2,7 @@
 // simulator works the master side, the host opens the slave path.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -21,6 +22,11 @@ class PtyLink {
   // Non-blocking; reads what the host wrote, takes what the host is to read.
   int MasterFd() const { return master_; }
   const std::string& SlavePath() const { return slavePath_; }
+
+  // Bytes sent to the host that it has not read yet.
+  std::size_t UnreadByHost() const;
+  // Closes both sides: the host's port sees the device go away.
+  void HangUp();
 
  private:
   PtyLink(int master, int slave, std::string slavePath);

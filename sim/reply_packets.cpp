@@ -22,6 +22,22 @@ StatusReply BuildStatusReply(std::span<const uint8_t, 8> commandHeader, uint8_t 
   return reply;
 }
 
+std::size_t SealDataReply(std::span<uint8_t> packet, const ReplyHeader& header, std::size_t payloadLength) {
+  packet[0] = header.code;
+  packet[1] = static_cast<uint8_t>(header.parameter);
+  packet[2] = static_cast<uint8_t>(header.parameter >> 8);
+  packet[3] = header.flags;
+  packet[4] = header.family;
+  packet[5] = header.subtype;
+  packet[6] = static_cast<uint8_t>(payloadLength);
+  packet[7] = static_cast<uint8_t>(payloadLength >> 8);
+  const std::size_t body = 8 + payloadLength;
+  const uint16_t check = LinkCrc16(packet.data(), 0, static_cast<uint32_t>(body - 1));
+  packet[body] = static_cast<uint8_t>(check);
+  packet[body + 1] = static_cast<uint8_t>(check >> 8);
+  return body + 2;
+}
+
 ProgressReport BuildProgressReport(const ProgressStep& step) {
   ProgressReport report{kProgressReportCode,
                         step.stage,

@@ -1,5 +1,6 @@
 // The packets a programmer sends besides the identification reply: the
-// status reply to a command and the progress report of a programming cycle.
+// status reply to a command, the data reply to a read, and the progress
+// report of a programming cycle.
 #pragma once
 
 #include <array>
@@ -14,6 +15,10 @@ inline constexpr uint8_t kStatusOk = 0x00;
 inline constexpr uint8_t kStatusBadPacket = 0x20;
 inline constexpr uint8_t kStatusCheckMismatch = 0x23;
 inline constexpr uint8_t kStatusUnknownCommand = 0x25;
+inline constexpr uint8_t kStatusCompareFailed = 0x31;
+inline constexpr uint8_t kStatusCommandFailed = 0x45;
+// The blank check's answer for a chip that holds data.
+inline constexpr uint8_t kStatusNotBlank = 0x15;
 
 inline constexpr std::size_t kStatusReplyLength = 12;
 using StatusReply = std::array<uint8_t, kStatusReplyLength>;
@@ -22,6 +27,19 @@ using StatusReply = std::array<uint8_t, kStatusReplyLength>;
 // parameter, family and subtype echoed, flags 0, a two-byte payload holding
 // the status and a zero, then the check value.
 StatusReply BuildStatusReply(std::span<const uint8_t, 8> commandHeader, uint8_t status);
+
+struct ReplyHeader {
+  uint8_t code = 0;
+  uint16_t parameter = 0;
+  uint8_t flags = 0;
+  uint8_t family = 0;
+  uint8_t subtype = 0;
+};
+
+// Completes a data reply whose payload the caller has already written from
+// packet byte 8: writes the header in front of it and the check value
+// behind it, and returns the packet's length.
+std::size_t SealDataReply(std::span<uint8_t> packet, const ReplyHeader& header, std::size_t payloadLength);
 
 inline constexpr uint8_t kProgressReportCode = 0xFD;
 inline constexpr std::size_t kProgressReportLength = 8;

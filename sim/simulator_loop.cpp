@@ -5,8 +5,10 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -17,15 +19,28 @@
 #include "sim/programmer_model.hpp"
 #include "sim/pty_link.hpp"
 #include "sim/reply_packets.hpp"
+#include "sim/wire_schedule.hpp"
 
 namespace velkor::sim {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::size_t kReadBlock = 4096;
 // A host that sends without reading would make the output grow for ever:
 // beyond this much unsent output its input is not read until it catches up.
 constexpr std::size_t kMostPendingOutput = std::size_t{1} << 20;
+// A streamed read is taken from the model one block at a time while less
+// than this is waiting, so that it never holds up the other programmers.
+constexpr std::size_t kRefillBelow = 16 * 1024;
+// Sent bytes are dropped from the front of the pending output in pieces of
+// at least this much.
+constexpr std::size_t kCompactAfter = 64 * 1024;
+// Before it hangs up, a programmer waits this long at most for the host to
+// read what was sent before, checking this often.
+constexpr auto kHangUpGrace = std::chrono::seconds(2);
+constexpr auto kHangUpCheck = std::chrono::milliseconds(10);
 
 void WriteDiagnostic(int number, std::string_view text) {
   std::string line = "velkor-sim: ";
@@ -44,26 +59,57 @@ struct Programmer {
   Programmer(int n, PtyLink pty, const SimulatorSettings& settings)
       : number(n),
         link(std::move(pty)),
-        model(settings.programmer, [n](std::string_view text) { WriteDiagnostic(n, text); }) {
+        model(settings.programmer, [n](std::string_view text) { WriteDiagnostic(n, text); }),
+        wire(settings.line) {
     model.SetFrameTrace(settings.verbose);
   }
+
+  std::size_t Unsent() const { return pending.size() - pendingSent; }
 
   int number;
   PtyLink link;
   ProgrammerModel model;
+  WireSchedule wire;
   std::vector<uint8_t> pending;  // output the master did not take yet
   std::size_t pendingSent = 0;
+  uint32_t blocksSeen = 0;  // blocks the wire schedule has been told about
+  std::optional<Clock::time_point> hangUpDeadline;
+  bool gone = false;  // hung up
 };
 
-// Writes as much pending output as the master takes. False on a failure of
-// the pseudo-terminal.
+// Takes what the model has to send, a block of a streamed read at a time,
+// and holds the line for the chip's time per block.
+void Refill(Programmer& p, Clock::time_point now) {
+  for (;;) {
+    const std::vector<uint8_t> output = p.model.TakeOutput();
+    const uint32_t blocks = p.model.Counters().blocksTransferred;
+    p.wire.ChipBusy(blocks - p.blocksSeen, now);
+    p.blocksSeen = blocks;
+    if (output.empty()) return;
+    if (p.pendingSent == p.pending.size()) {
+      p.pending.clear();
+      p.pendingSent = 0;
+    } else if (p.pendingSent >= kCompactAfter) {
+      p.pending.erase(p.pending.begin(), p.pending.begin() + static_cast<std::ptrdiff_t>(p.pendingSent));
+      p.pendingSent = 0;
+    }
+    p.pending.insert(p.pending.end(), output.begin(), output.end());
+    if (p.Unsent() >= kRefillBelow) return;
+  }
+}
+
+// Writes as much pending output as the schedule allows and the master
+// takes. False on a failure of the pseudo-terminal.
 bool Flush(Programmer& p) {
-  const std::vector<uint8_t> output = p.model.TakeOutput();
-  p.pending.insert(p.pending.end(), output.begin(), output.end());
-  while (p.pendingSent < p.pending.size()) {
-    const ssize_t n = write(p.link.MasterFd(), p.pending.data() + p.pendingSent, p.pending.size() - p.pendingSent);
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    Refill(p, now);
+    const std::size_t allowed = p.wire.Allowance(now, p.Unsent());
+    if (allowed == 0) return true;  // nothing to send, or not yet
+    const ssize_t n = write(p.link.MasterFd(), p.pending.data() + p.pendingSent, allowed);
     if (n > 0) {
       p.pendingSent += static_cast<std::size_t>(n);
+      p.wire.Wrote(static_cast<std::size_t>(n), now);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -72,9 +118,6 @@ bool Flush(Programmer& p) {
     WriteFailure(p.number, "write to " + p.link.SlavePath());
     return false;
   }
-  p.pending.clear();
-  p.pendingSent = 0;
-  return true;
 }
 
 bool ReadFromHost(Programmer& p) {
@@ -90,7 +133,21 @@ bool ReadFromHost(Programmer& p) {
   return false;
 }
 
+// A programmer that hangs up first lets the host read what it sent before,
+// as a device does whose last bytes are on the wire when it goes away.
+void HangUpWhenDrained(Programmer& p, Clock::time_point now) {
+  if (!p.hangUpDeadline) p.hangUpDeadline = now + kHangUpGrace;
+  const bool drained = p.Unsent() == 0 && p.link.UnreadByHost() == 0;
+  if (!drained && now < *p.hangUpDeadline) return;
+  WriteDiagnostic(p.number, "hung up: " + p.link.SlavePath() + " closed");
+  p.link.HangUp();
+  p.gone = true;
+  p.pending.clear();
+  p.pendingSent = 0;
+}
+
 bool SendDemonstrationCycle(Programmer& p) {
+  if (p.gone || p.model.HungUp()) return true;
   for (const ProgressStep& step : kDemonstrationCycle)
     p.model.QueueProgressReport(step.stage, step.result, step.done, step.total);
   WriteDiagnostic(p.number, "demonstration programming cycle sent");
@@ -134,22 +191,41 @@ class SignalChannel {
   int fd_ = -1;
 };
 
+timespec ToTimespec(Clock::duration wait) {
+  const auto us = std::chrono::ceil<std::chrono::microseconds>(std::max(wait, Clock::duration::zero())).count();
+  return {static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+}
+
 int Serve(std::vector<std::unique_ptr<Programmer>>& programmers, const SignalChannel& signals) {
   constexpr std::size_t kFixedFds = 2;
   std::vector<pollfd> fds(kFixedFds + programmers.size());
   for (;;) {
     fds[0] = {signals.Fd(), POLLIN, 0};
     fds[1] = {STDIN_FILENO, POLLIN, 0};
+    const Clock::time_point now = Clock::now();
+    std::optional<Clock::duration> wait;
+    const auto waitAtMost = [&wait](Clock::duration d) { wait = wait ? std::min(*wait, d) : d; };
     for (std::size_t i = 0; i < programmers.size(); ++i) {
       const Programmer& p = *programmers[i];
-      const std::size_t unsent = p.pending.size() - p.pendingSent;
+      if (p.gone) {
+        fds[kFixedFds + i] = {-1, 0, 0};
+        continue;
+      }
+      const std::size_t unsent = p.Unsent();
       short events = 0;
-      if (unsent < kMostPendingOutput) events |= POLLIN;
-      if (unsent > 0) events |= POLLOUT;
+      if (unsent < kMostPendingOutput && !p.model.HungUp()) events |= POLLIN;
+      if (unsent > 0) {
+        if (p.wire.NextWrite() <= now)
+          events |= POLLOUT;
+        else
+          waitAtMost(p.wire.NextWrite() - now);
+      }
+      if (p.model.HungUp()) waitAtMost(kHangUpCheck);
       fds[kFixedFds + i] = {p.link.MasterFd(), events, 0};
     }
 
-    if (poll(fds.data(), fds.size(), -1) < 0) {
+    const timespec timeout = ToTimespec(wait.value_or(Clock::duration::zero()));
+    if (ppoll(fds.data(), fds.size(), wait ? &timeout : nullptr, nullptr) < 0) {
       if (errno == EINTR) continue;
       WriteFailure(0, "poll");
       return 1;
@@ -166,14 +242,17 @@ int Serve(std::vector<std::unique_ptr<Programmer>>& programmers, const SignalCha
 
     for (std::size_t i = 0; i < programmers.size(); ++i) {
       Programmer& p = *programmers[i];
+      if (p.gone) continue;
       const short revents = fds[kFixedFds + i].revents;
-      if ((revents & POLLOUT) && !Flush(p)) return 1;
       if (revents & POLLIN) {
         if (!ReadFromHost(p)) return 1;
       } else if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
         WriteDiagnostic(p.number, "pseudo-terminal " + p.link.SlavePath() + " failed");
         return 1;
       }
+      // Output whose time has come goes out whether or not poll saw it.
+      if (!Flush(p)) return 1;
+      if (p.model.HungUp()) HangUpWhenDrained(p, Clock::now());
     }
   }
 }

@@ -38,7 +38,49 @@ TEST(CommandLine, DefaultsDescribeOneCurrentProgrammer) {
   EXPECT_EQ(s.programmer.serialNumbers.startAddress, 0u);
   EXPECT_EQ(s.programmer.serialNumbers.initial, 0u);
   EXPECT_EQ(s.programmer.serialNumbers.current, 0u);
+  EXPECT_FALSE(s.programmer.chipId.has_value()) << "by default the chip answers the ID the host expects";
+  const FaultOptions& f = s.programmer.faults;
+  EXPECT_TRUE(f.failures.empty() && f.dropReplyTo.empty() && f.corruptReply.empty() && f.noise.empty());
+  EXPECT_FALSE(f.stallAfterRequests || f.hangUpAfterBlocks);
+  EXPECT_EQ(s.line.splitBytes, 0u);
+  EXPECT_FALSE(s.line.paced);
+  EXPECT_EQ(s.line.blockTime.count(), 0);
   EXPECT_TRUE(p.out.empty());
+}
+
+TEST(CommandLine, FaultAndLineOptionsAreTakenAsWritten) {
+  const Parsed p = Parse({"--fail", "0x95@16=0x2D", "--fail", "0x93/0x35=0x15", "--fail", "0x9B=69", "--fail",
+                          "0x96@0x10000=0x2C", "--drop-reply", "3", "--drop-reply", "7", "--corrupt-reply", "2",
+                          "--noise", "C0125a", "--stall-after", "10", "--hang-up-after", "0", "--split", "7",
+                          "--split-delay-us", "250", "--pace", "--block-time-us", "3000", "--chip-id", "0xEF,0x17",
+                          "--chip-status", "2,0x80"});
+  ASSERT_TRUE(p.result.settings) << p.err;
+  const SimulatorSettings& s = *p.result.settings;
+  const FaultOptions& f = s.programmer.faults;
+  ASSERT_EQ(f.failures.size(), 4u);
+  EXPECT_EQ(f.failures[0].code, 0x95);
+  EXPECT_FALSE(f.failures[0].subOperation);
+  EXPECT_EQ(f.failures[0].position, 16u);
+  EXPECT_EQ(f.failures[0].status, 0x2D);
+  EXPECT_EQ(f.failures[1].code, 0x93);
+  EXPECT_EQ(f.failures[1].subOperation, 0x35);
+  EXPECT_FALSE(f.failures[1].position);
+  EXPECT_EQ(f.failures[1].status, 0x15);
+  EXPECT_EQ(f.failures[2].code, 0x9B);
+  EXPECT_FALSE(f.failures[2].position);
+  EXPECT_EQ(f.failures[2].status, 69);
+  EXPECT_EQ(f.failures[3].position, 0x10000u);
+  EXPECT_EQ(f.dropReplyTo, (std::vector<uint32_t>{3, 7}));
+  EXPECT_EQ(f.corruptReply, (std::vector<uint32_t>{2}));
+  EXPECT_EQ(f.noise, (std::vector<uint8_t>{0xC0, 0x12, 0x5A}));
+  EXPECT_EQ(f.stallAfterRequests, 10u);
+  EXPECT_EQ(f.hangUpAfterBlocks, 0u);
+  EXPECT_EQ(s.line.splitBytes, 7u);
+  EXPECT_EQ(s.line.splitDelay.count(), 250);
+  EXPECT_TRUE(s.line.paced);
+  EXPECT_EQ(s.line.blockTime.count(), 3000);
+  EXPECT_EQ(s.programmer.chipId, (std::array<uint8_t, 2>{0xEF, 0x17}));
+  EXPECT_EQ(s.programmer.chipStatus, (std::array<uint8_t, 2>{0x02, 0x80}));
 }
 
 TEST(CommandLine, AcceptsDecimalAndHexadecimalNumbers) {
@@ -92,6 +134,19 @@ TEST(CommandLine, RefusesWhatTheProgrammerCannotSend) {
       {{"--name", "Velk\xC3\xB6r"}, "ASCII"},
       {{"--name", "Velkor\t350QN"}, "ASCII"},
       {{"--no-such-option"}, "no-such-option"},
+      {{"--fail", "0x95@16"}, "CODE[/SUB][@POSITION]=STATUS"},
+      {{"--fail", "0x95=0x100"}, "--fail"},
+      {{"--fail", "0x8A=0x20"}, "answers no command"},
+      {{"--fail", "0x95/3=1"}, "sub-operations"},
+      {{"--fail", "0x93@4=1"}, "block positions"},
+      {{"--fail", "0x9B@x=1"}, "--fail"},
+      {{"--noise", "C0F"}, "hexadecimal"},
+      {{"--noise", "XY"}, "hexadecimal"},
+      {{"--drop-reply", "0"}, "--drop-reply"},
+      {{"--corrupt-reply", "-2"}, "--corrupt-reply"},
+      {{"--chip-id", "0xEF"}, "FIRST,SECOND"},
+      {{"--chip-status", "1,256"}, "--chip-status"},
+      {{"--split", "0"}, "--split"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.back());

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "frame_helpers.hpp"
+#include "host_packets.hpp"
 #include "link/reply_check.hpp"
 
 extern char** environ;
@@ -210,12 +211,15 @@ TEST(FrontEnd, EachProgrammerAnswersOnItsOwnPortAcrossHostSessions) {
   EXPECT_TRUE(AnswersIdentification(first.Get()));
   EXPECT_TRUE(AnswersIdentification(second.Get()));
 
-  // A block larger than one read of the front end.
-  ASSERT_TRUE(WriteAll(second.Get(), Frame(MakeCommand({.code = 0x55, .parameter = 4, .payloadLength = 4096}))));
-  const auto replies = ReadPackets(second.Get(), 1);
-  ASSERT_EQ(replies.size(), 1u);
-  EXPECT_EQ(replies[0][0], 0x55);
+  // A block larger than one read of the front end, behind its start packet.
+  const ChipParams chip = testing::Chip(0x05, 64 << 10);
+  ASSERT_TRUE(WriteAll(second.Get(), Frame(testing::StartDownload(chip, JobSettings{}, {"W25X05", "a.bin"}))));
+  ASSERT_TRUE(WriteAll(second.Get(), Frame(testing::DownloadBlock(4, chip, std::vector<uint8_t>(64 << 10, 0xC0)))));
+  const auto replies = ReadPackets(second.Get(), 2);
+  ASSERT_EQ(replies.size(), 2u);
+  EXPECT_EQ(replies[1][0], 0x55);
   EXPECT_EQ(HostCheckReply(replies[0]), 0x00);
+  EXPECT_EQ(HostCheckReply(replies[1]), 0x00);
 
   // The host closes the port and opens it again: the same programmer answers.
   first.Close();
@@ -338,6 +342,146 @@ TEST(FrontEnd, HostThatReadsLateLosesNoReply) {
   }
   EXPECT_EQ(counter.Identifications(), kQueries);
   EXPECT_EQ(counter.Others(), 0u);
+}
+
+// Sends each packet and reads until count packets have come back.
+std::vector<std::vector<uint8_t>> Exchange(int fd, std::initializer_list<testing::Packet> packets, std::size_t count) {
+  for (const auto& p : packets)
+    if (!WriteAll(fd, Frame(p))) return {};
+  return ReadPackets(fd, count);
+}
+
+void EndsCleanly(SimulatorRun& sim) {
+  sim.CloseStdin();
+  const std::optional<int> status = sim.WaitForExit();
+  ASSERT_TRUE(status) << "velkor-sim did not end when its standard input closed";
+  ASSERT_TRUE(WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+}
+
+TEST(FrontEnd, TwoProgrammersKeepTheirOwnChips) {
+  SimulatorRun sim({"--count", "2"});
+  ASSERT_TRUE(sim.Started());
+  const std::vector<std::string> ports = sim.ReadPorts(2);
+  ASSERT_EQ(ports.size(), 2u);
+  FileDescriptor first(OpenPort(ports[0]));
+  FileDescriptor second(OpenPort(ports[1]));
+  ASSERT_GE(first.Get(), 0);
+  ASSERT_GE(second.Get(), 0);
+
+  const ChipParams chip = testing::Chip(0x05, 64 << 10);
+  const std::vector<uint8_t> image = testing::Pattern(64 << 10, 21);
+  const std::vector<uint8_t> block(image.begin() + 8192, image.begin() + 12288);
+  const testing::Packet read = testing::ChipCommand(kCmdReadBlock, 8, chip);
+
+  const auto programmed = Exchange(first.Get(), {testing::ProgramBlock(8, chip, image), read}, 2);
+  ASSERT_EQ(programmed.size(), 2u);
+  EXPECT_EQ(HostCheckReply(programmed[0]), 0x00);
+  ASSERT_EQ(programmed[1].size(), 8 + kBlockBytes + 2);
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), programmed[1].begin() + 8));
+
+  const auto other = Exchange(second.Get(), {read}, 1);
+  ASSERT_EQ(other.size(), 1u);
+  ASSERT_EQ(other[0].size(), 8 + kBlockBytes + 2);
+  EXPECT_TRUE(std::all_of(other[0].begin() + 8, other[0].end() - 2, [](uint8_t b) { return b == 0xFF; }))
+      << "programming one programmer changed the other's chip";
+
+  EndsCleanly(sim);
+}
+
+TEST(FrontEnd, PacedRepliesStillArriveOnBothPorts) {
+  SimulatorRun sim({"--count", "2", "--pace", "--block-time-us", "500"});
+  ASSERT_TRUE(sim.Started());
+  const std::vector<std::string> ports = sim.ReadPorts(2);
+  ASSERT_EQ(ports.size(), 2u);
+  FileDescriptor first(OpenPort(ports[0]));
+  FileDescriptor second(OpenPort(ports[1]));
+  ASSERT_GE(first.Get(), 0);
+  ASSERT_GE(second.Get(), 0);
+
+  // A streamed read on the first while the second answers on its own.
+  ChipParams chip = testing::Chip(0x05, 64 << 10);
+  chip.SizeKB = 32;
+  ASSERT_TRUE(WriteAll(first.Get(), Frame(testing::ChipCommand(kCmdReadStream, 0, chip))));
+  const auto answered = Exchange(second.Get(),
+                                 {testing::ChipCommand(kCmdChipOperation, kSubOpBlankCheck, chip),
+                                  testing::ChipCommand(kCmdReadBlock, 4, chip)},
+                                 2);
+  ASSERT_EQ(answered.size(), 2u);
+  EXPECT_EQ(HostCheckReply(answered[0]), 0x00);
+  EXPECT_EQ(answered[1].size(), 8 + kBlockBytes + 2);
+
+  const auto streamed = ReadPackets(first.Get(), 8);
+  ASSERT_EQ(streamed.size(), 8u);
+  for (std::size_t i = 0; i < streamed.size(); ++i) {
+    EXPECT_EQ(HostCheckReply(streamed[i]), 0x00);
+    EXPECT_EQ(streamed[i][1] | streamed[i][2] << 8, static_cast<int>(4 * i));
+  }
+  EndsCleanly(sim);
+}
+
+TEST(FrontEnd, SplitWritesAndNoiseStillCarryWholeReplies) {
+  SimulatorRun sim({"--split", "5", "--split-delay-us", "50", "--noise", "C012DB00C0"});
+  ASSERT_TRUE(sim.Started());
+  const std::vector<std::string> ports = sim.ReadPorts(1);
+  ASSERT_EQ(ports.size(), 1u);
+  FileDescriptor port(OpenPort(ports[0]));
+  ASSERT_GE(port.Get(), 0);
+
+  const ChipParams chip = testing::Chip(0x05, 64 << 10);
+  ASSERT_TRUE(WriteAll(port.Get(), Frame(testing::ChipCommand(kCmdChipOperation, kSubOpErase, chip))));
+  ASSERT_TRUE(WriteAll(port.Get(), Frame(testing::ChipCommand(kCmdReadBlock, 0, chip))));
+  testing::HostReceiver host;
+  std::size_t reads = 0;
+  const auto deadline = Clock::now() + kPatience;
+  while (host.Packets().size() < 2) {
+    pollfd pfd{port.Get(), POLLIN, 0};
+    if (poll(&pfd, 1, MillisecondsLeft(deadline)) <= 0) break;
+    uint8_t buffer[4096];
+    const ssize_t n = read(port.Get(), buffer, sizeof buffer);
+    if (n <= 0) continue;
+    ++reads;
+    host.Deliver(std::span<const uint8_t>(buffer, static_cast<std::size_t>(n)));
+  }
+  ASSERT_EQ(host.Packets().size(), 2u);
+  EXPECT_EQ(HostCheckReply(host.Packets()[0]), 0x00);
+  EXPECT_EQ(host.Packets()[1].size(), 8 + kBlockBytes + 2);
+  EXPECT_EQ(host.CheckMismatches(), 0);
+  EXPECT_GE(reads, 2u);
+}
+
+TEST(FrontEnd, HangUpClosesTheHostsPortAndTheSimulatorRunsOn) {
+  SimulatorRun sim({"--hang-up-after", "1"});
+  ASSERT_TRUE(sim.Started());
+  const std::vector<std::string> ports = sim.ReadPorts(1);
+  ASSERT_EQ(ports.size(), 1u);
+  FileDescriptor port(OpenPort(ports[0]));
+  ASSERT_GE(port.Get(), 0);
+
+  const ChipParams chip = testing::Chip(0x05, 64 << 10);
+  const std::vector<uint8_t> image = testing::Pattern(64 << 10, 22);
+  const auto first = Exchange(port.Get(), {testing::ProgramBlock(0, chip, image)}, 1);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(HostCheckReply(first[0]), 0x00);
+
+  ASSERT_TRUE(WriteAll(port.Get(), Frame(testing::ProgramBlock(4, chip, image))));
+  // The port goes away: poll reports a hang-up, or a read fails.
+  bool hungUp = false;
+  const auto deadline = Clock::now() + kPatience;
+  while (!hungUp && Clock::now() < deadline) {
+    pollfd pfd{port.Get(), POLLIN, 0};
+    if (poll(&pfd, 1, MillisecondsLeft(deadline)) <= 0) break;
+    if (pfd.revents & (POLLHUP | POLLERR)) {
+      hungUp = true;
+      break;
+    }
+    uint8_t buffer[256];
+    const ssize_t n = read(port.Get(), buffer, sizeof buffer);
+    ASSERT_FALSE(n > 0) << "the programmer answered the block after its last";
+    hungUp = n == 0 || (n < 0 && errno == EIO);
+  }
+  EXPECT_TRUE(hungUp);
+  EndsCleanly(sim);
 }
 
 TEST(FrontEnd, RefusedOptionsPrintNoPorts) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frame_helpers.hpp"
+#include "host_packets.hpp"
 #include "link/reply_check.hpp"
 #include "sim/identification.hpp"
 
@@ -100,37 +101,46 @@ TEST_F(ModelTest, FramesSplitAtAnyByteAreEachAnsweredOnce) {
 }
 
 TEST_F(ModelTest, EveryCommandGetsOneStatusReplyEchoingItsHeader) {
-  const CommandFields commands[] = {
-      {.code = 0x53, .flags = 0x20, .payloadLength = 260},
-      {.code = 0x55, .parameter = 0x07FC, .payloadLength = 4096},
-      {.code = 0x93, .parameter = 0x0035, .payloadLength = 48},
-      {.code = 0x95, .parameter = 0x00C0, .family = 0x40, .subtype = 0xDB, .payloadLength = 4272},
-      {.code = 0x96, .family = 0x20, .subtype = 0x03, .payloadLength = 48},
-      {.code = 0x9B, .parameter = 0xFFFC, .payloadLength = 48},
-      {.code = 0xB7, .parameter = 0x1234, .payloadLength = 2048},
-      {.code = 0x54, .payloadLength = 2},  // not a command of the programmer
-      {.code = 0x00, .payloadLength = 0},
+  // Sent in this order: the download blocks follow their start packet.
+  const ChipParams flash = testing::Chip(0x20, 8u << 20, 0x03);
+  const ChipParams pageFlash = testing::PageFlashChip();
+  const std::vector<uint8_t> image(0x210000, 0xA5);
+  std::vector<uint8_t> chunk = MakeCommand({.code = 0xB7, .parameter = 0x2400, .flags = 0x01, .family = 0x08,
+                                            .subtype = 0x0F, .payloadLength = 2048});
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> packet;
+    uint8_t status;
   };
-  for (const CommandFields& c : commands) {
-    SCOPED_TRACE("code " + std::to_string(c.code));
-    const uint8_t expectedStatus = (c.code == 0x54 || c.code == 0x00) ? 0x25 : 0x00;
-    const auto replies = Exchange(Frame(MakeCommand(c)));
+  const Case cases[] = {
+      {"start download", testing::StartDownload(flash, JobSettings{}, {"W25Q64", "image.bin"}), 0x00},
+      {"download block", testing::DownloadBlock(0x07FC, flash, std::vector<uint8_t>(8u << 20, 0x11)), 0x00},
+      {"blank check", testing::ChipCommand(0x93, 0x35, flash), 0x00},
+      {"program block", testing::ProgramBlock(0x0100, flash, image), 0x00},
+      {"program block, page flash", testing::ProgramBlock(0x00C0, pageFlash, image), 0x00},
+      {"firmware chunk", chunk, 0x00},
+      {"not a command of the programmer", MakeCommand({.code = 0x54, .payloadLength = 2}), 0x25},
+      {"code 0 without payload", MakeCommand({.code = 0x00, .payloadLength = 0}), 0x25},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto replies = Exchange(Frame(c.packet));
     ASSERT_EQ(replies.size(), 1u);
     const auto& r = replies[0];
     ASSERT_EQ(r.size(), 12u);
-    EXPECT_EQ(HostCheckReply(r), expectedStatus);
-    EXPECT_EQ(r[0], c.code);
-    EXPECT_EQ(r[1], c.parameter & 0xFF);
-    EXPECT_EQ(r[2], c.parameter >> 8);
+    EXPECT_EQ(HostCheckReply(r), c.status);
+    EXPECT_EQ(r[0], c.packet[0]);
+    EXPECT_EQ(r[1], c.packet[1]);
+    EXPECT_EQ(r[2], c.packet[2]);
     EXPECT_EQ(r[3], 0);
-    EXPECT_EQ(r[4], c.family);
-    EXPECT_EQ(r[5], c.subtype);
+    EXPECT_EQ(r[4], c.packet[4]);
+    EXPECT_EQ(r[5], c.packet[5]);
     EXPECT_EQ(r[6], 2);
     EXPECT_EQ(r[7], 0);
-    EXPECT_EQ(r[8], expectedStatus);
+    EXPECT_EQ(r[8], c.status);
     EXPECT_EQ(r[9], 0);
   }
-  EXPECT_EQ(model_.Counters().repliesSent, std::size(commands));
+  EXPECT_EQ(model_.Counters().repliesSent, std::size(cases));
   EXPECT_TRUE(Logged("unknown command 0x54"));
 }
 
@@ -291,9 +301,9 @@ TEST_F(ModelTest, ProgressReportsSumToZeroAndSurviveEscaping) {
 
 TEST_F(ModelTest, FrameTraceLogsEveryFrameBothWays) {
   model_.SetFrameTrace(true);
-  Exchange(Frame(MakeCommand({.code = 0x93, .payloadLength = 48})));
+  Exchange(Frame(testing::ChipCommand(0x93, 0x35, testing::Chip(0x05, 2u << 20))));
   EXPECT_TRUE(Logged("received frame (")) << "incoming frame not traced";
-  EXPECT_TRUE(Logged("sent frame (19 bytes): C0 93 00 00 00 05 01 02 00 00 00 C1 1C C0 FF")) << "reply not traced";
+  EXPECT_TRUE(Logged("sent frame (19 bytes): C0 93 35 00 00 05 01 02 00 00 00 1E 30 C0 FF")) << "reply not traced";
 }
 
 }  // namespace

@@ -1,0 +1,69 @@
+// The chip in a simulated programmer's socket. Every chip command names the
+// chip (family, subtype, size); when it names another chip than the one in
+// the socket, a fresh, erased chip of that kind takes its place.
+//
+// Family 0x40 (the 528-byte page flash) is held as the chip holds it: 4096
+// pages of 528 bytes one after the other; a 4 KB block at position P (KB)
+// is the eight pages 2P ... 2P + 7, each 512 data and 16 spare bytes. Every
+// other family is a plain byte array of its size, and the block at P is the
+// 4096 bytes from P x 1024.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "link/commands.hpp"
+#include "sim/chip_memory.hpp"
+
+namespace velkor::sim {
+
+// The largest chip the programmer takes, besides the page flash.
+inline constexpr uint32_t kLargestChipBytes = 128u << 20;
+inline constexpr std::size_t kPageFlashBlockBytes = 8 * kDataFlashPageSize;
+
+struct ChipShape {
+  uint8_t family = 0;
+  uint8_t subtype = 0;
+  uint32_t size = 0;  // bytes, as the parameter block gives it
+  bool operator==(const ChipShape&) const = default;
+};
+
+class SocketChip {
+ public:
+  // Returns whether a fresh chip went into the socket.
+  bool Insert(const ChipShape& shape);
+  const ChipShape& Shape() const { return shape_; }
+
+  bool IsPageFlash() const { return shape_.family == kFamilyDataFlash528; }
+  // The bytes of one block on the wire: 4096, or eight 528-byte pages.
+  std::size_t BlockBytes() const { return IsPageFlash() ? kPageFlashBlockBytes : kBlockBytes; }
+  // Whether the block at this position (KB) starts inside the chip; for the
+  // page flash, whether all its eight pages are inside.
+  bool BlockInside(uint32_t positionKB) const;
+
+  // Flash families (below 0xA0) program like NOR flash: bits only go from 1
+  // to 0. EEPROM families overwrite. Bytes past the chip's end are dropped;
+  // the block must start inside the chip.
+  void ProgramBlock(uint32_t positionKB, std::span<const uint8_t> data);
+  // Bytes past the chip's end read as erased.
+  void ReadBlock(uint32_t positionKB, std::span<uint8_t> out) const;
+
+  void Erase() { memory_.Erase(); }
+  bool IsBlank() const { return memory_.IsErased(); }
+
+  // The image checksums of the first length bytes of the chip as the host
+  // lays it out in its image (for the page flash: the data areas from 0, the
+  // spare areas from 0x200000); bytes past the chip's end count as erased.
+  ImageChecksums Checksums(uint32_t length) const;
+
+  const ChipMemory& Memory() const { return memory_; }
+
+ private:
+  uint64_t BlockOffset(uint32_t positionKB) const;
+
+  ChipShape shape_;
+  ChipMemory memory_;
+};
+
+}  // namespace velkor::sim

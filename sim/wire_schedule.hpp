@@ -1,0 +1,49 @@
+// When the bytes a simulated programmer sends may go out: at once, or split
+// into small writes with a pause between them, or at the pace of the real
+// line (1,000,000 baud, 8 data bits and 2 stop bits: 11 us per byte), with
+// the time the chip takes per 4 KB block on top. A plain function of the
+// times it is given, so that the front end can poll with a deadline and
+// never wait in a loop.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+namespace velkor::sim {
+
+struct LineOptions {
+  std::size_t splitBytes = 0;  // 0: every write as large as the output allows
+  std::chrono::microseconds splitDelay{1000};
+  bool paced = false;
+  std::chrono::microseconds blockTime{0};  // per 4 KB block the chip reads or programs
+};
+
+inline constexpr std::chrono::microseconds kByteTime{11};
+// Paced output goes out in pieces of this many bytes (about 2.8 ms).
+inline constexpr std::size_t kPacedPiece = 256;
+// A wake-up up to this late still continues the line's own timing, so that
+// the average rate is the line's; after a longer pause the line starts anew.
+inline constexpr std::chrono::microseconds kPacingSlack{2000};
+
+class WireSchedule {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit WireSchedule(const LineOptions& options) : options_(options) {}
+
+  // How many of the pending bytes may be written now; 0 until NextWrite.
+  std::size_t Allowance(Clock::time_point now, std::size_t pending) const;
+  // Records that count bytes were written at now.
+  void Wrote(std::size_t count, Clock::time_point now);
+  // Records that the chip handled blocks 4 KB blocks at now: nothing goes
+  // out until it is through with them.
+  void ChipBusy(uint32_t blocks, Clock::time_point now);
+  Clock::time_point NextWrite() const { return nextWrite_; }
+
+ private:
+  LineOptions options_;
+  Clock::time_point nextWrite_{};
+};
+
+}  // namespace velkor::sim

@@ -1,0 +1,220 @@
+// The faults a simulated programmer makes on purpose, and the pace of its
+// line.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <vector>
+
+#include "host_packets.hpp"
+#include "sim/wire_schedule.hpp"
+
+namespace velkor::sim {
+namespace {
+
+using namespace testing;
+
+const ChipParams kChip = Chip(0x05, 64 << 10);
+
+template <typename Set>
+ProgrammerOptions WithFaults(Set set) {
+  ProgrammerOptions options;
+  set(options.faults);
+  return options;
+}
+
+FailureRule Fail(uint8_t code, std::optional<uint16_t> subOperation, std::optional<uint32_t> position,
+                 uint8_t status) {
+  FailureRule rule;
+  rule.code = code;
+  rule.subOperation = subOperation;
+  rule.position = position;
+  rule.status = status;
+  return rule;
+}
+
+TEST(Faults, FailureRulesAnswerTheirStatusInsteadOfActing) {
+  const std::vector<uint8_t> image = Pattern(64 << 10, 11);
+  struct Step {
+    Packet packet;
+    unsigned status;
+  };
+  struct Case {
+    const char* name;
+    FailureRule rule;
+    std::vector<Step> steps;
+  };
+  const Case cases[] = {
+      {"program block at one position",
+       Fail(0x95, std::nullopt, 16, 0x2D),
+       {{ProgramBlock(16, kChip, image), 0x2D},
+        {ProgramBlock(12, kChip, image), 0x00},
+        {ChipCommand(kCmdChipOperation, kSubOpBlankCheck, kChip), 0x15}}},
+      {"one sub-operation",
+       Fail(0x93, 0x35, std::nullopt, 0x60),
+       {{ChipCommand(kCmdChipOperation, kSubOpBlankCheck, kChip), 0x60},
+        {ChipCommand(kCmdChipOperation, kSubOpErase, kChip), 0x00}}},
+      {"every chip operation",
+       Fail(0x93, std::nullopt, std::nullopt, 0x40),
+       {{ChipCommand(kCmdChipOperation, kSubOpErase, kChip), 0x40},
+        {ChipCommand(kCmdChipOperation, kSubOpVerify, kChip), 0x40},
+        {ProgramBlock(0, kChip, image), 0x00}}},
+      {"every read block",
+       Fail(0x9B, std::nullopt, std::nullopt, 0x45),
+       {{ChipCommand(kCmdReadBlock, 0, kChip), 0x45}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ModelHarness programmer(WithFaults([&](FaultOptions& f) { f.failures = {c.rule}; }));
+    for (const Step& step : c.steps) EXPECT_EQ(programmer.Status(step.packet), step.status);
+  }
+
+  // The failed block was not programmed.
+  ModelHarness programmer(WithFaults([](FaultOptions& f) { f.failures = {Fail(0x95, std::nullopt, 16, 0x2D)}; }));
+  ASSERT_EQ(programmer.Status(ProgramBlock(16, kChip, image)), 0x2Du);
+  EXPECT_EQ(programmer.Status(ChipCommand(kCmdChipOperation, kSubOpBlankCheck, kChip)), 0x00u);
+  EXPECT_EQ(programmer.Counters().failuresInjected, 1u);
+}
+
+TEST(Faults, FailureInAStreamedReadEndsItWithTheStatus) {
+  ChipParams chip = kChip;
+  chip.SizeKB = 20;
+  ModelHarness programmer(WithFaults([](FaultOptions& f) { f.failures = {Fail(0x96, std::nullopt, 8, 0x2C)}; }));
+  const auto replies = programmer.Send(ChipCommand(kCmdReadStream, 0, chip));
+  ASSERT_EQ(replies.size(), 3u);
+  EXPECT_EQ(replies[0].size(), 8 + kBlockBytes + 2);
+  EXPECT_EQ(replies[1].size(), 8 + kBlockBytes + 2);
+  EXPECT_EQ(HostCheckReply(replies[2]), 0x2C);
+  EXPECT_EQ(replies[2][1] | replies[2][2] << 8, 8) << "the status names the failed block";
+  EXPECT_FALSE(programmer.Model().Streaming());
+}
+
+TEST(Faults, DroppedReplyIsTheOnlyOneLostAndTheCommandStillActs) {
+  const std::vector<uint8_t> image = Pattern(64 << 10, 12);
+  ModelHarness programmer(WithFaults([](FaultOptions& f) { f.dropReplyTo = {2}; }));
+  EXPECT_EQ(programmer.SendBytes(kQueryFrame).size(), 1u);                // request 1
+  EXPECT_TRUE(programmer.Send(ProgramBlock(4, kChip, image)).empty());    // request 2
+  const std::vector<uint8_t> block(image.begin() + 4096, image.begin() + 8192);
+  EXPECT_EQ(programmer.Data(ChipCommand(kCmdReadBlock, 4, kChip)), block);  // request 3
+  EXPECT_EQ(programmer.Counters().repliesDropped, 1u);
+}
+
+TEST(Faults, CorruptedReplyFailsTheHostsCheckAndTheNextIsSound) {
+  ModelHarness programmer(WithFaults([](FaultOptions& f) { f.corruptReply = {2, 3}; }));
+  EXPECT_EQ(programmer.Status(ChipCommand(kCmdChipOperation, kSubOpBlankCheck, kChip)), 0x00u);
+  EXPECT_EQ(programmer.Status(ChipCommand(kCmdReadBlock, 0, kChip)), 0x23u) << "a data reply";
+  EXPECT_EQ(programmer.Status(ChipCommand(kCmdChipOperation, kSubOpErase, kChip)), 0x23u) << "a status reply";
+  EXPECT_EQ(programmer.Data(ChipCommand(kCmdReadBlock, 0, kChip)).size(), kBlockBytes);
+  EXPECT_EQ(programmer.Counters().repliesCorrupted, 2u);
+}
+
+TEST(Faults, NoiseBetweenFramesCostsTheHostNoReply) {
+  const std::vector<uint8_t> noise = {0xC0, 0x12, 0xC0, 0xDB, 0x00, 0xFF, 0xC0};
+  ModelHarness programmer(WithFaults([&](FaultOptions& f) { f.noise = noise; }));
+  std::vector<uint8_t> sent;
+  for (uint32_t position : {0u, 4u, 8u}) {
+    programmer.Model().Receive(Frame(ChipCommand(kCmdReadBlock, position, kChip)));
+    Append(sent, programmer.TakeAll());
+  }
+  programmer.Model().QueueProgressReport(0x10, 0, 0, 0);
+  Append(sent, programmer.TakeAll());
+  ASSERT_TRUE(std::equal(noise.begin(), noise.end(), sent.begin())) << "no noise in front of the first frame";
+
+  HostReceiver host;
+  host.Deliver(sent);
+  ASSERT_EQ(host.Packets().size(), 4u);
+  for (uint32_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(host.Packets()[i][0], kCmdReadBlock);
+    EXPECT_EQ(host.Packets()[i][1], 4 * i);
+  }
+  EXPECT_EQ(host.Packets()[3][0], kProgressReportCode);
+  EXPECT_EQ(host.CheckMismatches(), 0);
+}
+
+TEST(Faults, StallLeavesEveryLaterRequestUnanswered) {
+  ModelHarness programmer(WithFaults([](FaultOptions& f) { f.stallAfterRequests = 2; }));
+  EXPECT_EQ(programmer.SendBytes(kQueryFrame).size(), 1u);
+  EXPECT_EQ(programmer.Status(ChipCommand(kCmdChipOperation, kSubOpErase, kChip)), 0x00u);
+  EXPECT_TRUE(programmer.SendBytes(kQueryFrame).empty());
+  EXPECT_TRUE(programmer.Send(ChipCommand(kCmdChipOperation, kSubOpErase, kChip)).empty());
+  EXPECT_EQ(programmer.Counters().requestsIgnored, 2u);
+}
+
+TEST(Faults, HangUpComesAfterTheGivenNumberOfBlocks) {
+  const std::vector<uint8_t> image = Pattern(64 << 10, 13);
+  {
+    SCOPED_TRACE("block by block");
+    ModelHarness programmer(WithFaults([](FaultOptions& f) { f.hangUpAfterBlocks = 2; }));
+    EXPECT_EQ(programmer.Status(ProgramBlock(0, kChip, image)), 0x00u);
+    EXPECT_EQ(programmer.Data(ChipCommand(kCmdReadBlock, 0, kChip)).size(), kBlockBytes);
+    EXPECT_FALSE(programmer.Model().HungUp());
+    EXPECT_TRUE(programmer.Send(ProgramBlock(4, kChip, image)).empty());
+    EXPECT_TRUE(programmer.Model().HungUp());
+    EXPECT_TRUE(programmer.SendBytes(kQueryFrame).empty()) << "a programmer that went away answered";
+  }
+  {
+    SCOPED_TRACE("streamed");
+    ModelHarness programmer(WithFaults([](FaultOptions& f) { f.hangUpAfterBlocks = 2; }));
+    EXPECT_EQ(programmer.Send(ChipCommand(kCmdReadStream, 0, kChip)).size(), 2u);
+    EXPECT_TRUE(programmer.Model().HungUp());
+    EXPECT_FALSE(programmer.Model().Streaming());
+  }
+}
+
+using Clock = WireSchedule::Clock;
+using std::chrono::microseconds;
+
+TEST(WireSchedule, WithoutOptionsEverythingGoesAtOnce) {
+  WireSchedule wire(LineOptions{});
+  const Clock::time_point t0{};
+  EXPECT_EQ(wire.Allowance(t0, 100000), 100000u);
+  wire.Wrote(100000, t0);
+  EXPECT_EQ(wire.Allowance(t0, 5), 5u);
+}
+
+TEST(WireSchedule, SplitWritesAreSmallAndSpacedByTheDelay) {
+  LineOptions options;
+  options.splitBytes = 7;
+  options.splitDelay = microseconds(300);
+  WireSchedule wire(options);
+  const Clock::time_point t0 = Clock::time_point{} + std::chrono::seconds(1);
+  EXPECT_EQ(wire.Allowance(t0, 19), 7u);
+  wire.Wrote(7, t0);
+  EXPECT_EQ(wire.Allowance(t0 + microseconds(299), 12), 0u);
+  EXPECT_EQ(wire.Allowance(t0 + microseconds(300), 12), 7u);
+  EXPECT_EQ(wire.Allowance(t0 + microseconds(300), 3), 3u);
+}
+
+TEST(WireSchedule, PacedOutputKeepsTheLinesRate) {
+  LineOptions options;
+  options.paced = true;
+  WireSchedule wire(options);
+  const Clock::time_point start = Clock::time_point{} + std::chrono::seconds(1);
+  Clock::time_point now = start;
+  std::size_t left = 100000;
+  while (left > 0) {
+    // Every wake-up a little late, as poll's are.
+    now = std::max(now, wire.NextWrite() + microseconds(150));
+    const std::size_t n = wire.Allowance(now, left);
+    ASSERT_GT(n, 0u);
+    ASSERT_LE(n, kPacedPiece);
+    wire.Wrote(n, now);
+    left -= n;
+  }
+  // 100,000 bytes take 1.1 s on the line; lateness must not add up.
+  const auto lineTime = microseconds(11) * 100000;
+  EXPECT_GE(wire.NextWrite() - start, lineTime - kPacingSlack);
+  EXPECT_LE(now - start, lineTime + microseconds(1000));
+}
+
+TEST(WireSchedule, ChipTimeHoldsTheAnswerBack) {
+  LineOptions options;
+  options.blockTime = microseconds(5000);
+  WireSchedule wire(options);
+  const Clock::time_point t0 = Clock::time_point{} + std::chrono::seconds(1);
+  wire.ChipBusy(2, t0);
+  EXPECT_EQ(wire.Allowance(t0 + microseconds(9999), 12), 0u);
+  EXPECT_EQ(wire.Allowance(t0 + microseconds(10000), 12), 12u);
+}
+
+}  // namespace
+}  // namespace velkor::sim
