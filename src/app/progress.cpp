@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/qn_programmer.hpp"
+#include "data/image_buffer.hpp"
 
 namespace velkor {
 
@@ -80,6 +81,10 @@ void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
     ch.BlockEnd = Chip.SizeKB;
     gauge.SetProgress(channel == 1 ? 3 : 1);
   }
+  // The 528-byte-page flash carries its spare bytes inside each block: its
+  // blocks end with the 2 MiB of page data, not with the chip's size.
+  if (Chip.Family == kFamilyDataFlash528 && ch.BlockEnd > kDataFlashSpareBase / 1024)
+    ch.BlockEnd = kDataFlashSpareBase / 1024;
   gauge.SetMax(static_cast<int>(range));
   gauge.Colour = GaugeColour::Blue;
   view_.ControlsChanged();

@@ -113,6 +113,14 @@ TEST_F(ProgressTest, BeginOperationArmsTimeoutRangeAndGaugeByOperation) {
   }
 }
 
+TEST_F(ProgressTest, PageFlashBlocksEndWithItsPageData) {
+  programmer->Chip.Family = kFamilyDataFlash528;
+  programmer->Chip.SizeKB = 2162688 / 1024;
+  programmer->Channels.Channel(1).Operation = 0x07;
+  programmer->BeginOperation(1, programmer->Chip.SizeKB);
+  EXPECT_EQ(programmer->Channels.Channel(1).BlockEnd, 2048u);
+}
+
 TEST_F(ProgressTest, EndOperationReturnsToIdleWithTheOutcome) {
   LinkChannel& ch = programmer->Channels.Channel(1);
   ch.Operation = 0x07;

@@ -1,0 +1,92 @@
+// Operations end to end against the simulated programmer: what is programmed
+// reads back equal, block by block and streamed, and error statuses reach
+// the operator.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "app/programmer_fixture.hpp"
+#include "platform/simulator_process.hpp"
+
+namespace velkor {
+namespace {
+
+using namespace std::chrono_literals;
+
+class OperationsEndToEndTest : public test::ProgrammerFixture {
+ protected:
+  void Connect(std::vector<std::string> args = {}) {
+    std::string error;
+    args.insert(args.begin(), {"--count", "1"});
+    sim = SimulatorProcess::Start(FindSimulatorProgram(), args, 1, 10s, error);
+    ASSERT_TRUE(sim) << error;
+    programmer->ExplicitPorts = sim->Ports();
+    programmer->FormShow();
+    ASSERT_TRUE(loop.runUntil([&] { return programmer->DevicesFound == 1; }, 10s));
+  }
+  // Fills the chip's range of the image with random bytes, as a load would.
+  std::vector<uint8_t> LoadRandom(uint32_t size) {
+    std::mt19937 random(size);
+    std::vector<uint8_t> data(size);
+    for (auto& b : data) b = static_cast<uint8_t>(random());
+    std::copy(data.begin(), data.end(), programmer->Image.Data.get());
+    programmer->FileLoaded = true;
+    programmer->RecomputeImage();
+    return data;
+  }
+  bool RunToIdle() {
+    return loop.runUntil([&] { return !programmer->Channels.Channel(1).Busy; }, 30s);
+  }
+  bool Logged(const std::string& text) const {
+    return std::any_of(view.lines.begin(), view.lines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+  }
+
+  std::unique_ptr<SimulatorProcess> sim;
+};
+
+TEST_F(OperationsEndToEndTest, ProgrammedDataReadsBackBlockByBlockAndStreamed) {
+  Connect();
+  struct Case {
+    const char* chip;
+    uint32_t size;
+    bool streamed;
+  };
+  for (const Case& k : {Case{"24xx512", 64 * 1024, false}, Case{"W25x10xx", 128 * 1024, true}}) {
+    SCOPED_TRACE(k.chip);
+    Choose(k.chip);
+    programmer->Controls.ChkBoxCPES.Checked = true;  // the whole chip, untrimmed
+    const std::vector<uint8_t> data = LoadRandom(k.size);
+    programmer->RunCommand([&] { programmer->SpdBtnProgClick(); });
+    ASSERT_TRUE(RunToIdle());
+    EXPECT_EQ(programmer->Gauge(1).Colour, GaugeColour::Blue);
+
+    programmer->Image.Erase();
+    programmer->RunCommand([&] { programmer->SpeedButtonRDClick(); });
+    EXPECT_EQ(programmer->Channels.Channel(1).Operation, k.streamed ? 0x20 : 0x00);
+    ASSERT_TRUE(RunToIdle());
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), programmer->Image.Data.get()));
+    EXPECT_TRUE(Logged("Chip Data has been read out."));
+  }
+  EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(OperationsEndToEndTest, NotBlankAndErrorStatusesReachTheOperator) {
+  Connect({"--fail", "0x93/0x03=0x60"});
+  Choose("W25x10xx");
+  LoadRandom(4096);
+  programmer->RunCommand([&] { programmer->SpdBtnProgClick(); });
+  ASSERT_TRUE(RunToIdle());
+  programmer->RunCommand([&] { programmer->BlankCheck1Click(); });
+  ASSERT_TRUE(RunToIdle());
+  EXPECT_TRUE(Logged("Chip is Not Blank!"));
+  programmer->RunCommand([&] { programmer->SpdBtnEraseClick(); });
+  ASSERT_TRUE(RunToIdle());
+  loop.runFor(20ms);
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, "接口错误或芯片未连接！");
+}
+
+}  // namespace
+}  // namespace velkor
