@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/qn_programmer.hpp"
+#include "link/operation_codes.hpp"
 #include "link/identification.hpp"
 #include "link/identify_query.hpp"
 #include "platform/serial_device.hpp"
@@ -22,7 +23,6 @@ constexpr const char* kNoDevice = "No Device Avalible";
 constexpr const char* kChoosePort = "请选择通讯口......";
 constexpr const char* kSettingsRule = ">---------------------------------------------------------------";
 constexpr int16_t kIdentifyTicks = 500;
-constexpr uint8_t kOpIdle = 0xF0;
 constexpr uint8_t kStreamedReadCapability = 0x32;  // byte 19 above this: streamed chip reads
 constexpr std::size_t kCapabilityByte = 19;
 constexpr std::size_t kVersionTextLimit = 31;

@@ -6,6 +6,7 @@
 
 #include "app/integer_text.hpp"
 #include "app/qn_programmer.hpp"
+#include "link/operation_codes.hpp"
 
 namespace velkor {
 
@@ -17,14 +18,6 @@ constexpr const char* kNoProgrammer = "请连接好设备!";
 constexpr const char* kNoProgrammerBox = "请连接好设备！";
 constexpr const char* kAutoRunRule = ">---------------------------------------------------------------";
 
-constexpr uint8_t kOpReadBlocks = 0x00;
-constexpr uint8_t kOpDownload = 0x03;
-constexpr uint8_t kOpErase = 0x05;
-constexpr uint8_t kOpProgram = 0x07;
-constexpr uint8_t kOpVerify = 0x09;
-constexpr uint8_t kOpBlankCheck = 0x0E;
-constexpr uint8_t kOpReadStream = 0x20;
-constexpr uint8_t kOpReadId = 0x30;
 
 constexpr uint8_t kOn = 0x0F;
 constexpr uint8_t kClockCodes[] = {250, 50, 15, 5};  // 100 kHz, 200 kHz, 400 kHz, 1 MHz
@@ -243,13 +236,16 @@ void TQNProgrammer::SpdBtnAutoPClick() {
   });
 }
 
+bool TQNProgrammer::ProgrammerOneFree() {
+  const LinkChannel& ch = Channels.Channel(1);
+  if (!ch.Busy && ch.Identified) return true;
+  view_.ShowMessage(MessageKind::Warning, kNoProgrammerBox);
+  return false;
+}
+
 void TQNProgrammer::SpeedButtonRDClick() {
-  if (!CheckPreconditions(false)) return;
+  if (!CheckPreconditions(false) || !ProgrammerOneFree()) return;
   LinkChannel& ch = Channels.Channel(1);
-  if (ch.Busy || !ch.Identified) {
-    view_.ShowMessage(MessageKind::Warning, kNoProgrammerBox);
-    return;
-  }
   PrepareJob();
   BeginOperation(1, Chip.SizeKB);
   ch.GaugeCreep = 0;
@@ -265,12 +261,8 @@ void TQNProgrammer::SpeedButtonRDClick() {
 }
 
 void TQNProgrammer::ReadChipIDandStatus1Click() {
-  if (!CheckPreconditions(false)) return;
+  if (!CheckPreconditions(false) || !ProgrammerOneFree()) return;
   LinkChannel& ch = Channels.Channel(1);
-  if (ch.Busy || !ch.Identified) {
-    view_.ShowMessage(MessageKind::Warning, kNoProgrammerBox);
-    return;
-  }
   PrepareJob();
   BeginOperation(1, 500);
   ch.GaugeCreep = 1;

@@ -4,16 +4,13 @@
 #include <cstdio>
 
 #include "app/qn_programmer.hpp"
+#include "link/operation_codes.hpp"
 #include "data/image_buffer.hpp"
 
 namespace velkor {
 
 namespace {
 
-constexpr uint8_t kOpErase = 0x05;
-constexpr uint8_t kOpVerify = 0x09;
-constexpr uint8_t kOpBlankCheck = 0x0E;
-constexpr uint8_t kOpIdle = 0xF0;
 constexpr uint32_t kSmallestRange = 5;
 constexpr int16_t kDefaultTimeoutTicks = 1000;
 

@@ -205,6 +205,8 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The preconditions of an operation: a chosen chip and, if needed, loaded
   // data; a warning box says what is missing.
   bool CheckPreconditions(bool needsFile);
+  // The reads run on programmer 1 only: it must be identified and free.
+  bool ProgrammerOneFree();
   void ShowProtectSetting();
   void LogNotAvailable(const char* what);
 

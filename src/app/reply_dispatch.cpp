@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/qn_programmer.hpp"
+#include "link/operation_codes.hpp"
 #include "link/frame.hpp"
 #include "link/identification.hpp"
 #include "link/reply_check.hpp"
@@ -14,16 +15,6 @@ namespace velkor {
 
 namespace {
 
-constexpr uint8_t kOpReadBlocks = 0x00;
-constexpr uint8_t kOpDownload = 0x03;
-constexpr uint8_t kOpErase = 0x05;
-constexpr uint8_t kOpProgram = 0x07;
-constexpr uint8_t kOpVerify = 0x09;
-constexpr uint8_t kOpBlankCheck = 0x0E;
-constexpr uint8_t kOpReadStream = 0x20;
-constexpr uint8_t kOpReadId = 0x30;
-constexpr uint8_t kOpFirmware = 0xA0;
-constexpr uint8_t kOpIdle = 0xF0;
 
 constexpr uint8_t kStatusOk = 0x00;
 constexpr uint8_t kStatusOkToo = 0x06;
