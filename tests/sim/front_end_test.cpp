@@ -156,6 +156,21 @@ int OpenPort(const std::string& path) {
   return fd;
 }
 
+// The port of a simulator started with one programmer, opened raw; -1 (with
+// the reason reported) when the simulator did not start or print its port.
+int OpenTheOnlyPort(SimulatorRun& sim) {
+  if (!sim.Started()) {
+    ADD_FAILURE() << "velkor-sim did not start";
+    return -1;
+  }
+  const std::vector<std::string> ports = sim.ReadPorts(1);
+  if (ports.size() != 1u) {
+    ADD_FAILURE() << "velkor-sim printed " << ports.size() << " ports";
+    return -1;
+  }
+  return OpenPort(ports[0]);
+}
+
 bool WriteAll(int fd, std::span<const uint8_t> bytes) {
   const auto deadline = Clock::now() + kPatience;
   while (!bytes.empty()) {
@@ -236,10 +251,7 @@ TEST(FrontEnd, EachProgrammerAnswersOnItsOwnPortAcrossHostSessions) {
 
 TEST(FrontEnd, UserSignalSendsAProgrammingCycleAndTermEnds) {
   SimulatorRun sim({});
-  ASSERT_TRUE(sim.Started());
-  const std::vector<std::string> ports = sim.ReadPorts(1);
-  ASSERT_EQ(ports.size(), 1u);
-  FileDescriptor port(OpenPort(ports[0]));
+  FileDescriptor port(OpenTheOnlyPort(sim));
   ASSERT_GE(port.Get(), 0);
 
   ASSERT_EQ(kill(sim.Pid(), SIGUSR1), 0);
@@ -308,10 +320,7 @@ void ReadAvailable(int fd, ReplyCounter& counter) {
 
 TEST(FrontEnd, HostThatReadsLateLosesNoReply) {
   SimulatorRun sim({});
-  ASSERT_TRUE(sim.Started());
-  const std::vector<std::string> ports = sim.ReadPorts(1);
-  ASSERT_EQ(ports.size(), 1u);
-  FileDescriptor port(OpenPort(ports[0]));
+  FileDescriptor port(OpenTheOnlyPort(sim));
   ASSERT_GE(port.Get(), 0);
 
   // Far more reply bytes than the pseudo-terminal and the simulator buffer.
@@ -422,10 +431,7 @@ TEST(FrontEnd, PacedRepliesStillArriveOnBothPorts) {
 
 TEST(FrontEnd, SplitWritesAndNoiseStillCarryWholeReplies) {
   SimulatorRun sim({"--split", "5", "--split-delay-us", "50", "--noise", "C012DB00C0"});
-  ASSERT_TRUE(sim.Started());
-  const std::vector<std::string> ports = sim.ReadPorts(1);
-  ASSERT_EQ(ports.size(), 1u);
-  FileDescriptor port(OpenPort(ports[0]));
+  FileDescriptor port(OpenTheOnlyPort(sim));
   ASSERT_GE(port.Get(), 0);
 
   const ChipParams chip = testing::Chip(0x05, 64 << 10);
@@ -452,10 +458,7 @@ TEST(FrontEnd, SplitWritesAndNoiseStillCarryWholeReplies) {
 
 TEST(FrontEnd, HangUpClosesTheHostsPortAndTheSimulatorRunsOn) {
   SimulatorRun sim({"--hang-up-after", "1"});
-  ASSERT_TRUE(sim.Started());
-  const std::vector<std::string> ports = sim.ReadPorts(1);
-  ASSERT_EQ(ports.size(), 1u);
-  FileDescriptor port(OpenPort(ports[0]));
+  FileDescriptor port(OpenTheOnlyPort(sim));
   ASSERT_GE(port.Get(), 0);
 
   const ChipParams chip = testing::Chip(0x05, 64 << 10);
