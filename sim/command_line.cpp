@@ -3,12 +3,15 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <string>
 #include <string_view>
 
 #include "link/commands.hpp"
 #include "sim/identification.hpp"
+#include "sim/socket_chip.hpp"
 
 namespace velkor::sim {
 
@@ -127,6 +130,28 @@ std::array<uint8_t, 2> ParseBytePair(const std::string& option, const std::strin
           static_cast<uint8_t>(NumberOrThrow(option, std::string_view(text).substr(comma + 1), 0, 0xFF))};
 }
 
+// FILE[@OFFSET]: the whole file, at OFFSET of the chip (0 without it). The
+// last "@" followed by a number separates them, so a path may hold "@".
+ChipContent ReadChipContent(const std::string& text) {
+  const std::string option = "--chip-content";
+  std::string path = text;
+  ChipContent content;
+  if (const std::size_t at = text.rfind('@'); at != std::string::npos) {
+    if (const auto offset = ParseUnsigned(std::string_view(text).substr(at + 1), 0, kLargestChipBytes)) {
+      content.offset = *offset;
+      path = text.substr(0, at);
+    }
+  }
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw CLI::ValidationError(option, "cannot read '" + path + "'");
+  content.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  if (file.bad()) throw CLI::ValidationError(option, "cannot read '" + path + "'");
+  if (content.offset + content.bytes.size() > kLargestChipBytes)
+    throw CLI::ValidationError(option, "'" + text + "' reaches past the largest chip (" +
+                                           std::to_string(kLargestChipBytes) + " bytes)");
+  return content;
+}
+
 bool IsPrintableAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
 }
@@ -176,6 +201,10 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
          "--chip-status", [&p](const std::string& text) { p.chipStatus = ParseBytePair("--chip-status", text); },
          "the chip's two status bytes, FIRST,SECOND (default 0,0)")
       ->type_name("S0,S1");
+
+  AddRepeated(
+      app, "--chip-content", [&p](const std::string& text) { p.chipContents.push_back(ReadChipContent(text)); },
+      "FILE[@OFFSET]", "every fresh chip holds the bytes of FILE from OFFSET of its memory (default: erased); repeatable");
 
   FaultOptions& faults = p.faults;
   AddRepeated(

@@ -39,7 +39,7 @@ std::string ReadBlock(const uint8_t* b, Fill fill, ParameterBlock& out) {
   chip.PageSize = Get16(b + 0x08);
   chip.EraseTime = Get16(b + 0x0E);
   chip.Size = Get32(b + 0x10);
-  chip.SizeKB = Get16(b + 0x14);
+  chip.SizeKB = Get16(b + 0x14) | static_cast<uint32_t>(Get16(b + 0x0C)) << 16;
   chip.DeviceAddress = b[0x16];
   job.OpFlags = b[0x17];
   job.OptionBits = b[0x18];
@@ -58,10 +58,13 @@ std::string ReadBlock(const uint8_t* b, Fill fill, ParameterBlock& out) {
 
   if (b[0x00] != 0x00) return Describe("parameter byte 0 is 0x%02X, not 0x00", b[0x00]);
   if (b[0x03] != 0x20) return Describe("parameter byte 3 is 0x%02X, not 0x20", b[0x03]);
-  const std::size_t firstZero = fill == Fill::Zeros ? 0x0A : 0x0C;
-  if (fill == Fill::Zeros && b[0x06] != 0) return Describe("parameter byte 6 is 0x%02X, not 0x00", b[0x06]);
-  for (std::size_t i = firstZero; i < 0x0E; ++i)
-    if (b[i] != 0) return Describe("parameter byte %u is 0x%02X, not 0x00", static_cast<unsigned>(i), b[i]);
+  // Bytes 10-11 are spare (random in the start packet); bytes 12-13 hold the
+  // used size's high bits.
+  if (fill == Fill::Zeros) {
+    if (b[0x06] != 0) return Describe("parameter byte 6 is 0x%02X, not 0x00", b[0x06]);
+    for (std::size_t i = 0x0A; i < 0x0C; ++i)
+      if (b[i] != 0) return Describe("parameter byte %u is 0x%02X, not 0x00", static_cast<unsigned>(i), b[i]);
+  }
   return {};
 }
 

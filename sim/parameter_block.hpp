@@ -15,7 +15,7 @@
 namespace velkor::sim {
 
 // What a parameter block says. Of the chip, only the fields the block
-// carries are filled (SizeKB with its low 16 bits); of the job, its mode,
+// carries are filled (SizeKB from its low and high halves); of the job, its mode,
 // detection, step, option and clock fields.
 struct ParameterBlock {
   ChipParams chip;

@@ -89,8 +89,7 @@ bool Contains(const std::vector<uint32_t>& numbers, uint32_t n) {
 }
 
 // The bytes of the host's used range: SizeKB when the block gives it, the
-// whole chip otherwise (chips below 1 KB, and 128 MiB chips, whose SizeKB
-// does not fit the field's 16 bits).
+// whole chip otherwise (chips below 1 KB, whose SizeKB is 0).
 uint32_t UsedBytes(const ChipParams& chip) { return chip.SizeKB != 0 ? chip.SizeKB * 1024 : chip.Size; }
 
 }  // namespace
@@ -316,9 +315,11 @@ std::optional<uint8_t> ProgrammerModel::ChipCommand(std::span<const uint8_t> pac
     return Refuse(counters_.unknownSubOperations, kStatusUnknownCommand, "chip operation: unknown sub-operation 0x%02X",
                   subOperation);
 
-  if (chip_.Insert({chip.Family, chip.SubType, chip.Size}))
-    Log("a new chip in the socket: family 0x%02X, subtype 0x%02X, %u bytes, erased", chip.Family, chip.SubType,
-        chip.Size);
+  if (chip_.Insert({chip.Family, chip.SubType, chip.Size})) {
+    for (const ChipContent& content : options_.chipContents) chip_.Preload(content.offset, content.bytes);
+    Log("a new chip in the socket: family 0x%02X, subtype 0x%02X, %u bytes, %s", chip.Family, chip.SubType, chip.Size,
+        options_.chipContents.empty() ? "erased" : "holding the given content");
+  }
 
   if (code == kCmdChipOperation) return ChipOperation(packet, reading.block);
 

@@ -50,6 +50,14 @@ struct FaultOptions {
   std::optional<uint32_t> hangUpAfterBlocks;
 };
 
+// Bytes every fresh chip holds when it goes into the socket, at this offset
+// of the chip's memory as the chip holds it (for the 528-byte page flash,
+// pages one after the other); bytes past the chip's end are dropped.
+struct ChipContent {
+  uint64_t offset = 0;
+  std::vector<uint8_t> bytes;
+};
+
 struct ProgrammerOptions {
   std::string name = "Velkor350QN";
   std::string version = "V3.10";
@@ -60,6 +68,7 @@ struct ProgrammerOptions {
   // the host expects (parameter block bytes 0x26 and 0x27).
   std::optional<std::array<uint8_t, 2>> chipId;
   std::array<uint8_t, 2> chipStatus = {0x00, 0x00};
+  std::vector<ChipContent> chipContents;
   FaultOptions faults;
 };
 

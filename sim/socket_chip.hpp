@@ -49,6 +49,10 @@ class SocketChip {
   // Bytes past the chip's end read as erased.
   void ReadBlock(uint32_t positionKB, std::span<uint8_t> out) const;
 
+  // Writes bytes as they are, at an offset of the chip's own layout, as if
+  // they had been programmed before the chip went into the socket.
+  void Preload(uint64_t offset, std::span<const uint8_t> bytes) { memory_.Write(offset, bytes, WriteMode::Overwrite); }
+
   void Erase() { memory_.Erase(); }
   bool IsBlank() const { return memory_.IsErased(); }
 

@@ -75,7 +75,10 @@ void WriteParamHeader(uint8_t* h, const ChipParams& chip, const JobSettings& job
   h[0x06] = 0x00;                                         // 0x0E
   h[0x07] = job.AutoDetect;                               // 0x0F
   Put16(h + 0x08, static_cast<uint16_t>(chip.PageSize));  // 0x10
-  Put32(h + 0x0A, 0);                                     // 0x12
+  // Of the four spare bytes the last two carry the used size's bits above
+  // 16 (a used range of 64 MiB or more); they are 0 for smaller ranges.
+  Put16(h + 0x0A, 0);                                     // 0x12
+  Put16(h + 0x0C, static_cast<uint16_t>(chip.SizeKB >> 16));  // 0x14
   Put16(h + 0x0E, chip.EraseTime);                        // 0x16
   Put32(h + 0x10, chip.Size);                             // 0x18
   Put16(h + 0x14, static_cast<uint16_t>(chip.SizeKB));    // 0x1C

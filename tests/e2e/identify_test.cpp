@@ -7,64 +7,41 @@
 #include <string>
 #include <vector>
 
-#include "app/programmer_fixture.hpp"
-#include "platform/simulator_process.hpp"
+#include "simulated_programmers.hpp"
 
 namespace velkor {
 namespace {
 
 using namespace std::chrono_literals;
 
-class DiscoveryTest : public test::ProgrammerFixture {
- protected:
-  std::unique_ptr<SimulatorProcess> StartSimulator(int count, std::vector<std::string> args = {}) {
-    std::string error;
-    args.insert(args.begin(), {"--count", std::to_string(count)});
-    auto sim = SimulatorProcess::Start(FindSimulatorProgram(), args, count, 10s, error);
-    EXPECT_TRUE(sim) << error;
-    return sim;
-  }
-  // Shows the window on these ports and waits until the search has settled.
-  void ShowOn(const std::vector<std::string>& ports, uint8_t expectFound) {
-    programmer->ExplicitPorts = ports;
-    programmer->FormShow();
-    ASSERT_TRUE(loop.runUntil([&] { return programmer->DevicesFound == expectFound; }, 10s));
-    loop.runFor(100ms);  // nothing more may arrive
-  }
-  bool Logged(const std::string& line) const {
-    return std::find(view.lines.begin(), view.lines.end(), line) != view.lines.end();
-  }
-  std::string ChannelLine(int channel, const std::string& text) const {
-    return std::string("> ") + test::kTime + " C" + std::to_string(channel) + ": " + text;
-  }
-};
+using DiscoveryTest = test::SimulatedProgrammersTest;
 
 TEST_F(DiscoveryTest, TwoProgrammersAreIdentifiedOnTheirChannels) {
-  auto sim = StartSimulator(2);
+  sim = StartSimulator(2);
   ASSERT_TRUE(sim);
   ShowOn(sim->Ports(), 2);
   for (int n : {1, 2}) {
     EXPECT_EQ(programmer->DeviceName[n - 1], "Velkor350QN V3.10");
     EXPECT_EQ(programmer->Channels.Channel(n).Operation, 0xF0);
     EXPECT_TRUE(programmer->Gauge(n).Enabled);
-    EXPECT_TRUE(Logged(ChannelLine(n, "Find Device: Velkor350QN V3.10!")));
-    EXPECT_TRUE(Logged("编程器" + std::to_string(n) + " ：没有设定序列号烧写功能！"));
+    EXPECT_TRUE(LoggedLine(ChannelLine(n, "Find Device: Velkor350QN V3.10!")));
+    EXPECT_TRUE(LoggedLine("编程器" + std::to_string(n) + " ：没有设定序列号烧写功能！"));
   }
-  EXPECT_TRUE(Logged(Line("Checking Device 1 In " + sim->Ports()[0] + "............")));
+  EXPECT_TRUE(LoggedLine(Line("Checking Device 1 In " + sim->Ports()[0] + "............")));
   EXPECT_EQ(programmer->Controls.InfoPanel.Caption, "Velkor350QN V3.10");
   EXPECT_TRUE(programmer->FastReadCapable);
   EXPECT_EQ(programmer->Controls.ComboBoxCOM.ItemIndex, 1) << "the last listed port is shown";
 }
 
 TEST_F(DiscoveryTest, SerialNumberSettingsOfTheProgrammerAreReported) {
-  auto sim = StartSimulator(1, {"--sn-enabled", "--sn-increment", "0", "--sn-address", "0x1234FFF0", "--sn-initial",
+  sim = StartSimulator(1, {"--sn-enabled", "--sn-increment", "0", "--sn-address", "0x1234FFF0", "--sn-initial",
                                 "0x100", "--sn-current", "0x1A0", "--capability", "0x32"});
   ASSERT_TRUE(sim);
   ShowOn(sim->Ports(), 1);
-  EXPECT_TRUE(Logged("编程器1 ：有设定序列号烧写功能!"));
-  EXPECT_TRUE(Logged(" 序列号初始值设定为：0x00000100.  增量为: 1")) << "an increment of 0 reads as 1";
-  EXPECT_TRUE(Logged(" 序列号的起始地址为：0x1234FFF0"));
-  EXPECT_TRUE(Logged(" 当前序列号为：      0x000001A0"));
+  EXPECT_TRUE(LoggedLine("编程器1 ：有设定序列号烧写功能!"));
+  EXPECT_TRUE(LoggedLine(" 序列号初始值设定为：0x00000100.  增量为: 1")) << "an increment of 0 reads as 1";
+  EXPECT_TRUE(LoggedLine(" 序列号的起始地址为：0x1234FFF0"));
+  EXPECT_TRUE(LoggedLine(" 当前序列号为：      0x000001A0"));
   EXPECT_FALSE(programmer->FastReadCapable) << "capability byte 0x32 does not announce streamed reads";
 }
 
@@ -82,7 +59,7 @@ TEST_F(DiscoveryTest, OlderFirmwareAndTheShortStringAreHandedToTheUpgrade) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.args.back() + " against " + k.fileVersion);
-    auto sim = StartSimulator(1, k.args);
+    sim = StartSimulator(1, k.args);
     ASSERT_TRUE(sim);
     programmer->FirmwareVersion = k.fileVersion;
     programmer->ExplicitPorts = sim->Ports();
@@ -96,16 +73,16 @@ TEST_F(DiscoveryTest, OlderFirmwareAndTheShortStringAreHandedToTheUpgrade) {
 }
 
 TEST_F(DiscoveryTest, OnlyTheFirstTwoOfThreePortsAreProbed) {
-  auto sim = StartSimulator(3);
+  sim = StartSimulator(3);
   ASSERT_TRUE(sim);
   ShowOn(sim->Ports(), 2);
   EXPECT_EQ(programmer->Controls.ComboBoxCOM.Items.size(), 3u);
   EXPECT_EQ(programmer->Controls.ComboBoxCOM.ItemIndex, 2);
-  EXPECT_FALSE(Logged(Line("Checking Device 3 In " + sim->Ports()[2] + "............")));
+  EXPECT_FALSE(LoggedLine(Line("Checking Device 3 In " + sim->Ports()[2] + "............")));
 }
 
 TEST_F(DiscoveryTest, OnePortLeavesChannelTwoClosedAndNoPortSaysSo) {
-  auto sim = StartSimulator(1);
+  sim = StartSimulator(1);
   ASSERT_TRUE(sim);
   ShowOn(sim->Ports(), 1);
   EXPECT_FALSE(programmer->Channels.Port(2).IsOpen());
@@ -119,7 +96,7 @@ TEST_F(DiscoveryTest, OnePortLeavesChannelTwoClosedAndNoPortSaysSo) {
 }
 
 TEST_F(DiscoveryTest, SimulatorGoingAwayClosesThePortsAndEmptiesTheList) {
-  auto sim = StartSimulator(2);
+  sim = StartSimulator(2);
   ASSERT_TRUE(sim);
   ShowOn(sim->Ports(), 2);
   sim.reset();

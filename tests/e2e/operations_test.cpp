@@ -4,50 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 
-#include "app/programmer_fixture.hpp"
-#include "platform/simulator_process.hpp"
+#include "simulated_programmers.hpp"
 
 namespace velkor {
 namespace {
 
 using namespace std::chrono_literals;
-
-class OperationsEndToEndTest : public test::ProgrammerFixture {
- protected:
-  void Connect(std::vector<std::string> args = {}) {
-    std::string error;
-    args.insert(args.begin(), {"--count", "1"});
-    sim = SimulatorProcess::Start(FindSimulatorProgram(), args, 1, 10s, error);
-    ASSERT_TRUE(sim) << error;
-    programmer->ExplicitPorts = sim->Ports();
-    programmer->FormShow();
-    ASSERT_TRUE(loop.runUntil([&] { return programmer->DevicesFound == 1; }, 10s));
-  }
-  // Fills the chip's range of the image with random bytes, as a load would.
-  std::vector<uint8_t> LoadRandom(uint32_t size) {
-    std::mt19937 random(size);
-    std::vector<uint8_t> data(size);
-    for (auto& b : data) b = static_cast<uint8_t>(random());
-    std::copy(data.begin(), data.end(), programmer->Image.Data.get());
-    programmer->FileLoaded = true;
-    programmer->RecomputeImage();
-    return data;
-  }
-  bool RunToIdle() {
-    return loop.runUntil([&] { return !programmer->Channels.Channel(1).Busy; }, 30s);
-  }
-  bool Logged(const std::string& text) const {
-    return std::any_of(view.lines.begin(), view.lines.end(),
-                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
-  }
-
-  std::unique_ptr<SimulatorProcess> sim;
-};
+using OperationsEndToEndTest = test::SimulatedProgrammersTest;
 
 TEST_F(OperationsEndToEndTest, ProgrammedDataReadsBackBlockByBlockAndStreamed) {
-  Connect();
+  Connect(1);
   struct Case {
     const char* chip;
     uint32_t size;
@@ -73,7 +40,7 @@ TEST_F(OperationsEndToEndTest, ProgrammedDataReadsBackBlockByBlockAndStreamed) {
 }
 
 TEST_F(OperationsEndToEndTest, NotBlankAndErrorStatusesReachTheOperator) {
-  Connect({"--fail", "0x93/0x03=0x60"});
+  Connect(1, {"--fail", "0x93/0x03=0x60"});
   Choose("W25x10xx");
   LoadRandom(4096);
   programmer->RunCommand([&] { programmer->SpdBtnProgClick(); });

@@ -132,6 +132,26 @@ TEST_F(CommandsTest, StartDownloadCarriesTextsIncrementsAndInnerChecks) {
   }
 }
 
+TEST_F(CommandsTest, UsedSizesOf64MiBAndMoreCarryTheirHighBits) {
+  const RandomSource lowest = [](uint32_t) { return 0u; };
+  struct Case {
+    uint32_t sizeKB;
+    uint16_t low, high;
+  };
+  chip.Size = 0x8000000;
+  for (const Case& k : {Case{0x800, 0x800, 0}, Case{0x10000, 0, 1}, Case{0x19004, 0x9004, 1}, Case{0x20000, 0, 2}}) {
+    SCOPED_TRACE(k.sizeKB);
+    chip.SizeKB = k.sizeKB;
+    const Bytes read = Packet(buffer, BuildChipCommand(buffer, kCmdReadStream, 0, chip, job, sums));
+    EXPECT_EQ(Get16(read, 0x1C), k.low);
+    EXPECT_EQ(Get16(read, 0x14), k.high);
+    EXPECT_EQ(Get16(read, 0x12), 0) << "the first two spare bytes stay zero";
+    const Bytes start = Packet(buffer, BuildStartDownload(buffer, 1, chip, job, sums, 1, {"", ""}, lowest));
+    EXPECT_EQ(Get16(start, 0x20), k.low);
+    EXPECT_EQ(Get16(start, 0x18), k.high);
+  }
+}
+
 TEST_F(CommandsTest, StartDownloadRandomFieldsChangeFromPacketToPacket) {
   const RandomSource random = MakeRandomSource();
   const Bytes a = Packet(buffer, BuildStartDownload(buffer, 1, chip, job, sums, 1, {"W25x64xx", "f.hex"}, random));

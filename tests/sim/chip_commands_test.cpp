@@ -184,6 +184,35 @@ TEST(ChipCommands, BlockAbove64MiBLandsAtItsOwnAddress) {
   EXPECT_EQ(programmer.Status(ChipCommand(kCmdReadBlock, 131072, chip)), 0x45u);
 }
 
+TEST(ChipCommands, GivenContentIsInEveryFreshChipAndUsedRangesAbove64MiBAreSummedWhole) {
+  // 100 MiB used: the used size's low 16 bits alone would say 36 MiB.
+  constexpr uint32_t kUsedKB = 100 * 1024;
+  constexpr uint64_t kLastBlock = uint64_t{kUsedKB - 4} * 1024;
+  ProgrammerOptions options;
+  options.chipContents = {ChipContent{kLastBlock, Pattern(kBlockBytes, 9)}};
+  const std::vector<uint8_t>& content = options.chipContents[0].bytes;
+  ModelHarness programmer(options);
+
+  LargeImage image(128u << 20);
+  ASSERT_TRUE(image.Mapped());
+  std::fill_n(image.Bytes().begin(), 128u << 20, 0xFF);
+  std::copy(content.begin(), content.end(), image.Bytes().begin() + kLastBlock);
+  ChipParams chip = Chip(kFlash, 128u << 20);
+  chip.SizeKB = kUsedKB;
+  const Packet verify = ChipCommand(kCmdChipOperation, kSubOpVerify, chip, HostChecksums(image.Bytes(), kUsedKB * 1024));
+  ASSERT_EQ(verify[0x14], 0x01) << "the used size's bit 16 rides in the parameter block";
+  EXPECT_EQ(programmer.Status(verify), 0x00u);
+  EXPECT_EQ(programmer.Data(ChipCommand(kCmdReadBlock, kUsedKB - 4, chip)), content);
+
+  // Another chip in the socket holds the same content; an erase clears it.
+  const ChipParams small = Chip(kFlash, 64 << 10);
+  EXPECT_EQ(programmer.Status(ChipCommand(kCmdChipOperation, kSubOpBlankCheck, small)), 0x00u)
+      << "the content lies beyond this chip's end";
+  EXPECT_EQ(programmer.Status(ChipCommand(kCmdChipOperation, kSubOpBlankCheck, chip)), 0x15u);
+  EXPECT_EQ(programmer.Status(ChipCommand(kCmdChipOperation, kSubOpErase, chip)), 0x00u);
+  EXPECT_EQ(programmer.Status(ChipCommand(kCmdChipOperation, kSubOpBlankCheck, chip)), 0x00u);
+}
+
 TEST(ChipCommands, StreamedReadSendsExactlyTheChipsBlocksInOrder) {
   struct Case {
     const char* name;

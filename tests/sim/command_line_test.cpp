@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/files.hpp"
 
 namespace velkor::sim {
 namespace {
@@ -105,6 +108,34 @@ TEST(CommandLine, CurrentSerialNumberCanDifferFromTheInitialOne) {
   ASSERT_TRUE(p.result.settings) << p.err;
   EXPECT_EQ(p.result.settings->programmer.serialNumbers.initial, 5u);
   EXPECT_EQ(p.result.settings->programmer.serialNumbers.current, 10u);
+}
+
+TEST(CommandLine, ChipContentIsReadWithItsOffset) {
+  const std::filesystem::path file = std::filesystem::temp_directory_path() / "velkor-sim-content@1.bin";
+  test::WriteFile(file, std::string("\x01\x02\xC0", 3));
+  struct Case {
+    std::string text;
+    uint64_t offset;
+  };
+  for (const Case& c : {Case{file.string(), 0}, Case{file.string() + "@0x7FFFFFD", 0x7FFFFFD}}) {
+    SCOPED_TRACE(c.text);
+    const Parsed p = Parse({"--chip-content", c.text});
+    ASSERT_TRUE(p.result.settings) << p.err;
+    const auto& contents = p.result.settings->programmer.chipContents;
+    ASSERT_EQ(contents.size(), 1u);
+    EXPECT_EQ(contents[0].offset, c.offset);
+    EXPECT_EQ(contents[0].bytes, (std::vector<uint8_t>{0x01, 0x02, 0xC0}));
+  }
+  const Parsed two = Parse({"--chip-content", file.string() + "@16", "--chip-content", file.string()});
+  ASSERT_TRUE(two.result.settings) << two.err;
+  EXPECT_EQ(two.result.settings->programmer.chipContents.size(), 2u);
+  const Parsed pastTheEnd = Parse({"--chip-content", file.string() + "@0x7FFFFFE"});
+  EXPECT_FALSE(pastTheEnd.result.settings);
+  EXPECT_NE(pastTheEnd.err.find("reaches past the largest chip"), std::string::npos) << pastTheEnd.err;
+  const Parsed missing = Parse({"--chip-content", "/nonexistent/velkor-content.bin@16"});
+  EXPECT_FALSE(missing.result.settings);
+  EXPECT_NE(missing.err.find("cannot read '/nonexistent/velkor-content.bin'"), std::string::npos) << missing.err;
+  std::filesystem::remove(file);
 }
 
 TEST(CommandLine, NamesUpToTheReplysRoomAreAccepted) {
