@@ -39,6 +39,26 @@ TEST_F(OperationsEndToEndTest, ProgrammedDataReadsBackBlockByBlockAndStreamed) {
   EXPECT_TRUE(view.messages.empty());
 }
 
+TEST_F(OperationsEndToEndTest, NoiseBetweenFramesAndSplitWritesChangeNothing) {
+  // Stray delimiters and bytes in front of every reply, and replies written
+  // a few bytes at a time.
+  Connect(1, {"--noise", "C0125AC0FF", "--split", "97", "--split-delay-us", "0"});
+  Choose("W25x10xx");
+  programmer->Controls.ChkBoxCPES.Checked = true;
+  const std::vector<uint8_t> data = LoadRandom(128 * 1024, 7);
+  programmer->RunCommand([&] { programmer->SpdBtnAutoPClick(); });
+  ASSERT_TRUE(RunToIdle());
+  EXPECT_EQ(programmer->BurnCount, 1u);
+  for (bool streamed : {true, false}) {
+    programmer->Image.Erase();
+    programmer->FastReadCapable = streamed;
+    programmer->RunCommand([&] { programmer->SpeedButtonRDClick(); });
+    ASSERT_TRUE(RunToIdle());
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), programmer->Image.Data.get())) << streamed;
+  }
+  EXPECT_TRUE(view.messages.empty());
+}
+
 TEST_F(OperationsEndToEndTest, NotBlankAndErrorStatusesReachTheOperator) {
   Connect(1, {"--fail", "0x93/0x03=0x60"});
   Choose("W25x10xx");
