@@ -16,9 +16,7 @@ TConfigSNForm::TConfigSNForm(TQNProgrammer& core, CommandRunner run, QWidget* pa
   setObjectName("TConfigSNForm");
   setWindowTitle("Config S/N Constant");
   ControlBinder& b = *binder_;
-  // Writing the data into the image comes with the serial-number work; until
-  // then OK closes the form like Cancel and writes nothing.
-  b.OnInput("BitBtnOK", [this] { accept(); });
+  b.OnInput("BitBtnOK", [&core] { core.BitBtnOKClick(); });
   b.OnInput("BitBtnCancel", [this] { reject(); });
 
   auto* layout = new QVBoxLayout(this);

@@ -113,13 +113,22 @@ void TQNProgrammer::PrepareJob() {
   if (family >= kFirstSensorFamily) Job.ClockCode = kSensorClockCode;
 }
 
-void TQNProgrammer::WriteSerialNumber() {
+bool TQNProgrammer::WriteSerialNumber() {
   const uint32_t value = Job.SnValue;
   const uint32_t address = Job.SnAddress;
-  if (uint64_t{address} + 4 > kImageCapacity) {
-    Warn(Format("The serial number's address 0x%08X lies beyond the image buffer; no serial number was written.",
-                address));
-    return;
+  const uint64_t last = uint64_t{address} + 3;
+  if (last >= kImageCapacity) {
+    Warn(Format("The serial number's address 0x%08X lies beyond the image buffer, which ends at 0x%08X; the "
+                "operation was not started.",
+                address, kImageCapacity - 1));
+    return false;
+  }
+  // Bytes outside the used range would never reach the chip.
+  if (address < Image.ChipStart || last > Image.ChipEnd) {
+    Warn(Format("The serial number's bytes 0x%08X-0x%08X lie outside the range that is programmed, 0x%08X-0x%08X; "
+                "the operation was not started.",
+                address, static_cast<uint32_t>(last), Image.ChipStart, Image.ChipEnd));
+    return false;
   }
   const bool bigEndian = Controls.SNOrderChk.Checked;
   for (uint32_t i = 0; i < 4; ++i) {
@@ -128,6 +137,7 @@ void TQNProgrammer::WriteSerialNumber() {
   }
   view_.HexBytesChanged(address, address + 3);
   UpdateChecksums(Image, 0, Image.ChipEnd - Image.ChipStart, *this);
+  return true;
 }
 
 // Runs start(channel) on every channel that is identified and free,
@@ -186,7 +196,7 @@ void TQNProgrammer::SpdBtnEraseClick() {
 void TQNProgrammer::SpdBtnProgClick() {
   if (!CheckPreconditions(true)) return;
   PrepareJob();
-  if (Controls.ChkBoxPCSN.Checked) WriteSerialNumber();
+  if (HostSerialNumbersOn() && !WriteSerialNumber()) return;
   ForEachFreeChannel(*this, true, [this](int n) {
     LinkChannel& ch = Channels.Channel(n);
     ch.GaugeCreep = 0;
@@ -215,7 +225,7 @@ void TQNProgrammer::SpdBtnVerifyClick() {
 void TQNProgrammer::SpdBtnAutoPClick() {
   if (!CheckPreconditions(true)) return;
   PrepareJob();
-  if (Controls.ChkBoxPCSN.Checked) WriteSerialNumber();
+  if (HostSerialNumbersOn() && !WriteSerialNumber()) return;
   AppendPlain(kAutoRunRule);
   ForEachFreeChannel(*this, true, [this](int n) {
     LinkChannel& ch = Channels.Channel(n);

@@ -1,9 +1,11 @@
 #include "app/qn_programmer.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
 #include "app/integer_text.hpp"
+#include "platform/text_encoding.hpp"
 #include "platform/text_file.hpp"
 
 namespace velkor {
@@ -470,6 +472,30 @@ void TQNProgrammer::ViewDataBuffer1Click() {
 }
 
 void TQNProgrammer::BitBtnFixSNClick() { view_.ShowModal(DialogId::ConfigSN); }
+
+void TQNProgrammer::BitBtnOKClick() {
+  const std::string& text = ConfigSN.EditDataSN.Text;
+  if (text.empty()) {
+    view_.ShowMessage(MessageKind::Warning, "请输入有效的序列号数据!");
+    view_.FocusControl("EditDataSN");
+    return;
+  }
+  const uint32_t address = static_cast<uint32_t>(StrToInt(ConfigSN.AddrEditSN.Text));
+  // The chip receives the bytes the text has in the code page of the
+  // programmers and project files, as it always did.
+  const std::string bytes = Utf8ToGbk(text);
+  if (uint64_t{address} + bytes.size() > kImageCapacity) {
+    view_.ShowMessage(MessageKind::Warning,
+                      Format("The fixed data (%zu bytes from 0x%08X) would reach beyond the image buffer, which ends "
+                             "at 0x%08X; nothing was written.",
+                             bytes.size(), address, kImageCapacity - 1));
+    view_.FocusControl("AddrEditSN");
+    return;
+  }
+  std::copy(bytes.begin(), bytes.end(), Image.Data.get() + address);
+  RecomputeImage();
+  view_.CloseDialog(DialogId::ConfigSN);
+}
 
 void TQNProgrammer::About1Click() { view_.ShowModal(DialogId::About); }
 

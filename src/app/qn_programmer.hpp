@@ -167,7 +167,12 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // controls; raises EConvertError for an edit box that holds no integer.
   void PrepareJob();
   // Host-side serial numbers: writes the current number into the image.
-  void WriteSerialNumber();
+  // Host-side serial numbers: on when both their boxes are ticked (the
+  // host-side box keeps its tick while disabled with serial numbers off).
+  bool HostSerialNumbersOn() const { return Controls.ChkBoxPCSN.Checked && Controls.CheckBoxSN.Checked; }
+  // Writes the serial number into the image; false (with a box saying why)
+  // when its bytes lie outside the programmed range.
+  bool WriteSerialNumber();
 
   // --- Commands ---
   void SpdBtnDownLoadClick();
@@ -185,6 +190,8 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   void SaveToOrvAneProjectClick();
   void ViewDataBuffer1Click();
   void BitBtnFixSNClick();
+  // OK of the fixed-data dialog: writes its text into the image.
+  void BitBtnOKClick();
   void About1Click();
 
   // --- Image: what the image routines report ---

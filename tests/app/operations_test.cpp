@@ -196,10 +196,115 @@ TEST_F(OperationsTest, HostSideSerialNumbersGoIntoTheImageInEitherOrder) {
     EXPECT_TRUE(std::equal(k.bytes.begin(), k.bytes.end(), programmer->Image.Data.get() + 0xFFF0));
     EXPECT_EQ(view.hexBytesChanged.back(), (std::pair<uint32_t, uint32_t>{0xFFF0, 0xFFF3}));
   }
-  programmer->Job.SnAddress = 0xFFFFFFF0;
-  programmer->WriteSerialNumber();
-  ASSERT_EQ(view.messages.size(), 1u);
-  EXPECT_EQ(view.messages[0].kind, MessageKind::Warning);
+}
+
+TEST_F(OperationsTest, HostSideSerialNumberOutsideTheProgrammedRangeStartsNothing) {
+  Choose("24xx512");  // 64 KB: the whole chip is programmed
+  LoadData();
+  c().CheckBoxSN.Checked = true;
+  c().ChkBoxPCSN.Checked = true;
+  struct Case {
+    const char* address;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"0x0000FFFD", "lie outside the range that is programmed, 0x00000000-0x0000FFFF"},
+      {"0x081FFFF0", "lie outside the range that is programmed"},
+      {"0xFFFFFFF0", "lies beyond the image buffer, which ends at 0x08200000"},
+  };
+  for (void (TQNProgrammer::*command)() : {&TQNProgrammer::SpdBtnProgClick, &TQNProgrammer::SpdBtnAutoPClick}) {
+    for (const Case& k : cases) {
+      SCOPED_TRACE(k.address);
+      view.messages.clear();
+      view.lines.clear();
+      c().AddrEdit.Text = k.address;
+      programmer->RunCommand([&] { (programmer.get()->*command)(); });
+      ASSERT_EQ(view.messages.size(), 1u);
+      EXPECT_EQ(view.messages[0].kind, MessageKind::Warning);
+      EXPECT_NE(view.messages[0].text.find(k.reason), std::string::npos) << view.messages[0].text;
+      EXPECT_FALSE(ch(1).Busy || ch(2).Busy);
+      EXPECT_TRUE(view.lines.empty()) << "nothing is started, not even the automatic run's rule";
+    }
+  }
+  // Serial numbers switched off: the host-side box, still ticked but
+  // disabled, writes nothing and stops nothing.
+  c().CheckBoxSN.Checked = false;
+  view.messages.clear();
+  programmer->RunCommand([&] { programmer->SpdBtnProgClick(); });
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_TRUE(ch(1).Busy && ch(2).Busy);
+}
+
+TEST_F(OperationsTest, SerialNumberStepsByItsIncrementAndWrapsAround) {
+  struct Case {
+    uint32_t value;
+    uint16_t step;
+    bool serialNumbersOn;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {0x000000FF, 0x10, true, "0x0000010F"},
+      {0xFFFFFFFF, 1, true, "0x00000000"},
+      {0x12345678, 2, false, "unchanged"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.shown);
+    c().CheckBoxSN.Checked = k.serialNumbersOn;
+    c().SNEdit.Text = "unchanged";
+    programmer->Job.SnValue = k.value;
+    programmer->Job.SnStep = k.step;
+    programmer->StepSerialNumber();
+    EXPECT_EQ(c().SNEdit.Text, k.shown);
+  }
+}
+
+TEST_F(OperationsTest, FixedDataGoesIntoTheImageOrIsRefusedWithAReason) {
+  Choose("24xx512");
+  struct Case {
+    const char* address;
+    const char* data;
+    std::vector<uint8_t> written;  // empty: refused
+    const char* message;           // of the box, or nothing
+    const char* focus;
+  };
+  const Case cases[] = {
+      {"0x100", "AB", {0x41, 0x42}, nullptr, nullptr},
+      {"$8200000", "Z", {'Z'}, nullptr, nullptr},  // the image's very last byte
+      {"0x100", "序列", {0xD0, 0xF2, 0xC1, 0xD0}, nullptr, nullptr},
+      {"0x100", "", {}, "请输入有效的序列号数据!", "EditDataSN"},
+      {"$8200000", "AB", {}, "would reach beyond the image buffer", "AddrEditSN"},
+      {"-1", "A", {}, "would reach beyond the image buffer", "AddrEditSN"},
+      {"0x10G", "A", {}, "'0x10G' is not a valid integer value", nullptr},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.address) + " " + k.data);
+    programmer->Image.Erase();
+    view.messages.clear();
+    view.closed.clear();
+    view.focus.clear();
+    programmer->ConfigSN.AddrEditSN.Text = k.address;
+    programmer->ConfigSN.EditDataSN.Text = k.data;
+    const std::string accBefore = c().StatusPanel0.Caption;
+    programmer->RunCommand([&] { programmer->BitBtnOKClick(); });
+    if (!k.written.empty()) {
+      const uint32_t at = static_cast<uint32_t>(std::stoul(std::string(k.address).substr(k.address[0] == '$' ? 1 : 2),
+                                                           nullptr, 16));
+      EXPECT_TRUE(std::equal(k.written.begin(), k.written.end(), programmer->Image.Data.get() + at));
+      EXPECT_EQ(view.closed, std::vector<DialogId>{DialogId::ConfigSN});
+      EXPECT_TRUE(view.messages.empty());
+      if (at < 0x10000) {
+        EXPECT_NE(c().StatusPanel0.Caption, accBefore) << "the checksums include the data";
+      }
+    } else {
+      ASSERT_EQ(view.messages.size(), 1u);
+      EXPECT_NE(view.messages[0].text.find(k.message), std::string::npos) << view.messages[0].text;
+      EXPECT_TRUE(view.closed.empty()) << "the dialog stays open";
+      EXPECT_EQ(view.focus, k.focus ? std::vector<std::string>{k.focus} : std::vector<std::string>{});
+      EXPECT_TRUE(std::all_of(programmer->Image.Data.get() + 0x100, programmer->Image.Data.get() + 0x104,
+                              [](uint8_t b) { return b == 0xFF; }));
+      EXPECT_EQ(programmer->Image.Data[kImageCapacity - 1], 0xFF);
+    }
+  }
 }
 
 }  // namespace

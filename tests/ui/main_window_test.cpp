@@ -639,6 +639,30 @@ TEST_F(MainWindowTest, LogFileDialogEditsTheCoreStateAndStaysOpenUntilAFileIsNam
   EXPECT_EQ(asked.suffix, "log");
 }
 
+TEST_F(MainWindowTest, FixedDataDialogWritesItsTextIntoTheImageOnOk) {
+  auto* form = window_->findChild<QDialog*>("TConfigSNForm");
+  ASSERT_NE(form, nullptr);
+  bool openWithoutData = false;
+  bool closedAfterOk = false;
+  QTimer::singleShot(0, form, [&] {
+    form->findChild<QLineEdit*>("AddrEditSN")->setText("0x200");
+    form->findChild<QPushButton*>("BitBtnOK")->click();
+    openWithoutData = form->isVisible();
+    form->findChild<QLineEdit*>("EditDataSN")->setText("SN-7");
+    form->findChild<QPushButton*>("BitBtnOK")->click();
+    closedAfterOk = !form->isVisible();
+    if (form->isVisible()) form->reject();
+  });
+  Widget<QPushButton>("BitBtnFixSN")->click();
+
+  EXPECT_TRUE(openWithoutData);
+  EXPECT_TRUE(closedAfterOk);
+  ASSERT_EQ(messageKinds_.size(), 1u);
+  EXPECT_EQ(messageKinds_.front(), MessageKind::Warning);
+  const uint8_t* image = window_->Core().Image.Data.get();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(image + 0x200), 4), "SN-7");
+}
+
 TEST_F(MainWindowTest, LogPanelShowsEveryLineInOrderAndClears) {
   TQNProgrammer& core = window_->Core();
   for (int i = 0; i < 5000; ++i) core.AppendPlain(i % 100 == 0 ? std::string() : "line " + std::to_string(i));
