@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the program and renders the main window, without a display, at the
-# size of a bench PC's screen (1280x800) with a chip chosen from the chip
-# menu: docs/screenshots/<chip>.png. Pass another build directory as the
-# first argument to use a build you already have.
+# size of a bench PC's screen (1280x800): with a chip chosen from the chip
+# menu (docs/screenshots/<chip>.png), and after an automatic programming run
+# on two simulated programmers (docs/screenshots/auto-two-programmers.png).
+# Pass another build directory as the first argument to use a build you
+# already have.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-}
@@ -10,7 +12,7 @@ if [ -z "$build" ]; then
   "$root/scripts/build.sh"
   build="$root/build"
 else
-  cmake --build "$build" -j"$(nproc)" --target velkor350qn
+  cmake --build "$build" -j"$(nproc)" --target velkor350qn velkor-sim
 fi
 window="$build/ui/velkor350qn"
 out="$root/docs/screenshots"
@@ -20,9 +22,16 @@ mkdir -p "$out"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-shoot() {  # chip caption, file name
-  (cd "$scratch" && QT_QPA_PLATFORM=offscreen "$window" --screenshot-chip "$1" --screenshot "$out/$2" 2>/dev/null)
-  echo "$out/$2"
+shoot() {  # file name, then the window's options
+  local file=$1
+  shift
+  (cd "$scratch" && QT_QPA_PLATFORM=offscreen "$window" --screenshot "$out/$file" "$@" 2>/dev/null)
+  echo "$out/$file"
 }
-shoot "W25x128xx" w25x128xx.png
-shoot "24xx02" 24xx02.png
+shoot w25x128xx.png --screenshot-chip "W25x128xx"
+shoot 24xx02.png --screenshot-chip "24xx02"
+
+# The same data every time, so that the picture changes only with the program.
+seq 1 15000 > "$scratch/data.bin"
+shoot auto-two-programmers.png --simulate --screenshot-chip "W25x10xx" --screenshot-load "$scratch/data.bin" \
+  --screenshot-auto

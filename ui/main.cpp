@@ -1,12 +1,11 @@
 // The window program:
 //   velkor350qn [--simulate [--sim-count N]] [--ports A,B] [--echo-log] [--exit-after MS]
-//   velkor350qn --screenshot FILE.png [--screenshot-chip CAPTION]
+//   velkor350qn --screenshot FILE.png [--screenshot-chip CAPTION] [--screenshot-page PAGE]
+//               [--screenshot-load FILE] [--screenshot-auto]
 //   velkor350qn --list-chips
 //   velkor350qn --convert IN OUT --chip CAPTION
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QLayout>
-#include <QTabWidget>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -18,37 +17,13 @@
 #include "chips/catalogue_listing.hpp"
 #include "main_window.hpp"
 #include "qt_main_loop.hpp"
+#include "screenshot.hpp"
 
 namespace {
 
 // The size of a bench PC's screen; screenshots are taken at it.
 constexpr int kScreenshotWidth = 1280;
 constexpr int kScreenshotHeight = 800;
-
-// Lays the window out for the controls shown now. A control hidden or shown
-// resizes its box at once, but each enclosing box follows one turn of the
-// event loop later; a picture must not catch them halfway.
-void SettleLayouts(QWidget& window) {
-  QList<QLayout*> layouts = window.findChildren<QLayout*>();
-  const auto depth = [](const QLayout* layout) {
-    int levels = 0;
-    for (const QObject* o = layout; o != nullptr; o = o->parent()) ++levels;
-    return levels;
-  };
-  std::stable_sort(layouts.begin(), layouts.end(),
-                   [&](const QLayout* a, const QLayout* b) { return depth(a) > depth(b); });
-  for (QLayout* layout : layouts) layout->activate();
-}
-
-// Makes the page with this object name the current one, if it is shown.
-bool ShowPage(QWidget& window, const QString& name) {
-  auto* tabs = window.findChild<QTabWidget*>("PageControl1");
-  auto* page = window.findChild<QWidget*>(name);
-  const int index = tabs != nullptr && page != nullptr ? tabs->indexOf(page) : -1;
-  if (index < 0 || !tabs->isTabVisible(index)) return false;
-  tabs->setCurrentIndex(index);
-  return true;
-}
 
 // --convert IN OUT --chip CAPTION: the conversion needs no window and no
 // display. Returns the exit status, or -1 when the option is not given.
@@ -115,7 +90,12 @@ int main(int argc, char* argv[]) {
   const QCommandLineOption screenshotPage("screenshot-page",
                                           "Show this page in the picture (TabSheetChip, TabChipSet, TabSheetCtrl, ...).",
                                           "PAGE");
-  parser.addOptions({simulate, simCount, ports, echoLog, exitAfter, listChips, screenshot, screenshotChip, screenshotPage});
+  const QCommandLineOption screenshotLoad("screenshot-load", "Load this object file (after the chip) before the picture.",
+                                          "FILE");
+  const QCommandLineOption screenshotAuto(
+      "screenshot-auto", "Run auto programming on the programmers found and take the picture when it has ended.");
+  parser.addOptions({simulate, simCount, ports, echoLog, exitAfter, listChips, screenshot, screenshotChip, screenshotPage,
+                     screenshotLoad, screenshotAuto});
   parser.process(app);
 
   velkor::ui::StartOptions options;
@@ -131,8 +111,10 @@ int main(int argc, char* argv[]) {
   if (portList.isEmpty()) portList = qEnvironmentVariable("VELKOR_PORTS");
   for (const QString& port : portList.split(',', Qt::SkipEmptyParts)) options.ports.push_back(port.trimmed().toStdString());
   options.echoLog = parser.isSet(echoLog);
-  if ((parser.isSet(screenshotChip) || parser.isSet(screenshotPage)) && !parser.isSet(screenshot)) {
-    std::fprintf(stderr, "--screenshot-chip and --screenshot-page need --screenshot FILE\n");
+  const bool screenshotDetail = parser.isSet(screenshotChip) || parser.isSet(screenshotPage) ||
+                                parser.isSet(screenshotLoad) || parser.isSet(screenshotAuto);
+  if (screenshotDetail && !parser.isSet(screenshot)) {
+    std::fprintf(stderr, "the --screenshot-... options need --screenshot FILE\n");
     return 2;
   }
 
@@ -141,32 +123,15 @@ int main(int argc, char* argv[]) {
   int result = 0;
   if (parser.isSet(screenshot)) {
     window.resize(kScreenshotWidth, kScreenshotHeight);
-    const QString file = parser.value(screenshot);
-    const QString chip = parser.value(screenshotChip);
-    const QString page = parser.value(screenshotPage);
-    QObject::connect(&window, &velkor::ui::MainWindow::StartupDone, &window, [&window, &result, file, chip, page] {
-      if (!chip.isEmpty() && !window.ChooseChipFromMenu(chip)) {
-        std::fprintf(stderr, "the chip menu offers no \"%s\"\n", chip.toUtf8().constData());
-        result = 1;
-        window.close();
-        return;
-      }
-      if (!page.isEmpty() && !ShowPage(window, page)) {
-        std::fprintf(stderr, "no page \"%s\" is shown\n", page.toUtf8().constData());
-        result = 1;
-        window.close();
-        return;
-      }
-      // On the next turn, once the layout has followed the new state.
-      QTimer::singleShot(0, &window, [&window, &result, file] {
-        SettleLayouts(window);
-        if (!window.grab().save(file, "PNG")) {
-          std::fprintf(stderr, "cannot write %s\n", file.toLocal8Bit().constData());
-          result = 1;
-        }
-        window.close();
-      });
-    });
+    velkor::ui::ScreenshotRequest request;
+    request.file = parser.value(screenshot);
+    request.chip = parser.value(screenshotChip);
+    request.page = parser.value(screenshotPage);
+    request.load = parser.value(screenshotLoad);
+    request.autoProgram = parser.isSet(screenshotAuto);
+    request.programmers = std::min<int>(2, options.simulatedProgrammers > 0 ? options.simulatedProgrammers
+                                                                             : static_cast<int>(options.ports.size()));
+    velkor::ui::ArrangeScreenshot(window, request, result);
   }
   window.show();
   if (parser.isSet(exitAfter)) QTimer::singleShot(parser.value(exitAfter).toInt(), &window, &QWidget::close);

@@ -17,7 +17,10 @@ constexpr const char* kNoFile = "请加载目标文件！";
 constexpr const char* kNoProgrammer = "请连接好设备!";
 constexpr const char* kNoProgrammerBox = "请连接好设备！";
 constexpr const char* kAutoRunRule = ">---------------------------------------------------------------";
-
+constexpr const char* kNumberedRunBusy =
+    "Host-side serial numbers: programmer %d is still busy; start the next chip when it has finished.";
+constexpr const char* kNumberedRunWaits =
+    "Host-side serial numbers: one chip at a time, so that each gets its own number; programmer %d waits.";
 
 constexpr uint8_t kOn = 0x0F;
 constexpr uint8_t kClockCodes[] = {250, 50, 15, 5};  // 100 kHz, 200 kHz, 400 kHz, 1 MHz
@@ -140,18 +143,37 @@ bool TQNProgrammer::WriteSerialNumber() {
   return true;
 }
 
+enum class Runs { Parallel, OneAtATime };
+
 // Runs start(channel) on every channel that is identified and free,
-// programmer 1 first.
+// programmer 1 first; one at a time, on the first of them only.
 template <typename Start>
-static void ForEachFreeChannel(TQNProgrammer& p, bool reportNone, Start start) {
+static void ForEachFreeChannel(TQNProgrammer& p, bool reportNone, Start start, Runs runs = Runs::Parallel) {
   bool started = false;
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
     const LinkChannel& ch = p.Channels.Channel(n);
     if (!ch.Identified || ch.Busy) continue;
+    if (started && runs == Runs::OneAtATime) {
+      p.AppendInfo(Format(kNumberedRunWaits, n));
+      continue;
+    }
     started = true;
     start(n);
   }
   if (!started && reportNone) p.AppendInfo(kNoProgrammer);
+}
+
+// Host-side serial numbers live in the one image both programmers program
+// from: two chips programmed at once would get the same number, and a
+// chip started while another is under way would get that one's number
+// too. Numbered chips are therefore programmed one at a time.
+bool TQNProgrammer::NumberedRunMayStart() {
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    if (!Channels.Channel(n).Busy) continue;
+    AppendInfo(Format(kNumberedRunBusy, n));
+    return false;
+  }
+  return true;
 }
 
 void TQNProgrammer::SpdBtnDownLoadClick() {
@@ -196,16 +218,20 @@ void TQNProgrammer::SpdBtnEraseClick() {
 void TQNProgrammer::SpdBtnProgClick() {
   if (!CheckPreconditions(true)) return;
   PrepareJob();
-  if (HostSerialNumbersOn() && !WriteSerialNumber()) return;
-  ForEachFreeChannel(*this, true, [this](int n) {
-    LinkChannel& ch = Channels.Channel(n);
-    ch.GaugeCreep = 0;
-    ch.Operation = kOpProgram;
-    ch.AutoRun = 0;
-    AppendInfo(Format("芯片%d ：开始芯片编程......", n));
-    BeginOperation(n, Chip.SizeKB);
-    SendProgramBlock(n);
-  });
+  const bool numbered = HostSerialNumbersOn();
+  if (numbered && (!NumberedRunMayStart() || !WriteSerialNumber())) return;
+  ForEachFreeChannel(
+      *this, true,
+      [this](int n) {
+        LinkChannel& ch = Channels.Channel(n);
+        ch.GaugeCreep = 0;
+        ch.Operation = kOpProgram;
+        ch.AutoRun = 0;
+        AppendInfo(Format("芯片%d ：开始芯片编程......", n));
+        BeginOperation(n, Chip.SizeKB);
+        SendProgramBlock(n);
+      },
+      numbered ? Runs::OneAtATime : Runs::Parallel);
 }
 
 void TQNProgrammer::SpdBtnVerifyClick() {
@@ -225,25 +251,29 @@ void TQNProgrammer::SpdBtnVerifyClick() {
 void TQNProgrammer::SpdBtnAutoPClick() {
   if (!CheckPreconditions(true)) return;
   PrepareJob();
-  if (HostSerialNumbersOn() && !WriteSerialNumber()) return;
+  const bool numbered = HostSerialNumbersOn();
+  if (numbered && (!NumberedRunMayStart() || !WriteSerialNumber())) return;
   AppendPlain(kAutoRunRule);
-  ForEachFreeChannel(*this, true, [this](int n) {
-    LinkChannel& ch = Channels.Channel(n);
-    ch.AutoRun = 1;
-    ch.GaugeCreep = 0;
-    if (Chip.Family < kFirstEepromFamily && Controls.EnEraseChk.Checked) {
-      AppendInfo(Format("芯片%d : 启动自动编程，擦除芯片......", n));
-      ch.Operation = kOpErase;
-      ch.GaugeCreep = 1;
-      BeginOperation(n, 5u * Chip.EraseTime);
-      SendChipCommand(n, kCmdChipOperation, kSubOpErase);
-    } else {
-      ch.Operation = kOpProgram;
-      AppendInfo(Format("芯片%d : 启动自动编程，开始数据写入......", n));
-      BeginOperation(n, Chip.SizeKB);
-      SendProgramBlock(n);
-    }
-  });
+  ForEachFreeChannel(
+      *this, true,
+      [this](int n) {
+        LinkChannel& ch = Channels.Channel(n);
+        ch.AutoRun = 1;
+        ch.GaugeCreep = 0;
+        if (Chip.Family < kFirstEepromFamily && Controls.EnEraseChk.Checked) {
+          AppendInfo(Format("芯片%d : 启动自动编程，擦除芯片......", n));
+          ch.Operation = kOpErase;
+          ch.GaugeCreep = 1;
+          BeginOperation(n, 5u * Chip.EraseTime);
+          SendChipCommand(n, kCmdChipOperation, kSubOpErase);
+        } else {
+          ch.Operation = kOpProgram;
+          AppendInfo(Format("芯片%d : 启动自动编程，开始数据写入......", n));
+          BeginOperation(n, Chip.SizeKB);
+          SendProgramBlock(n);
+        }
+      },
+      numbered ? Runs::OneAtATime : Runs::Parallel);
 }
 
 bool TQNProgrammer::ProgrammerOneFree() {

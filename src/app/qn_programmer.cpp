@@ -421,13 +421,16 @@ void TQNProgrammer::LogNotAvailable(const char* what) {
 void TQNProgrammer::DoFirmwareUpgrade1Click() { LogNotAvailable("Firmware upgrade"); }
 void TQNProgrammer::FileOpenBtnClick() {
   const auto path = view_.AskOpenFile({kOpenDialogFilter, kOpenDialogFilterIndex, kOpenDialogDefaultExtension});
-  if (!path) return;
+  if (path) LoadFile(*path);
+}
+
+void TQNProgrammer::LoadFile(const std::string& path) {
   Image.Erase();
   FileLoaded = true;  // before parsing: a load that stops early keeps what it took
-  Controls.ProductEditX.Text = *path;
-  AppendInfo(LoadObjectFileLine(*path));
+  Controls.ProductEditX.Text = path;
+  AppendInfo(LoadObjectFileLine(path));
   LastLoad = LoadOutcome{kRecordReadError, 0};  // until the parser says otherwise
-  LastLoad = LoadObjectFile(*path, Image, Chip, *this);
+  LastLoad = LoadObjectFile(path, Image, Chip, *this);
   RecomputeAfterLoad(Image, Chip, ChipConfirmed, Controls.ChkBoxCPES.Checked, *this);
 }
 

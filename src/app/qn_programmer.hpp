@@ -173,6 +173,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // Writes the serial number into the image; false (with a box saying why)
   // when its bytes lie outside the programmed range.
   bool WriteSerialNumber();
+  // Whether a run with host-side serial numbers may start now: not while a
+  // programmer is busy (the log says which).
+  bool NumberedRunMayStart();
 
   // --- Commands ---
   void SpdBtnDownLoadClick();
@@ -185,6 +188,8 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   void ReadChipIDandStatus1Click();
   void DoFirmwareUpgrade1Click();
   void FileOpenBtnClick();
+  // The load that follows the open dialog, for a file named otherwise.
+  void LoadFile(const std::string& path);
   void FileSaveBtnClick();
   void LoadFromOrvaneProjectClick();
   void SaveToOrvAneProjectClick();

@@ -235,6 +235,30 @@ TEST_F(OperationsTest, HostSideSerialNumberOutsideTheProgrammedRangeStartsNothin
   EXPECT_TRUE(ch(1).Busy && ch(2).Busy);
 }
 
+TEST_F(OperationsTest, HostSideNumberedChipsAreProgrammedOneAtATime) {
+  Choose("24xx512");
+  LoadData();
+  c().CheckBoxSN.Checked = true;
+  c().ChkBoxPCSN.Checked = true;
+  c().AddrEdit.Text = "0x100";
+  for (void (TQNProgrammer::*command)() : {&TQNProgrammer::SpdBtnProgClick, &TQNProgrammer::SpdBtnAutoPClick}) {
+    ch(1).Busy = ch(2).Busy = 0;
+    view.lines.clear();
+    programmer->RunCommand([&] { (programmer.get()->*command)(); });
+    EXPECT_TRUE(ch(1).Busy);
+    EXPECT_FALSE(ch(2).Busy) << "both chips would get the same number";
+    EXPECT_TRUE(Logged("Host-side serial numbers: one chip at a time, so that each gets its own number; "
+                       "programmer 2 waits."));
+
+    // While programmer 1 runs, programmer 2 is not started with its number.
+    view.lines.clear();
+    programmer->RunCommand([&] { (programmer.get()->*command)(); });
+    EXPECT_FALSE(ch(2).Busy);
+    EXPECT_EQ(view.lines, std::vector<std::string>{Line("Host-side serial numbers: programmer 1 is still busy; start "
+                                                        "the next chip when it has finished.")});
+  }
+}
+
 TEST_F(OperationsTest, SerialNumberStepsByItsIncrementAndWrapsAround) {
   struct Case {
     uint32_t value;
