@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <functional>
@@ -11,6 +12,7 @@
 
 #include "link/commands.hpp"
 #include "sim/identification.hpp"
+#include "sim/reply_packets.hpp"
 #include "sim/socket_chip.hpp"
 
 namespace velkor::sim {
@@ -103,6 +105,19 @@ FailureRule ParseFailureRule(const std::string& text) {
   return rule;
 }
 
+// N=RESULT: the programmer's Nth stand-alone cycle fails with RESULT.
+CycleFailureRule ParseCycleFailure(const std::string& text) {
+  const std::string option = "--fail-cycle";
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos) throw CLI::ValidationError(option, "'" + text + "' is not N=STATUS");
+  CycleFailureRule rule;
+  rule.cycle = NumberOrThrow(option, std::string_view(text).substr(0, equals), 1, UINT32_MAX);
+  rule.result = static_cast<uint8_t>(NumberOrThrow(option, std::string_view(text).substr(equals + 1), 0, 0xFF));
+  if (rule.result == kCycleSucceeded)
+    throw CLI::ValidationError(option, "'" + text + "': 0x06 is the result of a successful cycle, not a failure");
+  return rule;
+}
+
 // Two hexadecimal digits per byte, nothing between them.
 std::vector<uint8_t> ParseHexBytes(const std::string& option, const std::string& text, std::size_t most) {
   const auto digit = [](char c) -> int {
@@ -152,6 +167,12 @@ ChipContent ReadChipContent(const std::string& text) {
   return content;
 }
 
+void CheckDumpDirectory(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(path, error))
+    throw CLI::ValidationError("--dump-chips", "'" + path + "' is not an existing directory");
+}
+
 bool IsPrintableAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
 }
@@ -177,7 +198,8 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
   CLI::App app(
       "Simulated Velkor350QN programmers on pseudo-terminals. Prints one port path per line on "
       "standard output and runs until standard input ends or SIGINT/SIGTERM; SIGUSR1 makes every "
-      "programmer report a short programming cycle. The fault and line options apply to every programmer.",
+      "programmer run one stand-alone programming cycle of its downloaded job. The fault and line options "
+      "apply to every programmer.",
       "velkor-sim");
   AddNumber(app, "--count", settings.count, 1, kMostProgrammers, "number of programmers (default 1)");
   app.add_option("--name", p.name, "model name sent in the identification reply (default Velkor350QN)");
@@ -206,6 +228,17 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
       app, "--chip-content", [&p](const std::string& text) { p.chipContents.push_back(ReadChipContent(text)); },
       "FILE[@OFFSET]", "every fresh chip holds the bytes of FILE from OFFSET of its memory (default: erased); repeatable");
 
+  AddNumber(app, "--auto-cycles", p.autoCycles, 0, 1000000,
+            "after every completed download, run N stand-alone cycles by itself (default 0)");
+  uint32_t cycleInterval = 100;
+  AddNumber(app, "--cycle-interval-ms", cycleInterval, 0, 3600000,
+            "pause before each cycle of --auto-cycles, in milliseconds (default 100)");
+  const CLI::Option* dump =
+      app.add_option("--dump-chips", settings.dumpDirectory,
+                     "write every chip a stand-alone cycle leaves, and each socket's chip at the end, to this "
+                     "existing directory")
+          ->type_name("DIR");
+
   FaultOptions& faults = p.faults;
   AddRepeated(
       app, "--fail", [&faults](const std::string& text) { faults.failures.push_back(ParseFailureRule(text)); },
@@ -228,6 +261,10 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
          "--noise", [&faults](const std::string& text) { faults.noise = ParseHexBytes("--noise", text, 64); },
          "bytes sent in front of every frame, in hexadecimal, for example C0125A")
       ->type_name("HEX");
+  AddRepeated(
+      app, "--fail-cycle",
+      [&faults](const std::string& text) { faults.cycleFailures.push_back(ParseCycleFailure(text)); },
+      "N=STATUS", "the Nth stand-alone cycle (counted from 1) ends at its start with result STATUS; repeatable");
   uint32_t stallAfter = 0;
   const CLI::Option* stall = AddNumber(app, "--stall-after", stallAfter, 0, UINT32_MAX,
                                        "answer nothing after the first N requests");
@@ -252,6 +289,8 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
     if (hangUp->count() > 0) faults.hangUpAfterBlocks = hangUpAfter;
     line.splitDelay = std::chrono::microseconds(splitDelay);
     line.blockTime = std::chrono::microseconds(blockTime);
+    settings.cycleInterval = std::chrono::milliseconds(cycleInterval);
+    if (dump->count() > 0) CheckDumpDirectory(settings.dumpDirectory);
     CheckName(p);
   } catch (const CLI::ParseError& e) {
     return {std::nullopt, app.exit(e, out, err)};

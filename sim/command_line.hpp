@@ -1,9 +1,11 @@
 // The options of velkor-sim.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
+#include <string>
 
 #include "sim/programmer_options.hpp"
 #include "sim/wire_schedule.hpp"
@@ -17,6 +19,12 @@ struct SimulatorSettings {
   ProgrammerOptions programmer;  // every programmer alike
   LineOptions line;
   bool verbose = false;  // log every frame
+  // The pause before each automatic stand-alone cycle (--auto-cycles): the
+  // first follows the completed download by this much.
+  std::chrono::milliseconds cycleInterval{100};
+  // When not empty, an existing directory that receives the chips: each one
+  // a stand-alone cycle leaves, and every socket's chip at the end.
+  std::string dumpDirectory;
 };
 
 struct CommandLineResult {

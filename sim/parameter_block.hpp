@@ -29,6 +29,11 @@ struct ParameterBlockReading {
   std::string problem;
 };
 
+// The bytes of the host's used range: SizeKB when the block gives it, the
+// whole chip otherwise (chips below 1 KB, whose SizeKB is 0). The model
+// refuses both above the largest chip, so that this fits.
+inline uint32_t UsedBytes(const ChipParams& chip) { return chip.SizeKB != 0 ? chip.SizeKB * 1024 : chip.Size; }
+
 // Reads the parameter block of a chip command (payload bytes 0-47).
 ParameterBlockReading ReadParameterBlock(std::span<const uint8_t, kParamHeaderLength> bytes);
 

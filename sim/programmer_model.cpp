@@ -88,9 +88,7 @@ bool Contains(const std::vector<uint32_t>& numbers, uint32_t n) {
   return std::find(numbers.begin(), numbers.end(), n) != numbers.end();
 }
 
-// The bytes of the host's used range: SizeKB when the block gives it, the
-// whole chip otherwise (chips below 1 KB, whose SizeKB is 0).
-uint32_t UsedBytes(const ChipParams& chip) { return chip.SizeKB != 0 ? chip.SizeKB * 1024 : chip.Size; }
+constexpr uint32_t kLargestUsedKB = kLargestChipBytes / 1024;
 
 }  // namespace
 
@@ -310,16 +308,17 @@ std::optional<uint8_t> ProgrammerModel::ChipCommand(std::span<const uint8_t> pac
   if (chip.Size > kLargestChipBytes)
     return Refuse(counters_.parameterBlockErrors, kStatusBadPacket,
                   "%s (0x%02X): a chip of %u bytes is larger than any the programmer takes", name, code, chip.Size);
+  // The used range sizes the verify's buffer and the streamed read.
+  if (chip.SizeKB > kLargestUsedKB)
+    return Refuse(counters_.parameterBlockErrors, kStatusBadPacket,
+                  "%s (0x%02X): a used range of %u KB is larger than any chip the programmer takes", name, code,
+                  chip.SizeKB);
   const uint16_t subOperation = ReadLittleEndian16(packet, 1);
   if (code == kCmdChipOperation && SubOperationName(subOperation) == nullptr)
     return Refuse(counters_.unknownSubOperations, kStatusUnknownCommand, "chip operation: unknown sub-operation 0x%02X",
                   subOperation);
 
-  if (chip_.Insert({chip.Family, chip.SubType, chip.Size})) {
-    for (const ChipContent& content : options_.chipContents) chip_.Preload(content.offset, content.bytes);
-    Log("a new chip in the socket: family 0x%02X, subtype 0x%02X, %u bytes, %s", chip.Family, chip.SubType, chip.Size,
-        options_.chipContents.empty() ? "erased" : "holding the given content");
-  }
+  PutFreshChip({chip.Family, chip.SubType, chip.Size}, false);
 
   if (code == kCmdChipOperation) return ChipOperation(packet, reading.block);
 
@@ -349,6 +348,16 @@ std::optional<uint8_t> ProgrammerModel::ChipCommand(std::span<const uint8_t> pac
   SendPacket(std::span<const uint8_t>(reply_.data(), SealDataReply(reply_, header, length)), Outgoing::Reply);
   ++counters_.blocksRead;
   return std::nullopt;
+}
+
+void ProgrammerModel::PutFreshChip(const ChipShape& shape, bool sameKindToo) {
+  if (sameKindToo)
+    chip_.Replace(shape);
+  else if (!chip_.Insert(shape))
+    return;
+  for (const ChipContent& content : options_.chipContents) chip_.Preload(content.offset, content.bytes);
+  Log("a new chip in the socket: family 0x%02X, subtype 0x%02X, %u bytes, %s", shape.family, shape.subtype, shape.size,
+      options_.chipContents.empty() ? "erased" : "holding the given content");
 }
 
 std::optional<uint8_t> ProgrammerModel::ChipOperation(std::span<const uint8_t> packet, const ParameterBlock& block) {
@@ -414,6 +423,10 @@ std::optional<uint8_t> ProgrammerModel::StartDownload(std::span<const uint8_t> p
   if (chip.Size > kLargestChipBytes)
     return Refuse(counters_.parameterBlockErrors, kStatusBadPacket,
                   "start download (0x53): a chip of %u bytes is larger than any the programmer takes", chip.Size);
+  if (chip.SizeKB > kLargestUsedKB)
+    return Refuse(counters_.parameterBlockErrors, kStatusBadPacket,
+                  "start download (0x53): a used range of %u KB is larger than any chip the programmer takes",
+                  chip.SizeKB);
   if (const auto failed = InjectedFailure(kCmdStartDownload, std::nullopt, std::nullopt)) return failed;
 
   const JobSettings& job = reading.job.parameters.job;
@@ -424,7 +437,9 @@ std::optional<uint8_t> ProgrammerModel::StartDownload(std::span<const uint8_t> p
   serialNumbers_.current = job.SnValue;
   Log("download started: chip \"%s\", file \"%s\", %u bytes", reading.job.chipName.c_str(),
       reading.job.fileName.c_str(), chip.Size);
-  job_.emplace(StoredJob{std::move(reading.job), ChipMemory(chip.Size), false});
+  if (autoCyclesLeft_ > 0) Log("the %u stand-alone cycles left of the previous job are cancelled", autoCyclesLeft_);
+  autoCyclesLeft_ = 0;
+  job_.emplace(StoredJob{std::move(reading.job), ChipMemory(chip.Size), false, 0});
   return kStatusOk;
 }
 
@@ -465,6 +480,8 @@ void ProgrammerModel::Finish(std::span<const uint8_t> packet) {
     job_->complete = true;
     ++counters_.downloadsCompleted;
     Log("download complete: %u KB of job image held", static_cast<unsigned>(job_->image.PagesHeld() * 4));
+    autoCyclesLeft_ = options_.autoCycles;
+    if (autoCyclesLeft_ > 0) Log("%u stand-alone cycles follow", autoCyclesLeft_);
   } else {
     Log("finish download without a download under way");
   }

@@ -56,7 +56,8 @@ struct ModelCounters {
   uint32_t streamsAbandoned = 0;  // a request arrived before the streamed read was through
   uint32_t downloadBlocksStored = 0;
   uint32_t downloadsCompleted = 0;
-  uint32_t successfulBurns = 0;
+  uint32_t standAloneCycles = 0;  // every cycle the programmer began by itself, whatever its end
+  uint32_t successfulBurns = 0;   // finished automatic runs of the host and successful stand-alone cycles
   uint32_t firmwareChunks = 0;
 
   // Faults made on purpose.
@@ -70,6 +71,15 @@ struct StoredJob {
   StartPacketJob settings;
   ChipMemory image;  // laid out as the host's image
   bool complete = false;
+  uint32_t burns = 0;  // stand-alone cycles that succeeded with this job, for its burn-count limit
+};
+
+// How a stand-alone cycle ended.
+struct CycleOutcome {
+  bool ran = false;           // false when the programmer has hung up or no automatic cycle was left
+  uint32_t number = 0;        // the programmer's stand-alone cycles, counted from 1
+  uint8_t result = 0;         // the result its stage 0xF0 report carries
+  bool chipInserted = false;  // a fresh chip went into the socket; it still holds what the cycle left in it
 };
 
 class ProgrammerModel {
@@ -81,6 +91,17 @@ class ProgrammerModel {
 
   // Queues a progress report, as the programmer sends during a cycle of its own.
   void QueueProgressReport(uint8_t stage, uint8_t result, uint16_t done, uint16_t total);
+
+  // One programming cycle of the downloaded job on a fresh chip, as the
+  // operator's start key or the automatic chip detection begins it, with
+  // its progress reports queued as it goes. Does nothing once hung up.
+  CycleOutcome RunStandAloneCycle();
+  // The stand-alone cycles still to follow the last completed download
+  // (options.autoCycles of them); a new download cancels them. When they
+  // run is the caller's choice.
+  uint32_t AutoCyclesLeft() const { return autoCyclesLeft_; }
+  // Runs the next of them; runs nothing when none is left.
+  CycleOutcome RunAutoCycle();
 
   // Hands over the bytes queued for the host since the last call. When
   // nothing is queued and a streamed read is under way, produces its next
@@ -123,6 +144,19 @@ class ProgrammerModel {
   std::optional<uint8_t> StartDownload(std::span<const uint8_t> packet);
   std::optional<uint8_t> DownloadBlock(std::span<const uint8_t> packet);
   void Finish(std::span<const uint8_t> packet);
+  // A fresh chip of this kind goes into the socket, holding the given content.
+  void PutFreshChip(const ChipShape& shape, bool sameKindToo);
+
+  // The stand-alone cycle's steps after its start report; returns its result.
+  uint8_t CycleSteps(CycleOutcome& outcome);
+  struct CycleRange;
+  struct SerialPatch;
+  CycleRange JobRange() const;
+  std::optional<SerialPatch> CycleSerialNumber(const CycleRange& range, uint32_t cycle);
+  // The bytes the job puts into the block at this position, serial number included.
+  void JobBlock(uint32_t positionKB, const std::optional<SerialPatch>& serial, std::span<uint8_t> out) const;
+  void ProgramJob(const CycleRange& range, const std::optional<SerialPatch>& serial);
+  bool ChipHoldsJob(const CycleRange& range, const std::optional<SerialPatch>& serial, uint32_t cycle);
 
   // Counts the block and applies the hang-up; false when the programmer is gone.
   bool TakeBlock();
@@ -145,6 +179,7 @@ class ProgrammerModel {
 
   SocketChip chip_;
   std::optional<StoredJob> job_;
+  uint32_t autoCyclesLeft_ = 0;
   std::optional<StreamedRead> stream_;
   bool answering_ = true;  // the packet being handled gets a reply
   bool dropThisReply_ = false;

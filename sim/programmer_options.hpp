@@ -30,12 +30,21 @@ struct FailureRule {
   uint8_t status = 0;
 };
 
+// A stand-alone cycle that fails on purpose: the programmer's cycle with
+// this number (counted from 1 over all its stand-alone cycles) ends after
+// its start with this result, nothing programmed.
+struct CycleFailureRule {
+  uint32_t cycle = 0;
+  uint8_t result = 0;
+};
+
 // Faults of the device itself; those of the line (split writes, pacing) are
 // the front end's. Requests are numbered from 1 in the order they arrive:
 // identification queries and packets, good or damaged; frames that do not
 // decode are not requests.
 struct FaultOptions {
   std::vector<FailureRule> failures;
+  std::vector<CycleFailureRule> cycleFailures;
   // The reply to each of these requests is lost.
   std::vector<uint32_t> dropReplyTo;
   // Replies that carry a check value are numbered from 1 as they are sent;
@@ -69,6 +78,10 @@ struct ProgrammerOptions {
   std::optional<std::array<uint8_t, 2>> chipId;
   std::array<uint8_t, 2> chipStatus = {0x00, 0x00};
   std::vector<ChipContent> chipContents;
+  // After every completed download the programmer runs this many
+  // stand-alone cycles by itself, as a line operator would start them; when
+  // they run is the front end's choice.
+  uint32_t autoCycles = 0;
   FaultOptions faults;
 };
 

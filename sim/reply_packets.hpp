@@ -47,10 +47,18 @@ using ProgressReport = std::array<uint8_t, kProgressReportLength>;
 
 // Stages of a programming cycle as the host shows them.
 inline constexpr uint8_t kStageStart = 0x10;
+inline constexpr uint8_t kStageBlankCheck = 0x20;
+inline constexpr uint8_t kStageErase = 0x30;
 inline constexpr uint8_t kStageMainFlashProgramming = 0x40;
 inline constexpr uint8_t kStageMainFlashVerification = 0x70;
 inline constexpr uint8_t kStageCompleted = 0xF0;
+
+// Results of a cycle, in its stage 0xF0 report.
 inline constexpr uint8_t kCycleSucceeded = 0x06;
+inline constexpr uint8_t kCycleNotBlank = kStatusNotBlank;         // the blank check found data
+inline constexpr uint8_t kCycleCompareFailed = kStatusCompareFailed;  // the chip differs from the job
+inline constexpr uint8_t kCycleNoJob = kStatusCommandFailed;       // no complete job downloaded
+inline constexpr uint8_t kCycleBurnLimitReached = 0x4C;
 
 struct ProgressStep {
   uint8_t stage;
@@ -62,18 +70,5 @@ struct ProgressStep {
 // FD, stage, result, done, total, and a check byte that makes the eight
 // bytes sum to 0 modulo 256.
 ProgressReport BuildProgressReport(const ProgressStep& step);
-
-// A short successful cycle: start, programming in four steps of 4 blocks,
-// verification, completion.
-inline constexpr std::array<ProgressStep, 8> kDemonstrationCycle = {{
-    {kStageStart, 0, 0, 0},
-    {kStageMainFlashProgramming, 0, 0, 16},
-    {kStageMainFlashProgramming, 0, 4, 16},
-    {kStageMainFlashProgramming, 0, 8, 16},
-    {kStageMainFlashProgramming, 0, 12, 16},
-    {kStageMainFlashProgramming, 0, 16, 16},
-    {kStageMainFlashVerification, 0, 0, 0},
-    {kStageCompleted, kCycleSucceeded, 0, 0},
-}};
 
 }  // namespace velkor::sim

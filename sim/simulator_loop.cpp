@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/chip_dump.hpp"
 #include "sim/programmer_model.hpp"
 #include "sim/pty_link.hpp"
 #include "sim/reply_packets.hpp"
@@ -73,6 +74,8 @@ struct Programmer {
   std::vector<uint8_t> pending;  // output the master did not take yet
   std::size_t pendingSent = 0;
   uint32_t blocksSeen = 0;  // blocks the wire schedule has been told about
+  uint32_t downloadsSeen = 0;  // completed downloads the automatic cycles have been timed from
+  std::optional<Clock::time_point> nextAutoCycle;
   std::optional<Clock::time_point> hangUpDeadline;
   bool gone = false;  // hung up
 };
@@ -146,12 +149,37 @@ void HangUpWhenDrained(Programmer& p, Clock::time_point now) {
   p.pendingSent = 0;
 }
 
-bool SendDemonstrationCycle(Programmer& p) {
-  if (p.gone || p.model.HungUp()) return true;
-  for (const ProgressStep& step : kDemonstrationCycle)
-    p.model.QueueProgressReport(step.stage, step.result, step.done, step.total);
-  WriteDiagnostic(p.number, "demonstration programming cycle sent");
+void DumpChip(const Programmer& p, const std::string& directory, const std::string& name) {
+  const std::string error = WriteChipFile(directory + "/" + name, p.model.Chip().Memory());
+  if (!error.empty()) WriteDiagnostic(p.number, error);
+}
+
+// One stand-alone cycle (or the next automatic one); the chip it leaves
+// goes to the dump directory.
+bool RunCycle(Programmer& p, const SimulatorSettings& settings, bool automatic) {
+  if (p.gone) return true;
+  const CycleOutcome outcome = automatic ? p.model.RunAutoCycle() : p.model.RunStandAloneCycle();
+  if (outcome.chipInserted && !settings.dumpDirectory.empty())
+    DumpChip(p, settings.dumpDirectory,
+             "programmer-" + std::to_string(p.number) + "-cycle-" + std::to_string(outcome.number) + ".bin");
   return Flush(p);
+}
+
+// The automatic cycles after a download: the first one interval after the
+// download completed, each next one an interval after the one before, as
+// long as the model has cycles left (a new download takes them away).
+bool RunDueAutoCycle(Programmer& p, const SimulatorSettings& settings) {
+  const uint32_t completed = p.model.Counters().downloadsCompleted;
+  if (completed != p.downloadsSeen) {
+    p.downloadsSeen = completed;
+    p.nextAutoCycle = Clock::now() + settings.cycleInterval;
+  }
+  if (p.model.AutoCyclesLeft() == 0) p.nextAutoCycle.reset();
+  if (!p.nextAutoCycle || Clock::now() < *p.nextAutoCycle) return true;
+  if (!RunCycle(p, settings, true)) return false;
+  p.nextAutoCycle.reset();
+  if (p.model.AutoCyclesLeft() > 0) p.nextAutoCycle = Clock::now() + settings.cycleInterval;
+  return true;
 }
 
 // Standard input only tells the simulator when to end: its data is dropped.
@@ -196,7 +224,8 @@ timespec ToTimespec(Clock::duration wait) {
   return {static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
 }
 
-int Serve(std::vector<std::unique_ptr<Programmer>>& programmers, const SignalChannel& signals) {
+int Serve(std::vector<std::unique_ptr<Programmer>>& programmers, const SignalChannel& signals,
+          const SimulatorSettings& settings) {
   constexpr std::size_t kFixedFds = 2;
   std::vector<pollfd> fds(kFixedFds + programmers.size());
   for (;;) {
@@ -221,6 +250,7 @@ int Serve(std::vector<std::unique_ptr<Programmer>>& programmers, const SignalCha
           waitAtMost(p.wire.NextWrite() - now);
       }
       if (p.model.HungUp()) waitAtMost(kHangUpCheck);
+      if (p.nextAutoCycle) waitAtMost(std::max(*p.nextAutoCycle - now, Clock::duration::zero()));
       fds[kFixedFds + i] = {p.link.MasterFd(), events, 0};
     }
 
@@ -235,7 +265,7 @@ int Serve(std::vector<std::unique_ptr<Programmer>>& programmers, const SignalCha
       for (int signo = signals.Take(); signo != 0; signo = signals.Take()) {
         if (signo != SIGUSR1) return 0;
         for (auto& p : programmers)
-          if (!SendDemonstrationCycle(*p)) return 1;
+          if (!RunCycle(*p, settings, false)) return 1;
       }
     }
     if (fds[1].revents != 0 && !DrainStandardInput()) return 0;
@@ -252,6 +282,7 @@ int Serve(std::vector<std::unique_ptr<Programmer>>& programmers, const SignalCha
       }
       // Output whose time has come goes out whether or not poll saw it.
       if (!Flush(p)) return 1;
+      if (!RunDueAutoCycle(p, settings)) return 1;
       if (p.model.HungUp()) HangUpWhenDrained(p, Clock::now());
     }
   }
@@ -287,7 +318,13 @@ int RunSimulator(const SimulatorSettings& settings) {
   }
   for (const auto& p : programmers) WriteDiagnostic(p->number, "serving " + p->link.SlavePath());
 
-  return Serve(programmers, signals);
+  const int status = Serve(programmers, signals, settings);
+  // An orderly end leaves every socket's chip behind; a programmer that never
+  // had a chip leaves an empty file.
+  if (status == 0 && !settings.dumpDirectory.empty())
+    for (const auto& p : programmers)
+      DumpChip(*p, settings.dumpDirectory, "programmer-" + std::to_string(p->number) + ".bin");
+  return status;
 }
 
 }  // namespace velkor::sim

@@ -16,14 +16,22 @@ constexpr uint64_t kPageFlashBytes = uint64_t{kDataFlashPages} * kDataFlashPageS
 
 bool SocketChip::Insert(const ChipShape& shape) {
   if (shape == shape_) return false;
+  Replace(shape);
+  return true;
+}
+
+void SocketChip::Replace(const ChipShape& shape) {
   shape_ = shape;
   memory_ = ChipMemory(IsPageFlash() ? kPageFlashBytes : shape.size);
-  return true;
 }
 
 uint64_t SocketChip::BlockOffset(uint32_t positionKB) const {
   // Two 528-byte pages per KB of data.
   return IsPageFlash() ? uint64_t{positionKB} * 2 * kDataFlashPageSize : uint64_t{positionKB} * 1024;
+}
+
+uint32_t SocketChip::Blocks() const {
+  return IsPageFlash() ? kDataFlashPages / 8 : static_cast<uint32_t>((memory_.Size() + kBlockBytes - 1) / kBlockBytes);
 }
 
 bool SocketChip::BlockInside(uint32_t positionKB) const {
@@ -38,6 +46,49 @@ void SocketChip::ProgramBlock(uint32_t positionKB, std::span<const uint8_t> data
 
 void SocketChip::ReadBlock(uint32_t positionKB, std::span<uint8_t> out) const {
   memory_.Read(BlockOffset(positionKB), out);
+}
+
+uint64_t SocketChip::HostImageBytes() const {
+  return IsPageFlash() ? kDataFlashSpareBase + uint64_t{kDataFlashPages} * kDataFlashSpareSize : memory_.Size();
+}
+
+void SocketChip::BlockFromHostImage(uint32_t positionKB, const ChipMemory& image, std::span<uint8_t> out) const {
+  if (!IsPageFlash()) {
+    image.Read(uint64_t{positionKB} * 1024, out);
+    return;
+  }
+  // Each page: its 512 data bytes, then its 16 spare bytes.
+  for (std::size_t at = 0; at + kDataFlashPageSize <= out.size(); at += kDataFlashPageSize) {
+    image.Read(HostOffset(positionKB, at), out.subspan(at, kDataFlashMainSize));
+    image.Read(HostOffset(positionKB, at + kDataFlashMainSize),
+               out.subspan(at + kDataFlashMainSize, kDataFlashSpareSize));
+  }
+}
+
+uint64_t SocketChip::HostOffset(uint32_t positionKB, std::size_t index) const {
+  const uint64_t block = uint64_t{positionKB} * 1024;
+  if (!IsPageFlash()) return block + index;
+  const uint64_t page = index / kDataFlashPageSize;
+  const uint64_t within = index % kDataFlashPageSize;
+  if (within < kDataFlashMainSize) return block + page * kDataFlashMainSize + within;
+  // Two pages per KB of data: 32 spare bytes per KB.
+  return kDataFlashSpareBase + uint64_t{positionKB} * 2 * kDataFlashSpareSize + page * kDataFlashSpareSize +
+         (within - kDataFlashMainSize);
+}
+
+std::optional<std::size_t> SocketChip::BlockIndex(uint32_t positionKB, uint64_t hostOffset) const {
+  const uint64_t block = uint64_t{positionKB} * 1024;
+  if (!IsPageFlash()) {
+    if (hostOffset < block || hostOffset - block >= kBlockBytes) return std::nullopt;
+    return static_cast<std::size_t>(hostOffset - block);
+  }
+  const bool spare = hostOffset >= kDataFlashSpareBase;
+  const uint64_t start = spare ? kDataFlashSpareBase + uint64_t{positionKB} * 2 * kDataFlashSpareSize : block;
+  const uint64_t piece = spare ? kDataFlashSpareSize : kDataFlashMainSize;
+  if (hostOffset < start || hostOffset - start >= 8 * piece) return std::nullopt;
+  const uint64_t relative = hostOffset - start;
+  return static_cast<std::size_t>(relative / piece * kDataFlashPageSize + (spare ? kDataFlashMainSize : 0) +
+                                  relative % piece);
 }
 
 ImageChecksums SocketChip::Checksums(uint32_t length) const {

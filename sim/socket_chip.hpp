@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "link/commands.hpp"
@@ -33,11 +34,17 @@ class SocketChip {
  public:
   // Returns whether a fresh chip went into the socket.
   bool Insert(const ChipShape& shape);
+  // A fresh, erased chip of this kind goes into the socket, also when the
+  // one in it is of the same kind.
+  void Replace(const ChipShape& shape);
   const ChipShape& Shape() const { return shape_; }
 
   bool IsPageFlash() const { return shape_.family == kFamilyDataFlash528; }
   // The bytes of one block on the wire: 4096, or eight 528-byte pages.
   std::size_t BlockBytes() const { return IsPageFlash() ? kPageFlashBlockBytes : kBlockBytes; }
+  // The blocks the chip holds from position 0: 512 of the page flash, else
+  // as many as start inside the chip.
+  uint32_t Blocks() const;
   // Whether the block at this position (KB) starts inside the chip; for the
   // page flash, whether all its eight pages are inside.
   bool BlockInside(uint32_t positionKB) const;
@@ -62,6 +69,22 @@ class SocketChip {
   ImageChecksums Checksums(uint32_t length) const;
 
   const ChipMemory& Memory() const { return memory_; }
+
+  // Between the host's image and the chip's blocks. The host's image of the
+  // page flash holds the data areas from 0 and the spare areas from
+  // 0x200000; of every other chip, the chip's bytes as they are.
+  //
+  // The bytes of the host's image that belong to this chip.
+  uint64_t HostImageBytes() const;
+  // The bytes the block at this position takes from such an image, in the
+  // chip's layout (out holds BlockBytes()); bytes past the image's end are
+  // erased.
+  void BlockFromHostImage(uint32_t positionKB, const ChipMemory& image, std::span<uint8_t> out) const;
+  // Where byte index of the block at this position lies in the host's image.
+  uint64_t HostOffset(uint32_t positionKB, std::size_t index) const;
+  // Where the byte at this offset of the host's image lies in the block at
+  // this position; nothing when the block does not hold it.
+  std::optional<std::size_t> BlockIndex(uint32_t positionKB, uint64_t hostOffset) const;
 
  private:
   uint64_t BlockOffset(uint32_t positionKB) const;

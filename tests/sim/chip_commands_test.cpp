@@ -447,6 +447,9 @@ TEST(ChipCommands, EveryRejectionIsAnsweredCountedAndLogged) {
   Packet pageFlashHeader = ProgramBlock(0, chip, image);
   pageFlashHeader[4] = kFamilyDataFlash528;
   Reseal(pageFlashHeader);
+  // A used range the size of no chip would size the verify's buffer and the streamed read.
+  ChipParams oversizedRange = chip;
+  oversizedRange.SizeKB = (128 << 10) + 1;
   Packet chunk = MakeCommand({.code = kCmdFirmwareChunk, .parameter = 0x2000, .payloadLength = 2048});
   chunk[5] = 0x0E;
   Reseal(chunk);
@@ -484,6 +487,12 @@ TEST(ChipCommands, EveryRejectionIsAnsweredCountedAndLogged) {
       {"parameter byte 3 not 0x20", changed(ChipCommand(kCmdReadBlock, 0, chip), 0x0B, 0x21), 0x20,
        &ModelCounters::parameterBlockErrors},
       {"a chip of 256 MiB", ChipCommand(kCmdChipOperation, kSubOpBlankCheck, Chip(kFlash, 256u << 20)), 0x20,
+       &ModelCounters::parameterBlockErrors},
+      {"a used range above 128 MiB", ChipCommand(kCmdChipOperation, kSubOpVerify, oversizedRange), 0x20,
+       &ModelCounters::parameterBlockErrors},
+      {"a streamed read of a used range above 128 MiB", ChipCommand(kCmdReadStream, 0, oversizedRange), 0x20,
+       &ModelCounters::parameterBlockErrors},
+      {"a job with a used range above 128 MiB", StartDownload(oversizedRange, JobSettings{}, {"A", "B"}), 0x20,
        &ModelCounters::parameterBlockErrors},
       {"read at the chip's end", ChipCommand(kCmdReadBlock, 64, chip), 0x45, &ModelCounters::positionsOutOfRange},
       {"program past the chip's end", ProgramBlock(68, chip, Erased(128 << 10)), 0x45,

@@ -48,7 +48,28 @@ TEST(CommandLine, DefaultsDescribeOneCurrentProgrammer) {
   EXPECT_EQ(s.line.splitBytes, 0u);
   EXPECT_FALSE(s.line.paced);
   EXPECT_EQ(s.line.blockTime.count(), 0);
+  EXPECT_EQ(s.programmer.autoCycles, 0u);
+  EXPECT_EQ(s.cycleInterval.count(), 100);
+  EXPECT_TRUE(s.dumpDirectory.empty());
+  EXPECT_TRUE(f.cycleFailures.empty());
   EXPECT_TRUE(p.out.empty());
+}
+
+TEST(CommandLine, StandAloneOptionsAreTakenAsWritten) {
+  const std::string directory = std::filesystem::temp_directory_path().string();
+  const Parsed p = Parse({"--auto-cycles", "5", "--cycle-interval-ms", "0x10", "--fail-cycle", "3=0x2C",
+                          "--fail-cycle", "1=0", "--dump-chips", directory});
+  ASSERT_TRUE(p.result.settings) << p.err;
+  const SimulatorSettings& s = *p.result.settings;
+  EXPECT_EQ(s.programmer.autoCycles, 5u);
+  EXPECT_EQ(s.cycleInterval.count(), 16);
+  EXPECT_EQ(s.dumpDirectory, directory);
+  const auto& rules = s.programmer.faults.cycleFailures;
+  ASSERT_EQ(rules.size(), 2u);
+  EXPECT_EQ(rules[0].cycle, 3u);
+  EXPECT_EQ(rules[0].result, 0x2C);
+  EXPECT_EQ(rules[1].cycle, 1u);
+  EXPECT_EQ(rules[1].result, 0x00);
 }
 
 TEST(CommandLine, FaultAndLineOptionsAreTakenAsWritten) {
@@ -146,6 +167,8 @@ TEST(CommandLine, NamesUpToTheReplysRoomAreAccepted) {
 }
 
 TEST(CommandLine, RefusesWhatTheProgrammerCannotSend) {
+  const std::filesystem::path plainFile = std::filesystem::temp_directory_path() / "velkor-sim-not-a-directory";
+  test::WriteFile(plainFile, "x");
   struct Case {
     std::vector<std::string> args;
     const char* mentioned;  // in the error message
@@ -178,6 +201,16 @@ TEST(CommandLine, RefusesWhatTheProgrammerCannotSend) {
       {{"--chip-id", "0xEF"}, "FIRST,SECOND"},
       {{"--chip-status", "1,256"}, "--chip-status"},
       {{"--split", "0"}, "--split"},
+      {{"--auto-cycles", "-1"}, "--auto-cycles"},
+      {{"--auto-cycles", "1000001"}, "--auto-cycles"},
+      {{"--cycle-interval-ms", "x"}, "--cycle-interval-ms"},
+      {{"--fail-cycle", "3"}, "N=STATUS"},
+      {{"--fail-cycle", "0=0x2C"}, "--fail-cycle"},
+      {{"--fail-cycle", "2=0x100"}, "--fail-cycle"},
+      {{"--fail-cycle", "2=0x06"}, "successful cycle"},
+      {{"--dump-chips", "/nonexistent/velkor-sim-dumps"}, "not an existing directory"},
+      {{"--dump-chips", plainFile.string()}, "not an existing directory"},
+      {{"--dump-chips", ""}, "not an existing directory"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.back());
@@ -187,6 +220,7 @@ TEST(CommandLine, RefusesWhatTheProgrammerCannotSend) {
     EXPECT_NE(p.err.find(c.mentioned), std::string::npos) << p.err;
     EXPECT_TRUE(p.out.empty());
   }
+  std::filesystem::remove(plainFile);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "frame_helpers.hpp"
 #include "host_packets.hpp"
 #include "link/reply_check.hpp"
+#include "support/files.hpp"
 
 extern char** environ;
 
@@ -66,7 +68,8 @@ class FileDescriptor {
 
 class SimulatorRun {
  public:
-  explicit SimulatorRun(const std::vector<std::string>& args) {
+  // Standard error goes to errorFile when one is named.
+  explicit SimulatorRun(const std::vector<std::string>& args, const std::string& errorFile = {}) {
     int toChild[2];
     int fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) return;
@@ -74,6 +77,8 @@ class SimulatorRun {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+    if (!errorFile.empty())
+      posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> text{SimulatorProgram()};
     text.insert(text.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -245,37 +250,6 @@ TEST(FrontEnd, EachProgrammerAnswersOnItsOwnPortAcrossHostSessions) {
   sim.CloseStdin();
   const std::optional<int> status = sim.WaitForExit();
   ASSERT_TRUE(status) << "velkor-sim did not end when its standard input closed";
-  ASSERT_TRUE(WIFEXITED(*status));
-  EXPECT_EQ(WEXITSTATUS(*status), 0);
-}
-
-TEST(FrontEnd, UserSignalSendsAProgrammingCycleAndTermEnds) {
-  SimulatorRun sim({});
-  FileDescriptor port(OpenTheOnlyPort(sim));
-  ASSERT_GE(port.Get(), 0);
-
-  ASSERT_EQ(kill(sim.Pid(), SIGUSR1), 0);
-  const auto reports = ReadPackets(port.Get(), 8);
-  ASSERT_EQ(reports.size(), 8u);
-  const uint8_t stages[] = {0x10, 0x40, 0x40, 0x40, 0x40, 0x40, 0x70, 0xF0};
-  for (std::size_t i = 0; i < reports.size(); ++i) {
-    const auto& r = reports[i];
-    ASSERT_EQ(r.size(), 8u);
-    EXPECT_EQ(r[0], 0xFD);
-    EXPECT_EQ(r[1], stages[i]);
-    uint8_t sum = 0;
-    for (uint8_t b : r) sum = static_cast<uint8_t>(sum + b);
-    EXPECT_EQ(sum, 0) << "report " << i;
-    if (r[1] == 0x40) {
-      EXPECT_EQ(r[3] | r[4] << 8, 4 * static_cast<int>(i - 1));
-      EXPECT_EQ(r[5] | r[6] << 8, 16);
-    }
-  }
-  EXPECT_EQ(reports.back()[2], 0x06);
-
-  ASSERT_EQ(kill(sim.Pid(), SIGTERM), 0);
-  const std::optional<int> status = sim.WaitForExit();
-  ASSERT_TRUE(status) << "velkor-sim did not end on SIGTERM";
   ASSERT_TRUE(WIFEXITED(*status));
   EXPECT_EQ(WEXITSTATUS(*status), 0);
 }
@@ -487,14 +461,196 @@ TEST(FrontEnd, HangUpClosesTheHostsPortAndTheSimulatorRunsOn) {
   EndsCleanly(sim);
 }
 
-TEST(FrontEnd, RefusedOptionsPrintNoPorts) {
-  SimulatorRun sim({"--count", "9"});
-  ASSERT_TRUE(sim.Started());
-  EXPECT_EQ(sim.ReadOutput(1), "");
+// A directory of its own for one test, removed with everything in it.
+class TemporaryDirectory {
+ public:
+  TemporaryDirectory() {
+    std::string name = (std::filesystem::temp_directory_path() / "velkor-sim-test-XXXXXX").string();
+    if (mkdtemp(name.data()) != nullptr) path_ = name;
+  }
+  ~TemporaryDirectory() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::vector<uint8_t> Bytes(const std::string& name) const {
+    const std::string text = test::ReadFile(path_ / name);
+    return std::vector<uint8_t>(text.begin(), text.end());
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The stages of the reports, in order; every packet must be a sound report.
+std::vector<uint8_t> Stages(const std::vector<std::vector<uint8_t>>& reports) {
+  std::vector<uint8_t> stages;
+  for (const auto& r : reports) {
+    EXPECT_EQ(r.size(), 8u);
+    EXPECT_EQ(r[0], 0xFD);
+    uint8_t sum = 0;
+    for (uint8_t b : r) sum = static_cast<uint8_t>(sum + b);
+    EXPECT_EQ(sum, 0);
+    stages.push_back(r.size() > 1 ? r[1] : 0);
+  }
+  return stages;
+}
+
+// A 16 KB flash job whose chips receive a serial number at 0x20, least
+// significant byte first.
+struct FlashJob {
+  ChipParams chip = testing::Chip(0x05, 16 << 10);
+  std::vector<uint8_t> image = testing::Pattern(16 << 10, 41);
+  JobSettings settings = [] {
+    JobSettings job;
+    job.SnEnable = 0x0F;
+    job.SnAddress = 0x20;
+    job.SnValue = 0x0A0B0C0D;
+    job.SnStep = 0x100;
+    return job;
+  }();
+
+  // The chip a cycle leaves, with this serial number.
+  std::vector<uint8_t> ChipWith(uint32_t serial) const {
+    std::vector<uint8_t> bytes = image;
+    for (int i = 0; i < 4; ++i) bytes[0x20 + i] = static_cast<uint8_t>(serial >> (8 * i));
+    return bytes;
+  }
+};
+
+// Downloads the job: the start packet, its blocks and the finish.
+void DownloadJob(int fd, const FlashJob& job) {
+  std::vector<testing::Packet> packets = {testing::StartDownload(job.chip, job.settings, {"W25X05", "job.bin"})};
+  for (uint32_t position = 0; position < 16; position += 4)
+    packets.push_back(testing::DownloadBlock(position, job.chip, job.image));
+  for (const auto& p : packets) ASSERT_TRUE(WriteAll(fd, Frame(p)));
+  const auto replies = ReadPackets(fd, packets.size());
+  ASSERT_EQ(replies.size(), packets.size());
+  for (const auto& r : replies) EXPECT_EQ(HostCheckReply(r), 0x00);
+  ASSERT_TRUE(WriteAll(fd, Frame(testing::Finish(kCmdFinishDownload))));
+}
+
+TEST(FrontEnd, UserSignalRunsAStandAloneCycleAndTermLeavesTheChip) {
+  TemporaryDirectory dumps;
+  ASSERT_FALSE(dumps.Path().empty());
+  SimulatorRun sim({"--dump-chips", dumps.Path().string()});
+  FileDescriptor port(OpenTheOnlyPort(sim));
+  ASSERT_GE(port.Get(), 0);
+
+  // Nothing downloaded: the cycle ends at once.
+  ASSERT_EQ(kill(sim.Pid(), SIGUSR1), 0);
+  const auto refused = ReadPackets(port.Get(), 2);
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_EQ(Stages(refused), (std::vector<uint8_t>{0x10, 0xF0}));
+  EXPECT_EQ(refused[1][2], 0x45);
+
+  const FlashJob job;
+  DownloadJob(port.Get(), job);
+  // The answer to a query behind the finish shows that the programmer has
+  // taken the finish before the signal arrives.
+  ASSERT_TRUE(AnswersIdentification(port.Get()));
+  ASSERT_EQ(kill(sim.Pid(), SIGUSR1), 0);
+  const auto reports = ReadPackets(port.Get(), 5);
+  ASSERT_EQ(reports.size(), 5u);
+  EXPECT_EQ(Stages(reports), (std::vector<uint8_t>{0x10, 0x40, 0x40, 0x70, 0xF0}));
+  EXPECT_EQ(reports[2][3] | reports[2][4] << 8, 4) << "blocks done";
+  EXPECT_EQ(reports[2][5] | reports[2][6] << 8, 4) << "blocks in total";
+  EXPECT_EQ(reports[4][2], 0x06);
+
+  ASSERT_EQ(kill(sim.Pid(), SIGTERM), 0);
   const std::optional<int> status = sim.WaitForExit();
-  ASSERT_TRUE(status);
+  ASSERT_TRUE(status) << "velkor-sim did not end on SIGTERM";
   ASSERT_TRUE(WIFEXITED(*status));
-  EXPECT_NE(WEXITSTATUS(*status), 0);
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+  // The first cycle put no chip in.
+  EXPECT_EQ(dumps.Names(), (std::vector<std::string>{"programmer-1-cycle-2.bin", "programmer-1.bin"}));
+  EXPECT_TRUE(dumps.Bytes("programmer-1-cycle-2.bin") == job.ChipWith(0x0A0B0C0D));
+  EXPECT_TRUE(dumps.Bytes("programmer-1.bin") == job.ChipWith(0x0A0B0C0D));
+}
+
+TEST(FrontEnd, AutomaticCyclesAfterADownloadLeaveTheirChipsBehind) {
+  TemporaryDirectory dumps;
+  ASSERT_FALSE(dumps.Path().empty());
+  SimulatorRun sim(
+      {"--count", "2", "--auto-cycles", "2", "--cycle-interval-ms", "20", "--dump-chips", dumps.Path().string()});
+  ASSERT_TRUE(sim.Started());
+  const std::vector<std::string> ports = sim.ReadPorts(2);
+  ASSERT_EQ(ports.size(), 2u);
+  FileDescriptor port(OpenPort(ports[0]));
+  ASSERT_GE(port.Get(), 0);
+
+  const FlashJob job;
+  DownloadJob(port.Get(), job);
+  const auto reports = ReadPackets(port.Get(), 10);
+  ASSERT_EQ(reports.size(), 10u);
+  EXPECT_EQ(Stages(reports), (std::vector<uint8_t>{0x10, 0x40, 0x40, 0x70, 0xF0, 0x10, 0x40, 0x40, 0x70, 0xF0}));
+  EXPECT_EQ(reports[4][2], 0x06);
+  EXPECT_EQ(reports[9][2], 0x06);
+
+  EndsCleanly(sim);
+  // Each cycle's chip with its own number; the second programmer never had a chip.
+  EXPECT_EQ(dumps.Names(), (std::vector<std::string>{"programmer-1-cycle-1.bin", "programmer-1-cycle-2.bin",
+                                                      "programmer-1.bin", "programmer-2.bin"}));
+  EXPECT_TRUE(dumps.Bytes("programmer-1-cycle-1.bin") == job.ChipWith(0x0A0B0C0D));
+  EXPECT_TRUE(dumps.Bytes("programmer-1-cycle-2.bin") == job.ChipWith(0x0A0B0D0D));
+  EXPECT_TRUE(dumps.Bytes("programmer-1.bin") == job.ChipWith(0x0A0B0D0D));
+  EXPECT_TRUE(dumps.Bytes("programmer-2.bin").empty());
+}
+
+TEST(FrontEnd, ADumpThatCannotBeWrittenIsReportedAndTheSimulatorEndsCleanly) {
+  TemporaryDirectory scratch;
+  ASSERT_FALSE(scratch.Path().empty());
+  const std::filesystem::path dumps = scratch.Path() / "dumps";
+  const std::filesystem::path errors = scratch.Path() / "stderr.txt";
+  ASSERT_TRUE(std::filesystem::create_directory(dumps));
+  SimulatorRun sim({"--dump-chips", dumps.string()}, errors.string());
+  FileDescriptor port(OpenTheOnlyPort(sim));
+  ASSERT_GE(port.Get(), 0);
+  std::filesystem::remove(dumps);
+
+  const FlashJob job;
+  DownloadJob(port.Get(), job);
+  // The answer to a query behind the finish shows that the programmer has
+  // taken the finish before the signal arrives.
+  ASSERT_TRUE(AnswersIdentification(port.Get()));
+  ASSERT_EQ(kill(sim.Pid(), SIGUSR1), 0);
+  const auto reports = ReadPackets(port.Get(), 5);
+  ASSERT_EQ(reports.size(), 5u);
+  EXPECT_EQ(reports[4][2], 0x06);
+  EXPECT_TRUE(AnswersIdentification(port.Get())) << "the simulator went away";
+
+  EndsCleanly(sim);
+  const std::string diagnostics = test::ReadFile(errors);
+  EXPECT_NE(diagnostics.find("programmer 1: cannot write " + (dumps / "programmer-1-cycle-1.bin").string() + ": "),
+            std::string::npos)
+      << diagnostics;
+  EXPECT_NE(diagnostics.find("programmer 1: cannot write " + (dumps / "programmer-1.bin").string() + ": "),
+            std::string::npos)
+      << diagnostics;
+}
+
+TEST(FrontEnd, RefusedOptionsPrintNoPorts) {
+  const std::vector<std::vector<std::string>> refused = {{"--count", "9"},
+                                                         {"--dump-chips", "/nonexistent/velkor-sim-dumps"}};
+  for (const auto& args : refused) {
+    SCOPED_TRACE(args[0]);
+    SimulatorRun sim(args);
+    ASSERT_TRUE(sim.Started());
+    EXPECT_EQ(sim.ReadOutput(1), "");
+    const std::optional<int> status = sim.WaitForExit();
+    ASSERT_TRUE(status);
+    ASSERT_TRUE(WIFEXITED(*status));
+    EXPECT_NE(WEXITSTATUS(*status), 0);
+  }
 }
 
 }  // namespace
