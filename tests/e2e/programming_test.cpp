@@ -1,0 +1,224 @@
+// The programming operations end to end on simulated programmers: what the
+// operator sees of each (log lines, gauges, counters, status bar), what the
+// chips hold afterwards, and serial numbers from chip to chip.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "simulated_programmers.hpp"
+
+namespace velkor {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ProgrammingTest : public test::SimulatedProgrammersTest {
+ protected:
+  MainControls& c() { return programmer->Controls; }
+  void Run(void (TQNProgrammer::*command)()) {
+    view.lines.clear();
+    programmer->RunCommand([&] { (programmer.get()->*command)(); });
+  }
+  void RunToEnd(void (TQNProgrammer::*command)()) {
+    Run(command);
+    ASSERT_TRUE(RunToIdle());
+    loop.runFor(20ms);  // a failure's box comes after the receive event
+  }
+  // Both programmers ended their operation this way.
+  void ExpectEnded(bool failed) {
+    for (int n = 1; n <= 2; ++n) {
+      SCOPED_TRACE(n);
+      EXPECT_TRUE(LoggedLine(ChannelLine(n, failed ? "操作失败！" : "操作成功！")));
+      const GaugeControl& gauge = programmer->Gauge(n);
+      EXPECT_EQ(gauge.Colour, failed ? GaugeColour::Red : GaugeColour::Blue);
+      EXPECT_EQ(gauge.Progress, gauge.MaxValue);
+      EXPECT_EQ(programmer->Channels.Channel(n).Operation, 0xF0);
+    }
+  }
+  // The chip in programmer 1's socket, read back through the window.
+  std::vector<uint8_t> ReadChip(std::size_t size) {
+    programmer->Image.Erase();
+    Run(&TQNProgrammer::SpeedButtonRDClick);
+    EXPECT_TRUE(RunToIdle());
+    EXPECT_TRUE(LoggedLine(ChannelLine(1, "Chip Data has been read out.")));
+    return std::vector<uint8_t>(programmer->Image.Data.get(), programmer->Image.Data.get() + size);
+  }
+};
+
+TEST_F(ProgrammingTest, EveryOperationRunsOnBothProgrammersAsTheOperatorSeesIt) {
+  Connect(2, {"--chip-id", "0xEF,0x40", "--chip-status", "0x02,0x00"});
+  Choose("W25x10xx");
+  const std::vector<uint8_t> data = LoadRandom(64 * 1024);
+  const uint32_t sizeKB = programmer->Chip.SizeKB;
+  ASSERT_EQ(sizeKB, 64u) << "the used range ends with the data";
+
+  RunToEnd(&TQNProgrammer::SpdBtnDownLoadClick);
+  EXPECT_TRUE(LoggedLine(Line("编程器 1 ：下载数据......")));
+  EXPECT_TRUE(LoggedLine(Line("编程器 2 ：下载数据......")));
+  ExpectEnded(false);
+  EXPECT_EQ(programmer->Gauge(2).MaxValue, static_cast<int>(sizeKB + 2));
+
+  c().EnEraseChk.Checked = true;
+  RunToEnd(&TQNProgrammer::SpdBtnAutoPClick);
+  EXPECT_EQ(view.lines.front(), ">---------------------------------------------------------------");
+  for (int n = 1; n <= 2; ++n) {
+    const std::string k = std::to_string(n);
+    EXPECT_TRUE(LoggedLine(Line("芯片" + k + " : 启动自动编程，擦除芯片......")));
+    EXPECT_TRUE(LoggedLine(ChannelLine(n, "Chip has been Erased, Do Programming......")));
+    EXPECT_TRUE(LoggedLine(ChannelLine(n, "Programming Success, do verification......")));
+  }
+  ExpectEnded(false);
+  EXPECT_EQ(programmer->BurnCount, 2u);
+  EXPECT_EQ(c().StatusPanel2.Caption, "Burn OK, Total: 2");
+  EXPECT_EQ(ReadChip(data.size()), data);
+
+  // Both chips hold the data now: not blank, and they verify.
+  programmer->Image.Erase();
+  LoadRandom(64 * 1024);
+  RunToEnd(&TQNProgrammer::BlankCheck1Click);
+  EXPECT_TRUE(LoggedLine(Line("芯片1 ：开始芯片查空......")));
+  for (int n = 1; n <= 2; ++n) EXPECT_TRUE(LoggedLine(ChannelLine(n, "Chip is Not Blank!")));
+  ExpectEnded(true);
+  RunToEnd(&TQNProgrammer::SpdBtnVerifyClick);
+  EXPECT_TRUE(LoggedLine(Line("芯片2 ：执行数据校验......")));
+  ExpectEnded(false);
+
+  RunToEnd(&TQNProgrammer::SpdBtnEraseClick);
+  EXPECT_TRUE(LoggedLine(Line("芯片 1 ：芯片擦除......")));
+  EXPECT_TRUE(LoggedLine(Line("芯片 2 ：芯片擦除......")));
+  ExpectEnded(false);
+  RunToEnd(&TQNProgrammer::BlankCheck1Click);
+  for (int n = 1; n <= 2; ++n) EXPECT_TRUE(LoggedLine(ChannelLine(n, "Chip is Blank!")));
+  ExpectEnded(false);
+
+  RunToEnd(&TQNProgrammer::SpdBtnProgClick);
+  EXPECT_TRUE(LoggedLine(Line("芯片1 ：开始芯片编程......")));
+  EXPECT_TRUE(LoggedLine(Line("芯片2 ：开始芯片编程......")));
+  ExpectEnded(false);
+  EXPECT_EQ(ReadChip(data.size()), data);
+  EXPECT_TRUE(LoggedLine(Line("芯片 1：读取芯片数据......")));
+
+  RunToEnd(&TQNProgrammer::ReadChipIDandStatus1Click);
+  EXPECT_TRUE(LoggedLine(Line("芯片 1：读取芯片信息数据......")));
+  EXPECT_TRUE(LoggedLine(ChannelLine(1, "Read Chip Information success: ID=0x40,0xEF, Statu Reg=0x02,0x00")));
+
+  EXPECT_EQ(programmer->BurnCount, 2u) << "only automatic runs count burns";
+  EXPECT_EQ(c().StatusPanel3.Caption, "烧写NG总数: 0");
+  EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(ProgrammingTest, WhatIsProgrammedReadsBackOnEveryFamily) {
+  Connect(1);
+  struct Case {
+    const char* chip;
+    uint32_t size;  // bytes of the image programmed
+  };
+  const Case cases[] = {
+      {"W25x10xx", 128 * 1024},  // NOR flash, streamed read
+      {"24xx512", 64 * 1024},    // I2C EEPROM
+      {"25xx040", 512},          // SPI EEPROM
+      {"93xx66", 512},           // Microwire EEPROM
+      {"GT34C04-xxx", 512},      // SPD / temperature-sensor EEPROM
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.chip);
+    Choose(k.chip);
+    c().ChkBoxCPES.Checked = true;
+    const std::vector<uint8_t> data = LoadRandom(k.size);
+    RunToEnd(&TQNProgrammer::SpdBtnAutoPClick);
+    EXPECT_TRUE(LoggedLine(ChannelLine(1, "操作成功！")));
+    EXPECT_EQ(ReadChip(k.size), data);
+  }
+  EXPECT_TRUE(view.messages.empty());
+  // The page flash, with its spare bytes, has a test of its own.
+}
+
+TEST_F(ProgrammingTest, AnErrorOnOneProgrammerLeavesTheOtherRunningToSuccess) {
+  auto failing = StartSimulator(1, {"--fail", "0x95@8=0x2D"});
+  auto good = StartSimulator(1);
+  ASSERT_TRUE(failing && good);
+  ShowOn({failing->Ports()[0], good->Ports()[0]}, 2);
+  Choose("24xx512");
+  LoadRandom(64 * 1024);
+  RunToEnd(&TQNProgrammer::SpdBtnAutoPClick);
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, "写Flash Memory错误！");
+  EXPECT_TRUE(LoggedLine(ChannelLine(1, "写Flash Memory错误！")));
+  EXPECT_TRUE(LoggedLine(ChannelLine(1, "操作失败！")));
+  EXPECT_EQ(programmer->Gauge(1).Colour, GaugeColour::Red);
+  EXPECT_TRUE(LoggedLine(ChannelLine(2, "Programming Success, do verification......")));
+  EXPECT_TRUE(LoggedLine(ChannelLine(2, "操作成功！")));
+  EXPECT_EQ(programmer->Gauge(2).Colour, GaugeColour::Blue);
+  EXPECT_EQ(programmer->BurnCount, 1u);
+  EXPECT_EQ(c().StatusPanel2.Caption, "Burn OK, Total: 1");
+}
+
+TEST_F(ProgrammingTest, HostSideSerialNumbersStepFromRunToRunAndLandInEachChip) {
+  Connect(1);
+  struct Case {
+    const char* chip;
+    bool bigEndian;
+  };
+  for (const Case& k : {Case{"24xx512", false}, Case{"W25x10xx", true}}) {
+    SCOPED_TRACE(k.chip);
+    Choose(k.chip);
+    LoadRandom(32 * 1024);
+    c().EnEraseChk.Checked = true;  // the flash chip is programmed again and again
+    c().CheckBoxSN.Checked = true;
+    programmer->CheckBoxSNClick();
+    c().ChkBoxPCSN.Checked = true;
+    c().SNOrderChk.Checked = k.bigEndian;
+    c().SNEdit.Text = "0x000000FF";
+    c().GainEdit.Text = "0x10";
+    c().AddrEdit.Text = "0x7FF0";
+    for (uint32_t number : {0x000000FFu, 0x0000010Fu, 0x0000011Fu}) {
+      SCOPED_TRACE(number);
+      RunToEnd(&TQNProgrammer::SpdBtnAutoPClick);
+      EXPECT_TRUE(LoggedLine(ChannelLine(1, "操作成功！")));
+      const std::vector<uint8_t> chip = ReadChip(32 * 1024);
+      const uint32_t stored = k.bigEndian ? uint32_t{chip[0x7FF0]} << 24 | chip[0x7FF1] << 16 | chip[0x7FF2] << 8 | chip[0x7FF3]
+                                          : uint32_t{chip[0x7FF3]} << 24 | chip[0x7FF2] << 16 | chip[0x7FF1] << 8 | chip[0x7FF0];
+      EXPECT_EQ(stored, number);
+      char next[16];
+      std::snprintf(next, sizeof next, "0x%08X", number + 0x10);
+      EXPECT_EQ(c().SNEdit.Text, next);
+    }
+  }
+  EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(ProgrammingTest, PreconditionsAreRefusedWithTheirBoxes) {
+  Connect(2);
+  struct Case {
+    void (TQNProgrammer::*command)();
+    const char* box;
+  };
+  // No chip yet.
+  for (const Case& k : {Case{&TQNProgrammer::SpdBtnAutoPClick, "请选择并确认芯片型号！"},
+                        Case{&TQNProgrammer::SpeedButtonRDClick, "请选择并确认芯片型号！"},
+                        Case{&TQNProgrammer::BlankCheck1Click, "请选择并确认芯片型号！"}}) {
+    view.messages.clear();
+    Run(k.command);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].kind, MessageKind::Warning);
+    EXPECT_EQ(view.messages[0].text, k.box);
+  }
+  // A chip, no file: the commands that send data refuse, the others run.
+  Choose("24xx02");
+  for (auto command : {&TQNProgrammer::SpdBtnDownLoadClick, &TQNProgrammer::SpdBtnProgClick,
+                       &TQNProgrammer::SpdBtnVerifyClick, &TQNProgrammer::SpdBtnAutoPClick}) {
+    view.messages.clear();
+    Run(command);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, "请加载目标文件！");
+    EXPECT_TRUE(Idle(1) && Idle(2));
+  }
+  view.messages.clear();
+  RunToEnd(&TQNProgrammer::SpdBtnEraseClick);
+  EXPECT_TRUE(view.messages.empty());
+  ExpectEnded(false);
+}
+
+}  // namespace
+}  // namespace velkor
