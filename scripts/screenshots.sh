@@ -13,6 +13,7 @@ if [ -z "$build" ]; then
   build="$root/build"
 else
   cmake --build "$build" -j"$(nproc)" --target velkor350qn velkor-sim
+  build=$(cd "$build" && pwd)
 fi
 window="$build/ui/velkor350qn"
 out="$root/docs/screenshots"
@@ -33,5 +34,5 @@ shoot 24xx02.png --screenshot-chip "24xx02"
 
 # The same data every time, so that the picture changes only with the program.
 seq 1 15000 > "$scratch/data.bin"
-shoot auto-two-programmers.png --simulate --screenshot-chip "W25x10xx" --screenshot-load "$scratch/data.bin" \
+shoot auto-two-programmers.png --simulate --screenshot-chip "W25x10xx" --screenshot-load data.bin \
   --screenshot-auto

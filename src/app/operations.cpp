@@ -89,7 +89,10 @@ void TQNProgrammer::PrepareJob() {
     Chip.PageSize = static_cast<uint32_t>(c.SpinEditPGSZ.Value);
   }
 
-  uint8_t options = Job.OptionBits & 0x1F;
+  // The low bits carry over from the chip's choice; the byte-order bits are
+  // the box's alone. Kept from an earlier job, the one of them below 0x20
+  // would turn into the big-endian pair beside a low-voltage chip's 0x20.
+  uint8_t options = Job.OptionBits & 0x1F & ~kOptionSerialBigEndian;
   if (c.SNOrderChk.Checked) options |= kOptionSerialBigEndian;
   options &= static_cast<uint8_t>(~(kOption5V | kOption1V8));
   if (c.RadioGpVolt.ItemIndex == 1) options |= kOption5V;

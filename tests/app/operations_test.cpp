@@ -259,6 +259,17 @@ TEST_F(OperationsTest, HostSideNumberedChipsAreProgrammedOneAtATime) {
   }
 }
 
+TEST_F(OperationsTest, SerialNumberByteOrderFollowsTheBoxFromJobToJob) {
+  Choose("GD25LB512ME");  // a low-voltage chip: its option bit 0x20 is half of the big-endian pair
+  ASSERT_TRUE(programmer->Chip.LowVoltChip);
+  for (bool bigEndian : {true, false, true, false}) {
+    c().SNOrderChk.Checked = bigEndian;
+    programmer->PrepareJob();
+    EXPECT_EQ((programmer->Job.OptionBits & 0x30) == 0x30, bigEndian) << int(programmer->Job.OptionBits);
+    EXPECT_TRUE(programmer->Job.OptionBits & 0x20);
+  }
+}
+
 TEST_F(OperationsTest, SerialNumberStepsByItsIncrementAndWrapsAround) {
   struct Case {
     uint32_t value;

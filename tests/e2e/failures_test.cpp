@@ -1,8 +1,6 @@
-// What the operator sees when programmers fail, fall silent or go away, and
-// of the progress reports they send while programming by themselves, end to
-// end on two simulated programmers.
+// What the operator sees when programmers fail, fall silent or go away, end
+// to end on two simulated programmers.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <array>
 #include <functional>
@@ -175,32 +173,6 @@ TEST_F(FailuresTest, AProgrammerGoingAwayMidTransferLeavesTheOtherWorking) {
   ASSERT_TRUE(RunToIdle());
   EXPECT_TRUE(LoggedLine(ChannelLine(2, "操作成功！")));
   EXPECT_TRUE(view.messages.empty());
-}
-
-TEST_F(FailuresTest, ProgressReportsOfStandAloneCyclesCountPerProgrammer) {
-  Connect(2);
-  for (uint32_t cycle = 1; cycle <= 2; ++cycle) {
-    SCOPED_TRACE(cycle);
-    view.lines.clear();
-    ASSERT_EQ(kill(sim->Pid(), SIGUSR1), 0);
-    ASSERT_TRUE(loop.runUntil([&] { return programmer->ChannelOk[0] == cycle && programmer->ChannelOk[1] == cycle; },
-                              10s));
-    EXPECT_TRUE(LoggedLine(ChannelLine(1, " Initial Programming Interface ....")));
-    EXPECT_TRUE(LoggedLine(ChannelLine(2, " Start Auto-Programming....")));
-    for (int n = 1; n <= 2; ++n) {
-      EXPECT_TRUE(LoggedLine(ChannelLine(n, " Do Main Flash Programming....")));
-      EXPECT_TRUE(LoggedLine(ChannelLine(n, " Do Main Flash Verification....")));
-      EXPECT_EQ(programmer->Gauge(n).Progress, programmer->Gauge(n).MaxValue);
-      EXPECT_EQ(programmer->ChannelNg[n - 1], 0u);
-    }
-    EXPECT_TRUE(LoggedLine(ChannelLine(1, " Progrmming Completed : Successed !")));
-    EXPECT_TRUE(LoggedLine(ChannelLine(2, " Progrmming Completed : Successed!")));
-    const std::string counts = "OK=" + std::to_string(cycle) + ", NG=0. ----------------";
-    EXPECT_TRUE(LoggedLine(ChannelLine(1, "---------------- " + counts)));
-    EXPECT_TRUE(LoggedLine(ChannelLine(2, " ---------------- " + counts)));
-    EXPECT_EQ(programmer->BurnCount, 2 * cycle);
-    EXPECT_EQ(programmer->Controls.StatusPanel2.Caption, std::to_string(2 * cycle));
-  }
 }
 
 }  // namespace

@@ -3,10 +3,14 @@
 // chips hold afterwards, and serial numbers from chip to chip.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "simulated_programmers.hpp"
+#include "support/files.hpp"
 
 namespace velkor {
 namespace {
@@ -47,7 +51,9 @@ class ProgrammingTest : public test::SimulatedProgrammersTest {
 };
 
 TEST_F(ProgrammingTest, EveryOperationRunsOnBothProgrammersAsTheOperatorSeesIt) {
-  Connect(2, {"--chip-id", "0xEF,0x40", "--chip-status", "0x02,0x00"});
+  const std::filesystem::path chips = directory / "chips";
+  std::filesystem::create_directory(chips);
+  Connect(2, {"--chip-id", "0xEF,0x40", "--chip-status", "0x02,0x00", "--dump-chips", chips.string()});
   Choose("W25x10xx");
   const std::vector<uint8_t> data = LoadRandom(64 * 1024);
   const uint32_t sizeKB = programmer->Chip.SizeKB;
@@ -106,6 +112,15 @@ TEST_F(ProgrammingTest, EveryOperationRunsOnBothProgrammersAsTheOperatorSeesIt) 
   EXPECT_EQ(programmer->BurnCount, 2u) << "only automatic runs count burns";
   EXPECT_EQ(c().StatusPanel3.Caption, "烧写NG总数: 0");
   EXPECT_TRUE(view.messages.empty());
+
+  // What each simulated chip holds when the simulator ends.
+  sim.reset();
+  for (int n = 1; n <= 2; ++n) {
+    const std::string chip = test::ReadFile(chips / ("programmer-" + std::to_string(n) + ".bin"));
+    ASSERT_EQ(chip.size(), 128u * 1024);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), reinterpret_cast<const uint8_t*>(chip.data()))) << n;
+    EXPECT_TRUE(std::all_of(chip.begin() + data.size(), chip.end(), [](char b) { return uint8_t(b) == 0xFF; }));
+  }
 }
 
 TEST_F(ProgrammingTest, WhatIsProgrammedReadsBackOnEveryFamily) {
@@ -186,6 +201,87 @@ TEST_F(ProgrammingTest, HostSideSerialNumbersStepFromRunToRunAndLandInEachChip) 
     }
   }
   EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(ProgrammingTest, DownloadedProgrammersProgramChipsByThemselvesAndTheWindowCountsThem) {
+  // Each programmer runs four cycles after the download: the second fails
+  // its verification, the fourth finds the burn limit of 2 reached.
+  const std::filesystem::path chips = directory / "chips";
+  std::filesystem::create_directory(chips);
+  Connect(2, {"--auto-cycles", "4", "--cycle-interval-ms", "10", "--fail-cycle", "2=0x31", "--dump-chips",
+              chips.string()});
+  Choose("W25x10xx");
+  const std::vector<uint8_t> data = LoadRandom(16 * 1024);
+  c().CheckBoxSN.Checked = true;
+  programmer->CheckBoxSNClick();
+  c().SNEdit.Text = "0x00001000";
+  c().GainEdit.Text = "1";
+  c().AddrEdit.Text = "0x3FF0";
+  c().SpinEditNumb.Value = 2;
+  programmer->SpinEditNumbChange();
+  ASSERT_TRUE(c().ChkBoxNumb.Checked);
+
+  RunToEnd(&TQNProgrammer::SpdBtnDownLoadClick);
+  ExpectEnded(false);
+  ASSERT_TRUE(loop.runUntil([&] { return programmer->ChannelNg[0] == 2 && programmer->ChannelNg[1] == 2; }, 20s));
+  loop.runFor(50ms);  // nothing more comes
+
+  for (int n = 1; n <= 2; ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(programmer->ChannelOk[n - 1], 2u);
+    EXPECT_TRUE(LoggedLine(ChannelLine(n, n == 1 ? " Initial Programming Interface ...." : " Start Auto-Programming....")));
+    EXPECT_TRUE(LoggedLine(ChannelLine(n, " Do Main Flash Programming....")));
+    EXPECT_TRUE(LoggedLine(ChannelLine(n, " Do Main Flash Verification....")));
+    const std::string completed = " Progrmming Completed : ";
+    EXPECT_TRUE(LoggedLine(ChannelLine(n, completed + (n == 1 ? "Successed !" : "Successed!"))));
+    EXPECT_TRUE(LoggedLine(ChannelLine(n, completed + "Failed : Error=0x31!")));
+    EXPECT_TRUE(LoggedLine(ChannelLine(n, completed + "Failed : Error=0x4C!")));
+    EXPECT_TRUE(LoggedLine(ChannelLine(n, std::string(n == 1 ? "" : " ") + "---------------- OK=2, NG=2. ----------------")));
+    EXPECT_EQ(programmer->Gauge(n).Colour, GaugeColour::Red) << "the last cycle failed";
+  }
+  EXPECT_EQ(programmer->BurnCount, 4u);
+  EXPECT_EQ(programmer->FailCount, 4u);
+  EXPECT_EQ(c().StatusPanel2.Caption, "4");
+  EXPECT_EQ(c().StatusPanel3.Caption, "4");
+
+  // The programmers numbered their chips themselves: programmer 2 one above
+  // programmer 1, each stepping by two. The failed cycle kept its number.
+  const auto number = [](const std::string& chip) {
+    return uint32_t{uint8_t(chip[0x3FF0])} | uint32_t{uint8_t(chip[0x3FF1])} << 8 |
+           uint32_t{uint8_t(chip[0x3FF2])} << 16 | uint32_t{uint8_t(chip[0x3FF3])} << 24;
+  };
+  for (int n = 1; n <= 2; ++n) {
+    for (int cycle : {1, 3}) {
+      SCOPED_TRACE("programmer " + std::to_string(n) + " cycle " + std::to_string(cycle));
+      const std::string chip =
+          test::ReadFile(chips / ("programmer-" + std::to_string(n) + "-cycle-" + std::to_string(cycle) + ".bin"));
+      ASSERT_EQ(chip.size(), 128u * 1024);
+      EXPECT_EQ(number(chip), 0x1000u + (n - 1) + (cycle == 1 ? 0 : 2));
+      EXPECT_TRUE(std::equal(data.begin(), data.begin() + 0x3FF0, reinterpret_cast<const uint8_t*>(chip.data())));
+      EXPECT_TRUE(std::all_of(chip.begin() + 16 * 1024, chip.end(), [](char b) { return uint8_t(b) == 0xFF; }));
+    }
+    EXPECT_FALSE(std::filesystem::exists(chips / ("programmer-" + std::to_string(n) + "-cycle-4.bin")))
+        << "the refused cycle put no chip in";
+  }
+
+  // Found again, each programmer reports its next number.
+  view.lines.clear();
+  programmer->BitBtnFindCOMClick();
+  ASSERT_TRUE(loop.runUntil([&] { return programmer->DevicesFound == 2; }, 10s));
+  loop.runFor(50ms);
+  EXPECT_TRUE(LoggedLine("编程器1 ：有设定序列号烧写功能!"));
+  EXPECT_TRUE(LoggedLine(" 当前序列号为：      0x00001004"));
+  EXPECT_TRUE(LoggedLine(" 当前序列号为：      0x00001005"));
+}
+
+TEST_F(ProgrammingTest, TheStartKeyWithoutADownloadedJobFails) {
+  Connect(2);
+  ASSERT_EQ(kill(sim->Pid(), SIGUSR1), 0);
+  ASSERT_TRUE(loop.runUntil([&] { return programmer->FailCount == 2; }, 10s));
+  for (int n = 1; n <= 2; ++n)
+    EXPECT_TRUE(LoggedLine(ChannelLine(n, " Progrmming Completed : Failed : Error=0x45!")));
+  EXPECT_EQ(c().StatusPanel3.Caption, "2");
+  EXPECT_EQ(programmer->BurnCount, 0u);
 }
 
 TEST_F(ProgrammingTest, PreconditionsAreRefusedWithTheirBoxes) {
