@@ -78,6 +78,9 @@ int main(int argc, char* argv[]) {
   parser.addVersionOption();
   const QCommandLineOption simulate("simulate", "Start simulated programmers and use their ports.");
   const QCommandLineOption simCount("sim-count", "How many simulated programmers to start: 1 or 2 (default 2).", "N", "2");
+  const QCommandLineOption simOption(
+      "sim-option", "Pass this option on to the simulated programmers (repeat it for each word), e.g. --sim-option=--auto-cycles --sim-option=3.",
+      "OPTION");
   const QCommandLineOption ports("ports", "Comma-separated programmer ports, e.g. ttyUSB0,ttyUSB1 (or set VELKOR_PORTS).",
                                  "LIST");
   const QCommandLineOption echoLog("echo-log", "Copy the information log to standard output.");
@@ -94,7 +97,7 @@ int main(int argc, char* argv[]) {
                                           "FILE");
   const QCommandLineOption screenshotAuto(
       "screenshot-auto", "Run auto programming on the programmers found and take the picture when it has ended.");
-  parser.addOptions({simulate, simCount, ports, echoLog, exitAfter, listChips, screenshot, screenshotChip, screenshotPage,
+  parser.addOptions({simulate, simCount, simOption, ports, echoLog, exitAfter, listChips, screenshot, screenshotChip, screenshotPage,
                      screenshotLoad, screenshotAuto});
   parser.process(app);
 
@@ -106,6 +109,10 @@ int main(int argc, char* argv[]) {
       std::fprintf(stderr, "--sim-count takes 1 or 2\n");
       return 2;
     }
+    for (const QString& word : parser.values(simOption)) options.simulatorOptions.push_back(word.toStdString());
+  } else if (parser.isSet(simOption)) {
+    std::fprintf(stderr, "--sim-option needs --simulate\n");
+    return 2;
   }
   QString portList = parser.value(ports);
   if (portList.isEmpty()) portList = qEnvironmentVariable("VELKOR_PORTS");

@@ -502,8 +502,10 @@ void MainWindow::Startup() {
   std::vector<std::string> ports = options_.ports;
   std::string simulatorError;
   if (options_.simulatedProgrammers > 0) {
-    simulator_ = SimulatorProcess::Start(FindSimulatorProgram(), {"--count", std::to_string(options_.simulatedProgrammers)},
-                                         options_.simulatedProgrammers, std::chrono::seconds(10), simulatorError);
+    std::vector<std::string> args = {"--count", std::to_string(options_.simulatedProgrammers)};
+    args.insert(args.end(), options_.simulatorOptions.begin(), options_.simulatorOptions.end());
+    simulator_ = SimulatorProcess::Start(FindSimulatorProgram(), args, options_.simulatedProgrammers,
+                                         std::chrono::seconds(10), simulatorError);
     if (simulator_) ports = simulator_->Ports();
   }
   core_->ExplicitPorts = ports;

@@ -36,6 +36,7 @@ class TLogCfgForm;
 
 struct StartOptions {
   int simulatedProgrammers = 0;    // start this many simulated programmers
+  std::vector<std::string> simulatorOptions;  // passed on to the simulator
   std::vector<std::string> ports;  // explicit ports (names below /dev or paths)
   bool echoLog = false;            // copy every log line to standard output
 };
