@@ -467,8 +467,6 @@ void TQNProgrammer::ShowHexView(uint32_t first, uint32_t last) {
 void TQNProgrammer::Warn(const std::string& text) { view_.ShowMessage(MessageKind::Warning, text); }
 
 void TQNProgrammer::SetBusy(bool busy) { view_.SetBusy(busy); }
-void TQNProgrammer::LoadFromOrvaneProjectClick() { LogNotAvailable("Project files"); }
-void TQNProgrammer::SaveToOrvAneProjectClick() { LogNotAvailable("Project files"); }
 
 void TQNProgrammer::ViewDataBuffer1Click() {
   if (ChipConfirmed) view_.ShowModal(DialogId::DataView);

@@ -20,6 +20,7 @@
 #include "data/image_buffer.hpp"
 #include "data/image_report.hpp"
 #include "data/object_file.hpp"
+#include "data/project_file.hpp"
 #include "link/commands.hpp"
 #include "link/job_settings.hpp"
 #include "platform/main_loop.hpp"
@@ -193,6 +194,11 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   void FileSaveBtnClick();
   void LoadFromOrvaneProjectClick();
   void SaveToOrvAneProjectClick();
+  // Project files: the whole job written to path, or restored from it field
+  // by field (the command around it clears and completes the flags and the
+  // ranges). Input/output errors and a truncated file raise EInOutError.
+  void SaveProject(const std::string& path);
+  void LoadProject(const std::string& path);
   void ViewDataBuffer1Click();
   void BitBtnFixSNClick();
   // OK of the fixed-data dialog: writes its text into the image.
@@ -221,6 +227,10 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   bool ProgrammerOneFree();
   void ShowProtectSetting();
   void LogNotAvailable(const char* what);
+  // Project files: the record of the current job, and each part of a read
+  // record applied as a load reaches it.
+  ProjectRecord GatherProject() const;
+  void RestoreProjectPart(const ProjectRecord& record, ProjectPart part);
 
   // What a successful reply does for the operation under way.
   void DownloadReply(int channel);

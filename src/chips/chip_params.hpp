@@ -40,6 +40,11 @@ struct ChipParams {
   uint8_t ReservedByte1 = 0;
   uint8_t ReservedByte2 = 0;
   uint8_t ReservedByte3 = 0;
+  // Held only to be stored in and restored from project files; never sent.
+  uint16_t ReservedWord3 = 0x2000;
+  uint8_t ReservedByte4 = 0x20;
+  uint8_t ReservedByte5 = 0;
+  uint8_t ReservedByte6 = 0;
 
   bool operator==(const ChipParams&) const = default;
 };
