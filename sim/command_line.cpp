@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -9,8 +10,10 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/commands.hpp"
+#include "link/firmware_file.hpp"
 #include "sim/identification.hpp"
 #include "sim/reply_packets.hpp"
 #include "sim/socket_chip.hpp"
@@ -145,6 +148,24 @@ std::array<uint8_t, 2> ParseBytePair(const std::string& option, const std::strin
           static_cast<uint8_t>(NumberOrThrow(option, std::string_view(text).substr(comma + 1), 0, 0xFF))};
 }
 
+// A whole file's bytes, or its first more than most when it is longer (a
+// device that never ends, say), for the caller to refuse. Reading through
+// the stream's read keeps a read error (a directory, say) a failed read
+// rather than an exception.
+std::vector<uint8_t> ReadWholeFile(const std::string& option, const std::string& path, std::size_t most) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error))
+    throw CLI::ValidationError(option, "cannot read '" + path + "': it is a directory");
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw CLI::ValidationError(option, "cannot read '" + path + "'");
+  std::vector<uint8_t> bytes;
+  std::array<char, 65536> buffer;
+  while (bytes.size() <= most && (file.read(buffer.data(), buffer.size()) || file.gcount() > 0))
+    bytes.insert(bytes.end(), buffer.data(), buffer.data() + file.gcount());
+  if (file.bad()) throw CLI::ValidationError(option, "cannot read '" + path + "'");
+  return bytes;
+}
+
 // FILE[@OFFSET]: the whole file, at OFFSET of the chip (0 without it). The
 // last "@" followed by a number separates them, so a path may hold "@".
 ChipContent ReadChipContent(const std::string& text) {
@@ -157,14 +178,27 @@ ChipContent ReadChipContent(const std::string& text) {
       path = text.substr(0, at);
     }
   }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw CLI::ValidationError(option, "cannot read '" + path + "'");
-  content.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (file.bad()) throw CLI::ValidationError(option, "cannot read '" + path + "'");
+  content.bytes = ReadWholeFile(option, path, kLargestChipBytes);
   if (content.offset + content.bytes.size() > kLargestChipBytes)
     throw CLI::ValidationError(option, "'" + text + "' reaches past the largest chip (" +
                                            std::to_string(kLargestChipBytes) + " bytes)");
   return content;
+}
+
+// The firmware file the boot loader expects: it must read as ready, and its
+// version text must be one the identification reply can carry.
+FirmwareFile ReadExpectedFirmware(const std::string& path) {
+  const std::string option = "--firmware-file";
+  FirmwareFile firmware = ReadFirmwareFile(ReadWholeFile(option, path, kFirmwareBufferBytes));
+  if (!firmware.ready)
+    throw CLI::ValidationError(option, "'" + path + "' is not a usable firmware file: " + firmware.problem);
+  const bool printable = std::all_of(firmware.version.begin(), firmware.version.end(),
+                                     [](char c) { return c > 0x20 && c < 0x7F; });
+  if (firmware.version.empty() || !printable)
+    throw CLI::ValidationError(option, "'" + path +
+                                           "': its version text is empty or holds blanks or unprintable characters, "
+                                           "which the identification reply cannot carry");
+  return firmware;
 }
 
 void CheckDumpDirectory(const std::string& path) {
@@ -238,6 +272,12 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
                      "write every chip a stand-alone cycle leaves, and each socket's chip at the end, to this "
                      "existing directory")
           ->type_name("DIR");
+
+  app.add_option_function<std::string>(
+         "--firmware-file", [&p](const std::string& path) { p.expectedFirmware = ReadExpectedFirmware(path); },
+         "the firmware file the boot loader expects: every firmware chunk is checked against it, and a complete "
+         "upgrade makes the programmer report Velkor350QN and the file's version (default: chunks are not checked)")
+      ->type_name("FILE");
 
   FaultOptions& faults = p.faults;
   AddRepeated(

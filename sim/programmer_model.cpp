@@ -8,6 +8,7 @@
 
 #include "link/checksum.hpp"
 #include "link/frame.hpp"
+#include "link/identification.hpp"
 #include "sim/identification.hpp"
 
 namespace velkor::sim {
@@ -18,7 +19,6 @@ constexpr std::size_t kCheckValueLength = 2;
 constexpr std::size_t kShortestPacket = kPacketHeaderLength + kCheckValueLength;
 constexpr std::size_t kTracedBytes = 64;
 constexpr std::size_t kFinishPayload = 2;
-constexpr std::size_t kFirmwareChunkPayload = 2048;
 constexpr uint8_t kFirmwareChunkMarker = 0x0F;  // byte 5 of every firmware chunk
 constexpr uint8_t kStartDownloadFlags = 0x20;
 
@@ -93,7 +93,17 @@ constexpr uint32_t kLargestUsedKB = kLargestChipBytes / 1024;
 }  // namespace
 
 ProgrammerModel::ProgrammerModel(ProgrammerOptions options, LogSink log)
-    : options_(std::move(options)), log_(std::move(log)), serialNumbers_(options_.serialNumbers) {}
+    : options_(std::move(options)), log_(std::move(log)), serialNumbers_(options_.serialNumbers) {
+  if (options_.expectedFirmware) {
+    // The boot loader keeps the file; the options are copied for every
+    // identification reply.
+    bootLoader_.emplace(std::move(*options_.expectedFirmware));
+    options_.expectedFirmware.reset();
+    const FirmwareFile& firmware = bootLoader_->Expected();
+    Log("boot loader expects firmware %s: %u chunks, addresses 0x%04X to 0x%04X", firmware.version.c_str(),
+        bootLoader_->ChunksExpected(), firmware.start, firmware.end);
+  }
+}
 
 void ProgrammerModel::Receive(std::span<const uint8_t> bytes) {
   while (!bytes.empty() && !hungUp_) {
@@ -240,15 +250,7 @@ void ProgrammerModel::HandlePacket(std::span<const uint8_t> packet) {
     switch (code) {
       case kCmdStartDownload: status = StartDownload(packet); break;
       case kCmdDownloadBlock: status = DownloadBlock(packet); break;
-      case kCmdFirmwareChunk:
-        if (packet[5] != kFirmwareChunkMarker) {
-          status = Refuse(counters_.headerFieldErrors, kStatusBadPacket,
-                          "firmware chunk (0xB7): byte 5 is 0x%02X, not 0x%02X", packet[5], kFirmwareChunkMarker);
-        } else {
-          ++counters_.firmwareChunks;
-          status = InjectedFailure(code, std::nullopt, std::nullopt).value_or(kStatusOk);
-        }
-        break;
+      case kCmdFirmwareChunk: status = FirmwareChunk(packet); break;
       default: status = ChipCommand(packet); break;
     }
   }
@@ -464,6 +466,41 @@ std::optional<uint8_t> ProgrammerModel::DownloadBlock(std::span<const uint8_t> p
   return kStatusOk;
 }
 
+std::optional<uint8_t> ProgrammerModel::FirmwareChunk(std::span<const uint8_t> packet) {
+  const uint16_t address = ReadLittleEndian16(packet, 1);
+  if (bootLoader_) {
+    const ChunkVerdict verdict = bootLoader_->Check(packet);
+    if (verdict.status != kStatusOk)
+      return Refuse(counters_.firmwareChunksRefused, verdict.status, "firmware chunk (0xB7) at 0x%04X refused: %s",
+                    address, verdict.problem.c_str());
+  } else if (packet[5] != kFirmwareChunkMarker) {
+    return Refuse(counters_.headerFieldErrors, kStatusBadPacket, "firmware chunk (0xB7): byte 5 is 0x%02X, not 0x%02X",
+                  packet[5], kFirmwareChunkMarker);
+  }
+  if (const auto failed = InjectedFailure(kCmdFirmwareChunk, std::nullopt, std::nullopt)) return failed;
+  ++counters_.firmwareChunks;
+  if (bootLoader_) {
+    bootLoader_->Take(packet);
+    Log("firmware chunk (0xB7) at 0x%04X taken: %u of %u", address, bootLoader_->ChunksTaken(),
+        bootLoader_->ChunksExpected());
+  }
+  return kStatusOk;
+}
+
+void ProgrammerModel::FinishUpgrade() {
+  const unsigned taken = bootLoader_->ChunksTaken();
+  const unsigned expected = bootLoader_->ChunksExpected();
+  if (!bootLoader_->Finish()) {
+    Log("finish download ends the firmware upgrade after %u of %u chunks: the firmware is not taken", taken, expected);
+    return;
+  }
+  ++counters_.firmwareUpgrades;
+  options_.name = kModelName;
+  options_.version = bootLoader_->Expected().version;
+  Log("firmware upgrade complete, %u chunks: the programmer now reports \"%s\"", expected,
+      FullName(options_).c_str());
+}
+
 void ProgrammerModel::Finish(std::span<const uint8_t> packet) {
   const uint8_t code = packet[0];
   if (std::memcmp(packet.data() + 1, kFinishSignature, sizeof kFinishSignature) != 0 ||
@@ -473,7 +510,9 @@ void ProgrammerModel::Finish(std::span<const uint8_t> packet) {
         FindCommand(code)->name, code);
     return;
   }
-  if (code == kCmdFinishAutoRun) {
+  if (code == kCmdFinishDownload && bootLoader_ && bootLoader_->UnderWay()) {
+    FinishUpgrade();
+  } else if (code == kCmdFinishAutoRun) {
     ++counters_.successfulBurns;
     Log("successful burns: %u", counters_.successfulBurns);
   } else if (job_ && !job_->complete) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "link/link_channel.hpp"
+#include "sim/boot_loader.hpp"
 #include "sim/chip_memory.hpp"
 #include "sim/parameter_block.hpp"
 #include "sim/programmer_options.hpp"
@@ -47,6 +48,7 @@ struct ModelCounters {
   uint32_t positionsOutOfRange = 0;    // 0x45
   uint32_t blocksWithoutDownload = 0;  // 0x45: a download block before any start packet
   uint32_t requestsIgnored = 0;        // after the stall
+  uint32_t firmwareChunksRefused = 0;  // 0x20, 0x45, 0x31: not the expected firmware's next chunk, or not its content
 
   // What was done.
   uint32_t blocksTransferred = 0;  // every 4 KB block programmed, read, streamed or downloaded
@@ -58,7 +60,8 @@ struct ModelCounters {
   uint32_t downloadsCompleted = 0;
   uint32_t standAloneCycles = 0;  // every cycle the programmer began by itself, whatever its end
   uint32_t successfulBurns = 0;   // finished automatic runs of the host and successful stand-alone cycles
-  uint32_t firmwareChunks = 0;
+  uint32_t firmwareChunks = 0;    // taken: every well-formed one, or those that match the expected firmware file
+  uint32_t firmwareUpgrades = 0;  // finish-download commands that completed an upgrade
 
   // Faults made on purpose.
   uint32_t failuresInjected = 0;
@@ -143,6 +146,8 @@ class ProgrammerModel {
   std::optional<uint8_t> ChipOperation(std::span<const uint8_t> packet, const ParameterBlock& block);
   std::optional<uint8_t> StartDownload(std::span<const uint8_t> packet);
   std::optional<uint8_t> DownloadBlock(std::span<const uint8_t> packet);
+  std::optional<uint8_t> FirmwareChunk(std::span<const uint8_t> packet);
+  void FinishUpgrade();
   void Finish(std::span<const uint8_t> packet);
   // A fresh chip of this kind goes into the socket, holding the given content.
   void PutFreshChip(const ChipShape& shape, bool sameKindToo);
@@ -181,6 +186,7 @@ class ProgrammerModel {
   std::optional<StoredJob> job_;
   uint32_t autoCyclesLeft_ = 0;
   std::optional<StreamedRead> stream_;
+  std::optional<BootLoader> bootLoader_;  // with an expected firmware file
   bool answering_ = true;  // the packet being handled gets a reply
   bool dropThisReply_ = false;
   uint32_t checkedReplies_ = 0;

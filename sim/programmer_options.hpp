@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "link/firmware_file.hpp"
+
 namespace velkor::sim {
 
 struct SerialNumberSettings {
@@ -82,6 +84,11 @@ struct ProgrammerOptions {
   // stand-alone cycles by itself, as a line operator would start them; when
   // they run is the front end's choice.
   uint32_t autoCycles = 0;
+  // The firmware file the programmer's boot loader expects to receive (read
+  // and found ready). With it every firmware chunk is checked against the
+  // file, and a complete upgrade makes the programmer report the model name
+  // and the file's version; without it chunks are taken unchecked.
+  std::optional<FirmwareFile> expectedFirmware;
   FaultOptions faults;
 };
 

@@ -1,12 +1,14 @@
 #include "sim/command_line.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "firmware_helpers.hpp"
 #include "support/files.hpp"
 
 namespace velkor::sim {
@@ -156,6 +158,10 @@ TEST(CommandLine, ChipContentIsReadWithItsOffset) {
   const Parsed missing = Parse({"--chip-content", "/nonexistent/velkor-content.bin@16"});
   EXPECT_FALSE(missing.result.settings);
   EXPECT_NE(missing.err.find("cannot read '/nonexistent/velkor-content.bin'"), std::string::npos) << missing.err;
+  // A directory is refused with the others, not thrown out of the reader.
+  const Parsed directory = Parse({"--chip-content", file.parent_path().string()});
+  EXPECT_FALSE(directory.result.settings);
+  EXPECT_NE(directory.err.find("it is a directory"), std::string::npos) << directory.err;
   std::filesystem::remove(file);
 }
 
@@ -221,6 +227,64 @@ TEST(CommandLine, RefusesWhatTheProgrammerCannotSend) {
     EXPECT_TRUE(p.out.empty());
   }
   std::filesystem::remove(plainFile);
+}
+
+TEST(CommandLine, FirmwareFileIsReadAtTheStartAndRefusedWhenNotUsable) {
+  const std::filesystem::path directory = std::filesystem::temp_directory_path();
+  const std::string stem = "velkor-sim-firmware-" + std::to_string(getpid());
+  const auto write = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+    const std::filesystem::path path = directory / (stem + name);
+    test::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+    return path.string();
+  };
+  const std::vector<uint8_t> packed = testing::PackedFirmware(4, "V3.20");
+  const std::string good = write("-good.vfr", packed);
+
+  const Parsed withFile = Parse({"--firmware-file", good});
+  ASSERT_TRUE(withFile.result.settings) << withFile.err;
+  const std::optional<FirmwareFile>& firmware = withFile.result.settings->programmer.expectedFirmware;
+  ASSERT_TRUE(firmware);
+  EXPECT_TRUE(firmware->ready);
+  EXPECT_EQ(firmware->version, "V3.20");
+  EXPECT_EQ(firmware->end, 0x2000 + 4 * 1024 - 1);
+  const Parsed without = Parse({});
+  ASSERT_TRUE(without.result.settings);
+  EXPECT_FALSE(without.result.settings->programmer.expectedFirmware);
+
+  std::vector<uint8_t> wrongSum = packed;
+  wrongSum[kFirmwareHeaderBytes + 10] ^= 0x01;
+  // The version text "V 20": the sum is made right again, so only the blank is wrong.
+  std::vector<uint8_t> blank = packed;
+  blank[11] = ' ';
+  uint32_t sum = 0;
+  for (int i = 0; i < 4; ++i) sum |= static_cast<uint32_t>(blank[blank.size() - 4 + i]) << (8 * i);
+  sum -= '3' - ' ';
+  for (int i = 0; i < 4; ++i) blank[blank.size() - 4 + i] = static_cast<uint8_t>(sum >> (8 * i));
+  ASSERT_TRUE(ReadFirmwareFile(blank).ready);
+
+  struct Case {
+    const char* name;
+    std::string path;
+    const char* mentioned;
+  };
+  const Case cases[] = {
+      {"missing", (directory / (stem + "-missing.vfr")).string(), "cannot read"},
+      {"wrong checksum", write("-sum.vfr", wrongSum), "checksum"},
+      {"not a firmware file", write("-text.vfr", std::vector<uint8_t>(5000, 'x')), "marker"},
+      {"empty", write("-empty.vfr", {}), "not a usable firmware file"},
+      {"a blank in the version", write("-blank.vfr", blank), "version text"},
+      {"a directory", directory.string(), "it is a directory"},
+      {"a device without end", "/dev/zero", "more than the 65536 of the firmware buffer"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Parsed p = Parse({"--firmware-file", c.path});
+    EXPECT_FALSE(p.result.settings);
+    EXPECT_NE(p.result.exitCode, 0);
+    EXPECT_NE(p.err.find(c.mentioned), std::string::npos) << p.err;
+  }
+  for (const char* name : {"-good.vfr", "-sum.vfr", "-text.vfr", "-empty.vfr", "-blank.vfr"})
+    std::filesystem::remove(directory / (stem + name));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "firmware_helpers.hpp"
 #include "frame_helpers.hpp"
 #include "host_packets.hpp"
 #include "link/reply_check.hpp"
@@ -638,9 +639,46 @@ TEST(FrontEnd, ADumpThatCannotBeWrittenIsReportedAndTheSimulatorEndsCleanly) {
       << diagnostics;
 }
 
+// The host's upgrade over the port: the identification before, one chunk
+// per reply, the finish, and the identification after.
+TEST(FrontEnd, AFirmwareUpgradeChangesWhatTheProgrammerReports) {
+  TemporaryDirectory scratch;
+  ASSERT_FALSE(scratch.Path().empty());
+  const std::filesystem::path file = scratch.Path() / kFirmwareFileName;
+  const std::filesystem::path errors = scratch.Path() / "stderr.txt";
+  const std::vector<uint8_t> packed = testing::PackedFirmware(4, "V3.20");
+  test::WriteFile(file, std::string(packed.begin(), packed.end()));
+  const FirmwareFile firmware = ReadFirmwareFile(packed);
+
+  SimulatorRun sim({"--name", "VelkorQN", "--firmware-file", file.string()}, errors.string());
+  FileDescriptor port(OpenTheOnlyPort(sim));
+  ASSERT_GE(port.Get(), 0);
+  const auto reportedName = [&] {
+    EXPECT_TRUE(WriteAll(port.Get(), kQueryFrame));
+    const auto reply = ReadPackets(port.Get(), 1);
+    return reply.size() == 1 ? std::string(reinterpret_cast<const char*>(reply[0].data() + kNameOffset)) : "";
+  };
+
+  EXPECT_EQ(reportedName(), "VelkorQN V3.10");
+  for (const uint16_t address : testing::HostChunkAddresses(firmware)) {
+    const auto reply = Exchange(port.Get(), {testing::FirmwareChunk(address, firmware)}, 1);
+    ASSERT_EQ(reply.size(), 1u);
+    EXPECT_EQ(HostCheckReply(reply[0]), 0x00);
+  }
+  ASSERT_TRUE(WriteAll(port.Get(), Frame(testing::Finish(kCmdFinishDownload))));
+  EXPECT_EQ(reportedName(), "Velkor350QN V3.20");
+
+  EndsCleanly(sim);
+  const std::string diagnostics = test::ReadFile(errors);
+  EXPECT_NE(diagnostics.find("programmer 1: boot loader expects firmware V3.20: 4 chunks"), std::string::npos)
+      << diagnostics;
+  EXPECT_NE(diagnostics.find("programmer 1: firmware upgrade complete"), std::string::npos) << diagnostics;
+}
+
 TEST(FrontEnd, RefusedOptionsPrintNoPorts) {
   const std::vector<std::vector<std::string>> refused = {{"--count", "9"},
-                                                         {"--dump-chips", "/nonexistent/velkor-sim-dumps"}};
+                                                         {"--dump-chips", "/nonexistent/velkor-sim-dumps"},
+                                                         {"--firmware-file", "/nonexistent/VelkorQN_EDF.VFR"}};
   for (const auto& args : refused) {
     SCOPED_TRACE(args[0]);
     SimulatorRun sim(args);
