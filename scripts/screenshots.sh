@@ -12,16 +12,18 @@ if [ -z "$build" ]; then
   "$root/scripts/build.sh"
   build="$root/build"
 else
-  cmake --build "$build" -j"$(nproc)" --target velkor350qn velkor-sim
+  cmake --build "$build" -j"$(nproc)" --target velkor350qn velkor-sim demo_firmware
   build=$(cd "$build" && pwd)
 fi
 window="$build/ui/velkor350qn"
 out="$root/docs/screenshots"
 mkdir -p "$out"
 
-# The window makes its log folder in the directory it starts in.
+# The window makes its log folder in the directory it starts in, and finds
+# the programmers' firmware file there.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+cp "$build/run/VelkorQN_EDF.VFR" "$scratch/"
 
 shoot() {  # file name, then the window's options
   local file=$1

@@ -173,14 +173,15 @@ int TQNProgrammer::CheckFirmwareVersion(const std::string& identification) {
     return 0;
   }
   const std::string version = identification.substr(at + 1, kVersionTextLimit);
-  // Character by character over the programmer's text; the file's text ends
-  // with zeros, so a longer programmer text sorts higher.
+  // Character by character; the file's text ends with zeros, so a longer
+  // programmer text sorts higher. A programmer text that is the file's cut
+  // short ("V3" or "V3.2" against "V3.20") sorts lower: it is older.
   for (std::size_t i = 0; i < version.size(); ++i) {
     const auto mine = static_cast<unsigned char>(version[i]);
     const auto file = i < FirmwareVersion.size() ? static_cast<unsigned char>(FirmwareVersion[i]) : 0u;
     if (mine != file) return mine < file ? kUpgradeNeeded : 0;
   }
-  return 0;
+  return version.size() < FirmwareVersion.size() ? kUpgradeNeeded : 0;
 }
 
 void TQNProgrammer::ReportSerialSettings(int channel, uint16_t replyLength) {
@@ -220,12 +221,6 @@ void TQNProgrammer::RequestHangup(int channel) {
     list.ItemIndex = static_cast<int>(list.Items.size()) - 1;
   }
   ChannelLog(channel, "The programmer's port went away and was closed.");
-  view_.ControlsChanged();
-}
-
-void TQNProgrammer::StartUpgrade(int channel) {
-  Channels.Channel(channel).Identified = 0;
-  ChannelLog(channel, "The programmer's firmware must be upgraded; this version of the program cannot upgrade it yet.");
   view_.ControlsChanged();
 }
 

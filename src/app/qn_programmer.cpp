@@ -65,6 +65,7 @@ void TQNProgrammer::FormShow() {
   if (!std::filesystem::exists(logFolder, ec)) std::filesystem::create_directory(logFolder, ec);
 
   StartupReset();
+  CheckFirmwareFile();
 
   AppendInfo(kGreeting + clock_->ShortDate());
   AppendInfo(kVoltageItems[0].logLine);
@@ -418,7 +419,6 @@ void TQNProgrammer::LogNotAvailable(const char* what) {
   AppendInfo(std::string(what) + ": not available in this version.");
 }
 
-void TQNProgrammer::DoFirmwareUpgrade1Click() { LogNotAvailable("Firmware upgrade"); }
 void TQNProgrammer::FileOpenBtnClick() {
   const auto path = view_.AskOpenFile({kOpenDialogFilter, kOpenDialogFilterIndex, kOpenDialogDefaultExtension});
   if (path) LoadFile(*path);

@@ -22,6 +22,7 @@
 #include "data/object_file.hpp"
 #include "data/project_file.hpp"
 #include "link/commands.hpp"
+#include "link/firmware_file.hpp"
 #include "link/job_settings.hpp"
 #include "platform/main_loop.hpp"
 
@@ -71,6 +72,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   std::string DeviceName[2];
   // The version text of the firmware file ("V3.10"); empty when none.
   std::string FirmwareVersion;
+  // The firmware file read at start-up, and whether it can be sent.
+  FirmwareFile Firmware;
+  bool FirmwareReady = false;
 
   void ListSerialPorts();
   void BitBtnFreshClick();
@@ -83,6 +87,14 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   void RequestHangup(int channel);
   // Hands a programmer whose firmware must be replaced to the upgrade.
   void StartUpgrade(int channel);
+
+  // --- Firmware upgrade ---
+  // At start-up: the firmware file in the start directory, or a line and a
+  // box saying it is missing.
+  void CheckFirmwareFile();
+  void LoadFirmwareFile(const std::filesystem::path& path);
+  void SendFirmwareChunk(int channel, uint16_t address);
+  void FirmwareReply(int channel);
 
   // --- Replies and time-outs ---
   // The message of a failure code, shown in a box after the receive event

@@ -110,7 +110,7 @@ bool TQNProgrammer::DispatchReply(LinkChannel& channel, uint16_t& frameLength) {
     case kOpReadId:
       if (channel1) ReadIdReply(n, decoded.packetLength);
       break;
-    case kOpFirmware:  // the firmware upgrade answers come with the upgrade itself
+    case kOpFirmware: FirmwareReply(n); break;
     default:
       break;
   }

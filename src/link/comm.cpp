@@ -11,6 +11,7 @@
 #include <future>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "platform/serial_device.hpp"
 
@@ -57,6 +58,9 @@ struct TComm::Session : std::enable_shared_from_this<Session> {
   std::mutex queueMutex;
   std::deque<QueuedBlock> queue;
   std::atomic<bool> sendIdle{true};
+  // Set by ClosePort when every byte handed over has gone out: nothing is
+  // left to purge, and purging could still drop it on its way.
+  std::atomic<bool> outputDrained{false};
   std::atomic<bool> ignoreNullChar{false};
   std::promise<void> readerExit;
   std::promise<void> writerExit;
@@ -247,7 +251,7 @@ void TComm::Session::TransmitLoop() {
     if (!WriteBlock(block)) break;
     writtenSinceIdle = true;
   }
-  device->PurgeOutput();
+  if (!outputDrained) device->PurgeOutput();
   sendIdle = true;
 }
 
@@ -321,10 +325,18 @@ void TComm::ClosePort() {
   if (!session_) return;
   const std::shared_ptr<Session> session = std::move(session_);
   session->owner = nullptr;
+  // What the program has handed over goes out first, as far as the line
+  // takes it in a short while: the finishing command of a firmware upgrade,
+  // sent just before a new search closes the port, must not be thrown away.
+  const auto deadline = std::chrono::steady_clock::now() + kCloseDrainTime;
+  const auto pending = [&session] { return !session->sendIdle || session->device->OutputPending(); };
+  while (pending() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  session->outputDrained = !pending();
   Signal(session->closeEvent);
   session->device->PurgeInput();
   StopWorker(reader_, session->readerExit);
-  session->device->PurgeOutput();
+  if (!session->outputDrained) session->device->PurgeOutput();
   session->sendIdle = true;
   StopWorker(writer_, session->writerExit);
 }

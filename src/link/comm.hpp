@@ -39,6 +39,8 @@ class TComm {
  public:
   static constexpr std::size_t kReadBlockSize = 2048;
   static constexpr std::chrono::milliseconds kThreadStopWait{10000};
+  // How long closing waits for the bytes handed over to go out.
+  static constexpr std::chrono::milliseconds kCloseDrainTime{250};
 
   using ReceiveDataEvent = std::function<void(TComm& sender, const uint8_t* buffer, uint16_t bufferLength)>;
   using ReceiveErrorEvent = std::function<void(TComm& sender, uint32_t eventMask)>;

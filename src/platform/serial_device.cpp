@@ -114,7 +114,10 @@ OpenFailure SerialDevice::Open(const std::string& path, std::unique_ptr<SerialDe
   }
   auto saved = std::make_unique<SavedSettings>();
   saved->valid = tcgetattr(fd, &saved->original) == 0;
-  if (ioctl(fd, TIOCEXCL) != 0 || tcflush(fd, TCIOFLUSH) != 0) {
+  // Stale input is dropped. Output is left alone: a freshly opened port
+  // holds none of its own, and on a pseudo-terminal a flush would drop what
+  // the previous session sent and the other side has not read yet.
+  if (ioctl(fd, TIOCEXCL) != 0 || tcflush(fd, TCIFLUSH) != 0) {
     ::close(fd);
     return OpenFailure::CannotPrepare;
   }
@@ -199,6 +202,11 @@ AppliedLine SerialDevice::ReadAppliedLine() const {
 
 void SerialDevice::PurgeInput() { tcflush(fd_, TCIFLUSH); }
 void SerialDevice::PurgeOutput() { tcflush(fd_, TCOFLUSH); }
+
+bool SerialDevice::OutputPending() const {
+  int queued = 0;
+  return ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0;
+}
 
 IoStatus SerialDevice::Read(uint8_t* buffer, std::size_t capacity, std::size_t& got) {
   got = 0;

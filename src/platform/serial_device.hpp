@@ -74,6 +74,8 @@ class SerialDevice {
 
   void PurgeInput();
   void PurgeOutput();
+  // Whether the driver still holds bytes to send (false when it cannot tell).
+  bool OutputPending() const;
 
   IoStatus Read(uint8_t* buffer, std::size_t capacity, std::size_t& got);
   IoStatus Write(const uint8_t* data, std::size_t count, std::size_t& written);

@@ -1,5 +1,6 @@
-// A main-window logic in a temporary start directory, with a recording view
-// and a clock that always reads 10:20:30 on 12/10/26.
+// A main-window logic in a temporary start directory holding a firmware
+// file, with a recording view and a clock that always reads 10:20:30 on
+// 12/10/26.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "app/qn_programmer.hpp"
 #include "platform/event_loop.hpp"
 #include "recording_view.hpp"
+#include "support/firmware.hpp"
 
 namespace velkor::test {
 
@@ -25,6 +27,9 @@ class ProgrammerFixture : public ::testing::Test {
     char pattern[] = "/tmp/velkor-app-XXXXXX";
     directory = mkdtemp(pattern);
     std::filesystem::current_path(directory);
+    // The firmware file the program finds at start-up, of the version the
+    // simulated programmers report.
+    WriteFirmwareFile(directory, "V3.10");
     programmer = std::make_unique<TQNProgrammer>(loop, view, std::make_unique<FixedClock>(kTime, kDate));
   }
   ~ProgrammerFixture() override {

@@ -9,6 +9,7 @@
 #include "link/frame.hpp"
 #include "programmer_fixture.hpp"
 #include "support/packets.hpp"
+#include "support/firmware.hpp"
 #include "support/pty_pair.hpp"
 
 namespace velkor {
@@ -64,6 +65,9 @@ class ReplyDispatchTest : public test::ProgrammerFixture {
   bool Logged(const std::string& text) const {
     return std::find(view.lines.begin(), view.lines.end(), std::string("> ") + test::kTime + " C1: " + text) !=
            view.lines.end();
+  }
+  bool LoggedPlainly(const std::string& text) const {
+    return std::find(view.lines.begin(), view.lines.end(), Line(text)) != view.lines.end();
   }
 
   test::PtyPair pty;
@@ -155,6 +159,59 @@ TEST_F(ReplyDispatchTest, ErrorCodesShowTheirMessageAfterTheReceiveEvent) {
     EXPECT_TRUE(Logged(k.line));
     EXPECT_EQ(ch().Busy, 0);
   }
+}
+
+TEST_F(ReplyDispatchTest, FirmwareUpgradeSendsOneChunkPerAcknowledgementThenFinishes) {
+  const std::vector<uint8_t> image = test::FirmwareImage(8, 9);
+  programmer->Firmware = ReadFirmwareFile(test::PackFirmware(image, "V3.20"));
+  programmer->FirmwareReady = programmer->Firmware.ready;
+  ASSERT_TRUE(programmer->FirmwareReady);
+  ch().Identified = 0;
+  programmer->StartUpgrade(1);
+  EXPECT_EQ(ch().Identified, 1);
+  EXPECT_EQ(ch().Operation, 0xA0);
+  EXPECT_EQ(ch().Busy, 1);
+  EXPECT_EQ(ch().TimeoutTicks, 500);
+  EXPECT_EQ(ch().BlockEnd, 8u);
+  EXPECT_EQ(programmer->Gauge(1).MaxValue, 8);
+  EXPECT_TRUE(LoggedPlainly("开始升级编程器1固件......"));
+
+  std::vector<uint8_t> expected(kFirmwareChunkPacket);
+  for (uint16_t chunk = 0; chunk < 8; ++chunk) {
+    SCOPED_TRACE(chunk);
+    const auto address = static_cast<uint16_t>(0x2000 + 1024 * chunk);
+    const std::vector<Bytes> sent = Sent();
+    ASSERT_EQ(sent.size(), 1u);
+    ASSERT_EQ(BuildFirmwareChunk(expected, address, programmer->Firmware), expected.size());
+    EXPECT_EQ(sent[0], expected);
+    EXPECT_FALSE(LoggedPlainly("Firmware 1 Upgrade Completed!"));
+    Reply(MakeStatusPacket(0xB7, 0x00));
+  }
+  const std::vector<Bytes> finish = Sent();
+  ASSERT_EQ(finish.size(), 1u);
+  EXPECT_EQ(finish[0][0], 0x8A);
+  EXPECT_TRUE(LoggedPlainly("Firmware 1 Upgrade Completed!"));
+  EXPECT_EQ(ch().Busy, 0);
+  EXPECT_EQ(ch().Identified, 1) << "identified again only by a new search";
+  EXPECT_EQ(programmer->Gauge(1).Colour, GaugeColour::Blue);
+
+  // An error reply ends an upgrade; nothing more is sent.
+  programmer->StartUpgrade(1);
+  Sent();
+  Reply(MakeStatusPacket(0xB7, 0x31));
+  loop.runFor(10ms);
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(ch().Busy, 0);
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, "数据校验错误！");
+
+  // Without a usable file a programmer that needs an upgrade is left alone.
+  programmer->FirmwareReady = false;
+  ch().Identified = 0;
+  programmer->StartUpgrade(1);
+  EXPECT_EQ(ch().Identified, 0);
+  EXPECT_EQ(ch().Busy, 0);
+  EXPECT_TRUE(Sent().empty());
 }
 
 TEST_F(ReplyDispatchTest, WrongCheckValueFailsTheOperation) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "app/integer_text.hpp"
@@ -44,6 +45,101 @@ TEST_F(StartupTest, FirstShowResetsStateCreatesTheLogFolderAndGreets) {
   // Only the first showing runs the start-up.
   programmer->FormShow();
   EXPECT_EQ(view.lines.size(), 2u);
+}
+
+TEST_F(StartupTest, FirmwareFileIsCheckedOnceAtStartUp) {
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;  // in the start directory
+    bool ready;
+    const char* version;
+    std::vector<std::string> lines;  // before the greeting
+    std::vector<std::string> boxes;
+  };
+  const auto file = [&] { return directory / kFirmwareFileName; };
+  const auto damage = [&](std::size_t at) {
+    std::string bytes = test::ReadFile(file());
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
+    test::WriteFile(file(), bytes);
+  };
+  const Case cases[] = {
+      {"good", [] {}, true, "V3.10", {}, {}},
+      {"missing", [&] { std::filesystem::remove(file()); }, false, "",
+       {Line("File of \"VelkorQN_EDF.VFR\" not Found!")}, {"文件\"VelkorQN_EDF.VFR\"没有找到，请确认！"}},
+      {"wrong checksum", [&] { damage(5000); }, false, "V3.10",
+       {Line("The firmware file \"VelkorQN_EDF.VFR\" cannot be used: its checksum is wrong.")}, {}},
+      {"wrong marker", [&] { damage(0); }, false, "",
+       {Line("The firmware file \"VelkorQN_EDF.VFR\" cannot be used: its marker is not that of a firmware file.")},
+       {}},
+      {"too large", [&] { test::WriteFile(file(), std::string(70000, 'x')); }, false, "",
+       {Line("The firmware file \"VelkorQN_EDF.VFR\" cannot be used: the file holds 65537 bytes, more than the 65536 "
+             "of the firmware buffer.")},
+       {}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    test::WriteFirmwareFile(directory, "V3.10");
+    k.prepare();
+    view.lines.clear();
+    view.messages.clear();
+    programmer = std::make_unique<TQNProgrammer>(loop, view, std::make_unique<test::FixedClock>(test::kTime, test::kDate));
+    programmer->FormShow();
+    EXPECT_EQ(programmer->FirmwareReady, k.ready);
+    EXPECT_EQ(programmer->FirmwareVersion, k.version);
+    std::vector<std::string> expected = k.lines;
+    expected.push_back(Line("Hello Velkor350QN-ED User! ----- 12/10/26"));
+    expected.push_back(Line("3.3V Interface is selected!"));
+    EXPECT_EQ(view.lines, expected);
+    std::vector<std::string> boxes;
+    for (const auto& m : view.messages) boxes.push_back(m.text);
+    EXPECT_EQ(boxes, k.boxes);
+  }
+}
+
+TEST_F(StartupTest, OnlyAnOlderFirmwareVersionAsksForTheUpgrade) {
+  struct Case {
+    const char* identification;
+    const char* fileVersion;
+    int result;
+  };
+  const Case cases[] = {
+      {"Velkor350QN V3.10", "V3.10", 0},  {"Velkor350QN V3.09", "V3.10", 3},
+      {"Velkor350QN V3.11", "V3.10", 0},  {"Velkor350QN V3.2", "V3.10", 0},  // character by character
+      {"Velkor350QN V2.99", "V3.10", 3},  {"Velkor350QN V3.1", "V3.10", 3},  // the file's text cut short
+      {"Velkor350QN V3.10a", "V3.10", 0}, {"Velkor350QN V1.0", "", 0},      // no file: nothing to compare with
+      {"Velkor350QN 3.10", "V9.99", 0},   {"Velkor350QN Va V0.1", "V1", 0},  // the first " V" counts
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.identification);
+    programmer->FirmwareVersion = k.fileVersion;
+    EXPECT_EQ(programmer->CheckFirmwareVersion(k.identification), k.result);
+  }
+  view.lines.clear();
+  programmer->CheckFirmwareVersion("Velkor350QN");
+  EXPECT_EQ(view.lines, std::vector<std::string>{Line(
+                            "\"Velkor350QN\" carries no version text: its firmware is left as it is.")});
+}
+
+TEST_F(StartupTest, FirmwareMenuCommandSaysWhyItCannotUpgrade) {
+  programmer->FormShow();
+  ASSERT_TRUE(programmer->FirmwareReady);
+  programmer->DoFirmwareUpgrade1Click();
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, "No Device is Connected!");
+
+  std::filesystem::remove(directory / kFirmwareFileName);
+  programmer->DoFirmwareUpgrade1Click();
+  ASSERT_EQ(view.messages.size(), 2u);
+  EXPECT_EQ(view.messages[1].text, "文件\"VelkorQN_EDF.VFR\"没有找到，请确认！");
+  EXPECT_FALSE(programmer->FirmwareReady) << "later identifications no longer upgrade";
+
+  // The file back, but the one read at start-up is no longer usable.
+  test::WriteFirmwareFile(directory, "V3.10");
+  programmer->DoFirmwareUpgrade1Click();
+  ASSERT_EQ(view.messages.size(), 3u);
+  EXPECT_EQ(view.messages[2].text,
+            "The firmware file \"VelkorQN_EDF.VFR\" cannot be used: it was missing when an upgrade was asked for; the "
+            "program reads it again when it starts.");
 }
 
 TEST_F(StartupTest, AnExistingLogFolderIsKept) {

@@ -154,6 +154,25 @@ TEST_F(CommTest, ClosePortWithAWritePendingReturns) {
   comm.ClosePort();  // closing a closed port does nothing
 }
 
+TEST_F(CommTest, ClosingRightAfterSendingStillSendsWhatWasHandedOver) {
+  // A finishing command sent just before a new search closes the port; the
+  // programmer reads as the bytes come.
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    comm.OpenPort();
+    const Bytes last = Pattern(12, static_cast<uint8_t>(round));
+    const Bytes before = Pattern(4106, 3);
+    Bytes wire;
+    std::thread programmer([&] { wire = pty.Read(before.size() + last.size(), 2s); });
+    ASSERT_TRUE(comm.SendData(before.data(), static_cast<uint16_t>(before.size())));
+    ASSERT_TRUE(comm.SendData(last.data(), static_cast<uint16_t>(last.size())));
+    comm.ClosePort();
+    programmer.join();
+    ASSERT_EQ(wire.size(), before.size() + last.size());
+    EXPECT_TRUE(std::equal(last.begin(), last.end(), wire.end() - static_cast<std::ptrdiff_t>(last.size())));
+  }
+}
+
 TEST_F(CommTest, SendDataEmptyFiresOnceAtOpenAndOnceEachTimeTheQueueDrains) {
   comm.OpenPort();
   ASSERT_TRUE(RunUntil([&] { return sendEmpty == 1; }));

@@ -38,6 +38,7 @@
 #include "chip_selection_form.hpp"
 #include "chips/catalogue.hpp"
 #include "file_filter.hpp"
+#include "support/firmware.hpp"
 
 namespace velkor::ui {
 namespace {
@@ -213,6 +214,7 @@ class MainWindowTest : public ::testing::Test {
     directory_ = pattern;
     previous_ = fs::current_path();
     fs::current_path(directory_);
+    test::WriteFirmwareFile(directory_, "V3.10");
 
     window_ = std::make_unique<MainWindow>(loop_, StartOptions{});
     window_->SetMessagePresenter([this](MessageKind kind, const QString& text) {

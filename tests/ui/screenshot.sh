@@ -5,8 +5,10 @@
 # simulated programmers is taken once both have succeeded.
 set -euo pipefail
 window=$1
+firmware=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+cp "$firmware" "$scratch/"
 cd "$scratch"
 export QT_QPA_PLATFORM=offscreen
 

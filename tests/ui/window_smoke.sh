@@ -4,8 +4,13 @@
 # simulator are passed on.
 set -euo pipefail
 window=$1
-out=$(mktemp)
-trap 'rm -f "$out"' EXIT
+firmware=$2
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+out="$scratch/log.txt"
+# The program finds the programmers' firmware file in the directory it starts in.
+cp "$firmware" "$scratch/"
+cd "$scratch"
 
 status=0
 QT_QPA_PLATFORM=offscreen timeout 60 "$window" --simulate --echo-log --exit-after 3000 >"$out" 2>/dev/null || status=$?
@@ -14,10 +19,11 @@ cat "$out"
 found=$(grep -c ' C[12]: Find Device: Velkor350QN V3.10!$' "$out" || true)
 [ "$found" -eq 2 ] || { echo "expected both programmers found, saw $found"; exit 1; }
 grep -q '^> [0-9][0-9]:[0-9][0-9]:[0-9][0-9] Hello Velkor350QN-ED User! ----- ' "$out" || { echo "no greeting"; exit 1; }
+if grep -q 'not Found!' "$out"; then echo "the firmware file was not found"; exit 1; fi
 # Options for the simulated programmers reach them.
 QT_QPA_PLATFORM=offscreen timeout 60 "$window" --simulate --sim-count 1 --sim-option=--version-text \
-  --sim-option=V2.50 --echo-log --exit-after 1500 >"$out" 2>/dev/null
-grep -q ' C1: Find Device: Velkor350QN V2.50!$' "$out" || { echo "the simulator option was not passed on"; cat "$out"; exit 1; }
+  --sim-option=V3.50 --echo-log --exit-after 1500 >"$out" 2>/dev/null
+grep -q ' C1: Find Device: Velkor350QN V3.50!$' "$out" || { echo "the simulator option was not passed on"; cat "$out"; exit 1; }
 # The simulator ends with the window: nothing of it may be left behind.
 sleep 0.5
 if pgrep -f "velkor-sim --count" >/dev/null; then echo "simulator left running"; exit 1; fi

@@ -1,0 +1,130 @@
+// The programmer's firmware: the file read once at start-up, the upgrade of
+// a programmer chunk by chunk (started by discovery or from the menu), and
+// the replies that pace it.
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "app/qn_programmer.hpp"
+#include "link/frame.hpp"
+#include "link/operation_codes.hpp"
+
+namespace velkor {
+
+namespace {
+
+constexpr const char* kFirmwareNotFoundLine = "File of \"VelkorQN_EDF.VFR\" not Found!";
+constexpr const char* kFirmwareNotFoundBox = "文件\"VelkorQN_EDF.VFR\"没有找到，请确认！";
+constexpr const char* kNoDeviceBox = "No Device is Connected!";
+constexpr int16_t kFirstChunkTicks = 500;
+
+std::string Format(const char* format, auto... values) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, values...);
+  return text;
+}
+
+}  // namespace
+
+void TQNProgrammer::CheckFirmwareFile() {
+  std::error_code ec;
+  const std::filesystem::path path = startDirectory_ / kFirmwareFileName;
+  if (std::filesystem::exists(path, ec)) {
+    LoadFirmwareFile(path);
+    return;
+  }
+  FirmwareReady = false;
+  AppendInfo(kFirmwareNotFoundLine);
+  view_.ShowMessage(MessageKind::Warning, kFirmwareNotFoundBox);
+}
+
+void TQNProgrammer::LoadFirmwareFile(const std::filesystem::path& path) {
+  // One byte more than the buffer holds tells a file that is too large.
+  std::vector<uint8_t> bytes;
+  std::ifstream file(path, std::ios::binary);
+  if (file) {
+    bytes.resize(kFirmwareBufferBytes + 1);
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(file.gcount()));
+  }
+  Firmware = file.bad() || !file.is_open() ? FirmwareFile{false, {}, kFirmwareStart, 0, {}, "it cannot be read"}
+                                           : ReadFirmwareFile(bytes);
+  FirmwareVersion = Firmware.version;
+  FirmwareReady = Firmware.ready;
+  if (!FirmwareReady)
+    AppendInfo("The firmware file \"" + path.filename().string() + "\" cannot be used: " + Firmware.problem + ".");
+}
+
+void TQNProgrammer::StartUpgrade(int n) {
+  LinkChannel& ch = Channels.Channel(n);
+  if (!FirmwareReady) {
+    ChannelLog(n, "The programmer's firmware must be upgraded, but no usable firmware file was loaded.");
+    view_.ControlsChanged();
+    return;
+  }
+  ch.Identified = 1;
+  ch.Operation = kOpFirmware;
+  ch.GaugeCreep = 0;
+  ch.Busy = 1;
+  ch.TimeoutTicks = kFirstChunkTicks;
+  ch.BlockPos = Firmware.start;
+  ch.BlockEnd = static_cast<uint32_t>((Firmware.end - Firmware.start) / kFirmwareChunkAddresses + 1);
+  GaugeControl& gauge = Gauge(n);
+  gauge.Enabled = true;
+  gauge.SetMax(static_cast<int>(ch.BlockEnd));
+  gauge.SetProgress(2);
+  gauge.Colour = GaugeColour::Blue;
+  AppendInfo(Format("开始升级编程器%d固件......", n));
+  SendFirmwareChunk(n, static_cast<uint16_t>(ch.BlockPos));
+  view_.ControlsChanged();
+}
+
+void TQNProgrammer::SendFirmwareChunk(int n, uint16_t address) {
+  LinkChannel& ch = Channels.Channel(n);
+  SendPacket(ch, BuildFirmwareChunk(ch.PacketBuffer, address, Firmware));
+}
+
+void TQNProgrammer::FirmwareReply(int n) {
+  LinkChannel& ch = Channels.Channel(n);
+  Gauge(n).SetProgress(Gauge(n).Progress + 1);
+  ch.BlockPos += kFirmwareChunkAddresses;
+  if (ch.BlockPos < Firmware.end) {
+    SendFirmwareChunk(n, static_cast<uint16_t>(ch.BlockPos));
+    return;
+  }
+  SendFinish(n, kCmdFinishDownload);
+  AppendInfo(Format("Firmware %d Upgrade Completed!", n));
+  EndOperation(n, false);
+}
+
+void TQNProgrammer::DoFirmwareUpgrade1Click() {
+  std::error_code ec;
+  if (!std::filesystem::exists(startDirectory_ / kFirmwareFileName, ec)) {
+    FirmwareReady = false;
+    Firmware.problem = "it was missing when an upgrade was asked for; the program reads it again when it starts";
+    view_.ShowMessage(MessageKind::Warning, kFirmwareNotFoundBox);
+    return;
+  }
+  if (!FirmwareReady) {
+    view_.ShowMessage(MessageKind::Warning, "The firmware file \"" + std::string(kFirmwareFileName) +
+                                                "\" cannot be used: " + Firmware.problem + ".");
+    return;
+  }
+  if (DevicesFound == 0) {
+    view_.ShowMessage(MessageKind::Warning, kNoDeviceBox);
+    return;
+  }
+  for (int n = 1; n <= DevicesFound && n <= ProgrammerChannels::kChannelCount; ++n) {
+    LinkChannel& ch = Channels.Channel(n);
+    // A programmer at work keeps its operation: replacing its firmware now
+    // would break the transfer under way.
+    if (ch.Busy) {
+      ChannelLog(n, "The programmer is busy; its firmware is not upgraded now.");
+      continue;
+    }
+    ch.RxCount = 0;
+    StartUpgrade(n);
+  }
+}
+
+}  // namespace velkor
