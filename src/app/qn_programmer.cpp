@@ -415,10 +415,6 @@ void TQNProgrammer::SpinEditNumbChange() { Controls.ChkBoxNumb.Checked = Control
 
 // ---------------------------------------------------------------- commands
 
-void TQNProgrammer::LogNotAvailable(const char* what) {
-  AppendInfo(std::string(what) + ": not available in this version.");
-}
-
 void TQNProgrammer::FileOpenBtnClick() {
   const auto path = view_.AskOpenFile({kOpenDialogFilter, kOpenDialogFilterIndex, kOpenDialogDefaultExtension});
   if (path) LoadFile(*path);

@@ -238,7 +238,6 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The reads run on programmer 1 only: it must be identified and free.
   bool ProgrammerOneFree();
   void ShowProtectSetting();
-  void LogNotAvailable(const char* what);
   // Project files: the record of the current job, and each part of a read
   // record applied as a load reaches it.
   ProjectRecord GatherProject() const;
