@@ -12,6 +12,8 @@ out="$scratch/log.txt"
 cp "$firmware" "$scratch/"
 cd "$scratch"
 
+# Simulators already running (another program's) are not this window's.
+before=$(pgrep -x velkor-sim | sort || true)
 status=0
 QT_QPA_PLATFORM=offscreen timeout 60 "$window" --simulate --echo-log --exit-after 3000 >"$out" 2>/dev/null || status=$?
 cat "$out"
@@ -26,5 +28,6 @@ QT_QPA_PLATFORM=offscreen timeout 60 "$window" --simulate --sim-count 1 --sim-op
 grep -q ' C1: Find Device: Velkor350QN V3.50!$' "$out" || { echo "the simulator option was not passed on"; cat "$out"; exit 1; }
 # The simulator ends with the window: nothing of it may be left behind.
 sleep 0.5
-if pgrep -f "velkor-sim --count" >/dev/null; then echo "simulator left running"; exit 1; fi
+left=$(comm -13 <(echo "$before") <(pgrep -x velkor-sim | sort || true) | grep . || true)
+if [ -n "$left" ]; then echo "simulator left running: $left"; exit 1; fi
 echo "window smoke check passed"
