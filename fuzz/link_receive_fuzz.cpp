@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   FrameConsumer* consumer = &decoder;
   if (setup & 1) {
     if (!program) program = std::make_unique<Program>();
-    channel = &PrepareProgram(*program, setup, std::size_t{setup >> 6} << 8 | data[1]);
+    channel = &PrepareProgram(*program, setup, static_cast<std::size_t>(setup >> 6) << 8 | data[1]);
     consumer = &program->programmer;
   } else {
     plain.Identified = (setup & 2) ? 1 : 0;
