@@ -24,8 +24,9 @@ if [[ $# -lt 1 ]]; then
 fi
 
 export CC="${CC:-clang-14}" CXX="${CXX:-clang++-14}"
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=None >"$build.configure.log" 2>&1 ||
-  { cat "$build.configure.log" >&2; exit 1; }
+mkdir -p "$build"
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=None >"$build/configure.log" 2>&1 ||
+  { cat "$build/configure.log" >&2; exit 1; }
 cmake --build "$build" -j "$(nproc)" >"$build/build.log" 2>&1 || { tail -50 "$build/build.log" >&2; exit 1; }
 
 if [[ $1 == --seeds ]]; then
