@@ -25,8 +25,9 @@ inline constexpr std::array<int16_t, 256> kHexDigitValue = [] {
 
 // Every pair of characters, indexed by first | second << 8: one look-up per
 // byte instead of two (64 KiB, of which well-formed files touch a few
-// cache lines).
-inline constexpr std::array<uint8_t, 65536> kHexPairValue = [] {
+// cache lines). Filled when the program starts: as a compile-time constant
+// it takes more evaluation steps than some compilers allow by default.
+inline const std::array<uint8_t, 65536> kHexPairValue = [] {
   std::array<uint8_t, 65536> table{};
   for (int i = 0; i < 65536; ++i) {
     table[i] = static_cast<uint8_t>(static_cast<uint32_t>(kHexDigitValue[i & 0xFF]) * 16u +
