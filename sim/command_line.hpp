@@ -19,6 +19,9 @@ struct SimulatorSettings {
   ProgrammerOptions programmer;  // every programmer alike
   LineOptions line;
   bool verbose = false;  // log every frame
+  // Bytes each programmer received and sent, on standard error at the end
+  // and on SIGUSR2.
+  bool wireSummary = false;
   // The pause before each automatic stand-alone cycle (--auto-cycles): the
   // first follows the completed download by this much.
   std::chrono::milliseconds cycleInterval{100};

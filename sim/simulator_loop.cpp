@@ -78,6 +78,9 @@ struct Programmer {
   std::optional<Clock::time_point> nextAutoCycle;
   std::optional<Clock::time_point> hangUpDeadline;
   bool gone = false;  // hung up
+  // Bytes on the line so far: taken from the host, and written to it.
+  uint64_t bytesReceived = 0;
+  uint64_t bytesSent = 0;
 };
 
 // Takes what the model has to send, a block of a streamed read at a time,
@@ -112,6 +115,7 @@ bool Flush(Programmer& p) {
     const ssize_t n = write(p.link.MasterFd(), p.pending.data() + p.pendingSent, allowed);
     if (n > 0) {
       p.pendingSent += static_cast<std::size_t>(n);
+      p.bytesSent += static_cast<uint64_t>(n);
       p.wire.Wrote(static_cast<std::size_t>(n), now);
       continue;
     }
@@ -127,6 +131,7 @@ bool ReadFromHost(Programmer& p) {
   std::array<uint8_t, kReadBlock> block;
   const ssize_t n = read(p.link.MasterFd(), block.data(), block.size());
   if (n > 0) {
+    p.bytesReceived += static_cast<uint64_t>(n);
     p.model.Receive(std::span<const uint8_t>(block.data(), static_cast<std::size_t>(n)));
     return Flush(p);
   }
@@ -194,9 +199,11 @@ class SignalChannel {
  public:
   // Blocks the signals and receives them on a descriptor instead, so that
   // they arrive through the poll loop.
-  SignalChannel() {
+  // SIGUSR2 only with the wire summary; otherwise it keeps its default.
+  explicit SignalChannel(bool summaryOnSignal) {
     sigemptyset(&signals_);
     for (int s : {SIGINT, SIGTERM, SIGUSR1}) sigaddset(&signals_, s);
+    if (summaryOnSignal) sigaddset(&signals_, SIGUSR2);
     sigprocmask(SIG_BLOCK, &signals_, nullptr);
     fd_ = signalfd(-1, &signals_, SFD_NONBLOCK | SFD_CLOEXEC);
   }
@@ -218,6 +225,15 @@ class SignalChannel {
   sigset_t signals_{};
   int fd_ = -1;
 };
+
+// One line per programmer: "velkor-sim: programmer N: wire: received R
+// bytes, sent S bytes", counted from the start.
+void WriteWireSummary(const std::vector<std::unique_ptr<Programmer>>& programmers) {
+  for (const auto& p : programmers)
+    WriteDiagnostic(p->number, "wire: received " + std::to_string(p->bytesReceived) + " bytes, sent " +
+                                   std::to_string(p->bytesSent) + " bytes");
+  std::fflush(stderr);
+}
 
 timespec ToTimespec(Clock::duration wait) {
   const auto us = std::chrono::ceil<std::chrono::microseconds>(std::max(wait, Clock::duration::zero())).count();
@@ -263,6 +279,10 @@ int Serve(std::vector<std::unique_ptr<Programmer>>& programmers, const SignalCha
 
     if (fds[0].revents & POLLIN) {
       for (int signo = signals.Take(); signo != 0; signo = signals.Take()) {
+        if (signo == SIGUSR2) {
+          WriteWireSummary(programmers);
+          continue;
+        }
         if (signo != SIGUSR1) return 0;
         for (auto& p : programmers)
           if (!RunCycle(*p, settings, false)) return 1;
@@ -291,7 +311,7 @@ int Serve(std::vector<std::unique_ptr<Programmer>>& programmers, const SignalCha
 }  // namespace
 
 int RunSimulator(const SimulatorSettings& settings) {
-  SignalChannel signals;
+  SignalChannel signals(settings.wireSummary);
   if (signals.Fd() < 0) {
     WriteFailure(0, "signalfd");
     return 1;
@@ -319,6 +339,7 @@ int RunSimulator(const SimulatorSettings& settings) {
   for (const auto& p : programmers) WriteDiagnostic(p->number, "serving " + p->link.SlavePath());
 
   const int status = Serve(programmers, signals, settings);
+  if (settings.wireSummary) WriteWireSummary(programmers);
   // An orderly end leaves every socket's chip behind; a programmer that never
   // had a chip leaves an empty file.
   if (status == 0 && !settings.dumpDirectory.empty())
