@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The whole test suite built with AddressSanitizer and UndefinedBehavior-
+# Sanitizer (build-asan/), or with ThreadSanitizer for the serial transport,
+# the window's logic and the end-to-end tests (build-tsan/):
+#   scripts/test-sanitizers.sh            address and undefined behaviour
+#   scripts/test-sanitizers.sh thread     threads
+# Any report fails the test that made it.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/deps.sh"
+kind=${1:-address}
+case "$kind" in
+  address)
+    build="$root/build-asan"
+    flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g -O1"
+    tests="."
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export LSAN_OPTIONS=suppressions=$root/scripts/sanitizers/lsan.supp
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    ;;
+  thread)
+    build="$root/build-tsan"
+    flags="-fsanitize=thread -fno-omit-frame-pointer -g -O1"
+    # The threads live in the serial transport; these suites drive it.
+    tests="CommTest|Reassembly|EventLoop|Discovery|OperationsEndToEnd|Transfers|Failures|Programming|Firmware"
+    export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+    ;;
+  *)
+    echo "usage: $0 [address|thread]" >&2
+    exit 2
+    ;;
+esac
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$flags" \
+  -DCMAKE_EXE_LINKER_FLAGS="${flags%% -g*}" >/dev/null
+cmake --build "$build" -j"$(nproc)"
+cd "$build"
+ctest -j"$(nproc)" --output-on-failure -R "$tests"
