@@ -21,8 +21,10 @@ case "$kind" in
   thread)
     build="$root/build-tsan"
     flags="-fsanitize=thread -fno-omit-frame-pointer -g -O1"
-    # The threads live in the serial transport; these suites drive it.
-    tests="CommTest|Reassembly|EventLoop|Discovery|OperationsEndToEnd|Transfers|Failures|Programming|Firmware"
+    # The threads live in the serial transport; these suites drive it. The
+    # window's suites are left out: Qt's own thread pool is not built with
+    # the sanitizer, so its internals would be reported.
+    tests="^(CommTest|ReassemblyTest|EventLoopTest|DiscoveryTest|OperationsEndToEndTest|TransfersTest|FailuresTest|ProgrammingTest|FirmwareTest|FrontEnd)\\."
     export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
     ;;
   *)
