@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/qn_programmer.hpp"
+#include "data/text_format.hpp"
 #include "link/operation_codes.hpp"
 #include "link/identification.hpp"
 #include "link/identify_query.hpp"
@@ -32,12 +33,6 @@ constexpr int kUpgradeNeeded = 3;
 constexpr uint16_t kSettingsBlock = 60;
 constexpr uint16_t kSnEnabledAt = 59, kSnIncrementAt = 57, kSnAddressLowAt = 55, kSnAddressHighAt = 53,
                    kSnInitialAt = 51, kSnCurrentAt = 23;
-
-std::string Format(const char* format, auto... values) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, values...);
-  return text;
-}
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Le32(const uint8_t* p) {
@@ -64,7 +59,7 @@ void TQNProgrammer::ListSerialPorts() {
       list.Items.push_back(port.name);
     } else if (port.access == PortCandidate::Access::NoPermission) {
       const std::string path = DevicePathOf(port.name);
-      AppendInfo(Format("Port %s cannot be opened: permission denied. Serial devices belong to the group \"%s\": "
+      AppendInfo(FormatText("Port %s cannot be opened: permission denied. Serial devices belong to the group \"%s\": "
                         "add your user to it (sudo usermod -aG %s $USER) and log in again.",
                         path.c_str(), DeviceGroup(path).c_str(), DeviceGroup(path).c_str()));
     }
@@ -113,7 +108,7 @@ void TQNProgrammer::BitBtnFindCOMClick() {
     channel.TimeoutTicks = kIdentifyTicks;
     channel.Identified = 0;
     Controls.InfoPanel.Caption = kSearching;
-    AppendInfo(Format("Checking Device %d In %s............", n, ports[i].c_str()));
+    AppendInfo(FormatText("Checking Device %d In %s............", n, ports[i].c_str()));
     TComm& port = Channels.Port(n);
     port.CommName = ports[i];
     port.OpenPort();  // an error ends the search and is shown to the operator
@@ -189,19 +184,19 @@ void TQNProgrammer::ReportSerialSettings(int channel, uint16_t replyLength) {
   const uint16_t length = Le16(reply + 3);
   AppendPlain(kSettingsRule);
   if (length < kSettingsBlock || length > replyLength) {
-    AppendPlain(Format("编程器%d ：the identification reply holds no serial-number settings.", channel));
+    AppendPlain(FormatText("编程器%d ：the identification reply holds no serial-number settings.", channel));
   } else if (reply[length - kSnEnabledAt] != 0) {
     const uint16_t increment = Le16(reply + length - kSnIncrementAt);
     // The programmer reports the start address in two halves.
     const uint32_t address = Le16(reply + length - kSnAddressLowAt) |
                              (uint32_t{Le16(reply + length - kSnAddressHighAt)} << 16);
-    AppendPlain(Format("编程器%d ：有设定序列号烧写功能!", channel));
-    AppendPlain(Format(" 序列号初始值设定为：0x%08X.  增量为: %u", Le32(reply + length - kSnInitialAt),
+    AppendPlain(FormatText("编程器%d ：有设定序列号烧写功能!", channel));
+    AppendPlain(FormatText(" 序列号初始值设定为：0x%08X.  增量为: %u", Le32(reply + length - kSnInitialAt),
                        increment == 0 ? 1u : unsigned{increment}));
-    AppendPlain(Format(" 序列号的起始地址为：0x%08X", address));
-    AppendPlain(Format(" 当前序列号为：      0x%08X", Le32(reply + length - kSnCurrentAt)));
+    AppendPlain(FormatText(" 序列号的起始地址为：0x%08X", address));
+    AppendPlain(FormatText(" 当前序列号为：      0x%08X", Le32(reply + length - kSnCurrentAt)));
   } else {
-    AppendPlain(Format("编程器%d ：没有设定序列号烧写功能！", channel));
+    AppendPlain(FormatText("编程器%d ：没有设定序列号烧写功能！", channel));
   }
   AppendPlain(kSettingsRule);
 }

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "app/qn_programmer.hpp"
+#include "data/text_format.hpp"
 #include "link/frame.hpp"
 #include "link/operation_codes.hpp"
 
@@ -17,12 +18,6 @@ constexpr const char* kFirmwareNotFoundLine = "File of \"VelkorQN_EDF.VFR\" not 
 constexpr const char* kFirmwareNotFoundBox = "文件\"VelkorQN_EDF.VFR\"没有找到，请确认！";
 constexpr const char* kNoDeviceBox = "No Device is Connected!";
 constexpr int16_t kFirstChunkTicks = 500;
-
-std::string Format(const char* format, auto... values) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, values...);
-  return text;
-}
 
 }  // namespace
 
@@ -74,7 +69,7 @@ void TQNProgrammer::StartUpgrade(int n) {
   gauge.SetMax(static_cast<int>(ch.BlockEnd));
   gauge.SetProgress(2);
   gauge.Colour = GaugeColour::Blue;
-  AppendInfo(Format("开始升级编程器%d固件......", n));
+  AppendInfo(FormatText("开始升级编程器%d固件......", n));
   SendFirmwareChunk(n, static_cast<uint16_t>(ch.BlockPos));
   view_.ControlsChanged();
 }
@@ -93,7 +88,7 @@ void TQNProgrammer::FirmwareReply(int n) {
     return;
   }
   SendFinish(n, kCmdFinishDownload);
-  AppendInfo(Format("Firmware %d Upgrade Completed!", n));
+  AppendInfo(FormatText("Firmware %d Upgrade Completed!", n));
   EndOperation(n, false);
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/integer_text.hpp"
 #include "app/qn_programmer.hpp"
+#include "data/text_format.hpp"
 #include "link/operation_codes.hpp"
 
 namespace velkor {
@@ -25,12 +26,6 @@ constexpr const char* kNumberedRunWaits =
 constexpr uint8_t kOn = 0x0F;
 constexpr uint8_t kClockCodes[] = {250, 50, 15, 5};  // 100 kHz, 200 kHz, 400 kHz, 1 MHz
 constexpr uint8_t kSensorClockCode = 200;
-
-std::string Format(const char* format, auto... values) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, values...);
-  return text;
-}
 
 }  // namespace
 
@@ -124,14 +119,14 @@ bool TQNProgrammer::WriteSerialNumber() {
   const uint32_t address = Job.SnAddress;
   const uint64_t last = uint64_t{address} + 3;
   if (last >= kImageCapacity) {
-    Warn(Format("The serial number's address 0x%08X lies beyond the image buffer, which ends at 0x%08X; the "
+    Warn(FormatText("The serial number's address 0x%08X lies beyond the image buffer, which ends at 0x%08X; the "
                 "operation was not started.",
                 address, kImageCapacity - 1));
     return false;
   }
   // Bytes outside the used range would never reach the chip.
   if (address < Image.ChipStart || last > Image.ChipEnd) {
-    Warn(Format("The serial number's bytes 0x%08X-0x%08X lie outside the range that is programmed, 0x%08X-0x%08X; "
+    Warn(FormatText("The serial number's bytes 0x%08X-0x%08X lie outside the range that is programmed, 0x%08X-0x%08X; "
                 "the operation was not started.",
                 address, static_cast<uint32_t>(last), Image.ChipStart, Image.ChipEnd));
     return false;
@@ -157,7 +152,7 @@ static void ForEachFreeChannel(TQNProgrammer& p, bool reportNone, Start start, R
     const LinkChannel& ch = p.Channels.Channel(n);
     if (!ch.Identified || ch.Busy) continue;
     if (started && runs == Runs::OneAtATime) {
-      p.AppendInfo(Format(kNumberedRunWaits, n));
+      p.AppendInfo(FormatText(kNumberedRunWaits, n));
       continue;
     }
     started = true;
@@ -173,7 +168,7 @@ static void ForEachFreeChannel(TQNProgrammer& p, bool reportNone, Start start, R
 bool TQNProgrammer::NumberedRunMayStart() {
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
     if (!Channels.Channel(n).Busy) continue;
-    AppendInfo(Format(kNumberedRunBusy, n));
+    AppendInfo(FormatText(kNumberedRunBusy, n));
     return false;
   }
   return true;
@@ -184,7 +179,7 @@ void TQNProgrammer::SpdBtnDownLoadClick() {
   PrepareJob();
   ForEachFreeChannel(*this, false, [this](int n) {
     Channels.Channel(n).Operation = kOpDownload;
-    AppendInfo(Format("编程器 %d ：下载数据......", n));
+    AppendInfo(FormatText("编程器 %d ：下载数据......", n));
     BeginOperation(n, Chip.SizeKB + 2);
     DownloadStep(n);
   });
@@ -198,7 +193,7 @@ void TQNProgrammer::BlankCheck1Click() {
     ch.GaugeCreep = 1;
     ch.Operation = kOpBlankCheck;
     ch.AutoRun = 0;
-    AppendInfo(Format("芯片%d ：开始芯片查空......", n));
+    AppendInfo(FormatText("芯片%d ：开始芯片查空......", n));
     BeginOperation(n, Chip.SizeKB + 200);
     SendChipCommand(n, kCmdChipOperation, kSubOpBlankCheck);
   });
@@ -212,7 +207,7 @@ void TQNProgrammer::SpdBtnEraseClick() {
     ch.Operation = kOpErase;
     ch.GaugeCreep = 1;
     ch.AutoRun = 0;
-    AppendInfo(Format("芯片 %d ：芯片擦除......", n));
+    AppendInfo(FormatText("芯片 %d ：芯片擦除......", n));
     BeginOperation(n, 5u * Chip.EraseTime);
     SendChipCommand(n, kCmdChipOperation, kSubOpErase);
   });
@@ -230,7 +225,7 @@ void TQNProgrammer::SpdBtnProgClick() {
         ch.GaugeCreep = 0;
         ch.Operation = kOpProgram;
         ch.AutoRun = 0;
-        AppendInfo(Format("芯片%d ：开始芯片编程......", n));
+        AppendInfo(FormatText("芯片%d ：开始芯片编程......", n));
         BeginOperation(n, Chip.SizeKB);
         SendProgramBlock(n);
       },
@@ -245,7 +240,7 @@ void TQNProgrammer::SpdBtnVerifyClick() {
     ch.GaugeCreep = 1;
     ch.Operation = kOpVerify;
     ch.AutoRun = 0;
-    AppendInfo(Format("芯片%d ：执行数据校验......", n));
+    AppendInfo(FormatText("芯片%d ：执行数据校验......", n));
     BeginOperation(n, Chip.SizeKB / 2 + 500);
     SendChipCommand(n, kCmdChipOperation, kSubOpVerify);
   });
@@ -264,14 +259,14 @@ void TQNProgrammer::SpdBtnAutoPClick() {
         ch.AutoRun = 1;
         ch.GaugeCreep = 0;
         if (Chip.Family < kFirstEepromFamily && Controls.EnEraseChk.Checked) {
-          AppendInfo(Format("芯片%d : 启动自动编程，擦除芯片......", n));
+          AppendInfo(FormatText("芯片%d : 启动自动编程，擦除芯片......", n));
           ch.Operation = kOpErase;
           ch.GaugeCreep = 1;
           BeginOperation(n, 5u * Chip.EraseTime);
           SendChipCommand(n, kCmdChipOperation, kSubOpErase);
         } else {
           ch.Operation = kOpProgram;
-          AppendInfo(Format("芯片%d : 启动自动编程，开始数据写入......", n));
+          AppendInfo(FormatText("芯片%d : 启动自动编程，开始数据写入......", n));
           BeginOperation(n, Chip.SizeKB);
           SendProgramBlock(n);
         }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/qn_programmer.hpp"
+#include "data/text_format.hpp"
 #include "link/operation_codes.hpp"
 #include "data/image_buffer.hpp"
 
@@ -43,12 +44,6 @@ const Stage* FindStage(uint8_t code) {
   for (const Stage& s : kStages)
     if (s.code == code) return &s;
   return nullptr;
-}
-
-std::string Format(const char* format, auto... values) {
-  char text[128];
-  std::snprintf(text, sizeof text, format, values...);
-  return text;
 }
 
 }  // namespace
@@ -145,16 +140,16 @@ void TQNProgrammer::ShowProgressReport(int channel) {
     ChannelLog(channel, text + (channel == 2 ? "Successed!" : "Successed !"));
     ++ChannelOk[index];
     ++BurnCount;
-    Controls.StatusPanel2.Caption = Format("%u", BurnCount);
+    Controls.StatusPanel2.Caption = FormatText("%u", BurnCount);
   } else {
     ++ChannelNg[index];
     ++FailCount;
     gauge.Colour = GaugeColour::Red;
-    ChannelLog(channel, text + Format("Failed : Error=0x%02X!", result));
-    Controls.StatusPanel3.Caption = Format("%u", FailCount);
+    ChannelLog(channel, text + FormatText("Failed : Error=0x%02X!", result));
+    Controls.StatusPanel3.Caption = FormatText("%u", FailCount);
   }
   gauge.SetProgress(gauge.MaxValue);
-  ChannelLog(channel, Format(channel == 2 ? " ---------------- OK=%u, NG=%u. ----------------"
+  ChannelLog(channel, FormatText(channel == 2 ? " ---------------- OK=%u, NG=%u. ----------------"
                                           : "---------------- OK=%u, NG=%u. ----------------",
                              ChannelOk[index], ChannelNg[index]));
   view_.ControlsChanged();

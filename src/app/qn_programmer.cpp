@@ -1,4 +1,5 @@
 #include "app/qn_programmer.hpp"
+#include "data/text_format.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -31,12 +32,6 @@ constexpr VoltageItem kVoltageItems[] = {
 };
 
 constexpr std::array<uint8_t, 8> kSpiEepromInstructions = {0x01, 0x05, 0x04, 0x06, 0xC7, 0x83, 0x02, 0x03};
-
-std::string Format(const char* format, auto... values) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, values...);
-  return text;
-}
 
 void Show(Control& c, bool visible) { c.Visible = visible; }
 
@@ -233,9 +228,9 @@ void TQNProgrammer::ApplyChipSelection() {
   AppendInfo("Chip \"" + c.MCUNameEdit.Text + "\" is selectd.");
   if (family < kFirstSensorFamily) {
     if (Chip.Size >= kLargeChipSize)
-      AppendInfo(Format("Chip Main Flash is %uKB/%uMB.", Chip.Size >> 10, Chip.Size >> 20));
+      AppendInfo(FormatText("Chip Main Flash is %uKB/%uMB.", Chip.Size >> 10, Chip.Size >> 20));
     else
-      AppendInfo(Format("Chip Main Flash is %uB/%uKB.", Chip.Size, Chip.Size >> 10));
+      AppendInfo(FormatText("Chip Main Flash is %uB/%uKB.", Chip.Size, Chip.Size >> 10));
   }
   ChipConfirmed = true;
   FileLoaded = false;
@@ -281,7 +276,7 @@ void TQNProgrammer::ApplyChipSelection() {
     Channels.Channel(number).BlockEnd = Chip.SizeKB;
 
   c.lbFlashSize.Caption =
-      Chip.Size >= 1024 ? Format("%u KByte", Chip.SizeKB) : Format("%u Byte", Chip.Size);
+      Chip.Size >= 1024 ? FormatText("%u KByte", Chip.SizeKB) : FormatText("%u Byte", Chip.Size);
   AppendPlain(kChipSeparatorLine);
 
   if (Chip.LowVoltChip) SelectVoltage(2);
@@ -377,7 +372,7 @@ void TQNProgrammer::RadioGpVoltClick() {
 }
 
 void TQNProgrammer::ShowProtectSetting() {
-  Controls.LabelWP.Caption = Format("Protected Setting: 0x%02X.", Chip.ProtectSetting);
+  Controls.LabelWP.Caption = FormatText("Protected Setting: 0x%02X.", Chip.ProtectSetting);
 }
 
 void TQNProgrammer::ComBoxWP8Change() {
@@ -483,7 +478,7 @@ void TQNProgrammer::BitBtnOKClick() {
   const std::string bytes = Utf8ToGbk(text);
   if (uint64_t{address} + bytes.size() > kImageCapacity) {
     view_.ShowMessage(MessageKind::Warning,
-                      Format("The fixed data (%zu bytes from 0x%08X) would reach beyond the image buffer, which ends "
+                      FormatText("The fixed data (%zu bytes from 0x%08X) would reach beyond the image buffer, which ends "
                              "at 0x%08X; nothing was written.",
                              bytes.size(), address, kImageCapacity - 1));
     view_.FocusControl("AddrEditSN");

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/qn_programmer.hpp"
+#include "data/text_format.hpp"
 #include "link/operation_codes.hpp"
 #include "link/frame.hpp"
 #include "link/identification.hpp"
@@ -31,12 +32,6 @@ constexpr ResultMessage kResultMessages[] = {
     {0x34, "芯片校验和不正确！"}, {0x36, "芯片类型不正确！"},     {0x38, "芯片厂家型号不正确！"},
     {0x40, "命令执行超时!"},      {0x45, "命令执行错误"},         {0x60, "接口错误或芯片未连接！"},
 };
-
-std::string Format(const char* format, auto... values) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, values...);
-  return text;
-}
 
 bool Succeeded(uint8_t result) { return result == kStatusOk || result == kStatusOkToo; }
 
@@ -173,7 +168,7 @@ void TQNProgrammer::VerifyReply(int n) {
   if (Controls.ChkBoxPCSN.Checked) StepSerialNumber();
   if (Channels.Channel(n).AutoRun) {
     ++BurnCount;
-    Controls.StatusPanel2.Caption = Format("Burn OK, Total: %u", BurnCount);
+    Controls.StatusPanel2.Caption = FormatText("Burn OK, Total: %u", BurnCount);
     SendFinish(n, kCmdFinishAutoRun);
   }
   EndOperation(n, false);
@@ -222,7 +217,7 @@ void TQNProgrammer::ReadBlockReply(int n, uint16_t packetLength) {
   FinishRead(n);
   if (Chip.Family == kFamilySensor) {
     std::string line = "Chip Protection Statu is : ";
-    for (int at : {512, 514, 516, 518}) line += Format("0x%02X ", payload[at]);
+    for (int at : {512, 514, 516, 518}) line += FormatText("0x%02X ", payload[at]);
     ChannelLog(n, line);
   }
 }
@@ -258,11 +253,11 @@ void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
       EndOperation(n, true);
       return;
     }
-    ChannelLog(n, Format("Read Chip Statu data is : 0x%02X.", payload[0]));
+    ChannelLog(n, FormatText("Read Chip Statu data is : 0x%02X.", payload[0]));
     ChannelLog(n, "Read Chip DID data are : ");
     for (int line = 0; line < 8; ++line) {
       std::string text;
-      for (int i = 0; i < 16; ++i) text += Format("%02X ", payload[2 + line * 16 + i]);
+      for (int i = 0; i < 16; ++i) text += FormatText("%02X ", payload[2 + line * 16 + i]);
       ChannelLog(n, text);
     }
   } else {
@@ -272,14 +267,14 @@ void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
       return;
     }
     ChannelLog(n, "Read Chip Information success: ID=" +
-                      Format("0x%02X,0x%02X, Statu Reg=0x%02X,", payload[1], payload[0], payload[4]) +
-                      Format("0x%02X", payload[5]));
+                      FormatText("0x%02X,0x%02X, Statu Reg=0x%02X,", payload[1], payload[0], payload[4]) +
+                      FormatText("0x%02X", payload[5]));
   }
   EndOperation(n, false);
 }
 
 void TQNProgrammer::ShowResult(int n, uint8_t code) {
-  std::string text = Format("操作失败！错误代码: 0%d", code);
+  std::string text = FormatText("操作失败！错误代码: 0%d", code);
   for (const ResultMessage& m : kResultMessages)
     if (m.code == code) text = m.text;
   // After the receive event has returned, so that the box never re-enters
@@ -298,7 +293,7 @@ void TQNProgrammer::Timer1Timer() {
     if (ch.GaugeCreep) Gauge(n).SetProgress(Gauge(n).Progress + 1);
     ch.TimeoutTicks = static_cast<int16_t>(static_cast<uint16_t>(ch.TimeoutTicks) - 1u);
     if (ch.TimeoutTicks == 0) {
-      AppendPlain(Format(ch.Operation == kOpDownload ? "编程器%d ：操作超时！" : "芯片%d ：操作超时！", n));
+      AppendPlain(FormatText(ch.Operation == kOpDownload ? "编程器%d ：操作超时！" : "芯片%d ：操作超时！", n));
       EndOperation(n, true);
     }
   }
@@ -307,7 +302,7 @@ void TQNProgrammer::Timer1Timer() {
 void TQNProgrammer::StepSerialNumber() {
   if (!Controls.CheckBoxSN.Checked) return;
   Job.SnValue += Job.SnStep;
-  Controls.SNEdit.Text = Format("0x%08X", Job.SnValue);
+  Controls.SNEdit.Text = FormatText("0x%08X", Job.SnValue);
 }
 
 }  // namespace velkor
