@@ -48,9 +48,9 @@ void LogAddressLines(const ImageBuffer& image, bool withChip, ImageReport& repor
 
 }  // namespace
 
-ImageBuffer::ImageBuffer() : Data(std::make_unique_for_overwrite<uint8_t[]>(kImageCapacity)) { Erase(); }
+ImageBuffer::ImageBuffer() : Data(MapErasedPages(kImageCapacity)) {}
 
-void ImageBuffer::Erase() { std::memset(Data.get(), kErasedByte, kImageCapacity); }
+void ImageBuffer::Erase() { EraseAllPages(Data); }
 
 void ResetChipRange(ImageBuffer& image, ChipParams& chip) {
   chip.SizeKB = chip.Size >= 1024 ? chip.Size / 1024 : 0;
@@ -109,7 +109,11 @@ void TrimChipEnd(ImageBuffer& image, ChipParams& chip, ImageReport& report) {
     // erased.
     std::optional<std::size_t> found;
     if (floor <= kLastImageOffset) {
-      found = LastNotErased(image.Data.get(), floor, std::min<uint64_t>(end, kLastImageOffset));
+      // Pages never written since the last erase are erased: the scan
+      // starts below them, so it does not touch the unused rest of a large
+      // chip's range.
+      const std::size_t written = WrittenExtent(image.Data, std::min<uint64_t>(end, kLastImageOffset) + 1);
+      if (written > floor) found = LastNotErased(image.Data.get(), floor, written - 1);
     }
     end = found ? *found : floor - 1;
   }

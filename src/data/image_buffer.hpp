@@ -8,6 +8,7 @@
 
 #include "chips/chip_params.hpp"
 #include "data/image_report.hpp"
+#include "platform/erased_pages.hpp"
 
 namespace velkor {
 
@@ -49,16 +50,17 @@ inline constexpr int kCrcPanel = 1;
 
 class ImageBuffer {
  public:
-  // Allocates the whole image once, erased.
+  // Maps the whole image once, erased. Only the pages written since the
+  // last erase cost resident memory.
   ImageBuffer();
   ImageBuffer(const ImageBuffer&) = delete;
   ImageBuffer& operator=(const ImageBuffer&) = delete;
 
-  // Fills all of Data with the erased state.
+  // Every byte of Data reads kErasedByte again; no page is touched.
   void Erase();
 
   // kImageCapacity bytes; offset = target address.
-  const std::unique_ptr<uint8_t[]> Data;
+  const ErasedPages Data;
   // Lowest and last (inclusive) address written by the last object file.
   uint32_t FileStart = kNoFileStart;
   uint32_t FileEnd = kNoFileEnd;

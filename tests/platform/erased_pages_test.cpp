@@ -1,0 +1,113 @@
+#include "platform/erased_pages.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace velkor {
+namespace {
+
+// Kilobytes of private (written) pages of the mappings inside
+// [base, base + size), from /proc/self/smaps.
+std::size_t WrittenKb(const uint8_t* base, std::size_t size) {
+  std::ifstream smaps("/proc/self/smaps");
+  const auto low = reinterpret_cast<uintptr_t>(base);
+  const uintptr_t high = low + size;
+  std::size_t total = 0;
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    uintptr_t from = 0, to = 0;
+    if (std::sscanf(line.c_str(), "%" SCNxPTR "-%" SCNxPTR " ", &from, &to) == 2 && line.find(' ') > line.find('-')) {
+      inside = from >= low && to <= high + 4096;
+      continue;
+    }
+    std::size_t kb = 0;
+    if (inside && std::sscanf(line.c_str(), "Anonymous: %zu kB", &kb) == 1) total += kb;
+  }
+  return total;
+}
+
+bool AllErased(const uint8_t* data, std::size_t size) {
+  return std::all_of(data, data + size, [](uint8_t b) { return b == 0xFF; });
+}
+
+// An odd size that is neither a page nor a pattern multiple, as the image's.
+constexpr std::size_t kSize = (std::size_t{5} << 20) + 4097;
+
+TEST(ErasedPages, ReadErasedUntilWrittenKeepWritesAndEraseAgain) {
+  ErasedPages pages = MapErasedPages(kSize);
+  ASSERT_TRUE(AllErased(pages.get(), kSize));
+  // Writes at the start, across the seams between the pattern's mappings,
+  // and at the very last byte.
+  const std::size_t places[] = {0, (std::size_t{2} << 20) - 1, std::size_t{2} << 20, (std::size_t{4} << 20) + 3, kSize - 1};
+  for (std::size_t at : places) pages[at] = static_cast<uint8_t>(at);
+  for (std::size_t at : places) EXPECT_EQ(pages[at], static_cast<uint8_t>(at)) << at;
+  EXPECT_EQ(pages[1], 0xFF);
+  EXPECT_EQ(pages[(std::size_t{2} << 20) + 1], 0xFF);
+
+  EraseAllPages(pages);
+  EXPECT_TRUE(AllErased(pages.get(), kSize));
+  pages[7] = 0x12;  // writable again after the erase
+  EXPECT_EQ(pages[7], 0x12);
+}
+
+TEST(ErasedPages, OnlyWrittenPagesCostPrivateMemoryUntilTheErase) {
+  constexpr std::size_t kWritten = std::size_t{1} << 20;
+  ErasedPages pages = MapErasedPages(kSize);
+  ASSERT_TRUE(AllErased(pages.get(), kSize));
+  EXPECT_EQ(WrittenKb(pages.get(), kSize), 0u) << "reading made private copies";
+  std::fill(pages.get(), pages.get() + kWritten, 0x00);
+  EXPECT_EQ(WrittenKb(pages.get(), kSize), kWritten / 1024);
+  EraseAllPages(pages);
+  EXPECT_EQ(WrittenKb(pages.get(), kSize), 0u) << "written pages survive the erase";
+  EXPECT_TRUE(AllErased(pages.get(), kSize));
+}
+
+TEST(ErasedPages, WrittenExtentEndsAtTheLastWrittenPage) {
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  ErasedPages pages = MapErasedPages(kSize);
+  EXPECT_EQ(WrittenExtent(pages, kSize), 0u) << "nothing written yet";
+  // Reading maps the pattern but writes nothing.
+  EXPECT_TRUE(AllErased(pages.get(), kSize));
+  EXPECT_EQ(WrittenExtent(pages, kSize), 0u) << "reading counted as writing";
+
+  struct Case {
+    std::size_t writeAt;
+    std::size_t askEnd;
+    std::size_t expected;
+  };
+  const std::size_t far = (std::size_t{3} << 20) + 5;
+  const Case cases[] = {
+      {0, kSize, page},                                 // the first byte
+      {far, kSize, (far / page + 1) * page},             // in the middle
+      {far, far + 1, far + 1},                          // never beyond end
+      {far, far / page * page, page},                   // pages past end do not count
+      {kSize - 1, kSize, kSize},                        // the last byte of an odd-sized span
+  };
+  for (const Case& c : cases) {
+    EraseAllPages(pages);
+    pages[0] = 0x00;  // an earlier page written too
+    pages[c.writeAt] = 0x00;
+    EXPECT_EQ(WrittenExtent(pages, c.askEnd), c.expected) << c.writeAt << " " << c.askEnd;
+  }
+  EraseAllPages(pages);
+  EXPECT_EQ(WrittenExtent(pages, kSize), 0u) << "written pages survive the erase";
+}
+
+TEST(ErasedPages, MappingsAreIndependent) {
+  ErasedPages first = MapErasedPages(kSize);
+  ErasedPages second = MapErasedPages(kSize);
+  first[100] = 0;
+  EXPECT_EQ(second[100], 0xFF) << "the shared pattern was written through";
+  ErasedPages third = MapErasedPages(kSize);
+  EXPECT_EQ(third[100], 0xFF);
+}
+
+}  // namespace
+}  // namespace velkor
