@@ -12,6 +12,9 @@ packages=(
   nlohmann-json3-dev    # the chip catalogue listing
   srecord               # srec_cat: object-file cross-check tests and loader benchmark
   binutils              # objcopy: the same
+  help2man              # the manual pages, made from the programs' --help
+  desktop-file-utils    # desktop-file-validate: the installed-tree test
+  dpkg-dev file         # scripts/package.sh: dpkg-shlibdeps, for the package's dependencies
 )
 
 missing=()

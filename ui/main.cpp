@@ -4,6 +4,7 @@
 //               [--screenshot-load FILE] [--screenshot-auto]
 //   velkor350qn --list-chips
 //   velkor350qn --convert IN OUT --chip CAPTION
+//   velkor350qn --version | --help
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 
 #include "app/convert.hpp"
 #include "chips/catalogue_listing.hpp"
@@ -67,15 +69,10 @@ int main(int argc, char* argv[]) {
   }
   if (const int status = RunConversion(argc, argv); status >= 0) return status;
 
-  QApplication app(argc, argv);
-  QApplication::setApplicationName("velkor350qn");
-  QApplication::setApplicationDisplayName("Velkor350QN Flash Programmer");
-  QApplication::setApplicationVersion(VELKOR_VERSION);
-
   QCommandLineParser parser;
   parser.setApplicationDescription("Host program of the Velkor350QN serial-memory programmer.");
-  parser.addHelpOption();
-  parser.addVersionOption();
+  const QCommandLineOption help = parser.addHelpOption();
+  const QCommandLineOption version = parser.addVersionOption();
   const QCommandLineOption simulate("simulate", "Start simulated programmers and use their ports.");
   const QCommandLineOption simCount("sim-count", "How many simulated programmers to start: 1 or 2 (default 2).", "N", "2");
   const QCommandLineOption simOption(
@@ -99,7 +96,21 @@ int main(int argc, char* argv[]) {
       "screenshot-auto", "Run auto programming on the programmers found and take the picture when it has ended.");
   parser.addOptions({simulate, simCount, simOption, ports, echoLog, exitAfter, listChips, screenshot, screenshotChip, screenshotPage,
                      screenshotLoad, screenshotAuto});
-  parser.process(app);
+
+  // Help and the version are text only: they need no display, so the
+  // installed program answers them anywhere (its manual page is made from
+  // them at build time). Arguments this parser does not know may be Qt's own
+  // (-platform, -style), which only the window's application takes.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const bool textOnly = parser.parse(arguments) && (parser.isSet(help) || parser.isSet(version) ||
+                                                    parser.optionNames().contains("help-all"));
+  const std::unique_ptr<QCoreApplication> app(textOnly ? new QCoreApplication(argc, argv)
+                                                       : new QApplication(argc, argv));
+  QCoreApplication::setApplicationName("velkor350qn");
+  QCoreApplication::setApplicationVersion(VELKOR_VERSION);
+  if (!textOnly) QApplication::setApplicationDisplayName("Velkor350QN Flash Programmer");
+  parser.process(*app);
 
   velkor::ui::StartOptions options;
   if (parser.isSet(simulate)) {
@@ -142,6 +153,6 @@ int main(int argc, char* argv[]) {
   }
   window.show();
   if (parser.isSet(exitAfter)) QTimer::singleShot(parser.value(exitAfter).toInt(), &window, &QWidget::close);
-  const int loopResult = app.exec();
+  const int loopResult = QApplication::exec();
   return loopResult != 0 ? loopResult : result;
 }

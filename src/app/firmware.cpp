@@ -21,15 +21,33 @@ constexpr int16_t kFirstChunkTicks = 500;
 
 }  // namespace
 
-void TQNProgrammer::CheckFirmwareFile() {
+std::vector<std::filesystem::path> TQNProgrammer::FirmwareFolders() const {
+  std::vector<std::filesystem::path> folders{startDirectory_};
+  for (const auto& folder : {UserDataFolder(), InstalledFolder})
+    if (!folder.empty()) folders.push_back(folder);
+  return folders;
+}
+
+std::filesystem::path TQNProgrammer::FindFirmwareFile() const {
   std::error_code ec;
-  const std::filesystem::path path = startDirectory_ / kFirmwareFileName;
-  if (std::filesystem::exists(path, ec)) {
-    LoadFirmwareFile(path);
+  for (const auto& folder : FirmwareFolders())
+    if (std::filesystem::exists(folder / kFirmwareFileName, ec)) return folder / kFirmwareFileName;
+  return {};
+}
+
+void TQNProgrammer::CheckFirmwareFile() {
+  firmwarePath_ = FindFirmwareFile();
+  if (!firmwarePath_.empty()) {
+    AppendInfo("Firmware file: " + firmwarePath_.string());
+    LoadFirmwareFile(firmwarePath_);
     return;
   }
   FirmwareReady = false;
+  Firmware.problem = "it was missing when the program started; the program reads it when it starts";
   AppendInfo(kFirmwareNotFoundLine);
+  std::string searched;
+  for (const auto& folder : FirmwareFolders()) searched += (searched.empty() ? "" : ", ") + folder.string();
+  AppendInfo("Looked for it in: " + searched + ".");
   view_.ShowMessage(MessageKind::Warning, kFirmwareNotFoundBox);
 }
 
@@ -93,10 +111,15 @@ void TQNProgrammer::FirmwareReply(int n) {
 }
 
 void TQNProgrammer::DoFirmwareUpgrade1Click() {
+  // The file read at start-up must still be there; without one, any file
+  // now in the folders says what to do next.
   std::error_code ec;
-  if (!std::filesystem::exists(startDirectory_ / kFirmwareFileName, ec)) {
+  const bool present =
+      firmwarePath_.empty() ? !FindFirmwareFile().empty() : std::filesystem::exists(firmwarePath_, ec);
+  if (!present) {
     FirmwareReady = false;
-    Firmware.problem = "it was missing when an upgrade was asked for; the program reads it again when it starts";
+    if (!firmwarePath_.empty())
+      Firmware.problem = "it was missing when an upgrade was asked for; the program reads it again when it starts";
     view_.ShowMessage(MessageKind::Warning, kFirmwareNotFoundBox);
     return;
   }

@@ -1,8 +1,11 @@
 #include "app/qn_programmer.hpp"
 #include "data/text_format.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <system_error>
 
 #include "app/integer_text.hpp"
@@ -35,7 +38,43 @@ constexpr std::array<uint8_t, 8> kSpiEepromInstructions = {0x01, 0x05, 0x04, 0x0
 
 void Show(Control& c, bool visible) { c.Visible = visible; }
 
+// The name of the program's folder in the data folders.
+constexpr const char* kDataFolderName = "velkor350qn";
+
+// Where the installed data folder lies, seen from the folder of the
+// installed programs; the build passes in the layout it installs. Builds
+// that install nothing (the fuzz targets) get the usual layout.
+#ifndef VELKOR_INSTALLED_DATA_DIR
+#define VELKOR_INSTALLED_DATA_DIR "../share/velkor350qn"
+#endif
+
+// A folder that is there (made if need be) and can be written.
+bool WritableFolder(const std::filesystem::path& folder) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return std::filesystem::is_directory(folder, ec) && access(folder.c_str(), W_OK) == 0;
+}
+
 }  // namespace
+
+std::filesystem::path UserDataFolder() {
+  // A relative XDG_DATA_HOME is invalid and ignored, as the base-directory
+  // rules ask.
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  if (dataHome && std::filesystem::path(dataHome).is_absolute())
+    return std::filesystem::path(dataHome) / kDataFolderName;
+  const char* home = std::getenv("HOME");
+  if (home && std::filesystem::path(home).is_absolute())
+    return std::filesystem::path(home) / ".local" / "share" / kDataFolderName;
+  return {};
+}
+
+std::filesystem::path InstalledDataFolder() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  return (self.parent_path() / VELKOR_INSTALLED_DATA_DIR).lexically_normal();
+}
 
 TQNProgrammer::TQNProgrammer(MainLoop& loop, ProgrammerView& view, std::unique_ptr<LogClock> clock)
     : Channels(loop, *this, [this](int channel) { RequestHangup(channel); }),
@@ -56,8 +95,7 @@ void TQNProgrammer::FormShow() {
   Show(Controls.TabSheetRdData, false);
   Show(Controls.TabSheetChip, true);
 
-  const auto logFolder = startDirectory_ / kLogFolder;
-  if (!std::filesystem::exists(logFolder, ec)) std::filesystem::create_directory(logFolder, ec);
+  logFolder_ = PrepareLogFolder();
 
   StartupReset();
   CheckFirmwareFile();
@@ -69,6 +107,23 @@ void TQNProgrammer::FormShow() {
   BitBtnFreshClick();
   BitBtnFindCOMClick();
   view_.ControlsChanged();
+}
+
+std::filesystem::path TQNProgrammer::PrepareLogFolder() {
+  // The Log folder stays beside the program's files in the start directory,
+  // as on a bench PC. An installed program started where it cannot write
+  // (the root folder, a read-only share) keeps its logs with the user.
+  const std::filesystem::path local = startDirectory_ / kLogFolder;
+  if (WritableFolder(local)) return local;
+  const std::filesystem::path user = UserDataFolder();
+  if (!user.empty() && WritableFolder(user / kLogFolder)) {
+    AppendInfo("No Log folder can be made in the start directory; log files go to " + (user / kLogFolder).string() +
+               ".");
+    return user / kLogFolder;
+  }
+  AppendInfo("No Log folder can be made in the start directory or the user's data folder; the automatic log file "
+             "cannot be written.");
+  return local;
 }
 
 void TQNProgrammer::StartupReset() {
@@ -177,7 +232,7 @@ void TQNProgrammer::WriteLogFile() {
   std::string error;
   if (LogCfg.RadioGrpCreat.ItemIndex == 0) {
     if (Info.Lines().size() < kAutomaticLogMinimumLines) return;
-    error = WriteFileAtomically(startDirectory_ / kLogFolder / AutomaticLogFileName(*clock_), Info.Text());
+    error = WriteFileAtomically(logFolder_ / AutomaticLogFileName(*clock_), Info.Text());
   } else {
     const std::string& name = LogCfg.EditLogName.Text;
     if (name.empty()) return;

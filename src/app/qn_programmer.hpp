@@ -28,6 +28,14 @@
 
 namespace velkor {
 
+// The folders the program keeps its files in besides the directory it
+// starts in. The user's: $XDG_DATA_HOME/velkor350qn, else
+// ~/.local/share/velkor350qn (empty when neither variable names an absolute
+// folder). The installed one: the data folder of the installed program,
+// found from where the running program lies (empty when that is unknown).
+std::filesystem::path UserDataFolder();
+std::filesystem::path InstalledDataFolder();
+
 class TQNProgrammer final : public ImageReport, public FrameConsumer {
  public:
   TQNProgrammer(MainLoop& loop, ProgrammerView& view, std::unique_ptr<LogClock> clock = MakeSystemClock());
@@ -89,8 +97,16 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   void StartUpgrade(int channel);
 
   // --- Firmware upgrade ---
-  // At start-up: the firmware file in the start directory, or a line and a
-  // box saying it is missing.
+  // The installed data folder searched for the firmware file (tests point
+  // it elsewhere before the window is shown).
+  std::filesystem::path InstalledFolder = InstalledDataFolder();
+  // The folders searched for the firmware file, first match wins: the start
+  // directory, the user's data folder, the installed data folder.
+  std::vector<std::filesystem::path> FirmwareFolders() const;
+  // The first firmware file in those folders; empty when there is none.
+  std::filesystem::path FindFirmwareFile() const;
+  // At start-up: the first firmware file found (the log names it), or a line
+  // and a box saying it is missing.
   void CheckFirmwareFile();
   void LoadFirmwareFile(const std::filesystem::path& path);
   void SendFirmwareChunk(int channel, uint16_t address);
@@ -125,6 +141,8 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The window closes: ports closed, log file written.
   void FormClose();
   const std::filesystem::path& StartDirectory() const { return startDirectory_; }
+  // Where the automatic log files go (set by FormShow).
+  const std::filesystem::path& LogFolder() const { return logFolder_; }
 
   // --- Information log ---
   void AppendInfo(const std::string& text) override;
@@ -253,6 +271,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   void StreamedReadReply(int channel, uint16_t packetLength);
   void ReadIdReply(int channel, uint16_t packetLength);
   void FinishRead(int channel);
+  // The Log folder in the start directory, or in the user's data folder
+  // when the start directory cannot be written (the log says so).
+  std::filesystem::path PrepareLogFolder();
 
   MainLoop& loop_;
   ProgrammerView& view_;
@@ -260,6 +281,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   MainLoop::TimerId tickTimer_ = 0;
   std::unique_ptr<LogClock> clock_;
   std::filesystem::path startDirectory_;
+  std::filesystem::path logFolder_;
+  // The firmware file read at start-up; empty when none was found.
+  std::filesystem::path firmwarePath_;
   bool shown_ = false;
 };
 

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 
 #include "app/integer_text.hpp"
@@ -25,8 +27,10 @@ TEST_F(StartupTest, FirstShowResetsStateCreatesTheLogFolderAndGreets) {
   programmer->FormShow();
 
   EXPECT_TRUE(std::filesystem::is_directory(directory / "Log"));
+  EXPECT_EQ(programmer->LogFolder(), directory / "Log");
   EXPECT_EQ(programmer->StartDirectory(), directory);
-  EXPECT_EQ(view.lines, (std::vector<std::string>{Line("Hello Velkor350QN-ED User! ----- 12/10/26"),
+  EXPECT_EQ(view.lines, (std::vector<std::string>{Line("Firmware file: " + (directory / kFirmwareFileName).string()),
+                                                  Line("Hello Velkor350QN-ED User! ----- 12/10/26"),
                                                   Line("3.3V Interface is selected!")}));
   EXPECT_EQ(programmer->Chip, ChipParams{});
   EXPECT_EQ(programmer->Chip.Size, 2048u);
@@ -44,7 +48,7 @@ TEST_F(StartupTest, FirstShowResetsStateCreatesTheLogFolderAndGreets) {
 
   // Only the first showing runs the start-up.
   programmer->FormShow();
-  EXPECT_EQ(view.lines.size(), 2u);
+  EXPECT_EQ(view.lines.size(), 3u);
 }
 
 TEST_F(StartupTest, FirmwareFileIsCheckedOnceAtStartUp) {
@@ -53,7 +57,7 @@ TEST_F(StartupTest, FirmwareFileIsCheckedOnceAtStartUp) {
     std::function<void()> prepare;  // in the start directory
     bool ready;
     const char* version;
-    std::vector<std::string> lines;  // before the greeting
+    std::vector<std::string> lines;  // before the greeting, after the line naming the file
     std::vector<std::string> boxes;
   };
   const auto file = [&] { return directory / kFirmwareFileName; };
@@ -65,7 +69,10 @@ TEST_F(StartupTest, FirmwareFileIsCheckedOnceAtStartUp) {
   const Case cases[] = {
       {"good", [] {}, true, "V3.10", {}, {}},
       {"missing", [&] { std::filesystem::remove(file()); }, false, "",
-       {Line("File of \"VelkorQN_EDF.VFR\" not Found!")}, {"文件\"VelkorQN_EDF.VFR\"没有找到，请确认！"}},
+       {Line("File of \"VelkorQN_EDF.VFR\" not Found!"),
+        Line("Looked for it in: " + directory.string() + ", " + UserFolder().string() + ", " +
+             InstalledFolder().string() + ".")},
+       {"文件\"VelkorQN_EDF.VFR\"没有找到，请确认！"}},
       {"wrong checksum", [&] { damage(5000); }, false, "V3.10",
        {Line("The firmware file \"VelkorQN_EDF.VFR\" cannot be used: its checksum is wrong.")}, {}},
       {"wrong marker", [&] { damage(0); }, false, "",
@@ -82,11 +89,13 @@ TEST_F(StartupTest, FirmwareFileIsCheckedOnceAtStartUp) {
     k.prepare();
     view.lines.clear();
     view.messages.clear();
-    programmer = std::make_unique<TQNProgrammer>(loop, view, std::make_unique<test::FixedClock>(test::kTime, test::kDate));
+    programmer = MakeProgrammer();
     programmer->FormShow();
     EXPECT_EQ(programmer->FirmwareReady, k.ready);
     EXPECT_EQ(programmer->FirmwareVersion, k.version);
-    std::vector<std::string> expected = k.lines;
+    std::vector<std::string> expected;
+    if (std::filesystem::exists(file())) expected.push_back(Line("Firmware file: " + file().string()));
+    expected.insert(expected.end(), k.lines.begin(), k.lines.end());
     expected.push_back(Line("Hello Velkor350QN-ED User! ----- 12/10/26"));
     expected.push_back(Line("3.3V Interface is selected!"));
     EXPECT_EQ(view.lines, expected);
@@ -142,6 +151,153 @@ TEST_F(StartupTest, FirmwareMenuCommandSaysWhyItCannotUpgrade) {
             "program reads it again when it starts.");
 }
 
+TEST_F(StartupTest, FirmwareFileIsTakenFromTheStartDirectoryThenTheUsersThenTheInstalledFolder) {
+  // Each folder's file carries its own version, so the one read shows.
+  struct Case {
+    const char* name;
+    bool inStart, inUser, inInstalled;
+    const char* version;
+  };
+  const Case cases[] = {
+      {"all three", true, true, true, "V3.10"},
+      {"user's and installed", false, true, true, "V3.20"},
+      {"installed only", false, false, true, "V3.30"},
+      {"user's only", false, true, false, "V3.20"},
+  };
+  const std::pair<std::filesystem::path, const char*> folders[] = {
+      {directory, "V3.10"}, {UserFolder(), "V3.20"}, {InstalledFolder(), "V3.30"}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const bool present[] = {k.inStart, k.inUser, k.inInstalled};
+    std::filesystem::path expected;
+    for (int i = 2; i >= 0; --i) {
+      std::filesystem::remove(folders[i].first / kFirmwareFileName);
+      if (!present[i]) continue;
+      std::filesystem::create_directories(folders[i].first);
+      test::WriteFirmwareFile(folders[i].first, folders[i].second);
+      expected = folders[i].first / kFirmwareFileName;
+    }
+    view.lines.clear();
+    view.messages.clear();
+    programmer = MakeProgrammer();
+    programmer->FormShow();
+    EXPECT_TRUE(programmer->FirmwareReady);
+    EXPECT_EQ(programmer->FirmwareVersion, k.version);
+    ASSERT_FALSE(view.lines.empty());
+    EXPECT_EQ(view.lines[0], Line("Firmware file: " + expected.string()));
+    EXPECT_TRUE(view.messages.empty());
+  }
+}
+
+TEST_F(StartupTest, UsersDataFolderFollowsXdgDataHomeElseHome) {
+  struct Case {
+    const char* dataHome;  // null: unset
+    const char* home;
+    const char* folder;  // empty: none
+  };
+  const Case cases[] = {
+      {"/data/me", "/home/me", "/data/me/velkor350qn"},
+      {nullptr, "/home/me", "/home/me/.local/share/velkor350qn"},
+      {"", "/home/me", "/home/me/.local/share/velkor350qn"},
+      {"relative/data", "/home/me", "/home/me/.local/share/velkor350qn"},  // not absolute: ignored
+      {nullptr, nullptr, ""},
+      {nullptr, "relative-home", ""},
+  };
+  const char* home = std::getenv("HOME");
+  const std::optional<std::string> previousHome = home ? std::optional<std::string>(home) : std::nullopt;
+  const auto set = [](const char* name, const char* value) {
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.dataHome ? k.dataHome : "(unset)") + " / " + (k.home ? k.home : "(unset)"));
+    set("XDG_DATA_HOME", k.dataHome);
+    set("HOME", k.home);
+    EXPECT_EQ(UserDataFolder(), std::filesystem::path(k.folder));
+  }
+  set("HOME", previousHome ? previousHome->c_str() : nullptr);
+}
+
+TEST_F(StartupTest, FirmwareMenuCommandLooksForTheFileThatWasRead) {
+  // Read from the user's folder at start-up, then taken away: the file in
+  // the start directory does not stand in for it.
+  std::filesystem::remove(directory / kFirmwareFileName);
+  std::filesystem::create_directories(UserFolder());
+  test::WriteFirmwareFile(UserFolder(), "V3.10");
+  programmer->FormShow();
+  ASSERT_TRUE(programmer->FirmwareReady);
+  std::filesystem::remove(UserFolder() / kFirmwareFileName);
+  test::WriteFirmwareFile(directory, "V3.10");
+  programmer->DoFirmwareUpgrade1Click();
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, "文件\"VelkorQN_EDF.VFR\"没有找到，请确认！");
+  EXPECT_FALSE(programmer->FirmwareReady);
+}
+
+TEST_F(StartupTest, FirmwareFileAddedAfterStartUpIsReadAtTheNextStart) {
+  std::filesystem::remove(directory / kFirmwareFileName);
+  programmer->FormShow();
+  ASSERT_EQ(view.messages.size(), 1u);  // the not-found box
+  std::filesystem::create_directories(InstalledFolder());
+  test::WriteFirmwareFile(InstalledFolder(), "V3.10");
+  programmer->DoFirmwareUpgrade1Click();
+  ASSERT_EQ(view.messages.size(), 2u);
+  EXPECT_EQ(view.messages[1].text,
+            "The firmware file \"VelkorQN_EDF.VFR\" cannot be used: it was missing when the program started; the "
+            "program reads it when it starts.");
+}
+
+TEST_F(StartupTest, LogFolderIsKeptWithTheUserWhenTheStartDirectoryCannotTakeIt) {
+  // A file named Log stands for a start directory that cannot take the
+  // folder (it also works for root, whom permissions do not stop).
+  struct Case {
+    const char* name;
+    bool blockStart;
+    bool blockUser;  // the user's data folder lies under a file
+    std::filesystem::path folder;
+    std::vector<std::string> lines;  // before the firmware line
+    std::vector<std::string> boxesAtClose;
+  };
+  const std::filesystem::path userLog = UserFolder() / "Log";
+  const Case cases[] = {
+      {"start directory", false, false, directory / "Log", {}, {}},
+      {"user's folder", true, false, userLog,
+       {Line("No Log folder can be made in the start directory; log files go to " + userLog.string() + ".")}, {}},
+      {"neither", true, true, directory / "Log",
+       {Line("No Log folder can be made in the start directory or the user's data folder; the automatic log file "
+             "cannot be written.")},
+       {"Write Log File error!"}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    std::filesystem::remove_all(directory / "Log");
+    std::filesystem::remove_all(directory / "data-home");
+    if (k.blockStart) std::ofstream(directory / "Log") << "a file";
+    if (k.blockUser) std::ofstream(directory / "data-home") << "a file";
+    view.lines.clear();
+    view.messages.clear();
+    programmer = MakeProgrammer();
+    programmer->FormShow();
+    EXPECT_EQ(programmer->LogFolder(), k.folder);
+    std::vector<std::string> expected = k.lines;
+    expected.push_back(Line("Firmware file: " + (directory / kFirmwareFileName).string()));
+    ASSERT_GE(view.lines.size(), expected.size());
+    EXPECT_EQ(std::vector<std::string>(view.lines.begin(), view.lines.begin() + static_cast<long>(expected.size())),
+              expected);
+
+    for (int i = 0; i < 5; ++i) programmer->AppendInfo("step " + std::to_string(i));
+    programmer->FormClose();
+    std::vector<std::string> boxes;
+    for (const auto& m : view.messages) boxes.push_back(m.text);
+    EXPECT_EQ(boxes, k.boxesAtClose);
+    if (k.boxesAtClose.empty()) {
+      EXPECT_TRUE(std::filesystem::exists(k.folder / "QN_12_10_26_10_20_30.log"));
+    }
+  }
+}
+
 TEST_F(StartupTest, AnExistingLogFolderIsKept) {
   std::filesystem::create_directory(directory / "Log");
   std::ofstream(directory / "Log" / "old.log") << "kept";
@@ -181,7 +337,7 @@ class LogFileTest : public ProgrammerFixture {
 };
 
 TEST_F(LogFileTest, AutomaticLogNeedsMoreThanSixLines) {
-  AddLines(4);  // with the two greeting lines: six
+  AddLines(3);  // with the firmware and the two greeting lines: six
   programmer->WriteLogFile();
   EXPECT_FALSE(std::filesystem::exists(AutomaticPath()));
   AddLines(1);
