@@ -311,6 +311,28 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
   uint32_t hangUpAfter = 0;
   const CLI::Option* hangUp = AddNumber(app, "--hang-up-after", hangUpAfter, 0, UINT32_MAX,
                                         "close the pseudo-terminal instead of handling the block after the first N");
+  uint32_t hangUpInReply = 0;
+  const CLI::Option* hangUpCut =
+      AddNumber(app, "--hang-up-in-reply", hangUpInReply, 1, UINT32_MAX,
+                "send only the first half of the frame of the reply to the Nth request, then close the "
+                "pseudo-terminal");
+  AddRepeated(
+      app, "--cut-reply",
+      [&faults](const std::string& text) {
+        faults.cutReplyTo.push_back(NumberOrThrow("--cut-reply", text, 1, UINT32_MAX));
+      },
+      "N", "send only the first half of the frame of the reply to the Nth request, then go on; repeatable");
+  AddRepeated(
+      app, "--wrong-reply",
+      [&faults](const std::string& text) {
+        faults.wrongReplyTo.push_back(NumberOrThrow("--wrong-reply", text, 1, UINT32_MAX));
+      },
+      "N",
+      "carry out the Nth request but answer it with another command's reply: a status reply becomes a block read's "
+      "data reply, a data or identification reply a program block's status reply; repeatable");
+  app.add_flag("--garbage-identification", faults.garbageIdentification,
+               "answer every identification query with garbage: unframed bytes, then a frame that is no "
+               "identification");
 
   LineOptions& line = settings.line;
   AddNumber(app, "--split", line.splitBytes, 1, 65536, "write at most N bytes at a time");
@@ -329,6 +351,7 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
     sn.current = current->count() > 0 ? currentSerial : sn.initial;
     if (stall->count() > 0) faults.stallAfterRequests = stallAfter;
     if (hangUp->count() > 0) faults.hangUpAfterBlocks = hangUpAfter;
+    if (hangUpCut->count() > 0) faults.hangUpInReplyTo = hangUpInReply;
     line.splitDelay = std::chrono::microseconds(splitDelay);
     line.blockTime = std::chrono::microseconds(blockTime);
     settings.cycleInterval = std::chrono::milliseconds(cycleInterval);

@@ -168,6 +168,10 @@ bool ProgrammerModel::HandleFrame(std::size_t frameLength) {
   // The decoder reports the three-byte query as too short for a packet.
   if (IsIdentificationQuery(packet_.data(), decoded.packetLength)) {
     if (!BeginRequest()) return true;
+    if (options_.faults.garbageIdentification) {
+      SendGarbageIdentification();
+      return true;
+    }
     ProgrammerOptions shown = options_;
     shown.serialNumbers = serialNumbers_;
     const IdentificationReply reply = BuildIdentificationReply(shown);
@@ -201,6 +205,9 @@ bool ProgrammerModel::BeginRequest() {
     return false;
   }
   dropThisReply_ = Contains(options_.faults.dropReplyTo, number);
+  swapThisReply_ = Contains(options_.faults.wrongReplyTo, number);
+  hangUpAfterCut_ = options_.faults.hangUpInReplyTo == number;
+  cutThisReply_ = hangUpAfterCut_ || Contains(options_.faults.cutReplyTo, number);
   return true;
 }
 
@@ -561,7 +568,45 @@ void ProgrammerModel::SendStatus(std::span<const uint8_t, 8> header, uint8_t sta
   SendPacket(BuildStatusReply(header, status), Outgoing::Reply);
 }
 
+std::vector<uint8_t> ProgrammerModel::OtherCommandsReply(std::span<const uint8_t> packet, Outgoing kind) const {
+  const bool statusReply = kind == Outgoing::Reply && packet.size() <= kStatusReplyLength;
+  if (statusReply) {
+    std::vector<uint8_t> data(kPacketHeaderLength + kBlockBytes + kCheckValueLength, 0);
+    const ReplyHeader header{kCmdReadBlock, 0, 0, packet[4], packet[5]};
+    data.resize(SealDataReply(data, header, kBlockBytes));
+    return data;
+  }
+  const std::array<uint8_t, kPacketHeaderLength> header = {kCmdProgramBlock, packet[1], packet[2], 0,
+                                                           packet[4],        packet[5], 0,         0};
+  const StatusReply done = BuildStatusReply(header, kStatusOk);
+  return {done.begin(), done.end()};
+}
+
+void ProgrammerModel::SendGarbageIdentification() {
+  // Unframed bytes first (never a delimiter among them), then a frame whose
+  // packet has neither the identification's signature nor any other
+  // meaning; the same garbage every time.
+  constexpr std::size_t kUnframed = 32;
+  constexpr std::size_t kFramed = 128;
+  uint32_t state = 0x2545F491u;
+  const auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return static_cast<uint8_t>(state >> 16);
+  };
+  for (std::size_t i = 0; i < kUnframed; ++i) {
+    const uint8_t b = next();
+    output_.push_back(b == kFrameDelimiter ? 0x00 : b);
+  }
+  std::vector<uint8_t> garbage(kFramed);
+  for (uint8_t& b : garbage) b = next();
+  garbage[0] = 0x5A;  // not the signature, not a progress report, not an ignored reply
+  ++counters_.garbageIdentifications;
+  Log("identification query answered with garbage");
+  SendPacket(garbage, Outgoing::UncheckedReply);
+}
+
 void ProgrammerModel::SendPacket(std::span<const uint8_t> packet, Outgoing kind) {
+  std::vector<uint8_t> swapped;
   std::vector<uint8_t> damaged;
   if (kind != Outgoing::Report) {
     if (dropThisReply_) {
@@ -571,6 +616,15 @@ void ProgrammerModel::SendPacket(std::span<const uint8_t> packet, Outgoing kind)
       return;
     }
     ++counters_.repliesSent;
+    if (swapThisReply_) {
+      swapThisReply_ = false;
+      swapped = OtherCommandsReply(packet, kind);
+      ++counters_.repliesSwapped;
+      Log("reply to request %u (code 0x%02X, %zu bytes) replaced by the reply of command 0x%02X (%zu bytes)",
+          counters_.requests, packet[0], packet.size(), swapped[0], swapped.size());
+      packet = swapped;
+      kind = Outgoing::Reply;
+    }
   }
   if (kind == Outgoing::Reply && Contains(options_.faults.corruptReply, ++checkedReplies_)) {
     damaged.assign(packet.begin(), packet.end());
@@ -586,6 +640,17 @@ void ProgrammerModel::SendPacket(std::span<const uint8_t> packet, Outgoing kind)
   const std::size_t length = EncodeFrame(packet, std::span<uint8_t>(output_).subspan(start));
   output_.resize(start + length);
   TraceBytes("sent frame", std::span<const uint8_t>(output_).subspan(start));
+  if (cutThisReply_ && kind != Outgoing::Report) {
+    cutThisReply_ = false;
+    output_.resize(start + length / 2);
+    ++counters_.repliesCut;
+    Log("reply to request %u broken off after %zu of its %zu frame bytes%s", counters_.requests, length / 2, length,
+        hangUpAfterCut_ ? "; hanging up" : "");
+    if (hangUpAfterCut_) {
+      hungUp_ = true;
+      stream_.reset();
+    }
+  }
 }
 
 std::vector<uint8_t> ProgrammerModel::TakeOutput() {

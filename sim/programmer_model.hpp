@@ -67,6 +67,9 @@ struct ModelCounters {
   uint32_t failuresInjected = 0;
   uint32_t repliesDropped = 0;
   uint32_t repliesCorrupted = 0;
+  uint32_t repliesSwapped = 0;  // answered with another command's reply
+  uint32_t repliesCut = 0;      // broken off in the middle of the frame
+  uint32_t garbageIdentifications = 0;
 };
 
 // The job downloaded into the programmer, for stand-alone programming.
@@ -173,6 +176,9 @@ class ProgrammerModel {
   enum class Outgoing { Reply, UncheckedReply, Report };
   void SendPacket(std::span<const uint8_t> packet, Outgoing kind);
   void SendStatus(std::span<const uint8_t, 8> header, uint8_t status);
+  // The reply of another command in place of this one (see wrongReplyTo).
+  std::vector<uint8_t> OtherCommandsReply(std::span<const uint8_t> packet, Outgoing kind) const;
+  void SendGarbageIdentification();
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void TraceBytes(const char* what, std::span<const uint8_t> bytes);
 
@@ -189,6 +195,9 @@ class ProgrammerModel {
   std::optional<BootLoader> bootLoader_;  // with an expected firmware file
   bool answering_ = true;  // the packet being handled gets a reply
   bool dropThisReply_ = false;
+  bool swapThisReply_ = false;
+  bool cutThisReply_ = false;
+  bool hangUpAfterCut_ = false;
   uint32_t checkedReplies_ = 0;
   bool hungUp_ = false;
 

@@ -59,6 +59,20 @@ struct FaultOptions {
   // After this many 4 KB blocks (programmed, read, streamed or downloaded)
   // the programmer goes away: the front end closes its pseudo-terminal.
   std::optional<uint32_t> hangUpAfterBlocks;
+  // Each of these requests is carried out, but answered with the reply of
+  // another command: a status reply turns into a block read's data reply,
+  // a data or identification reply into a program block's status reply
+  // saying "done".
+  std::vector<uint32_t> wrongReplyTo;
+  // The replies to these requests break off in the middle of their frames:
+  // the rest is lost on the line, and the programmer goes on as before.
+  std::vector<uint32_t> cutReplyTo;
+  // The reply to this request breaks off in the middle of its frame, and
+  // the programmer goes away as with hangUpAfterBlocks.
+  std::optional<uint32_t> hangUpInReplyTo;
+  // Identification queries are answered with bytes that are no
+  // identification: unframed bytes, then a frame of garbage.
+  bool garbageIdentification = false;
 };
 
 // Bytes every fresh chip holds when it goes into the socket, at this offset

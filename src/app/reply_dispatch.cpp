@@ -293,6 +293,9 @@ void TQNProgrammer::Timer1Timer() {
     if (ch.GaugeCreep) Gauge(n).SetProgress(Gauge(n).Progress + 1);
     ch.TimeoutTicks = static_cast<int16_t>(static_cast<uint16_t>(ch.TimeoutTicks) - 1u);
     if (ch.TimeoutTicks == 0) {
+      // What the silent programmer sent of an unfinished frame would run
+      // into its next reply and spoil it: the next operation starts clean.
+      ch.RxCount = 0;
       AppendPlain(FormatText(ch.Operation == kOpDownload ? "编程器%d ：操作超时！" : "芯片%d ：操作超时！", n));
       EndOperation(n, true);
     }
