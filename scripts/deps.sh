@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev          # the window
   fonts-noto-cjk        # the Chinese captions and log lines
   libgtest-dev          # the tests
-  libcli11-dev          # command-line parsing of the simulator
+  libcli11-dev          # command-line parsing of velkor-cli and the simulator
   nlohmann-json3-dev    # the chip catalogue listing
   srecord               # srec_cat: object-file cross-check tests and loader benchmark
   binutils              # objcopy: the same

@@ -451,6 +451,16 @@ void MainWindow::BuildControlPage(QWidget* page) {
   limit->addWidget(number);
   limit->addStretch(1);
   leftColumn->addWidget(count);
+
+  QGroupBox* trace = Section("Traceability", "GroupBoxRecord", page);
+  auto* record = new QGridLayout(trace);
+  record->setColumnStretch(1, 1);
+  record->addWidget(b.CheckBox("ChkBoxRecord", trace), 0, 0, 1, 2);
+  QLineEdit* recordFile = b.Edit("EditRecordFile", trace);
+  recordFile->setMinimumWidth(180);
+  record->addWidget(b.CompanionLabel("EditRecordFile", trace), 1, 0);
+  record->addWidget(recordFile, 1, 1);
+  leftColumn->addWidget(trace);
   leftColumn->addStretch(1);
 
   QGroupBox* serial = Section("序列号", "GroupBoxSN", page);

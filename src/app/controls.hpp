@@ -151,6 +151,9 @@ struct MainControls {
   ButtonControl BitBtnFixSN;
   CheckControl ChkBoxNumb;
   SpinControl SpinEditNumb;
+  // The traceability record: one line per chip appended to this file.
+  CheckControl ChkBoxRecord;
+  EditControl EditRecordFile;
 
   // Status bar panels 0 to 3.
   LabelControl StatusPanel0, StatusPanel1, StatusPanel2, StatusPanel3;

@@ -24,6 +24,7 @@ constexpr const char* kNoDevice = "No Device Avalible";
 constexpr const char* kChoosePort = "请选择通讯口......";
 constexpr const char* kSettingsRule = ">---------------------------------------------------------------";
 constexpr int16_t kIdentifyTicks = 500;
+constexpr const char* kPortWentAway = "The programmer's port went away and was closed.";
 constexpr uint8_t kStreamedReadCapability = 0x32;  // byte 19 above this: streamed chip reads
 constexpr std::size_t kCapabilityByte = 19;
 constexpr std::size_t kVersionTextLimit = 31;
@@ -155,6 +156,8 @@ bool TQNProgrammer::IdentifyReply(LinkChannel& channel, uint16_t& frameLength) {
   DeviceName[n - 1] = name;
   if (n == 1) Controls.InfoPanel.Caption = name;
   ChannelLog(n, "Find Device: " + name + "!");
+  Reported[n - 1] = ProgrammerReport{};
+  Reported[n - 1].capability = id.packetLength > kCapabilityByte ? channel.PacketBuffer[kCapabilityByte] : 0;
   FastReadCapable = id.packetLength > kCapabilityByte && channel.PacketBuffer[kCapabilityByte] > kStreamedReadCapability;
   ReportSerialSettings(n, id.packetLength);
   view_.ControlsChanged();
@@ -190,12 +193,20 @@ void TQNProgrammer::ReportSerialSettings(int channel, uint16_t replyLength) {
     // The programmer reports the start address in two halves.
     const uint32_t address = Le16(reply + length - kSnAddressLowAt) |
                              (uint32_t{Le16(reply + length - kSnAddressHighAt)} << 16);
+    ProgrammerReport& report = Reported[channel - 1];
+    report.settingsReported = true;
+    report.serialNumbersOn = true;
+    report.increment = increment == 0 ? 1 : increment;
+    report.startAddress = address;
+    report.initial = Le32(reply + length - kSnInitialAt);
+    report.current = Le32(reply + length - kSnCurrentAt);
     AppendPlain(FormatText("编程器%d ：有设定序列号烧写功能!", channel));
     AppendPlain(FormatText(" 序列号初始值设定为：0x%08X.  增量为: %u", Le32(reply + length - kSnInitialAt),
                        increment == 0 ? 1u : unsigned{increment}));
     AppendPlain(FormatText(" 序列号的起始地址为：0x%08X", address));
     AppendPlain(FormatText(" 当前序列号为：      0x%08X", Le32(reply + length - kSnCurrentAt)));
   } else {
+    Reported[channel - 1].settingsReported = true;
     AppendPlain(FormatText("编程器%d ：没有设定序列号烧写功能！", channel));
   }
   AppendPlain(kSettingsRule);
@@ -204,7 +215,7 @@ void TQNProgrammer::ReportSerialSettings(int channel, uint16_t replyLength) {
 void TQNProgrammer::RequestHangup(int channel) {
   Channels.Port(channel).ClosePort();
   Channels.Channel(channel).Identified = 0;
-  Channels.Channel(channel).Busy = 0;
+  const bool interrupted = Channels.Channel(channel).Busy;
   Gauge(channel).Enabled = false;
   DeviceName[channel - 1].clear();
   auto& list = Controls.ComboBoxCOM;
@@ -215,7 +226,9 @@ void TQNProgrammer::RequestHangup(int channel) {
   } else if (list.ItemIndex >= static_cast<int>(list.Items.size())) {
     list.ItemIndex = static_cast<int>(list.Items.size()) - 1;
   }
-  ChannelLog(channel, "The programmer's port went away and was closed.");
+  ChannelLog(channel, kPortWentAway);
+  // An operation under way has failed with its programmer.
+  if (interrupted) EndOperation(channel, true, {0, false, kPortWentAway});
   view_.ControlsChanged();
 }
 

@@ -7,6 +7,7 @@
 #include "data/text_format.hpp"
 #include "link/operation_codes.hpp"
 #include "data/image_buffer.hpp"
+#include "app/trace_record.hpp"
 
 namespace velkor {
 
@@ -64,6 +65,14 @@ void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
     default:
       ch.TimeoutTicks = kDefaultTimeoutTicks;
   }
+  if (!ch.Busy) {
+    // The first arming of an operation; the automatic sequence arms again
+    // for each of its steps.
+    const std::size_t index = static_cast<std::size_t>(channel - 1);
+    operationStart_[index] = std::chrono::steady_clock::now();
+    const bool writesChip = ch.AutoRun || ch.Operation == kOpProgram;
+    serialNumber_[index] = HostSerialNumbersOn() && writesChip ? std::optional<uint32_t>(Job.SnValue) : std::nullopt;
+  }
   ch.Busy = 1;
   GaugeControl& gauge = Gauge(channel);
   if (Chip.SizeKB < 2) {
@@ -82,8 +91,19 @@ void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
   view_.ControlsChanged();
 }
 
-void TQNProgrammer::EndOperation(int channel, bool failed) {
+void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& cause) {
   LinkChannel& ch = Channels.Channel(channel);
+  const std::size_t index = static_cast<std::size_t>(channel - 1);
+  OperationOutcome outcome;
+  outcome.channel = channel;
+  outcome.operation = OperationName(ch.Operation, ch.AutoRun != 0);
+  outcome.failed = failed;
+  outcome.timedOut = cause.timedOut;
+  outcome.status = cause.status;
+  outcome.text = !cause.text.empty() ? cause.text : failed ? "操作失败！" : "操作成功！";
+  outcome.duration =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - operationStart_[index]);
+  outcome.serialNumber = serialNumber_[index];
   ch.Busy = 0;
   ch.GaugeCreep = 0;
   ch.Operation = kOpIdle;
@@ -92,6 +112,57 @@ void TQNProgrammer::EndOperation(int channel, bool failed) {
   gauge.SetProgress(gauge.MaxValue);
   ChannelLog(channel, failed ? "操作失败！" : "操作成功！");
   view_.ControlsChanged();
+  RecordOutcome(outcome);
+  if (OperationEnded) OperationEnded(outcome);
+}
+
+void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
+  // One line per chip: a download or a firmware upgrade touches none.
+  if (!Controls.ChkBoxRecord.Checked || outcome.operation == "download" || outcome.operation == "firmware") return;
+  const std::string& name = Controls.EditRecordFile.Text;
+  if (name.empty()) {
+    view_.ShowMessage(MessageKind::Error, "The traceability record is on, but no record file is named.");
+    return;
+  }
+  TraceRecord record;
+  record.time = std::chrono::system_clock::now();
+  record.programmer = outcome.channel;
+  record.programmerId = DeviceName[outcome.channel - 1];
+  record.chip = Controls.MCUNameEdit.Text;
+  record.acc = Image.AccSum16;
+  record.crc = Image.Crc16;
+  record.serialNumber = outcome.serialNumber;
+  record.operation = outcome.operation;
+  record.result = outcome.timedOut ? "timeout" : outcome.failed ? "failed" : "ok";
+  record.code = outcome.status;
+  record.text = outcome.text;
+  record.duration = outcome.duration;
+  const std::filesystem::path path = startDirectory_ / name;  // an absolute name stays as it is
+  const std::string error = AppendTraceLine(path, TraceRecordLine(record));
+  if (!error.empty()) {
+    // A unit without its record must not pass unnoticed on a line.
+    const std::string text = "The traceability record could not be written to " + path.string() + ": " + error;
+    ChannelLog(outcome.channel, text);
+    // After the receive event that ended the operation, as every box.
+    loop_.post([this, text] { view_.ShowMessage(MessageKind::Error, text); });
+  }
+}
+
+std::string OperationName(uint8_t operation, bool autoRun) {
+  struct Name {
+    uint8_t operation;
+    const char* name;
+  };
+  static constexpr Name kNames[] = {
+      {kOpDownload, "download"}, {kOpErase, "erase"},     {kOpProgram, "program"},  {kOpVerify, "verify"},
+      {kOpBlankCheck, "blank"},  {kOpReadBlocks, "read"}, {kOpReadStream, "read"}, {kOpReadId, "id"},
+      {kOpFirmware, "firmware"},
+  };
+  const bool autoStep = operation == kOpErase || operation == kOpProgram || operation == kOpVerify;
+  if (autoRun && autoStep) return "auto";
+  for (const Name& n : kNames)
+    if (n.operation == operation) return n.name;
+  return "idle";
 }
 
 void TQNProgrammer::ShowProgressReport(int channel) {
@@ -128,6 +199,8 @@ void TQNProgrammer::ShowProgressReport(int channel) {
       break;
   }
 
+  const std::size_t index = static_cast<std::size_t>(channel - 1);
+  if (stage->gauge == GaugeStep::Start5) cycleStart_[index] = std::chrono::steady_clock::now();
   std::string text = channel == 2 && stage->textChannel2 ? stage->textChannel2 : stage->text;
   if (stage->code != kStageCompleted) {
     if (!stage->logOnlyAtStart || done == 0) ChannelLog(channel, text);
@@ -135,9 +208,14 @@ void TQNProgrammer::ShowProgressReport(int channel) {
     return;
   }
 
-  const std::size_t index = static_cast<std::size_t>(channel - 1);
+  OperationOutcome cycle;
+  cycle.channel = channel;
+  cycle.operation = "stand-alone";
+  cycle.failed = result != kCycleSucceeded;
+  cycle.status = result;
   if (result == kCycleSucceeded) {
-    ChannelLog(channel, text + (channel == 2 ? "Successed!" : "Successed !"));
+    cycle.text = text + (channel == 2 ? "Successed!" : "Successed !");
+    ChannelLog(channel, cycle.text);
     ++ChannelOk[index];
     ++BurnCount;
     Controls.StatusPanel2.Caption = FormatText("%u", BurnCount);
@@ -145,7 +223,8 @@ void TQNProgrammer::ShowProgressReport(int channel) {
     ++ChannelNg[index];
     ++FailCount;
     gauge.Colour = GaugeColour::Red;
-    ChannelLog(channel, text + FormatText("Failed : Error=0x%02X!", result));
+    cycle.text = text + FormatText("Failed : Error=0x%02X!", result);
+    ChannelLog(channel, cycle.text);
     Controls.StatusPanel3.Caption = FormatText("%u", FailCount);
   }
   gauge.SetProgress(gauge.MaxValue);
@@ -153,6 +232,10 @@ void TQNProgrammer::ShowProgressReport(int channel) {
                                           : "---------------- OK=%u, NG=%u. ----------------",
                              ChannelOk[index], ChannelNg[index]));
   view_.ControlsChanged();
+  cycle.duration =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - cycleStart_[index]);
+  // A chip the programmer programmed by itself gets its record too.
+  RecordOutcome(cycle);
 }
 
 }  // namespace velkor

@@ -7,11 +7,14 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "app/controls.hpp"
 #include "app/info_log.hpp"
+#include "app/operation_outcome.hpp"
 #include "app/programmer_channels.hpp"
 #include "link/reassembly.hpp"
 #include "app/view.hpp"
@@ -78,6 +81,18 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   uint8_t DevicesFound = 0;
   // The full identification text of each channel's programmer, once known.
   std::string DeviceName[2];
+  // What each programmer reported about itself when it was identified: its
+  // capability byte and its serial-number settings.
+  struct ProgrammerReport {
+    uint8_t capability = 0;
+    bool settingsReported = false;
+    bool serialNumbersOn = false;
+    uint16_t increment = 1;
+    uint32_t startAddress = 0;
+    uint32_t initial = 0;
+    uint32_t current = 0;
+  };
+  ProgrammerReport Reported[2];
   // The version text of the firmware file ("V3.10"); empty when none.
   std::string FirmwareVersion;
   // The firmware file read at start-up, and whether it can be sent.
@@ -162,8 +177,13 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // Arms an operation on channel 1 or 2 (Operation already set): time-out,
   // block range, busy flag and gauge.
   void BeginOperation(int channel, uint32_t range);
-  // Ends it: idle, gauge full, blue or red, "操作成功！" or "操作失败！".
-  void EndOperation(int channel, bool failed);
+  // Ends it: idle, gauge full, blue or red, "操作成功！" or "操作失败！";
+  // then the traceability record and OperationEnded hear of it.
+  void EndOperation(int channel, bool failed, const EndCause& cause = {});
+  // Told of every operation's end, after the channel's log line.
+  std::function<void(const OperationOutcome&)> OperationEnded;
+  // The failure message of a programmer's status.
+  static std::string ResultText(uint8_t status);
   // Shows the progress report held in the channel's packet buffer.
   void ShowProgressReport(int channel);
   GaugeControl& Gauge(int channel) { return channel == 1 ? Controls.GaugeBar1 : Controls.GaugeBar2; }
@@ -275,8 +295,17 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // when the start directory cannot be written (the log says so).
   std::filesystem::path PrepareLogFolder();
 
+  // Appends the chip's line to the traceability record file, when on.
+  void RecordOutcome(const OperationOutcome& outcome);
+
   MainLoop& loop_;
   ProgrammerView& view_;
+  // When each channel's operation started, and the host-side serial
+  // number its chip got.
+  std::chrono::steady_clock::time_point operationStart_[2];
+  std::optional<uint32_t> serialNumber_[2];
+  // When each programmer's current stand-alone cycle started.
+  std::chrono::steady_clock::time_point cycleStart_[2];
   RandomSource random_ = MakeRandomSource();
   MainLoop::TimerId tickTimer_ = 0;
   std::unique_ptr<LogClock> clock_;

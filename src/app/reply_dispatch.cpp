@@ -21,6 +21,8 @@ constexpr uint8_t kStatusOk = 0x00;
 constexpr uint8_t kStatusOkToo = 0x06;
 constexpr uint8_t kStatusNotBlank = 0x15;
 constexpr int16_t kDownloadTicks = 300;
+constexpr const char* kNoWholeBlock = "The programmer's reply holds no whole block of data.";
+constexpr const char* kTooFewIdBytes = "The programmer's reply holds too few identification bytes.";
 
 struct ResultMessage {
   uint8_t code;
@@ -82,7 +84,7 @@ bool TQNProgrammer::DispatchReply(LinkChannel& channel, uint16_t& frameLength) {
     if (channel.Operation == kOpBlankCheck) {
       BlankCheckReply(n, result);
     } else if (channel.Operation != kOpIdle) {
-      EndOperation(n, true);
+      EndOperation(n, true, {result, false, ResultText(result)});
       ShowResult(n, result);
     }
     // A frame whose check value is wrong may have been cut out of the
@@ -180,9 +182,9 @@ void TQNProgrammer::BlankCheckReply(int n, uint8_t result) {
     EndOperation(n, false);
   } else if (result == kStatusNotBlank) {
     ChannelLog(n, "Chip is Not Blank!");
-    EndOperation(n, true);
+    EndOperation(n, true, {result, false, "Chip is Not Blank!"});
   } else {
-    EndOperation(n, true);
+    EndOperation(n, true, {result, false, ResultText(result)});
     ShowResult(n, result);
   }
 }
@@ -193,8 +195,8 @@ void TQNProgrammer::ReadBlockReply(int n, uint16_t packetLength) {
   const uint64_t base = uint64_t{ch.BlockPos} * 1024;
   const std::size_t blockLength = Chip.Family == kFamilyDataFlash528 ? 8 * kDataFlashPageSize : kBlockBytes;
   if (packetLength < kPacketHeaderLength + blockLength + 2 || base + kBlockBytes > kImageCapacity) {
-    ChannelLog(n, "The programmer's reply holds no whole block of data.");
-    EndOperation(n, true);
+    ChannelLog(n, kNoWholeBlock);
+    EndOperation(n, true, {0, false, kNoWholeBlock});
     return;
   }
   if (Chip.Family == kFamilyDataFlash528) {
@@ -226,8 +228,8 @@ void TQNProgrammer::StreamedReadReply(int n, uint16_t packetLength) {
   LinkChannel& ch = Channels.Channel(n);
   const uint64_t base = uint64_t{ch.BlockPos} * 1024;
   if (packetLength < kPacketHeaderLength + kBlockBytes + 2 || base + kBlockBytes > kImageCapacity) {
-    ChannelLog(n, "The programmer's reply holds no whole block of data.");
-    EndOperation(n, true);
+    ChannelLog(n, kNoWholeBlock);
+    EndOperation(n, true, {0, false, kNoWholeBlock});
     return;
   }
   const uint8_t* payload = ch.PacketBuffer.data() + kPacketHeaderLength;
@@ -249,8 +251,8 @@ void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
   const std::size_t payloadLength = packetLength >= kPacketHeaderLength + 2 ? packetLength - kPacketHeaderLength - 2 : 0;
   if (Chip.Family == kFamilySpiEeprom) {
     if (payloadLength < 130) {
-      ChannelLog(n, "The programmer's reply holds too few identification bytes.");
-      EndOperation(n, true);
+      ChannelLog(n, kTooFewIdBytes);
+      EndOperation(n, true, {0, false, kTooFewIdBytes});
       return;
     }
     ChannelLog(n, FormatText("Read Chip Statu data is : 0x%02X.", payload[0]));
@@ -262,8 +264,8 @@ void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
     }
   } else {
     if (payloadLength < 6) {
-      ChannelLog(n, "The programmer's reply holds too few identification bytes.");
-      EndOperation(n, true);
+      ChannelLog(n, kTooFewIdBytes);
+      EndOperation(n, true, {0, false, kTooFewIdBytes});
       return;
     }
     ChannelLog(n, "Read Chip Information success: ID=" +
@@ -273,10 +275,14 @@ void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
   EndOperation(n, false);
 }
 
-void TQNProgrammer::ShowResult(int n, uint8_t code) {
-  std::string text = FormatText("操作失败！错误代码: 0%d", code);
+std::string TQNProgrammer::ResultText(uint8_t status) {
   for (const ResultMessage& m : kResultMessages)
-    if (m.code == code) text = m.text;
+    if (m.code == status) return m.text;
+  return FormatText("操作失败！错误代码: 0%d", status);
+}
+
+void TQNProgrammer::ShowResult(int n, uint8_t code) {
+  const std::string text = ResultText(code);
   // After the receive event has returned, so that the box never re-enters
   // the reassembly of the channel whose reply is being handled.
   loop_.post([this, n, text] {
@@ -296,8 +302,9 @@ void TQNProgrammer::Timer1Timer() {
       // What the silent programmer sent of an unfinished frame would run
       // into its next reply and spoil it: the next operation starts clean.
       ch.RxCount = 0;
-      AppendPlain(FormatText(ch.Operation == kOpDownload ? "编程器%d ：操作超时！" : "芯片%d ：操作超时！", n));
-      EndOperation(n, true);
+      const std::string line = FormatText(ch.Operation == kOpDownload ? "编程器%d ：操作超时！" : "芯片%d ：操作超时！", n);
+      AppendPlain(line);
+      EndOperation(n, true, {0, true, line});
     }
   }
 }

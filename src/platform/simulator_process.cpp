@@ -64,7 +64,8 @@ bool WaitForExit(pid_t pid, std::chrono::milliseconds bound) {
 
 std::unique_ptr<SimulatorProcess> SimulatorProcess::Start(const std::string& program,
                                                           const std::vector<std::string>& args, int count,
-                                                          std::chrono::milliseconds timeout, std::string& error) {
+                                                          std::chrono::milliseconds timeout, std::string& error,
+                                                          const std::string& errorLog) {
   int toChild[2];
   int fromChild[2];
   if (pipe2(toChild, O_CLOEXEC) != 0) {
@@ -82,6 +83,9 @@ std::unique_ptr<SimulatorProcess> SimulatorProcess::Start(const std::string& pro
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+  if (!errorLog.empty())
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
+                                     0644);
 
   std::vector<std::string> argvText{program};
   argvText.insert(argvText.end(), args.begin(), args.end());

@@ -17,8 +17,11 @@ class SimulatorProcess {
   // Starts program with args and waits up to timeout for count port lines.
   // Returns null and fills error when the program cannot be started or does
   // not print its ports in time.
+  // The simulator's standard error is this program's, or the file at
+  // errorLog ("/dev/null" to drop what it says) when one is named.
   static std::unique_ptr<SimulatorProcess> Start(const std::string& program, const std::vector<std::string>& args,
-                                                 int count, std::chrono::milliseconds timeout, std::string& error);
+                                                 int count, std::chrono::milliseconds timeout, std::string& error,
+                                                 const std::string& errorLog = {});
 
   // Closes the simulator's standard input and waits for it to end; one that
   // does not end within two seconds is terminated.

@@ -1,0 +1,54 @@
+// The window's view for the command line: log lines and message boxes go to
+// the event output, file dialogs take the answers the command line gave,
+// the chip menu chooses the chip named on it.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <string>
+
+#include "app/view.hpp"
+#include "cli/event_output.hpp"
+
+namespace velkor::cli {
+
+class CliView final : public ProgrammerView {
+ public:
+  explicit CliView(EventOutput& output) : output_(output) {}
+
+  // Answers of the file dialogs, in order; none left means cancel.
+  std::deque<std::string> fileAnswers;
+  // Runs while the chip selection is shown.
+  std::function<void()> chooseChip;
+  // Runs whenever the controls changed (the gauges moved).
+  std::function<void()> controlsChanged;
+  // Warning and error boxes shown so far.
+  int warnings = 0;
+  std::string lastWarning;
+
+  void ControlsChanged() override {
+    if (controlsChanged) controlsChanged();
+  }
+  void LogLineAppended(const std::string& line) override { output_.LogLine(line); }
+  void LogCleared() override {}
+  void ShowMessage(MessageKind kind, const std::string& text) override;
+  std::optional<std::string> AskOpenFile(const FileDialogOptions&) override { return NextAnswer(); }
+  std::optional<std::string> AskSaveFile(const FileDialogOptions&) override { return NextAnswer(); }
+  void CopyToClipboard(const std::string&) override {}
+  void ShowModal(DialogId dialog) override {
+    if (dialog == DialogId::ChipSelection && chooseChip) chooseChip();
+  }
+  void CloseDialog(DialogId) override {}
+  void FocusControl(const std::string&) override {}
+  void SetBusy(bool) override {}
+  void HexViewChanged() override {}
+  void HexBytesChanged(uint32_t, uint32_t) override {}
+  void CloseMainWindow() override {}
+
+ private:
+  std::optional<std::string> NextAnswer();
+
+  EventOutput& output_;
+};
+
+}  // namespace velkor::cli

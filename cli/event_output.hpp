@@ -1,0 +1,68 @@
+// What velkor-cli tells its user while it works: progress bars on a
+// terminal, plain lines when the output is a file or a pipe, or one JSON
+// object per event for programs.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "app/operation_outcome.hpp"
+#include "app/view.hpp"
+
+namespace velkor::cli {
+
+enum class OutputStyle { Terminal, Plain, Json };
+
+// Terminal when standard output is one, otherwise plain lines.
+OutputStyle DefaultOutputStyle();
+
+class EventOutput {
+ public:
+  EventOutput(OutputStyle style, bool logLines, std::FILE* out = stdout, std::FILE* errors = stderr);
+
+  OutputStyle Style() const { return style_; }
+
+  // A line of the information log (shown only when asked for).
+  void LogLine(const std::string& line);
+  // A message box of the window.
+  void Message(MessageKind kind, const std::string& text);
+  // A programmer was identified on a port.
+  void ProgrammerFound(int channel, const std::string& port, const std::string& identification);
+  // An operation started on a programmer.
+  void Started(int channel, const std::string& operation);
+  // The programmer's gauge: progress of maximum.
+  void Progress(int channel, int progress, int maximum);
+  // The result line of one programmer.
+  void Result(const OperationOutcome& outcome, const std::string& identification);
+  // A file was written (a chip read, a conversion).
+  void FileWritten(const std::string& what, const std::string& path, std::size_t bytes);
+  // The end, with the exit status.
+  void Finished(int status);
+  // A line of a listing (ports, chips, programmers), already formatted for
+  // people, or as JSON for programs.
+  void Listing(const std::string& humanLine, const std::string& jsonLine);
+
+ private:
+  struct Bar {
+    bool active = false;
+    std::string operation;
+    int progress = 0;
+    int maximum = 0;
+    int lastReported = -1;  // percent
+  };
+  void DrawBars(bool force);
+  void ClearBars();
+  void Emit(const std::string& text);  // one line to out_
+  void EmitJson(const std::string& json);
+
+  OutputStyle style_;
+  bool logLines_;
+  std::FILE* out_;
+  std::FILE* errors_;
+  Bar bars_[2];
+  bool barsShown_ = false;
+  std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+}  // namespace velkor::cli

@@ -1,0 +1,172 @@
+#include "cli/job_options.hpp"
+
+#include <array>
+
+#include "data/text_format.hpp"
+
+namespace velkor::cli {
+
+namespace {
+
+// Item texts of the command line and the window's item index.
+struct Choice {
+  const char* word;
+  int itemIndex;
+};
+constexpr std::array<Choice, 3> kVoltages = {{{"3.3", 0}, {"5", 1}, {"1.8", 2}}};
+constexpr std::array<Choice, 4> kClocks = {{{"100k", 0}, {"200k", 1}, {"400k", 2}, {"1M", 3}}};
+
+template <std::size_t N>
+std::vector<std::string> Words(const std::array<Choice, N>& choices) {
+  std::vector<std::string> words;
+  for (const Choice& c : choices) words.emplace_back(c.word);
+  return words;
+}
+
+template <std::size_t N>
+int ItemOf(const std::array<Choice, N>& choices, const std::string& word) {
+  for (const Choice& c : choices)
+    if (word == c.word) return c.itemIndex;
+  return -1;
+}
+
+std::string NotForChip(const char* option, const TQNProgrammer& p) {
+  return FormatText("%s does not apply to %s.", option, p.Controls.MCUNameEdit.Text.c_str());
+}
+
+std::string SetSpin(SpinControl& spin, int value, const char* option) {
+  if (value < spin.MinValue || value > spin.MaxValue)
+    return FormatText("%s takes %d to %d; %d is outside.", option, spin.MinValue, spin.MaxValue, value);
+  spin.Value = value;
+  return {};
+}
+
+std::string SetCheck(CheckControl& box, bool checked, const char* option, const TQNProgrammer& p) {
+  if (!box.Visible || !box.Enabled) return NotForChip(option, p);
+  box.Checked = checked;
+  return {};
+}
+
+}  // namespace
+
+void AddJobOptions(CLI::App& command, JobOptions& o) {
+  const char* chip = "Chip settings";
+  command.add_option("--voltage", o.voltage, "Interface voltage (window default 3.3)")
+      ->check(CLI::IsMember(Words(kVoltages)))
+      ->group(chip);
+  command.add_option("--clock", o.clock, "Clock of I2C and Microwire chips (window default 1M)")
+      ->check(CLI::IsMember(Words(kClocks)))
+      ->group(chip);
+  command.add_option("--protect", o.protect, "Protection level to set, 0 = none (flash and SPI EEPROM)")->group(chip);
+  command.add_flag("--srwd-disabled", o.srwdDisabled, "Tick \"SRWD Disabled\" (flash)")->group(chip);
+  command.add_flag("--qe", o.quadEnable, "Set the quad-enable bit QE=1 (flash)")->group(chip);
+  command.add_flag("--write-protect", o.writeProtect, "Write protection of a temperature-sensor EEPROM")->group(chip);
+  command.add_option("--device-address", o.deviceAddress, "I2C device address, e.g. 0xA0")->group(chip);
+  command.add_option("--page-size", o.pageSize, "I2C page size in bytes, 8 to 256 in steps of 8")->group(chip);
+
+  const char* steps = "Programming steps (auto and the programmer's own cycles)";
+  command.add_flag("--auto-erase,!--no-auto-erase", o.autoErase, "Erase first (window default off)")->group(steps);
+  command.add_flag("--auto-blank-check,!--no-auto-blank-check", o.autoBlankCheck, "Blank check first (default off)")
+      ->group(steps);
+  command.add_flag("--auto-program,!--no-auto-program", o.autoProgram, "Program (default on)")->group(steps);
+  command.add_flag("--auto-verify,!--no-auto-verify", o.autoVerify, "Verify (default on)")->group(steps);
+  command.add_flag("--error-if-not-blank", o.errorIfNotBlank, "A chip that is not blank is an error")->group(steps);
+  command.add_flag("--whole-chip", o.wholeChip, "Process by chip size: program the whole chip, not only up to the data")
+      ->group(steps);
+
+  const char* detect = "Automatic chip detection (stand-alone use)";
+  command.add_flag("--detect-chip", o.detectChip, "Detect a chip put into the socket")->group(detect);
+  command.add_option("--power-up-ms", o.powerUpMs, "Power-up settling time, 10 to 2000 ms (default 100)")->group(detect);
+  command.add_option("--power-down-ms", o.powerDownMs, "Power-down time, 10 to 2000 ms (default 100)")->group(detect);
+  command.add_option("--settle-ms", o.settleMs, "Chip settling time, 300 to 1500 ms (default 500)")->group(detect);
+  command.add_option("--remove-ms", o.removeMs, "Chip removal time, 300 to 2000 ms (default 500)")->group(detect);
+
+  const char* serial = "Serial numbers";
+  command.add_option("--sn", o.serialStart, "Write serial numbers, starting with this one (e.g. 0x00001000)")
+      ->group(serial);
+  command.add_option("--sn-step", o.serialStep, "Serial-number increment (default 0x01)")->group(serial);
+  command.add_option("--sn-address", o.serialAddress, "Serial-number address in the chip (default 0x0000FFF0)")
+      ->group(serial);
+  command.add_flag("--sn-big-endian", o.serialBigEndian, "Store serial numbers big-endian")->group(serial);
+  command.add_flag("--sn-host", o.serialHost, "The host writes the numbers into the image, chip after chip")
+      ->group(serial);
+  command.add_option("--burn-limit", o.burnLimit, "Limit the number of chips the programmer burns (0: no limit)")
+      ->group(serial);
+}
+
+std::string ApplyJobOptions(const JobOptions& o, TQNProgrammer& p) {
+  MainControls& c = p.Controls;
+  std::string error;
+  // The first refusal is the one reported.
+  auto fail = [&error](std::string text) {
+    if (error.empty()) error = std::move(text);
+  };
+
+  if (o.voltage) {
+    if (!c.RadioGpVolt.Enabled) fail(NotForChip("--voltage", p));
+    else p.SelectVoltage(ItemOf(kVoltages, *o.voltage));
+  }
+  if (o.clock) {
+    if (!c.RadioGroupSpd.Enabled || !c.RadioGroupSpd.Visible) fail(NotForChip("--clock", p));
+    else c.RadioGroupSpd.ItemIndex = ItemOf(kClocks, *o.clock);
+  }
+  if (o.protect) {
+    ComboControl* levels = c.ComBoxWP8.Visible ? &c.ComBoxWP8 : c.ComBoxWPF.Visible ? &c.ComBoxWPF : nullptr;
+    if (!levels || !levels->Enabled) {
+      fail(NotForChip("--protect", p));
+    } else if (*o.protect < 0 || *o.protect >= static_cast<int>(levels->Items.size())) {
+      fail(FormatText("--protect takes 0 to %zu for this chip.", levels->Items.size() - 1));
+    } else {
+      levels->ItemIndex = *o.protect;
+      if (levels == &c.ComBoxWP8) p.ComBoxWP8Change(); else p.ComBoxWPFChange();
+    }
+  }
+  if (o.srwdDisabled) {
+    const std::string refused = SetCheck(c.ChkBoxSRWD, true, "--srwd-disabled", p);
+    if (refused.empty()) p.ChkBoxSRWDClick();
+    fail(refused);
+  }
+  if (o.quadEnable) fail(SetCheck(c.CheckBoxQE, true, "--qe", p));
+  if (o.writeProtect) fail(SetCheck(c.CheckBoxWRP, true, "--write-protect", p));
+  if ((o.deviceAddress || o.pageSize) && !c.EditDevAdrX.Visible) fail(NotForChip("--device-address/--page-size", p));
+  if (o.deviceAddress) c.EditDevAdrX.Text = *o.deviceAddress;
+  if (o.pageSize) {
+    if (*o.pageSize % c.SpinEditPGSZ.Increment != 0) fail("--page-size takes a multiple of 8.");
+    else fail(SetSpin(c.SpinEditPGSZ, *o.pageSize, "--page-size"));
+  }
+
+  if (o.autoErase) c.EnEraseChk.Checked = *o.autoErase;
+  if (o.autoBlankCheck) c.EnBlankChk.Checked = *o.autoBlankCheck;
+  if (o.autoProgram) c.EnProgChk.Checked = *o.autoProgram;
+  if (o.autoVerify) c.EnVerifyChk.Checked = *o.autoVerify;
+  if (o.errorIfNotBlank) c.ChkBoxNotBLK.Checked = true;
+  if (o.wholeChip) c.ChkBoxCPES.Checked = true;
+
+  if (o.detectChip) {
+    c.CheckBoxAut.Checked = true;
+    p.CheckBoxAutClick();
+  }
+  if (o.powerUpMs) fail(SetSpin(c.SpinEditPTM, *o.powerUpMs, "--power-up-ms"));
+  if (o.powerDownMs) fail(SetSpin(c.SpinPowDown, *o.powerDownMs, "--power-down-ms"));
+  if (o.settleMs) fail(SetSpin(c.SpinEditIn, *o.settleMs, "--settle-ms"));
+  if (o.removeMs) fail(SetSpin(c.SpinEditOut, *o.removeMs, "--remove-ms"));
+
+  const bool serial = o.serialStart || o.serialStep || o.serialAddress || o.serialBigEndian || o.serialHost;
+  if (serial && !o.serialStart) fail("The serial-number options need --sn START.");
+  if (o.serialStart) {
+    c.CheckBoxSN.Checked = true;
+    p.CheckBoxSNClick();
+    c.SNEdit.Text = *o.serialStart;
+    if (o.serialStep) c.GainEdit.Text = *o.serialStep;
+    if (o.serialAddress) c.AddrEdit.Text = *o.serialAddress;
+    c.SNOrderChk.Checked = o.serialBigEndian;
+    c.ChkBoxPCSN.Checked = o.serialHost;
+  }
+  if (o.burnLimit) {
+    fail(SetSpin(c.SpinEditNumb, *o.burnLimit, "--burn-limit"));
+    p.SpinEditNumbChange();
+  }
+  return error;
+}
+
+}  // namespace velkor::cli

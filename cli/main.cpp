@@ -1,0 +1,298 @@
+// velkor-cli: the programmers from the command line, for scripts and
+// production lines. `velkor-cli --help` is the whole usage.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "app/convert.hpp"
+#include "chips/catalogue.hpp"
+#include "chips/chip_lookup.hpp"
+#include "cli/exit_status.hpp"
+#include "cli/session.hpp"
+#include "data/text_format.hpp"
+#include "platform/serial_ports.hpp"
+
+namespace {
+
+using namespace velkor;
+using namespace velkor::cli;
+using Json = nlohmann::ordered_json;
+
+constexpr const char* kDescription =
+    "Drives Velkor350QN serial-memory programmers from the command line: the same operations,\n"
+    "checks and messages as the window, for scripts and production lines.\n\n"
+    "Exit status: 0 every programmer succeeded, 1 an operation failed, 2 usage error,\n"
+    "3 no programmer found, 4 a precondition refused the operation, 5 a time-out.";
+
+constexpr const char* kFooter =
+    "Examples:\n"
+    "  velkor-cli detect\n"
+    "  velkor-cli auto --chip W25x64xx --file firmware.hex --record trace.jsonl\n"
+    "  velkor-cli read --chip 24xx512 --output chip.bin\n"
+    "  velkor-cli --simulate auto --chip W25x10xx --file data.bin   (no hardware needed)\n\n"
+    "Ports: --ports ttyUSB0,ttyUSB1 (or VELKOR_PORTS); without them the USB serial adapters are searched.";
+
+struct Common {
+  bool simulate = false;
+  int simulatorCount = 2;
+  std::vector<std::string> simulatorOptions;
+  std::string simulatorLog;
+  std::string ports;
+  int searchMs = 3000;
+  bool json = false;
+  bool plain = false;
+  bool log = false;
+  std::string logFile;
+  bool automaticLog = false;
+  std::string recordFile;
+};
+
+struct Target {
+  std::string chip;
+  std::string file;
+  std::string project;
+  std::string output;
+  bool trim = false;
+  JobOptions job;
+};
+
+EventOutput MakeOutput(const Common& common) {
+  const OutputStyle style = common.json ? OutputStyle::Json : common.plain ? OutputStyle::Plain : DefaultOutputStyle();
+  return EventOutput(style, common.log);
+}
+
+ConnectOptions ConnectionOf(const Common& common) {
+  ConnectOptions c;
+  c.simulate = common.simulate;
+  c.simulatorCount = common.simulatorCount;
+  c.simulatorOptions = common.simulatorOptions;
+  c.simulatorLog = common.simulatorLog;
+  std::string ports = common.ports;
+  if (ports.empty())
+    if (const char* fromEnvironment = std::getenv("VELKOR_PORTS")) ports = fromEnvironment;
+  c.ports = SplitPortList(ports);
+  c.searchMs = common.searchMs;
+  return c;
+}
+
+RecordOptions RecordsOf(const Common& common) { return {common.logFile, common.automaticLog, common.recordFile}; }
+
+int Finish(EventOutput& output, int status) {
+  output.Finished(status);
+  return status;
+}
+
+// ---------------------------------------------------------------- commands
+
+int RunPorts(const Common& common) {
+  EventOutput output = MakeOutput(common);
+  const ConnectOptions connection = ConnectionOf(common);
+  static const char* const kAccess[] = {"usable", "in use", "no permission", "absent"};
+  std::vector<PortCandidate> ports;
+  std::unique_ptr<Session> simulated;
+  if (connection.simulate) {
+    simulated = std::make_unique<Session>(output);
+    ConnectOptions quick = connection;
+    quick.searchMs = 0;
+    if (simulated->Connect(quick, {}) == kExitNoProgrammer && simulated->ListedPorts(quick).empty())
+      return Finish(output, kExitNoProgrammer);
+    for (const std::string& name : simulated->ListedPorts(quick)) ports.push_back({name, PortCandidate::Access::Usable});
+  } else {
+    ports = connection.ports.empty() ? ScanUsbSerialPorts() : CheckPorts(connection.ports);
+  }
+  for (const PortCandidate& port : ports) {
+    const char* access = kAccess[static_cast<int>(port.access)];
+    output.Listing(FormatText("%-16s %-24s %s", port.name.c_str(), DevicePathOf(port.name).c_str(), access),
+                   Json{{"event", "port"}, {"name", port.name}, {"path", DevicePathOf(port.name)}, {"access", access}}
+                       .dump());
+  }
+  return Finish(output, ports.empty() ? kExitNoProgrammer : kExitOk);
+}
+
+int RunDetect(const Common& common) {
+  EventOutput output = MakeOutput(common);
+  Session session(output);
+  const int status = session.Connect(ConnectionOf(common), RecordsOf(common));
+  if (status != kExitOk) return Finish(output, status);
+  TQNProgrammer& p = session.Programmer();
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    if (!p.Channels.Channel(n).Identified) continue;
+    const std::string& id = p.DeviceName[n - 1];
+    const std::size_t blank = id.rfind(' ');
+    const std::string name = blank == std::string::npos ? id : id.substr(0, blank);
+    const std::string version = blank == std::string::npos ? "" : id.substr(blank + 1);
+    const auto& r = p.Reported[n - 1];
+    const bool streamed = r.capability > 0x32;
+    Json json{{"event", "detected"},      {"programmer", n},          {"port", p.Channels.Port(n).CommName},
+              {"name", name},             {"version", version},       {"capability", r.capability},
+              {"streamed_read", streamed}};
+    std::string human = FormatText("programmer %d: %s, firmware %s, capability 0x%02X (%s)", n, name.c_str(),
+                                   version.c_str(), unsigned{r.capability},
+                                   streamed ? "streamed chip read" : "block reads only");
+    if (!r.settingsReported) {
+      json["serial_numbers"] = nullptr;
+      human += "; serial-number settings not reported";
+    } else if (!r.serialNumbersOn) {
+      json["serial_numbers"] = Json{{"enabled", false}};
+      human += "; serial numbers off";
+    } else {
+      json["serial_numbers"] = Json{{"enabled", true},
+                                    {"increment", r.increment},
+                                    {"address", r.startAddress},
+                                    {"initial", r.initial},
+                                    {"current", r.current}};
+      human += FormatText("; serial numbers on: initial 0x%08X, increment %u, address 0x%08X, current 0x%08X",
+                          r.initial, unsigned{r.increment}, r.startAddress, r.current);
+    }
+    output.Listing(human, json.dump(-1, ' ', false, Json::error_handler_t::replace));
+  }
+  session.Close();
+  return Finish(output, kExitOk);
+}
+
+int RunChips(const Common& common, const std::string& search) {
+  EventOutput output = MakeOutput(common);
+  const auto found = SearchChips(search);
+  for (const CatalogueEntry* entry : found) {
+    ChipParams chip;
+    uint8_t optionBits = 0;
+    ApplyCatalogueEntry(*entry, chip, optionBits);
+    std::string menu;
+    for (const std::string& submenu : entry->menu) menu += (menu.empty() ? "" : " > ") + submenu;
+    output.Listing(FormatText("%-24s %10u bytes  family 0x%02X  %s", entry->caption.c_str(), chip.Size,
+                              unsigned{chip.Family}, menu.c_str()),
+                   Json{{"event", "chip"},
+                        {"caption", entry->caption},
+                        {"menu", entry->menu},
+                        {"size", chip.Size},
+                        {"family", chip.Family}}
+                       .dump(-1, ' ', false, Json::error_handler_t::replace));
+  }
+  return Finish(output, found.empty() ? kExitUsage : kExitOk);
+}
+
+int RunConvert(const std::string& input, const std::string& outputPath, const std::string& chipName) {
+  const ChipLookup lookup = LookUpChip(chipName);
+  const std::string caption = lookup.entry ? lookup.entry->caption : chipName;
+  const int status = ConvertObjectFile(input, outputPath, caption, std::cout, std::cerr);
+  std::cout.flush();
+  switch (status) {
+    case kConvertOk: return kExitOk;
+    case kConvertUnknownChip: return kExitUsage;
+    case kConvertLoadFailed: return kExitRefused;
+    default: return kExitFailed;
+  }
+}
+
+int RunOperation(const Common& common, const OperationSpec& spec, Target& target) {
+  EventOutput output = MakeOutput(common);
+  if (spec.needsFile && target.file.empty() && target.project.empty()) {
+    output.Message(MessageKind::Error, std::string(spec.command) + " needs --file PATH or --project PATH.");
+    return Finish(output, kExitUsage);
+  }
+  if (target.chip.empty() && target.project.empty()) {
+    output.Message(MessageKind::Error, std::string(spec.command) + " needs --chip NAME or --project PATH.");
+    return Finish(output, kExitUsage);
+  }
+  Session session(output);
+  // The window's start-up resets the chip and the image: connect first.
+  int status = session.Connect(ConnectionOf(common), RecordsOf(common));
+  if (status == kExitOk && !target.project.empty()) status = session.LoadProject(target.project);
+  if (status == kExitOk && !target.chip.empty()) status = session.ChooseChip(target.chip);
+  if (status == kExitOk && !target.file.empty()) status = session.LoadObjectFile(target.file);
+  if (status == kExitOk) status = session.ApplyJob(target.job);
+  // A read saves the whole chip unless asked to trim it to the data.
+  if (status == kExitOk && spec.operation == Operation::Read && !target.trim)
+    session.Programmer().Controls.ChkBoxCPES.Checked = true;
+  if (status == kExitOk) status = session.Run(spec);
+  if (status == kExitOk && spec.operation == Operation::Read) status = session.SaveImage(target.output);
+  session.Close();
+  return Finish(output, status);
+}
+
+void AddConnectionOptions(CLI::App& app, Common& c) {
+  const char* group = "Programmers and output";
+  app.add_option("--ports,--port", c.ports, "Programmer ports, comma-separated, e.g. ttyUSB0,ttyUSB1 (or VELKOR_PORTS)")
+      ->group(group);
+  app.add_flag("--simulate", c.simulate, "Start simulated programmers (velkor-sim) and use them")->group(group);
+  app.add_option("--sim-count", c.simulatorCount, "How many simulated programmers: 1 or 2 (default 2)")
+      ->check(CLI::Range(1, 2))
+      ->group(group);
+  app.add_option("--sim-option", c.simulatorOptions, "Pass this word on to velkor-sim (repeat for each word)")
+      ->allow_extra_args(false)
+      ->group(group);
+  app.add_option("--sim-log", c.simulatorLog, "Append what the simulated programmers say to this file")
+      ->group(group);
+  app.add_option("--search-ms", c.searchMs, "How long the programmers have to answer the search (default 3000)")
+      ->check(CLI::Range(100, 600000))
+      ->group(group);
+  app.add_flag("--json", c.json, "One JSON object per event on standard output")->group(group);
+  app.add_flag("--plain", c.plain, "Plain lines instead of progress bars, even on a terminal")->group(group);
+  app.add_flag("--log", c.log, "Show the information log's lines")->group(group);
+  app.add_option("--log-file", c.logFile, "Append the information log to this file at the end")->group(group);
+  app.add_flag("--log-auto", c.automaticLog, "Write the window's automatic log file into the Log folder")->group(group);
+  app.add_option("--record", c.recordFile, "Append one JSON line per chip to this traceability record")->group(group);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  CLI::App app(kDescription, "velkor-cli");
+  app.footer(kFooter);
+  app.set_version_flag("--version", std::string("velkor-cli ") + VELKOR_VERSION);
+  app.require_subcommand(1, 1);
+  app.fallthrough();
+  Common common;
+  AddConnectionOptions(app, common);
+
+  app.add_subcommand("ports", "List the ports the programmers are searched on");
+  app.add_subcommand("detect", "Find the programmers; print name, version, capabilities and serial-number settings");
+  std::string chipSearch;
+  CLI::App* chips = app.add_subcommand("chips", "List the chip catalogue, or the chips whose name contains TEXT");
+  chips->add_option("TEXT", chipSearch, "Part of a chip name or menu name");
+  std::string convertIn, convertOut, convertChip;
+  CLI::App* convert = app.add_subcommand("convert", "Load an object file for a chip and save the image as binary");
+  convert->add_option("IN", convertIn, "Intel HEX, S-record, text hex or binary file")->required();
+  convert->add_option("OUT", convertOut, "Binary file to write")->required();
+  convert->add_option("--chip", convertChip, "Chip name")->required();
+
+  Target target;
+  std::vector<std::pair<const OperationSpec*, CLI::App*>> operations;
+  for (const OperationSpec& spec : OperationSpecs()) {
+    CLI::App* command = app.add_subcommand(spec.command, spec.help);
+    command->add_option("--chip", target.chip, "Chip name: the exact caption or a unique case-insensitive match");
+    command->add_option("--project", target.project, "Load this project file (chip, settings, data) first");
+    if (spec.needsFile) command->add_option("--file", target.file, "Object file: Intel HEX, S-record, text hex, binary");
+    if (spec.operation == Operation::Read) {
+      command->add_option("--output,-o", target.output, "Binary file for the chip's data")->required();
+      command->add_flag("--trim", target.trim, "Save only up to the last 4 KB block that holds data (flash)");
+    }
+    AddJobOptions(*command, target.job);
+    operations.emplace_back(&spec, command);
+  }
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e);
+    return status == 0 ? kExitOk : kExitUsage;
+  }
+  if (common.json && common.plain) {
+    std::cerr << "velkor-cli: --json and --plain exclude each other.\n" << app.help();
+    return kExitUsage;
+  }
+  if (!common.simulate && (app.count("--sim-count") || !common.simulatorOptions.empty() || !common.simulatorLog.empty())) {
+    std::cerr << "velkor-cli: --sim-count, --sim-option and --sim-log need --simulate.\n";
+    return kExitUsage;
+  }
+
+  if (app.got_subcommand("ports")) return RunPorts(common);
+  if (app.got_subcommand("detect")) return RunDetect(common);
+  if (app.got_subcommand("chips")) return RunChips(common, chipSearch);
+  if (app.got_subcommand(convert)) return RunConvert(convertIn, convertOut, convertChip);
+  for (auto& [spec, command] : operations)
+    if (command->parsed()) return RunOperation(common, *spec, target);
+  std::cerr << app.help();
+  return kExitUsage;
+}

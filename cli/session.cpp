@@ -1,0 +1,258 @@
+#include "cli/session.hpp"
+
+#include <csignal>
+#include <filesystem>
+
+#include "chips/chip_lookup.hpp"
+#include "cli/exit_status.hpp"
+#include "data/object_file.hpp"
+#include "data/text_format.hpp"
+#include "link/operation_codes.hpp"
+#include "platform/serial_ports.hpp"
+
+namespace velkor::cli {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+void OnInterrupt(int) { gInterrupted = 1; }
+
+// A firmware upgrade found during the search may take minutes on a real
+// line; nothing else lasts longer than the programmer's own time-outs.
+constexpr auto kUpgradeLimit = 15min;
+// The program's time-outs end every operation; this only guards against a
+// fault of the program itself.
+constexpr auto kOperationLimit = 24h;
+constexpr int kLogAppend = 2;        // "追加到原文件尾部"
+constexpr int kLogNamedFile = 1;     // "客户指定Log文件"
+constexpr std::size_t kListedCandidates = 12;
+
+bool AnyBusy(TQNProgrammer& p) { return p.Channels.Channel(1).Busy || p.Channels.Channel(2).Busy; }
+
+int ExitStatusOf(const std::vector<OperationOutcome>& outcomes) {
+  bool failed = false;
+  for (const OperationOutcome& o : outcomes) {
+    if (o.timedOut) return kExitTimeout;
+    failed = failed || o.failed;
+  }
+  return failed ? kExitFailed : kExitOk;
+}
+
+}  // namespace
+
+const std::vector<OperationSpec>& OperationSpecs() {
+  static const std::vector<OperationSpec> specs = {
+      {Operation::Download, "download", "Download the job (chip, settings, data) into the programmers", true,
+       &TQNProgrammer::SpdBtnDownLoadClick},
+      {Operation::Auto, "auto", "Automatic programming: erase (if chosen), program, verify", true,
+       &TQNProgrammer::SpdBtnAutoPClick},
+      {Operation::Program, "program", "Program the chips with the loaded data", true, &TQNProgrammer::SpdBtnProgClick},
+      {Operation::Verify, "verify", "Verify the chips against the loaded data", true, &TQNProgrammer::SpdBtnVerifyClick},
+      {Operation::Erase, "erase", "Erase the chips", false, &TQNProgrammer::SpdBtnEraseClick},
+      {Operation::BlankCheck, "blank", "Blank check the chips", false, &TQNProgrammer::BlankCheck1Click},
+      {Operation::Read, "read", "Read the chip on programmer 1 into a binary file", false,
+       &TQNProgrammer::SpeedButtonRDClick},
+      {Operation::ReadId, "id", "Read the chip's ID and status on programmer 1", false,
+       &TQNProgrammer::ReadChipIDandStatus1Click},
+  };
+  return specs;
+}
+
+Session::Session(EventOutput& output) : output_(output), view_(output), programmer_(loop_, view_) {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  view_.controlsChanged = [this] { ShowProgress(); };
+  // No log file unless one is asked for (Connect).
+  programmer_.LogCfg.CheckBoxLog.Checked = false;
+}
+
+Session::~Session() { Close(); }
+
+bool Session::Interrupted() { return gInterrupted != 0; }
+
+bool Session::RunCommand(const std::function<void()>& command) {
+  const int before = view_.warnings;
+  programmer_.RunCommand(command);
+  return view_.warnings == before;
+}
+
+void Session::ShowProgress() {
+  for (int n = 1; n <= 2; ++n) {
+    if (!running_[n - 1]) continue;
+    const GaugeControl& gauge = programmer_.Gauge(n);
+    output_.Progress(n, gauge.Progress, gauge.MaxValue);
+  }
+}
+
+std::vector<std::string> Session::ListedPorts(const ConnectOptions& options) {
+  if (options.simulate && simulator_) return simulator_->Ports();
+  std::vector<std::string> names;
+  for (const PortCandidate& port : options.ports.empty() ? ScanUsbSerialPorts() : CheckPorts(options.ports))
+    names.push_back(port.name);
+  return names;
+}
+
+int Session::Connect(const ConnectOptions& options, const RecordOptions& records) {
+  if (options.simulate) {
+    std::vector<std::string> args = {"--count", std::to_string(options.simulatorCount)};
+    args.insert(args.end(), options.simulatorOptions.begin(), options.simulatorOptions.end());
+    std::string error;
+    // What the simulator says about each frame is for its own users.
+    simulator_ = SimulatorProcess::Start(FindSimulatorProgram(), args, options.simulatorCount, 10s, error,
+                                         options.simulatorLog.empty() ? "/dev/null" : options.simulatorLog);
+    if (!simulator_) {
+      output_.Message(MessageKind::Error, "The simulated programmers did not start: " + error);
+      return kExitNoProgrammer;
+    }
+    programmer_.ExplicitPorts = simulator_->Ports();
+  } else {
+    programmer_.ExplicitPorts = options.ports;
+  }
+
+  // The log file is the window's, written when the session closes; on the
+  // command line only when asked for.
+  LogCfgControls& log = programmer_.LogCfg;
+  log.CheckBoxLog.Checked = records.automaticLog || !records.logFile.empty();
+  if (!records.logFile.empty()) {
+    log.RadioGrpCreat.ItemIndex = kLogNamedFile;
+    log.EditLogName.Text = std::filesystem::absolute(records.logFile).string();
+    log.RadioGrpMod.ItemIndex = kLogAppend;
+  }
+  if (!records.recordFile.empty()) {
+    programmer_.Controls.ChkBoxRecord.Checked = true;
+    programmer_.Controls.EditRecordFile.Text = std::filesystem::absolute(records.recordFile).string();
+  }
+
+  RunCommand([this] { programmer_.FormShow(); });
+  const std::size_t listed = programmer_.Controls.ComboBoxCOM.Items.size();
+  const std::size_t expected = std::min<std::size_t>(listed, ProgrammerChannels::kChannelCount);
+  loop_.runUntil([&] { return Interrupted() || (programmer_.DevicesFound >= expected && !AnyBusy(programmer_)); },
+                 std::chrono::milliseconds(options.searchMs));
+  // A programmer being upgraded is found again when its upgrade has ended.
+  if (AnyBusy(programmer_)) loop_.runUntil([&] { return Interrupted() || !AnyBusy(programmer_); }, kUpgradeLimit);
+  if (Interrupted()) return kExitFailed;
+
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
+    if (programmer_.Channels.Channel(n).Identified)
+      output_.ProgrammerFound(n, programmer_.Channels.Port(n).CommName, programmer_.DeviceName[n - 1]);
+  if (programmer_.DevicesFound > 0) return kExitOk;
+  output_.Message(MessageKind::Error, listed == 0 ? "No programmer port was found (see velkor-cli ports)."
+                                                  : "No programmer answered on the ports listed.");
+  return kExitNoProgrammer;
+}
+
+int Session::ChooseChip(const std::string& name) {
+  const ChipLookup lookup = LookUpChip(name);
+  if (!lookup.entry) {
+    std::string text = "No chip \"" + name + "\" in the catalogue";
+    if (lookup.candidates.empty()) {
+      text += " (velkor-cli chips lists them).";
+    } else {
+      text += "; it fits more than one:";
+      for (std::size_t i = 0; i < lookup.candidates.size() && i < kListedCandidates; ++i)
+        text += " \"" + lookup.candidates[i]->caption + "\"";
+      if (lookup.candidates.size() > kListedCandidates)
+        text += FormatText(" and %zu more", lookup.candidates.size() - kListedCandidates);
+      text += ".";
+    }
+    output_.Message(MessageKind::Error, text);
+    return kExitUsage;
+  }
+  view_.chooseChip = [this, entry = lookup.entry] {
+    programmer_.ChipSelectionFormShow();
+    programmer_.ChooseChip(*entry);
+  };
+  const bool clean = RunCommand([this] { programmer_.DevButtonClick(); });
+  view_.chooseChip = nullptr;
+  return clean && programmer_.ChipConfirmed ? kExitOk : kExitRefused;
+}
+
+int Session::LoadObjectFile(const std::string& path) {
+  view_.fileAnswers = {path};
+  const bool clean = RunCommand([this] { programmer_.FileOpenBtnClick(); });
+  view_.fileAnswers.clear();
+  if (!clean) return kExitRefused;
+  const LoadOutcome& load = programmer_.LastLoad;
+  if (load.code != kRecordAccepted) {
+    const bool binary = ObjectFormatForPath(path) == ObjectFormat::Binary;
+    output_.Message(MessageKind::Error, FormatText("%s: loading stopped at %s %u: %s (code %d).", path.c_str(),
+                                                   binary ? "offset" : "line", load.position,
+                                                   RecordCodeMessage(load.code), int{load.code}));
+    return kExitRefused;
+  }
+  return kExitOk;
+}
+
+int Session::LoadProject(const std::string& path) {
+  view_.fileAnswers = {path};
+  const bool clean = RunCommand([this] { programmer_.LoadFromOrvaneProjectClick(); });
+  view_.fileAnswers.clear();
+  return clean && programmer_.ChipConfirmed ? kExitOk : kExitRefused;
+}
+
+int Session::ApplyJob(const JobOptions& options) {
+  const std::string error = ApplyJobOptions(options, programmer_);
+  if (error.empty()) return kExitOk;
+  output_.Message(MessageKind::Error, error);
+  return kExitUsage;
+}
+
+int Session::Run(const OperationSpec& spec) {
+  std::vector<OperationOutcome> outcomes;
+  programmer_.OperationEnded = [this, &outcomes](const OperationOutcome& outcome) {
+    if (!running_[outcome.channel - 1]) return;
+    running_[outcome.channel - 1] = false;
+    outcomes.push_back(outcome);
+    output_.Result(outcome, programmer_.DeviceName[outcome.channel - 1]);
+  };
+  const bool clean = RunCommand([this, &spec] { (programmer_.*spec.handler)(); });
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    const LinkChannel& channel = programmer_.Channels.Channel(n);
+    if (!channel.Busy) continue;
+    running_[n - 1] = true;
+    output_.Started(n, OperationName(channel.Operation, channel.AutoRun != 0));
+  }
+  if (!running_[0] && !running_[1]) {
+    programmer_.OperationEnded = nullptr;
+    if (!clean) return kExitRefused;
+    const bool anyIdentified = programmer_.Channels.Channel(1).Identified || programmer_.Channels.Channel(2).Identified;
+    output_.Message(MessageKind::Error, anyIdentified ? "No programmer was free to start the operation."
+                                                      : "No programmer is connected.");
+    return anyIdentified ? kExitRefused : kExitNoProgrammer;
+  }
+  loop_.runUntil([this] { return Interrupted() || (!running_[0] && !running_[1]); }, kOperationLimit);
+  // The failure boxes follow the receive event that brought them.
+  loop_.runFor(20ms);
+  programmer_.OperationEnded = nullptr;
+  if (Interrupted()) {
+    output_.Message(MessageKind::Error, "Interrupted: the operation was abandoned and the ports closed.");
+    return kExitFailed;
+  }
+  return ExitStatusOf(outcomes);
+}
+
+int Session::SaveImage(const std::string& path) {
+  view_.fileAnswers = {path};
+  const bool clean = RunCommand([this] { programmer_.FileSaveBtnClick(); });
+  view_.fileAnswers.clear();
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  if (!clean || ec) return kExitFailed;
+  output_.FileWritten("chip data", path, static_cast<std::size_t>(size));
+  return kExitOk;
+}
+
+void Session::Close() {
+  if (closed_) return;
+  closed_ = true;
+  programmer_.OperationEnded = nullptr;
+  programmer_.FormClose();
+}
+
+}  // namespace velkor::cli

@@ -1,0 +1,91 @@
+// One run of velkor-cli against the programmers: the window's logic on the
+// core's event loop, started, connected, given a chip, data and settings,
+// and then driven through one operation, exactly as the window drives it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/qn_programmer.hpp"
+#include "cli/cli_view.hpp"
+#include "cli/event_output.hpp"
+#include "cli/job_options.hpp"
+#include "platform/event_loop.hpp"
+#include "platform/simulator_process.hpp"
+
+namespace velkor::cli {
+
+struct ConnectOptions {
+  bool simulate = false;
+  int simulatorCount = 2;
+  std::vector<std::string> simulatorOptions;
+  std::string simulatorLog;        // where the simulator's messages go (default: nowhere)
+  std::vector<std::string> ports;  // empty: the machine's USB serial adapters
+  int searchMs = 3000;             // how long the programmers have to answer
+};
+
+struct RecordOptions {
+  std::string logFile;      // the information log appended to this file at the end
+  bool automaticLog = false;  // the window's automatic log file in the Log folder
+  std::string recordFile;   // the traceability record
+};
+
+// The operations a programmer carries out.
+enum class Operation { Download, Auto, Program, Verify, Erase, BlankCheck, Read, ReadId };
+
+struct OperationSpec {
+  Operation operation;
+  const char* command;  // the subcommand's name
+  const char* help;
+  bool needsFile;       // an object file (or project) must be loaded
+  void (TQNProgrammer::*handler)();
+};
+
+// Every operation's subcommand, in the order --help lists them.
+const std::vector<OperationSpec>& OperationSpecs();
+
+class Session {
+ public:
+  explicit Session(EventOutput& output);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  TQNProgrammer& Programmer() { return programmer_; }
+
+  // Starts the simulated programmers when asked, shows the window's logic
+  // and waits for the programmers to answer. kExitNoProgrammer when none did.
+  int Connect(const ConnectOptions& options, const RecordOptions& records);
+  // The ports the programmers would be searched on, with their state.
+  std::vector<std::string> ListedPorts(const ConnectOptions& options);
+  // The chip by name (exact caption or a unique case-insensitive match).
+  int ChooseChip(const std::string& name);
+  int LoadObjectFile(const std::string& path);
+  int LoadProject(const std::string& path);
+  int ApplyJob(const JobOptions& options);
+  // Runs the operation on the programmers the window would run it on and
+  // waits for each to end; one result line per programmer.
+  int Run(const OperationSpec& spec);
+  // Saves the used range of the image as binary (after a read).
+  int SaveImage(const std::string& path);
+  // Closes the ports and writes the log file, as the window does at exit.
+  void Close();
+
+  // Whether SIGINT or SIGTERM arrived.
+  static bool Interrupted();
+
+ private:
+  bool RunCommand(const std::function<void()>& command);  // false when a box warned
+  void ShowProgress();
+
+  EventOutput& output_;
+  EventLoop loop_;
+  CliView view_;
+  TQNProgrammer programmer_;
+  std::unique_ptr<SimulatorProcess> simulator_;
+  bool running_[2] = {false, false};
+  bool closed_ = false;
+};
+
+}  // namespace velkor::cli

@@ -1,0 +1,71 @@
+#include "app/trace_record.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "data/text_format.hpp"
+
+namespace velkor {
+
+namespace {
+
+std::string LocalTime(std::chrono::system_clock::time_point time) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
+  const long offsetMinutes = local.tm_gmtoff / 60;
+  const long magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+  return FormatText("%s.%03d%c%02ld:%02ld", stamp, static_cast<int>(millis < 0 ? millis + 1000 : millis),
+                    offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+}
+
+}  // namespace
+
+std::string TraceRecordLine(const TraceRecord& r) {
+  nlohmann::ordered_json line;
+  line["time"] = LocalTime(r.time);
+  line["programmer"] = r.programmer;
+  line["programmer_id"] = r.programmerId;
+  line["chip"] = r.chip;
+  line["acc"] = FormatText("0x%04X", unsigned{r.acc});
+  line["crc"] = FormatText("0x%04X", unsigned{r.crc});
+  line["serial_number"] = r.serialNumber ? nlohmann::ordered_json(*r.serialNumber) : nlohmann::ordered_json(nullptr);
+  line["operation"] = r.operation;
+  line["result"] = r.result;
+  line["code"] = r.code;
+  line["text"] = r.text;
+  line["duration_ms"] = r.duration.count();
+  // Texts that are not valid UTF-8 (a programmer's name is the
+  // programmer's own bytes) are written with replacement characters rather
+  // than dropping the record.
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string AppendTraceLine(const std::filesystem::path& path, const std::string& line) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return std::strerror(errno);
+  // One write, so that lines of two programmers (or two programs) never
+  // interleave.
+  const std::string text = line + '\n';
+  std::string error;
+  const ssize_t written = ::write(fd, text.data(), text.size());
+  if (written < 0)
+    error = std::strerror(errno);
+  else if (static_cast<std::size_t>(written) != text.size())
+    error = "the disk took only part of the record";
+  else if (::fsync(fd) != 0)
+    error = std::strerror(errno);
+  ::close(fd);
+  return error;
+}
+
+}  // namespace velkor
