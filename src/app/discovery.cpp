@@ -158,7 +158,10 @@ bool TQNProgrammer::IdentifyReply(LinkChannel& channel, uint16_t& frameLength) {
   ChannelLog(n, "Find Device: " + name + "!");
   Reported[n - 1] = ProgrammerReport{};
   Reported[n - 1].capability = id.packetLength > kCapabilityByte ? channel.PacketBuffer[kCapabilityByte] : 0;
-  FastReadCapable = id.packetLength > kCapabilityByte && channel.PacketBuffer[kCapabilityByte] > kStreamedReadCapability;
+  // Chips are read on programmer 1 only: its capability decides how, not
+  // that of whichever programmer answered last.
+  if (n == 1)
+    FastReadCapable = id.packetLength > kCapabilityByte && channel.PacketBuffer[kCapabilityByte] > kStreamedReadCapability;
   ReportSerialSettings(n, id.packetLength);
   view_.ControlsChanged();
   return true;

@@ -21,6 +21,7 @@ constexpr uint8_t kStatusOk = 0x00;
 constexpr uint8_t kStatusOkToo = 0x06;
 constexpr uint8_t kStatusNotBlank = 0x15;
 constexpr int16_t kDownloadTicks = 300;
+constexpr int16_t kProgramBlockTicks = 1000;
 constexpr const char* kNoWholeBlock = "The programmer's reply holds no whole block of data.";
 constexpr const char* kTooFewIdBytes = "The programmer's reply holds too few identification bytes.";
 
@@ -151,8 +152,11 @@ void TQNProgrammer::ProgramReply(int n) {
   LinkChannel& ch = Channels.Channel(n);
   ch.BlockPos += kBlockKB;
   Gauge(n).SetProgress(static_cast<int>(n == 1 ? ch.BlockPos + 1 : ch.BlockPos));
-  // Received data re-arms the time-out; until then the next expiry is far.
-  ch.TimeoutTicks = 0;
+  // Each acknowledged block re-arms the time-out for the next one. (Set to
+  // 0 here, as it once was, the count wrapped round to 65,535 ticks: a
+  // reply lost after the first block left the programmer busy for eleven
+  // minutes.)
+  ch.TimeoutTicks = kProgramBlockTicks;
   if (ch.BlockPos < ch.BlockEnd) {
     SendProgramBlock(n);
   } else if (ch.AutoRun) {

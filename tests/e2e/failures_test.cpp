@@ -137,6 +137,28 @@ TEST_F(FailuresTest, SilentProgrammersTimeOutAfterTheirOperationsTicks) {
   EXPECT_TRUE(view.messages.empty());
 }
 
+TEST_F(FailuresTest, AProgramBlockReplyLostMidwayTimesOutAfterTheBlocksTicks) {
+  // Requests: the identification, then the program blocks; the reply to
+  // the fourth block is lost.
+  Connect(1, {"--drop-reply", "5"});
+  Choose("W25x10xx");
+  programmer->Controls.ChkBoxCPES.Checked = true;
+  LoadRandom(128 * 1024);
+  Run(&TQNProgrammer::SpdBtnProgClick);
+  ASSERT_TRUE(loop.runUntil([&] { return programmer->Channels.Channel(1).BlockPos == 12; }, 10s));
+  loop.runFor(50ms);  // the lost reply would have come by now
+  ASSERT_EQ(programmer->Channels.Channel(1).BlockPos, 12u);
+  int ticks = 0;
+  while (!Idle(1) && ticks < 70000) {
+    programmer->Timer1Timer();
+    ++ticks;
+  }
+  // The window's own 10 ms timer ticked a few times while waiting above.
+  EXPECT_LE(ticks, 1000);
+  EXPECT_GT(ticks, 900) << "each acknowledged block re-arms the time-out";
+  EXPECT_TRUE(LoggedLine("芯片1 ：操作超时！"));
+}
+
 TEST_F(FailuresTest, TheTimerEndsASilentOperationByItself) {
   Connect(1, {"--stall-after", "1"});
   Choose("24xx02");

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "simulated_programmers.hpp"
@@ -43,6 +44,21 @@ TEST_F(DiscoveryTest, SerialNumberSettingsOfTheProgrammerAreReported) {
   EXPECT_TRUE(LoggedLine(" 序列号的起始地址为：0x1234FFF0"));
   EXPECT_TRUE(LoggedLine(" 当前序列号为：      0x000001A0"));
   EXPECT_FALSE(programmer->FastReadCapable) << "capability byte 0x32 does not announce streamed reads";
+}
+
+TEST_F(DiscoveryTest, OnlyProgrammerOnesCapabilityDecidesHowChipsAreRead) {
+  // Programmer 2 may answer after programmer 1; its capability must not
+  // change how programmer 1 reads.
+  for (const auto& [first, second, streamed] : {std::tuple{"0x32", "0x33", false}, std::tuple{"0x33", "0x32", true}}) {
+    auto one = StartSimulator(1, {"--capability", first});
+    auto two = StartSimulator(1, {"--capability", second});
+    ASSERT_TRUE(one && two);
+    ShowOn({one->Ports()[0], two->Ports()[0]}, 2);
+    EXPECT_EQ(programmer->FastReadCapable, streamed) << "programmer 1 " << first << ", programmer 2 " << second;
+    programmer->BitBtnFreshClick();  // closes both ports before their simulators end
+    programmer->FormClose();
+    programmer = std::make_unique<TQNProgrammer>(loop, view);
+  }
 }
 
 TEST_F(DiscoveryTest, OlderFirmwareAndTheShortStringAreHandedToTheUpgrade) {
