@@ -132,6 +132,7 @@ bool ReadFromHost(Programmer& p) {
   const ssize_t n = read(p.link.MasterFd(), block.data(), block.size());
   if (n > 0) {
     p.bytesReceived += static_cast<uint64_t>(n);
+    p.wire.Received(static_cast<std::size_t>(n), Clock::now());
     p.model.Receive(std::span<const uint8_t>(block.data(), static_cast<std::size_t>(n)));
     return Flush(p);
   }

@@ -19,6 +19,12 @@ void WireSchedule::Wrote(std::size_t count, Clock::time_point now) {
   nextWrite_ = next;
 }
 
+void WireSchedule::Received(std::size_t count, Clock::time_point now) {
+  if (!options_.paced || count == 0) return;
+  receivedUntil_ = std::max(receivedUntil_, now) + kByteTime * static_cast<int64_t>(count);
+  nextWrite_ = std::max(nextWrite_, receivedUntil_);
+}
+
 void WireSchedule::ChipBusy(uint32_t blocks, Clock::time_point now) {
   if (blocks == 0 || options_.blockTime.count() == 0) return;
   nextWrite_ = std::max(nextWrite_, now) + options_.blockTime * static_cast<int64_t>(blocks);

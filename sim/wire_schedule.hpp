@@ -36,6 +36,12 @@ class WireSchedule {
   std::size_t Allowance(Clock::time_point now, std::size_t pending) const;
   // Records that count bytes were written at now.
   void Wrote(std::size_t count, Clock::time_point now);
+  // Records that count bytes from the host were read at now. On a paced
+  // line they take the line's time to arrive, and what answers them cannot
+  // start before their last byte is in: the host's side of a transfer
+  // costs what it would on the wire, although the pseudo-terminal hands
+  // its bytes over at once.
+  void Received(std::size_t count, Clock::time_point now);
   // Records that the chip handled blocks 4 KB blocks at now: nothing goes
   // out until it is through with them.
   void ChipBusy(uint32_t blocks, Clock::time_point now);
@@ -44,6 +50,7 @@ class WireSchedule {
  private:
   LineOptions options_;
   Clock::time_point nextWrite_{};
+  Clock::time_point receivedUntil_{};  // when the last byte read would be in
 };
 
 }  // namespace velkor::sim

@@ -206,6 +206,28 @@ TEST(WireSchedule, PacedOutputKeepsTheLinesRate) {
   EXPECT_LE(now - start, lineTime + microseconds(1000));
 }
 
+TEST(WireSchedule, OnAPacedLineTheAnswerWaitsForTheRequestsLastByte) {
+  LineOptions options;
+  options.paced = true;
+  WireSchedule wire(options);
+  const Clock::time_point t0 = Clock::time_point{} + std::chrono::seconds(1);
+  // A 4,100-byte frame read in two pieces: 45.1 ms of line time from the
+  // first piece on, however quickly the pieces came.
+  wire.Received(4000, t0);
+  wire.Received(100, t0 + microseconds(20));
+  EXPECT_EQ(wire.Allowance(t0 + microseconds(45099), 8), 0u);
+  EXPECT_EQ(wire.Allowance(t0 + microseconds(45100), 8), 8u);
+  // After an idle gap the line's time counts from the new bytes.
+  const Clock::time_point later = t0 + std::chrono::seconds(1);
+  wire.Received(10, later);
+  EXPECT_EQ(wire.Allowance(later + microseconds(109), 8), 0u);
+  EXPECT_EQ(wire.Allowance(later + microseconds(110), 8), 8u);
+
+  WireSchedule unpaced(LineOptions{});
+  unpaced.Received(4000, t0);
+  EXPECT_EQ(unpaced.Allowance(t0, 8), 8u) << "only a paced line takes time";
+}
+
 TEST(WireSchedule, ChipTimeHoldsTheAnswerBack) {
   LineOptions options;
   options.blockTime = microseconds(5000);
