@@ -10,12 +10,12 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME velkor350qn)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "host program of the Velkor350QN serial-memory programmer")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Drives one or two Velkor350QN stand-alone USB programmers of serial memories (SPI NOR flash, I2C, SPI "
-    "and Microwire EEPROMs, SPD and temperature-sensor EEPROMs): loads object files, downloads jobs, programs, "
-    "verifies and reads chips, numbers them, and upgrades the programmers' firmware. Includes the window "
-    "velkor350qn, the command line velkor-cli and velkor-sim, simulated programmers for trying everything "
-    "without hardware.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Drives one or two Velkor350QN stand-alone USB programmers of serial memories (SPI NOR flash, I2C, SPI "
+  "and Microwire EEPROMs, SPD and temperature-sensor EEPROMs): loads object files, downloads jobs, programs, "
+  "verifies and reads chips, numbers them, and upgrades the programmers' firmware. Includes the window "
+  "velkor350qn, the command line velkor-cli and velkor-sim, simulated programmers for trying everything "
+  "without hardware.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

@@ -33,6 +33,7 @@ expected=(
   share/man/man1/velkor-sim.1.gz
   share/doc/velkor350qn/README.md
   share/doc/velkor350qn/usage.md
+  share/doc/velkor350qn/cli.md
   share/doc/velkor350qn/install.md
   share/doc/velkor350qn/simulator.md
   share/doc/velkor350qn/examples/70-velkor350qn.rules
