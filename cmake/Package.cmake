@@ -10,12 +10,14 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME velkor350qn)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "host program of the Velkor350QN serial-memory programmer")
+# Lines of at most 80 characters, as Debian's tools expect.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-  "Drives one or two Velkor350QN stand-alone USB programmers of serial memories (SPI NOR flash, I2C, SPI "
-  "and Microwire EEPROMs, SPD and temperature-sensor EEPROMs): loads object files, downloads jobs, programs, "
-  "verifies and reads chips, numbers them, and upgrades the programmers' firmware. Includes the window "
-  "velkor350qn, the command line velkor-cli and velkor-sim, simulated programmers for trying everything "
-  "without hardware.")
+  "Drives one or two Velkor350QN stand-alone USB programmers of serial\n"
+  "memories (SPI NOR flash, I2C, SPI and Microwire EEPROMs, SPD and\n"
+  "temperature-sensor EEPROMs): loads object files, downloads jobs, programs,\n"
+  "verifies and reads chips, numbers them, and upgrades the programmers'\n"
+  "firmware. Includes the window velkor350qn, the command line velkor-cli and\n"
+  "velkor-sim, simulated programmers for trying everything without hardware.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
