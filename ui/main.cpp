@@ -100,11 +100,12 @@ int main(int argc, char* argv[]) {
   // Help and the version are text only: they need no display, so the
   // installed program answers them anywhere (its manual page is made from
   // them at build time). Arguments this parser does not know may be Qt's own
-  // (-platform, -style), which only the window's application takes.
+  // (-platform, -style), which only the window's application takes; so does
+  // --help-all, which lists them.
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-  const bool textOnly = parser.parse(arguments) && (parser.isSet(help) || parser.isSet(version) ||
-                                                    parser.optionNames().contains("help-all"));
+  const bool textOnly = parser.parse(arguments) && (parser.isSet(help) || parser.isSet(version)) &&
+                        !parser.optionNames().contains("help-all");
   const std::unique_ptr<QCoreApplication> app(textOnly ? new QCoreApplication(argc, argv)
                                                        : new QApplication(argc, argv));
   QCoreApplication::setApplicationName("velkor350qn");
