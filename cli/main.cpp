@@ -11,7 +11,9 @@
 #include "cli/exit_status.hpp"
 #include "cli/session.hpp"
 #include "data/text_format.hpp"
+#include "platform/serial_device.hpp"
 #include "platform/serial_ports.hpp"
+#include "platform/simulator_process.hpp"
 
 namespace {
 
@@ -89,15 +91,17 @@ int RunPorts(const Common& common) {
   EventOutput output = MakeOutput(common);
   const ConnectOptions connection = ConnectionOf(common);
   static const char* const kAccess[] = {"usable", "in use", "no permission", "absent"};
+  std::unique_ptr<SimulatorProcess> simulator;
   std::vector<PortCandidate> ports;
-  std::unique_ptr<Session> simulated;
   if (connection.simulate) {
-    simulated = std::make_unique<Session>(output);
-    ConnectOptions quick = connection;
-    quick.searchMs = 0;
-    if (simulated->Connect(quick, {}) == kExitNoProgrammer && simulated->ListedPorts(quick).empty())
+    std::string error;
+    simulator = SimulatorProcess::Start(FindSimulatorProgram(), {"--count", std::to_string(connection.simulatorCount)},
+                                        connection.simulatorCount, std::chrono::seconds(10), error, "/dev/null");
+    if (!simulator) {
+      output.Message(MessageKind::Error, "The simulated programmers did not start: " + error);
       return Finish(output, kExitNoProgrammer);
-    for (const std::string& name : simulated->ListedPorts(quick)) ports.push_back({name, PortCandidate::Access::Usable});
+    }
+    ports = CheckPorts(simulator->Ports());
   } else {
     ports = connection.ports.empty() ? ScanUsbSerialPorts() : CheckPorts(connection.ports);
   }
@@ -107,6 +111,7 @@ int RunPorts(const Common& common) {
                    Json{{"event", "port"}, {"name", port.name}, {"path", DevicePathOf(port.name)}, {"access", access}}
                        .dump());
   }
+  if (ports.empty()) output.Message(MessageKind::Error, "No USB serial port was found.");
   return Finish(output, ports.empty() ? kExitNoProgrammer : kExitOk);
 }
 

@@ -259,6 +259,12 @@ TEST_F(CliTest, HelpVersionChipsAndConvert) {
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("velkor-cli ", 0), 0u) << version.out;
 
+  const CliRun ports = Cli("--simulate --json ports");
+  ASSERT_EQ(ports.status, 0) << ports.out << ports.err;
+  ASSERT_EQ(ports.Events("port").size(), 2u);
+  for (const Json& port : ports.Events("port")) EXPECT_EQ(port["access"], "usable");
+  EXPECT_EQ(Cli("--ports /dev/null/none --json ports").Events("port").at(0)["access"], "absent");
+
   const CliRun chips = Cli("--json chips 24xx51");
   ASSERT_EQ(chips.status, 0);
   ASSERT_FALSE(chips.Events("chip").empty());
