@@ -1,0 +1,47 @@
+# The core's sources, relative to src/: the library below and the fuzz
+# targets' instrumented copy (fuzz/CMakeLists.txt) both take this one list.
+set(VELKOR_CORE_SOURCES
+  link/checksum.cpp
+  link/frame.cpp
+  link/reassembly.cpp
+  link/reply_check.cpp
+  link/identify_query.cpp
+  link/identification.cpp
+  link/commands.cpp
+  link/firmware_file.cpp
+  app/programmer_channels.cpp
+  app/controls.cpp
+  app/info_log.cpp
+  app/integer_text.cpp
+  app/qn_programmer.cpp
+  app/project_commands.cpp
+  app/progress.cpp
+  app/discovery.cpp
+  app/firmware.cpp
+  app/reply_dispatch.cpp
+  app/operations.cpp
+  app/convert.cpp
+  app/trace_record.cpp
+  link/comm.cpp
+  platform/event_loop.cpp
+  platform/erased_pages.cpp
+  platform/serial_device.cpp
+  platform/custom_baud.cpp
+  platform/simulator_process.cpp
+  platform/text_file.cpp
+  platform/text_encoding.cpp
+  platform/serial_ports.cpp
+  chips/catalogue.cpp
+  chips/catalogue_listing.cpp
+  chips/chip_lookup.cpp
+  data/image_buffer.cpp
+  data/image_checksums.cpp
+  data/line_reader.cpp
+  data/object_file.cpp
+  data/intel_hex.cpp
+  data/srecord.cpp
+  data/hex_text.cpp
+  data/binary_file.cpp
+  data/project_file.cpp
+  data/hex_view.cpp
+)
