@@ -14,7 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "app/qn_programmer.hpp"
+#include "app/recording_view.hpp"
+#include "chips/catalogue.hpp"
 #include "link/commands.hpp"
+#include "platform/event_loop.hpp"
 
 namespace velkor::test {
 namespace {
@@ -200,6 +204,38 @@ TEST_F(CliTest, HostSerialNumbersAreRecordedAndReachTheChip) {
   ASSERT_GE(chip.size(), 0x14u);
   EXPECT_EQ(chip[0x10], 0x78);  // little-endian by default
   EXPECT_EQ(chip[0x13], 0x12);
+}
+
+TEST_F(CliTest, AProjectFileBringsChipSettingsAndData) {
+  // A project saved by the window's logic: a 24xx04 with 300 bytes of data
+  // and serial numbers that the programmer numbers itself.
+  const auto data = WriteRandom("data.bin", 300);
+  {
+    EventLoop loop;
+    RecordingView view;
+    TQNProgrammer window(loop, view);
+    window.StartupReset();
+    const CatalogueEntry* chip = FindChip("24xx04");
+    ASSERT_NE(chip, nullptr);
+    view.whileShown[DialogId::ChipSelection] = [&] {
+      window.ChipSelectionFormShow();
+      window.ChooseChip(*chip);
+    };
+    window.DevButtonClick();
+    window.LoadFile(Path("data.bin"));
+    ASSERT_TRUE(window.FileLoaded);
+    window.SaveProject(Path("job.OVP"));
+  }
+  fs::create_directories(directory / "chips");
+  const CliRun run = Cli("--simulate --sim-count 1 --json" + Sim({"--dump-chips", Path("chips")}) +
+                         " auto --project job.OVP");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const auto chip = ReadBytes(directory / "chips" / "programmer-1.bin");
+  ASSERT_EQ(chip.size(), 512u);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), chip.begin()));
+
+  const CliRun missing = Cli("--simulate --sim-count 1 --json auto --project none.OVP");
+  EXPECT_EQ(missing.status, 4) << missing.out << missing.err;
 }
 
 TEST_F(CliTest, ReadSavesTheWholeChipAsTheProgrammerHoldsIt) {
