@@ -7,12 +7,12 @@
 #include <functional>
 #include <string>
 
-#include "app/view.hpp"
+#include "app/quiet_view.hpp"
 #include "cli/event_output.hpp"
 
 namespace velkor::cli {
 
-class CliView final : public ProgrammerView {
+class CliView final : public QuietView {
  public:
   explicit CliView(EventOutput& output) : output_(output) {}
 
@@ -30,20 +30,12 @@ class CliView final : public ProgrammerView {
     if (controlsChanged) controlsChanged();
   }
   void LogLineAppended(const std::string& line) override { output_.LogLine(line); }
-  void LogCleared() override {}
   void ShowMessage(MessageKind kind, const std::string& text) override;
   std::optional<std::string> AskOpenFile(const FileDialogOptions&) override { return NextAnswer(); }
   std::optional<std::string> AskSaveFile(const FileDialogOptions&) override { return NextAnswer(); }
-  void CopyToClipboard(const std::string&) override {}
   void ShowModal(DialogId dialog) override {
     if (dialog == DialogId::ChipSelection && chooseChip) chooseChip();
   }
-  void CloseDialog(DialogId) override {}
-  void FocusControl(const std::string&) override {}
-  void SetBusy(bool) override {}
-  void HexViewChanged() override {}
-  void HexBytesChanged(uint32_t, uint32_t) override {}
-  void CloseMainWindow() override {}
 
  private:
   std::optional<std::string> NextAnswer();

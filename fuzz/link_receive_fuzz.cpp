@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "app/qn_programmer.hpp"
+#include "app/quiet_view.hpp"
 #include "chips/catalogue.hpp"
 #include "link/frame.hpp"
 #include "link/identification.hpp"
@@ -57,28 +58,10 @@ class DecoderConsumer : public FrameConsumer {
   }
 };
 
-// A window that shows nothing.
-class NullView : public ProgrammerView {
- public:
-  void ControlsChanged() override {}
-  void LogLineAppended(const std::string&) override {}
-  void LogCleared() override {}
-  void ShowMessage(MessageKind, const std::string&) override {}
-  std::optional<std::string> AskOpenFile(const FileDialogOptions&) override { return std::nullopt; }
-  std::optional<std::string> AskSaveFile(const FileDialogOptions&) override { return std::nullopt; }
-  void CopyToClipboard(const std::string&) override {}
-  void ShowModal(DialogId) override {}
-  void CloseDialog(DialogId) override {}
-  void FocusControl(const std::string&) override {}
-  void SetBusy(bool) override {}
-  void HexViewChanged() override {}
-  void HexBytesChanged(uint32_t, uint32_t) override {}
-  void CloseMainWindow() override {}
-};
 
 struct Program {
   EventLoop loop;
-  NullView view;
+  QuietView view;
   TQNProgrammer programmer{loop, view};
 };
 

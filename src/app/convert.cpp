@@ -3,6 +3,7 @@
 #include <deque>
 
 #include "app/qn_programmer.hpp"
+#include "app/quiet_view.hpp"
 #include "platform/event_loop.hpp"
 
 namespace velkor {
@@ -11,7 +12,7 @@ namespace {
 
 // A view without a screen: log lines to one stream, boxes to another, file
 // dialogs answered in turn, the chip menu choosing one entry.
-class ConsoleView final : public ProgrammerView {
+class ConsoleView final : public QuietView {
  public:
   ConsoleView(std::ostream& log, std::ostream& errors) : log_(log), errors_(errors) {}
 
@@ -19,25 +20,16 @@ class ConsoleView final : public ProgrammerView {
   std::function<void()> chooseChip;
   int warningsAndErrors = 0;
 
-  void ControlsChanged() override {}
   void LogLineAppended(const std::string& line) override { log_ << line << '\n'; }
-  void LogCleared() override {}
   void ShowMessage(MessageKind kind, const std::string& text) override {
     if (kind != MessageKind::Information) ++warningsAndErrors;
     errors_ << text << '\n';
   }
   std::optional<std::string> AskOpenFile(const FileDialogOptions&) override { return NextAnswer(); }
   std::optional<std::string> AskSaveFile(const FileDialogOptions&) override { return NextAnswer(); }
-  void CopyToClipboard(const std::string&) override {}
   void ShowModal(DialogId dialog) override {
     if (dialog == DialogId::ChipSelection && chooseChip) chooseChip();
   }
-  void CloseDialog(DialogId) override {}
-  void FocusControl(const std::string&) override {}
-  void CloseMainWindow() override {}
-  void SetBusy(bool) override {}
-  void HexViewChanged() override {}
-  void HexBytesChanged(uint32_t, uint32_t) override {}
 
  private:
   std::optional<std::string> NextAnswer() {

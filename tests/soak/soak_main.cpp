@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/qn_programmer.hpp"
+#include "app/quiet_view.hpp"
 #include "chips/catalogue.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/simulator_process.hpp"
@@ -50,32 +51,21 @@ constexpr auto kCycleDeadline = 10s;
 
 // A view that keeps nothing: it counts the log's success and failure lines
 // as they are appended, and the message boxes.
-class CountingView final : public ProgrammerView {
+class CountingView final : public QuietView {
  public:
   uint64_t successLines = 0;
   uint64_t failureLines = 0;
   std::vector<std::string> messages;
   std::function<void()> onChipSelection;
 
-  void ControlsChanged() override {}
   void LogLineAppended(const std::string& line) override {
     if (EndsWith(line, kSucceeded)) ++successLines;
     if (EndsWith(line, kFailed)) ++failureLines;
   }
-  void LogCleared() override {}
   void ShowMessage(MessageKind, const std::string& text) override { messages.push_back(text); }
-  std::optional<std::string> AskOpenFile(const FileDialogOptions&) override { return std::nullopt; }
-  std::optional<std::string> AskSaveFile(const FileDialogOptions&) override { return std::nullopt; }
-  void CopyToClipboard(const std::string&) override {}
   void ShowModal(DialogId dialog) override {
     if (dialog == DialogId::ChipSelection && onChipSelection) onChipSelection();
   }
-  void CloseDialog(DialogId) override {}
-  void FocusControl(const std::string&) override {}
-  void SetBusy(bool) override {}
-  void HexViewChanged() override {}
-  void HexBytesChanged(uint32_t, uint32_t) override {}
-  void CloseMainWindow() override {}
 
  private:
   static bool EndsWith(const std::string& text, const std::string& end) {
