@@ -190,14 +190,14 @@ int RunConvert(const std::string& input, const std::string& outputPath, const st
   }
 }
 
-int RunOperation(const Common& common, const OperationSpec& spec, Target& target) {
+int RunOperation(const Common& common, const OperationCommand& operation, Target& target) {
   EventOutput output = MakeOutput(common);
-  if (spec.needsFile && target.file.empty() && target.project.empty()) {
-    output.Message(MessageKind::Error, std::string(spec.command) + " needs --file PATH or --project PATH.");
+  if (operation.needsFile && target.file.empty() && target.project.empty()) {
+    output.Message(MessageKind::Error, std::string(operation.command) + " needs --file PATH or --project PATH.");
     return Finish(output, kExitUsage);
   }
   if (target.chip.empty() && target.project.empty()) {
-    output.Message(MessageKind::Error, std::string(spec.command) + " needs --chip NAME or --project PATH.");
+    output.Message(MessageKind::Error, std::string(operation.command) + " needs --chip NAME or --project PATH.");
     return Finish(output, kExitUsage);
   }
   Session session(output);
@@ -208,10 +208,10 @@ int RunOperation(const Common& common, const OperationSpec& spec, Target& target
   if (status == kExitOk && !target.file.empty()) status = session.LoadObjectFile(target.file);
   if (status == kExitOk) status = session.ApplyJob(target.job);
   // A read saves the whole chip unless asked to trim it to the data.
-  if (status == kExitOk && spec.operation == Operation::Read && !target.trim)
+  if (status == kExitOk && operation.kind == Operation::Read && !target.trim)
     session.Programmer().Controls.ChkBoxCPES.Checked = true;
-  if (status == kExitOk) status = session.Run(spec);
-  if (status == kExitOk && spec.operation == Operation::Read) status = session.SaveImage(target.output);
+  if (status == kExitOk) status = session.Run(operation);
+  if (status == kExitOk && operation.kind == Operation::Read) status = session.SaveImage(target.output);
   session.Close();
   return Finish(output, status);
 }
@@ -263,18 +263,18 @@ int main(int argc, char* argv[]) {
   convert->add_option("--chip", convertChip, "Chip name")->required();
 
   Target target;
-  std::vector<std::pair<const OperationSpec*, CLI::App*>> operations;
-  for (const OperationSpec& spec : OperationSpecs()) {
-    CLI::App* command = app.add_subcommand(spec.command, spec.help);
+  std::vector<std::pair<const OperationCommand*, CLI::App*>> operations;
+  for (const OperationCommand& operation : OperationCommands()) {
+    CLI::App* command = app.add_subcommand(operation.command, operation.help);
     command->add_option("--chip", target.chip, "Chip name: the exact caption or a unique case-insensitive match");
     command->add_option("--project", target.project, "Load this project file (chip, settings, data) first");
-    if (spec.needsFile) command->add_option("--file", target.file, "Object file: Intel HEX, S-record, text hex, binary");
-    if (spec.operation == Operation::Read) {
+    if (operation.needsFile) command->add_option("--file", target.file, "Object file: Intel HEX, S-record, text hex, binary");
+    if (operation.kind == Operation::Read) {
       command->add_option("--output,-o", target.output, "Binary file for the chip's data")->required();
       command->add_flag("--trim", target.trim, "Save only up to the last 4 KB block that holds data (flash)");
     }
     AddJobOptions(*command, target.job);
-    operations.emplace_back(&spec, command);
+    operations.emplace_back(&operation, command);
   }
 
   try {
@@ -296,8 +296,8 @@ int main(int argc, char* argv[]) {
   if (app.got_subcommand("detect")) return RunDetect(common);
   if (app.got_subcommand("chips")) return RunChips(common, chipSearch);
   if (app.got_subcommand(convert)) return RunConvert(convertIn, convertOut, convertChip);
-  for (auto& [spec, command] : operations)
-    if (command->parsed()) return RunOperation(common, *spec, target);
+  for (auto& [operation, command] : operations)
+    if (command->parsed()) return RunOperation(common, *operation, target);
   std::cerr << app.help();
   return kExitUsage;
 }

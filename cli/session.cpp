@@ -43,8 +43,8 @@ int ExitStatusOf(const std::vector<OperationOutcome>& outcomes) {
 
 }  // namespace
 
-const std::vector<OperationSpec>& OperationSpecs() {
-  static const std::vector<OperationSpec> specs = {
+const std::vector<OperationCommand>& OperationCommands() {
+  static const std::vector<OperationCommand> commands = {
       {Operation::Download, "download", "Download the job (chip, settings, data) into the programmers", true,
        &TQNProgrammer::SpdBtnDownLoadClick},
       {Operation::Auto, "auto", "Automatic programming: erase (if chosen), program, verify", true,
@@ -58,7 +58,7 @@ const std::vector<OperationSpec>& OperationSpecs() {
       {Operation::ReadId, "id", "Read the chip's ID and status on programmer 1", false,
        &TQNProgrammer::ReadChipIDandStatus1Click},
   };
-  return specs;
+  return commands;
 }
 
 Session::Session(EventOutput& output) : output_(output), view_(output), programmer_(loop_, view_) {
@@ -203,7 +203,7 @@ int Session::ApplyJob(const JobOptions& options) {
   return kExitUsage;
 }
 
-int Session::Run(const OperationSpec& spec) {
+int Session::Run(const OperationCommand& operation) {
   std::vector<OperationOutcome> outcomes;
   programmer_.OperationEnded = [this, &outcomes](const OperationOutcome& outcome) {
     if (!running_[outcome.channel - 1]) return;
@@ -211,7 +211,7 @@ int Session::Run(const OperationSpec& spec) {
     outcomes.push_back(outcome);
     output_.Result(outcome, programmer_.DeviceName[outcome.channel - 1]);
   };
-  const bool clean = RunCommand([this, &spec] { (programmer_.*spec.handler)(); });
+  const bool clean = RunCommand([this, &operation] { (programmer_.*operation.handler)(); });
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
     const LinkChannel& channel = programmer_.Channels.Channel(n);
     if (!channel.Busy) continue;

@@ -34,8 +34,8 @@ struct RecordOptions {
 // The operations a programmer carries out.
 enum class Operation { Download, Auto, Program, Verify, Erase, BlankCheck, Read, ReadId };
 
-struct OperationSpec {
-  Operation operation;
+struct OperationCommand {
+  Operation kind;
   const char* command;  // the subcommand's name
   const char* help;
   bool needsFile;       // an object file (or project) must be loaded
@@ -43,7 +43,7 @@ struct OperationSpec {
 };
 
 // Every operation's subcommand, in the order --help lists them.
-const std::vector<OperationSpec>& OperationSpecs();
+const std::vector<OperationCommand>& OperationCommands();
 
 class Session {
  public:
@@ -66,7 +66,7 @@ class Session {
   int ApplyJob(const JobOptions& options);
   // Runs the operation on the programmers the window would run it on and
   // waits for each to end; one result line per programmer.
-  int Run(const OperationSpec& spec);
+  int Run(const OperationCommand& operation);
   // Saves the used range of the image as binary (after a read).
   int SaveImage(const std::string& path);
   // Closes the ports and writes the log file, as the window does at exit.
