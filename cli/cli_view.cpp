@@ -3,10 +3,7 @@
 namespace velkor::cli {
 
 void CliView::ShowMessage(MessageKind kind, const std::string& text) {
-  if (kind != MessageKind::Information) {
-    ++warnings;
-    lastWarning = text;
-  }
+  if (kind != MessageKind::Information) ++warnings;
   output_.Message(kind, text);
 }
 

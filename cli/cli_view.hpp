@@ -24,7 +24,6 @@ class CliView final : public QuietView {
   std::function<void()> controlsChanged;
   // Warning and error boxes shown so far.
   int warnings = 0;
-  std::string lastWarning;
 
   void ControlsChanged() override {
     if (controlsChanged) controlsChanged();

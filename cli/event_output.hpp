@@ -21,8 +21,6 @@ class EventOutput {
  public:
   EventOutput(OutputStyle style, bool logLines, std::FILE* out = stdout, std::FILE* errors = stderr);
 
-  OutputStyle Style() const { return style_; }
-
   // A line of the information log (shown only when asked for).
   void LogLine(const std::string& line);
   // A message box of the window.

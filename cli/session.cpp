@@ -8,7 +8,6 @@
 #include "data/object_file.hpp"
 #include "data/text_format.hpp"
 #include "link/operation_codes.hpp"
-#include "platform/serial_ports.hpp"
 
 namespace velkor::cli {
 
@@ -88,14 +87,6 @@ void Session::ShowProgress() {
     const GaugeControl& gauge = programmer_.Gauge(n);
     output_.Progress(n, gauge.Progress, gauge.MaxValue);
   }
-}
-
-std::vector<std::string> Session::ListedPorts(const ConnectOptions& options) {
-  if (options.simulate && simulator_) return simulator_->Ports();
-  std::vector<std::string> names;
-  for (const PortCandidate& port : options.ports.empty() ? ScanUsbSerialPorts() : CheckPorts(options.ports))
-    names.push_back(port.name);
-  return names;
 }
 
 int Session::Connect(const ConnectOptions& options, const RecordOptions& records) {

@@ -57,8 +57,6 @@ class Session {
   // Starts the simulated programmers when asked, shows the window's logic
   // and waits for the programmers to answer. kExitNoProgrammer when none did.
   int Connect(const ConnectOptions& options, const RecordOptions& records);
-  // The ports the programmers would be searched on, with their state.
-  std::vector<std::string> ListedPorts(const ConnectOptions& options);
   // The chip by name (exact caption or a unique case-insensitive match).
   int ChooseChip(const std::string& name);
   int LoadObjectFile(const std::string& path);
