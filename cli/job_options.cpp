@@ -47,14 +47,43 @@ std::string SetCheck(CheckControl& box, bool checked, const char* option, const 
   return {};
 }
 
+// A pair --NAME / --no-NAME that sets the switch only when one of them is
+// given: left out, the control keeps the window's default. (A flag bound to
+// an optional<bool> is not enough: the parser sets it to false when the
+// flag is absent.) The help names the window's default for the control.
+void AddStepSwitch(CLI::App& command, const std::string& name, std::optional<bool>& target, const std::string& help,
+                   const CheckControl& windowBox, const char* group) {
+  const std::string byDefault = windowBox.Checked ? " (the window's default)" : "";
+  const std::string notByDefault = windowBox.Checked ? "" : " (the window's default)";
+  command.add_flag_callback("--" + name, [&target] { target = true; }, help + byDefault)->group(group);
+  command.add_flag_callback("--no-" + name, [&target] { target = false; }, "Leave out: " + help + notByDefault)
+      ->group(group);
+}
+
+template <std::size_t N>
+std::string WordOf(const std::array<Choice, N>& choices, int itemIndex) {
+  for (const Choice& c : choices)
+    if (c.itemIndex == itemIndex) return c.word;
+  return "?";
+}
+
+std::string SpinHelp(const char* what, const SpinControl& spin) {
+  return FormatText("%s, %d to %d ms (default %d)", what, spin.MinValue, spin.MaxValue, spin.Value);
+}
+
 }  // namespace
 
 void AddJobOptions(CLI::App& command, JobOptions& o) {
+  // Every default named in the help is read from the window's own controls.
+  static const MainControls window;
   const char* chip = "Chip settings";
-  command.add_option("--voltage", o.voltage, "Interface voltage (window default 3.3)")
+  command.add_option("--voltage", o.voltage,
+                     "Interface voltage (window default " + WordOf(kVoltages, window.RadioGpVolt.ItemIndex) + ")")
       ->check(CLI::IsMember(Words(kVoltages)))
       ->group(chip);
-  command.add_option("--clock", o.clock, "Clock of I2C and Microwire chips (window default 1M)")
+  command.add_option("--clock", o.clock,
+                     "Clock of I2C and Microwire chips (window default " +
+                         WordOf(kClocks, window.RadioGroupSpd.ItemIndex) + ")")
       ->check(CLI::IsMember(Words(kClocks)))
       ->group(chip);
   command.add_option("--protect", o.protect, "Protection level to set, 0 = none (flash and SPI EEPROM)")->group(chip);
@@ -62,30 +91,37 @@ void AddJobOptions(CLI::App& command, JobOptions& o) {
   command.add_flag("--qe", o.quadEnable, "Set the quad-enable bit QE=1 (flash)")->group(chip);
   command.add_flag("--write-protect", o.writeProtect, "Write protection of a temperature-sensor EEPROM")->group(chip);
   command.add_option("--device-address", o.deviceAddress, "I2C device address, e.g. 0xA0")->group(chip);
-  command.add_option("--page-size", o.pageSize, "I2C page size in bytes, 8 to 256 in steps of 8")->group(chip);
+  command.add_option("--page-size", o.pageSize,
+                     FormatText("I2C page size in bytes, %d to %d in steps of %d", window.SpinEditPGSZ.MinValue,
+                                window.SpinEditPGSZ.MaxValue, window.SpinEditPGSZ.Increment))
+      ->group(chip);
 
   const char* steps = "Programming steps (auto and the programmer's own cycles)";
-  command.add_flag("--auto-erase,!--no-auto-erase", o.autoErase, "Erase first (window default off)")->group(steps);
-  command.add_flag("--auto-blank-check,!--no-auto-blank-check", o.autoBlankCheck, "Blank check first (default off)")
-      ->group(steps);
-  command.add_flag("--auto-program,!--no-auto-program", o.autoProgram, "Program (default on)")->group(steps);
-  command.add_flag("--auto-verify,!--no-auto-verify", o.autoVerify, "Verify (default on)")->group(steps);
+  AddStepSwitch(command, "auto-erase", o.autoErase, "Erase first", window.EnEraseChk, steps);
+  AddStepSwitch(command, "auto-blank-check", o.autoBlankCheck, "Blank check first", window.EnBlankChk, steps);
+  AddStepSwitch(command, "auto-program", o.autoProgram, "Program", window.EnProgChk, steps);
+  AddStepSwitch(command, "auto-verify", o.autoVerify, "Verify", window.EnVerifyChk, steps);
   command.add_flag("--error-if-not-blank", o.errorIfNotBlank, "A chip that is not blank is an error")->group(steps);
   command.add_flag("--whole-chip", o.wholeChip, "Process by chip size: program the whole chip, not only up to the data")
+      ->group(steps);
+  command.add_flag("--extended-addressing", o.extendedAddressing,
+                   "Send block positions and sizes of 64 MiB and more in the extension bytes; only for programmer "
+                   "firmware that reads them (without it such operations are refused)")
       ->group(steps);
 
   const char* detect = "Automatic chip detection (stand-alone use)";
   command.add_flag("--detect-chip", o.detectChip, "Detect a chip put into the socket")->group(detect);
-  command.add_option("--power-up-ms", o.powerUpMs, "Power-up settling time, 10 to 2000 ms (default 100)")->group(detect);
-  command.add_option("--power-down-ms", o.powerDownMs, "Power-down time, 10 to 2000 ms (default 100)")->group(detect);
-  command.add_option("--settle-ms", o.settleMs, "Chip settling time, 300 to 1500 ms (default 500)")->group(detect);
-  command.add_option("--remove-ms", o.removeMs, "Chip removal time, 300 to 2000 ms (default 500)")->group(detect);
+  command.add_option("--power-up-ms", o.powerUpMs, SpinHelp("Power-up settling time", window.SpinEditPTM))
+      ->group(detect);
+  command.add_option("--power-down-ms", o.powerDownMs, SpinHelp("Power-down time", window.SpinPowDown))->group(detect);
+  command.add_option("--settle-ms", o.settleMs, SpinHelp("Chip settling time", window.SpinEditIn))->group(detect);
+  command.add_option("--remove-ms", o.removeMs, SpinHelp("Chip removal time", window.SpinEditOut))->group(detect);
 
   const char* serial = "Serial numbers";
   command.add_option("--sn", o.serialStart, "Write serial numbers, starting with this one (e.g. 0x00001000)")
       ->group(serial);
-  command.add_option("--sn-step", o.serialStep, "Serial-number increment (default 0x01)")->group(serial);
-  command.add_option("--sn-address", o.serialAddress, "Serial-number address in the chip (default 0x0000FFF0)")
+  command.add_option("--sn-step", o.serialStep, "Serial-number increment (default " + window.GainEdit.Text + ")")->group(serial);
+  command.add_option("--sn-address", o.serialAddress, "Serial-number address in the chip (default " + window.AddrEdit.Text + ")")
       ->group(serial);
   command.add_flag("--sn-big-endian", o.serialBigEndian, "Store serial numbers big-endian")->group(serial);
   command.add_flag("--sn-host", o.serialHost, "The host writes the numbers into the image, chip after chip")
@@ -141,6 +177,7 @@ std::string ApplyJobOptions(const JobOptions& o, TQNProgrammer& p) {
   if (o.autoVerify) c.EnVerifyChk.Checked = *o.autoVerify;
   if (o.errorIfNotBlank) c.ChkBoxNotBLK.Checked = true;
   if (o.wholeChip) c.ChkBoxCPES.Checked = true;
+  if (o.extendedAddressing) c.ChkBoxExtAddr.Checked = true;
 
   if (o.detectChip) {
     c.CheckBoxAut.Checked = true;

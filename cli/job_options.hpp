@@ -23,6 +23,7 @@ struct JobOptions {
   std::optional<bool> autoErase, autoBlankCheck, autoProgram, autoVerify;
   bool errorIfNotBlank = false;
   bool wholeChip = false;
+  bool extendedAddressing = false;
   bool detectChip = false;
   std::optional<int> powerUpMs, powerDownMs, settleMs, removeMs;
   std::optional<std::string> serialStart, serialStep, serialAddress;

@@ -56,6 +56,8 @@ struct Target {
   std::string project;
   std::string output;
   bool trim = false;
+  std::string format = "auto";
+  bool allowTruncate = false;
   JobOptions job;
 };
 
@@ -177,10 +179,11 @@ int RunChips(const Common& common, const std::string& search) {
   return Finish(output, found.empty() ? kExitUsage : kExitOk);
 }
 
-int RunConvert(const std::string& input, const std::string& outputPath, const std::string& chipName) {
+int RunConvert(const std::string& input, const std::string& outputPath, const std::string& chipName,
+               const ConvertOptions& options) {
   const ChipLookup lookup = LookUpChip(chipName);
   const std::string caption = lookup.entry ? lookup.entry->caption : chipName;
-  const int status = ConvertObjectFile(input, outputPath, caption, std::cout, std::cerr);
+  const int status = ConvertObjectFile(input, outputPath, caption, std::cout, std::cerr, options);
   std::cout.flush();
   switch (status) {
     case kConvertOk: return kExitOk;
@@ -205,8 +208,11 @@ int RunOperation(const Common& common, const OperationCommand& operation, Target
   int status = session.Connect(ConnectionOf(common), RecordsOf(common));
   if (status == kExitOk && !target.project.empty()) status = session.LoadProject(target.project);
   if (status == kExitOk && !target.chip.empty()) status = session.ChooseChip(target.chip);
-  if (status == kExitOk && !target.file.empty()) status = session.LoadObjectFile(target.file);
+  // The settings come before the data, as in the window: "process by chip
+  // size" decides how much of the chip a load covers.
   if (status == kExitOk) status = session.ApplyJob(target.job);
+  if (status == kExitOk && !target.file.empty())
+    status = session.LoadObjectFile(target.file, *FormatChoiceOf(target.format), target.allowTruncate);
   // A read saves the whole chip unless asked to trim it to the data.
   if (status == kExitOk && operation.kind == Operation::Read && !target.trim)
     session.Programmer().Controls.ChkBoxCPES.Checked = true;
@@ -214,6 +220,17 @@ int RunOperation(const Common& common, const OperationCommand& operation, Target
   if (status == kExitOk && operation.kind == Operation::Read) status = session.SaveImage(target.output);
   session.Close();
   return Finish(output, status);
+}
+
+// How an object file is read, and whether data past the chip may be cut off.
+void AddLoadOptions(CLI::App& command, std::string& format, bool& allowTruncate) {
+  command
+      .add_option("--format", format,
+                   "auto (by extension; an unknown extension by content), bin, hex (Intel), srec (Motorola), "
+                   "txt (@-text hex); default auto")
+      ->check(CLI::IsMember({"auto", "bin", "hex", "srec", "txt"}));
+  command.add_flag("--allow-truncate", allowTruncate,
+                   "Go on when the file's data reaches past the chip's end (only the chip's part is used)");
 }
 
 void AddConnectionOptions(CLI::App& app, Common& c) {
@@ -256,11 +273,13 @@ int main(int argc, char* argv[]) {
   std::string chipSearch;
   CLI::App* chips = app.add_subcommand("chips", "List the chip catalogue, or the chips whose name contains TEXT");
   chips->add_option("TEXT", chipSearch, "Part of a chip name or menu name");
-  std::string convertIn, convertOut, convertChip;
+  std::string convertIn, convertOut, convertChip, convertFormat = "auto";
+  bool convertAllowTruncate = false;
   CLI::App* convert = app.add_subcommand("convert", "Load an object file for a chip and save the image as binary");
   convert->add_option("IN", convertIn, "Intel HEX, S-record, text hex or binary file")->required();
   convert->add_option("OUT", convertOut, "Binary file to write")->required();
   convert->add_option("--chip", convertChip, "Chip name")->required();
+  AddLoadOptions(*convert, convertFormat, convertAllowTruncate);
 
   Target target;
   std::vector<std::pair<const OperationCommand*, CLI::App*>> operations;
@@ -268,7 +287,10 @@ int main(int argc, char* argv[]) {
     CLI::App* command = app.add_subcommand(operation.command, operation.help);
     command->add_option("--chip", target.chip, "Chip name: the exact caption or a unique case-insensitive match");
     command->add_option("--project", target.project, "Load this project file (chip, settings, data) first");
-    if (operation.needsFile) command->add_option("--file", target.file, "Object file: Intel HEX, S-record, text hex, binary");
+    if (operation.needsFile) {
+      command->add_option("--file", target.file, "Object file: Intel HEX, S-record, text hex, binary");
+      AddLoadOptions(*command, target.format, target.allowTruncate);
+    }
     if (operation.kind == Operation::Read) {
       command->add_option("--output,-o", target.output, "Binary file for the chip's data")->required();
       command->add_flag("--trim", target.trim, "Save only up to the last 4 KB block that holds data (flash)");
@@ -295,7 +317,8 @@ int main(int argc, char* argv[]) {
   if (app.got_subcommand("ports")) return RunPorts(common);
   if (app.got_subcommand("detect")) return RunDetect(common);
   if (app.got_subcommand("chips")) return RunChips(common, chipSearch);
-  if (app.got_subcommand(convert)) return RunConvert(convertIn, convertOut, convertChip);
+  if (app.got_subcommand(convert))
+    return RunConvert(convertIn, convertOut, convertChip, {*FormatChoiceOf(convertFormat), convertAllowTruncate});
   for (auto& [operation, command] : operations)
     if (command->parsed()) return RunOperation(common, *operation, target);
   std::cerr << app.help();

@@ -164,14 +164,23 @@ int Session::ChooseChip(const std::string& name) {
   return clean && programmer_.ChipConfirmed ? kExitOk : kExitRefused;
 }
 
-int Session::LoadObjectFile(const std::string& path) {
+int Session::LoadObjectFile(const std::string& path, FormatChoice format, bool allowTruncate) {
   view_.fileAnswers = {path};
-  const bool clean = RunCommand([this] { programmer_.FileOpenBtnClick(); });
+  programmer_.LoadFormat = format;
+  const int before = view_.warnings;
+  RunCommand([this] { programmer_.FileOpenBtnClick(); });
   view_.fileAnswers.clear();
-  if (!clean) return kExitRefused;
+  const bool truncated =
+      DataBeyondChip(programmer_.Image, programmer_.Chip, path, programmer_.Controls.MCUNameEdit.Text).has_value();
+  if (truncated && !allowTruncate) {
+    output_.Message(MessageKind::Error, "Nothing was sent: --allow-truncate programs the chip's part of the data.");
+    return kExitRefused;
+  }
+  // The one warning a truncation raises is allowed when asked for.
+  if (view_.warnings - before > (truncated ? 1 : 0)) return kExitRefused;
   const LoadOutcome& load = programmer_.LastLoad;
   if (load.code != kRecordAccepted) {
-    const bool binary = ObjectFormatForPath(path) == ObjectFormat::Binary;
+    const bool binary = programmer_.LastLoadFormat == ObjectFormat::Binary;
     output_.Message(MessageKind::Error, FormatText("%s: loading stopped at %s %u: %s (code %d).", path.c_str(),
                                                    binary ? "offset" : "line", load.position,
                                                    RecordCodeMessage(load.code), int{load.code}));

@@ -59,7 +59,8 @@ class Session {
   int Connect(const ConnectOptions& options, const RecordOptions& records);
   // The chip by name (exact caption or a unique case-insensitive match).
   int ChooseChip(const std::string& name);
-  int LoadObjectFile(const std::string& path);
+  // Data past the chip's end is refused unless allowTruncate.
+  int LoadObjectFile(const std::string& path, FormatChoice format, bool allowTruncate);
   int LoadProject(const std::string& path);
   int ApplyJob(const JobOptions& options);
   // Runs the operation on the programmers the window would run it on and

@@ -38,6 +38,7 @@ set(VELKOR_CORE_SOURCES
   data/image_checksums.cpp
   data/line_reader.cpp
   data/object_file.cpp
+  data/content_format.cpp
   data/intel_hex.cpp
   data/srecord.cpp
   data/hex_text.cpp

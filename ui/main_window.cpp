@@ -461,6 +461,11 @@ void MainWindow::BuildControlPage(QWidget* page) {
   record->addWidget(b.CompanionLabel("EditRecordFile", trace), 1, 0);
   record->addWidget(recordFile, 1, 1);
   leftColumn->addWidget(trace);
+
+  QGroupBox* addressing = Section("Large chips", "GroupBoxAddressing", page);
+  auto* extended = new QVBoxLayout(addressing);
+  extended->addWidget(b.CheckBox("ChkBoxExtAddr", addressing));
+  leftColumn->addWidget(addressing);
   leftColumn->addStretch(1);
 
   QGroupBox* serial = Section("序列号", "GroupBoxSN", page);

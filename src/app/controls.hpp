@@ -154,6 +154,9 @@ struct MainControls {
   // The traceability record: one line per chip appended to this file.
   CheckControl ChkBoxRecord;
   EditControl EditRecordFile;
+  // Block positions and used sizes of 64 MiB and more, in the bytes only a
+  // programmer firmware that knows them reads.
+  CheckControl ChkBoxExtAddr;
 
   // Status bar panels 0 to 3.
   LabelControl StatusPanel0, StatusPanel1, StatusPanel2, StatusPanel3;

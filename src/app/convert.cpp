@@ -46,7 +46,7 @@ class ConsoleView final : public QuietView {
 }  // namespace
 
 int ConvertObjectFile(const std::string& input, const std::string& output, const std::string& chipCaption,
-                      std::ostream& log, std::ostream& errors) {
+                      std::ostream& log, std::ostream& errors, const ConvertOptions& options) {
   const CatalogueEntry* entry = FindChip(chipCaption);
   if (!entry || entry->hidden) {
     errors << "No chip \"" << chipCaption << "\" in the selection menu (velkor350qn --list-chips lists them).\n";
@@ -64,19 +64,24 @@ int ConvertObjectFile(const std::string& input, const std::string& output, const
   programmer.RunCommand([&] { programmer.DevButtonClick(); });
 
   view.fileAnswers = {input};
+  programmer.LoadFormat = options.format;
   const int before = view.warningsAndErrors;
   programmer.RunCommand([&] { programmer.FileOpenBtnClick(); });
-  if (view.warningsAndErrors != before) return kConvertLoadFailed;
+  const bool truncated = DataBeyondChip(programmer.Image, programmer.Chip, input, entry->caption).has_value();
+  // The one warning a truncation raises is allowed when asked for.
+  const int tolerated = truncated && options.allowTruncate ? 1 : 0;
+  if (view.warningsAndErrors - before > tolerated) return kConvertLoadFailed;
   if (programmer.LastLoad.code != kRecordAccepted) {
-    errors << input << ": loading stopped at " << (ObjectFormatForPath(input) == ObjectFormat::Binary ? "offset " : "line ")
+    errors << input << ": loading stopped at " << (programmer.LastLoadFormat == ObjectFormat::Binary ? "offset " : "line ")
            << programmer.LastLoad.position << ": " << RecordCodeMessage(programmer.LastLoad.code) << " (code "
            << int{programmer.LastLoad.code} << ").\n";
     return kConvertLoadFailed;
   }
 
   view.fileAnswers = {output};
+  const int afterLoad = view.warningsAndErrors;
   programmer.RunCommand([&] { programmer.FileSaveBtnClick(); });
-  if (view.warningsAndErrors != before) return kConvertSaveFailed;
+  if (view.warningsAndErrors != afterLoad) return kConvertSaveFailed;
   return kConvertOk;
 }
 

@@ -7,6 +7,8 @@
 #include <ostream>
 #include <string>
 
+#include "data/object_file.hpp"
+
 namespace velkor {
 
 // Exit statuses of a conversion.
@@ -15,9 +17,17 @@ inline constexpr int kConvertUnknownChip = 2;
 inline constexpr int kConvertLoadFailed = 3;
 inline constexpr int kConvertSaveFailed = 4;
 
+// How a conversion loads and what it tolerates.
+struct ConvertOptions {
+  FormatChoice format = FormatChoice::Auto;
+  // Data past the chip's end is cut off with a warning instead of failing
+  // the conversion.
+  bool allowTruncate = false;
+};
+
 // Returns one of the statuses above; the log lines go to log, messages that
 // the window would show in a box go to errors.
 int ConvertObjectFile(const std::string& input, const std::string& output, const std::string& chipCaption,
-                      std::ostream& log, std::ostream& errors);
+                      std::ostream& log, std::ostream& errors, const ConvertOptions& options = {});
 
 }  // namespace velkor

@@ -23,6 +23,11 @@ constexpr const char* kNumberedRunBusy =
 constexpr const char* kNumberedRunWaits =
     "Host-side serial numbers: one chip at a time, so that each gets its own number; programmer %d waits.";
 
+constexpr const char* kRangeNotAddressable =
+    "The operation covers %u KB, 64 MiB or more: block positions and sizes from 64 MiB on do not fit the "
+    "programmer's 16-bit fields, so nothing was sent. Tick \"Addressing beyond 64 MiB\" (velkor-cli: "
+    "--extended-addressing) only if the programmers' firmware reads the extended fields.";
+
 constexpr uint8_t kOn = 0x0F;
 constexpr uint8_t kClockCodes[] = {250, 50, 15, 5};  // 100 kHz, 200 kHz, 400 kHz, 1 MHz
 constexpr uint8_t kSensorClockCode = 200;
@@ -107,11 +112,20 @@ void TQNProgrammer::PrepareJob() {
     Job.SnValue = 0;
     Job.SnAddress = 0xFFFFFFFF;
   }
+  Job.ExtendedAddressing = c.ChkBoxExtAddr.Checked;
   Job.LimitOn = c.ChkBoxNumb.Checked ? kOn : 0;
   Job.LimitCount = static_cast<uint32_t>(c.SpinEditNumb.Value);
   const int clock = c.RadioGroupSpd.ItemIndex;
   Job.ClockCode = clock >= 0 && clock < 3 ? kClockCodes[clock] : kClockCodes[3];
   if (family >= kFirstSensorFamily) Job.ClockCode = kSensorClockCode;
+}
+
+bool TQNProgrammer::RangeAddressable() {
+  if (Job.ExtendedAddressing || Chip.SizeKB < kPlainAddressableKB) return true;
+  const std::string text = FormatText(kRangeNotAddressable, Chip.SizeKB);
+  AppendInfo(text);
+  Warn(text);
+  return false;
 }
 
 bool TQNProgrammer::WriteSerialNumber() {
@@ -177,6 +191,7 @@ bool TQNProgrammer::NumberedRunMayStart() {
 void TQNProgrammer::SpdBtnDownLoadClick() {
   if (!CheckPreconditions(true)) return;
   PrepareJob();
+  if (!RangeAddressable()) return;
   ForEachFreeChannel(*this, false, [this](int n) {
     Channels.Channel(n).Operation = kOpDownload;
     AppendInfo(FormatText("编程器 %d ：下载数据......", n));
@@ -216,6 +231,7 @@ void TQNProgrammer::SpdBtnEraseClick() {
 void TQNProgrammer::SpdBtnProgClick() {
   if (!CheckPreconditions(true)) return;
   PrepareJob();
+  if (!RangeAddressable()) return;
   const bool numbered = HostSerialNumbersOn();
   if (numbered && (!NumberedRunMayStart() || !WriteSerialNumber())) return;
   ForEachFreeChannel(
@@ -235,6 +251,7 @@ void TQNProgrammer::SpdBtnProgClick() {
 void TQNProgrammer::SpdBtnVerifyClick() {
   if (!CheckPreconditions(true)) return;
   PrepareJob();
+  if (!RangeAddressable()) return;
   ForEachFreeChannel(*this, true, [this](int n) {
     LinkChannel& ch = Channels.Channel(n);
     ch.GaugeCreep = 1;
@@ -249,6 +266,7 @@ void TQNProgrammer::SpdBtnVerifyClick() {
 void TQNProgrammer::SpdBtnAutoPClick() {
   if (!CheckPreconditions(true)) return;
   PrepareJob();
+  if (!RangeAddressable()) return;
   const bool numbered = HostSerialNumbersOn();
   if (numbered && (!NumberedRunMayStart() || !WriteSerialNumber())) return;
   AppendPlain(kAutoRunRule);
@@ -285,6 +303,7 @@ void TQNProgrammer::SpeedButtonRDClick() {
   if (!CheckPreconditions(false) || !ProgrammerOneFree()) return;
   LinkChannel& ch = Channels.Channel(1);
   PrepareJob();
+  if (!RangeAddressable()) return;
   BeginOperation(1, Chip.SizeKB);
   ch.GaugeCreep = 0;
   AppendInfo("芯片 1：读取芯片数据......");

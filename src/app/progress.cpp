@@ -14,7 +14,7 @@ namespace velkor {
 namespace {
 
 constexpr uint32_t kSmallestRange = 5;
-constexpr int16_t kDefaultTimeoutTicks = 1000;
+constexpr int32_t kDefaultTimeoutTicks = 1000;
 
 constexpr uint8_t kStageCompleted = 0xF0;
 constexpr uint8_t kCycleSucceeded = 0x06;
@@ -57,10 +57,10 @@ void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
   switch (ch.Operation) {
     case kOpErase:
     case kOpBlankCheck:
-      ch.TimeoutTicks = static_cast<int16_t>(range);
+      ch.TimeoutTicks = static_cast<int32_t>(range);
       break;
     case kOpVerify:
-      ch.TimeoutTicks = static_cast<int16_t>((channel == 1 ? Chip.SizeKB / 2 : Chip.SizeKB) + 500);
+      ch.TimeoutTicks = static_cast<int32_t>((channel == 1 ? Chip.SizeKB / 2 : Chip.SizeKB) + 500);
       break;
     default:
       ch.TimeoutTicks = kDefaultTimeoutTicks;
@@ -82,9 +82,11 @@ void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
     ch.BlockEnd = Chip.SizeKB;
     gauge.SetProgress(channel == 1 ? 3 : 1);
   }
-  // The 528-byte-page flash carries its spare bytes inside each block: its
-  // blocks end with the 2 MiB of page data, not with the chip's size.
-  if (Chip.Family == kFamilyDataFlash528 && ch.BlockEnd > kDataFlashSpareBase / 1024)
+  // The 528-byte-page flash carries its spare bytes inside each program and
+  // read block: those blocks end with the 2 MiB of page data, not with the
+  // chip's size. A download moves plain slices of the image, spare area
+  // included, up to the size its start packet announces.
+  if (Chip.Family == kFamilyDataFlash528 && ch.Operation != kOpDownload && ch.BlockEnd > kDataFlashSpareBase / 1024)
     ch.BlockEnd = kDataFlashSpareBase / 1024;
   gauge.SetMax(static_cast<int>(range));
   gauge.Colour = GaugeColour::Blue;

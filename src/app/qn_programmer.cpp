@@ -476,8 +476,16 @@ void TQNProgrammer::LoadFile(const std::string& path) {
   Controls.ProductEditX.Text = path;
   AppendInfo(LoadObjectFileLine(path));
   LastLoad = LoadOutcome{kRecordReadError, 0};  // until the parser says otherwise
-  LastLoad = LoadObjectFile(path, Image, Chip, *this);
+  LastLoadFormat = ChooseObjectFormat(path, LoadFormat, *this);
+  LastLoad = LoadObjectFileAs(path, LastLoadFormat, Image, Chip, *this);
   RecomputeAfterLoad(Image, Chip, ChipConfirmed, Controls.ChkBoxCPES.Checked, *this);
+  // Data past the chip's end never reaches it: say so rather than let a
+  // run end in success with part of the file missing.
+  if (!ChipConfirmed) return;
+  if (const auto beyond = DataBeyondChip(Image, Chip, path, Controls.MCUNameEdit.Text)) {
+    AppendInfo(*beyond);
+    Warn(*beyond);
+  }
 }
 
 void TQNProgrammer::FileSaveBtnClick() {

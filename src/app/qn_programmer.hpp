@@ -57,6 +57,10 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // last object-file load ended.
   ImageBuffer Image;
   LoadOutcome LastLoad;
+  // How loads pick the format (the command line's --format), and the
+  // format the last load used.
+  FormatChoice LoadFormat = FormatChoice::Auto;
+  ObjectFormat LastLoadFormat = ObjectFormat::Binary;
   // The range the data page's hex grid shows (valid while HexViewShown).
   bool HexViewShown = false;
   uint32_t HexViewFirst = 0;
@@ -217,7 +221,6 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // Fills the job settings and the option-dependent chip fields from the
   // controls; raises EConvertError for an edit box that holds no integer.
   void PrepareJob();
-  // Host-side serial numbers: writes the current number into the image.
   // Host-side serial numbers: on when both their boxes are ticked (the
   // host-side box keeps its tick while disabled with serial numbers off).
   bool HostSerialNumbersOn() const { return Controls.ChkBoxPCSN.Checked && Controls.CheckBoxSN.Checked; }
@@ -273,6 +276,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The preconditions of an operation: a chosen chip and, if needed, loaded
   // data; a warning box says what is missing.
   bool CheckPreconditions(bool needsFile);
+  // Whether the operation's range (the used size) fits the packets' 16-bit
+  // KB fields, or extended addressing is on; a box and the log say why not.
+  bool RangeAddressable();
   // The reads run on programmer 1 only: it must be identified and free.
   bool ProgrammerOneFree();
   void ShowProtectSetting();

@@ -20,8 +20,8 @@ namespace {
 constexpr uint8_t kStatusOk = 0x00;
 constexpr uint8_t kStatusOkToo = 0x06;
 constexpr uint8_t kStatusNotBlank = 0x15;
-constexpr int16_t kDownloadTicks = 300;
-constexpr int16_t kProgramBlockTicks = 1000;
+constexpr int32_t kDownloadTicks = 300;
+constexpr int32_t kProgramBlockTicks = 1000;
 constexpr const char* kNoWholeBlock = "The programmer's reply holds no whole block of data.";
 constexpr const char* kTooFewIdBytes = "The programmer's reply holds too few identification bytes.";
 
@@ -301,8 +301,9 @@ void TQNProgrammer::Timer1Timer() {
     LinkChannel& ch = Channels.Channel(n);
     if (!ch.Busy) continue;
     if (ch.GaugeCreep) Gauge(n).SetProgress(Gauge(n).Progress + 1);
-    ch.TimeoutTicks = static_cast<int16_t>(static_cast<uint16_t>(ch.TimeoutTicks) - 1u);
-    if (ch.TimeoutTicks == 0) {
+    // A count that was never armed (0 or below) expires at once rather
+    // than running on for ever.
+    if (--ch.TimeoutTicks <= 0) {
       // What the silent programmer sent of an unfinished frame would run
       // into its next reply and spoil it: the next operation starts clean.
       ch.RxCount = 0;

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <string_view>
 
+#include "data/content_format.hpp"
 #include "data/load_stop.hpp"
 #include "data/text_format.hpp"
 #include "platform/text_file.hpp"
@@ -56,20 +57,89 @@ void ReportLineStop(const LoadOutcome& outcome, ImageReport& report) {
   }
 }
 
-ObjectFormat ObjectFormatForPath(const std::filesystem::path& path) {
+namespace {
+
+struct ExtensionFormat {
+  std::string_view extension;
+  ObjectFormat format;
+};
+constexpr std::array<ExtensionFormat, 8> kExtensions = {{
+    {".HEX", ObjectFormat::IntelHex},
+    {".TXT", ObjectFormat::HexText},
+    {".S19", ObjectFormat::MotorolaS},
+    {".S28", ObjectFormat::MotorolaS},
+    {".S37", ObjectFormat::MotorolaS},
+    {".SREC", ObjectFormat::MotorolaS},
+    {".MOT", ObjectFormat::MotorolaS},
+    {".BIN", ObjectFormat::Binary},
+}};
+
+const ExtensionFormat* FindExtension(const std::filesystem::path& path) {
   const std::string extension = UpperExtension(path);
-  if (extension == ".HEX") return ObjectFormat::IntelHex;
-  if (extension == ".TXT") return ObjectFormat::HexText;
-  constexpr std::array<std::string_view, 5> kMotorola = {".S19", ".S28", ".S37", ".SREC", ".MOT"};
-  if (std::find(kMotorola.begin(), kMotorola.end(), extension) != kMotorola.end()) return ObjectFormat::MotorolaS;
-  return ObjectFormat::Binary;
+  for (const ExtensionFormat& e : kExtensions)
+    if (e.extension == extension) return &e;
+  return nullptr;
+}
+
+struct ChoiceWord {
+  std::string_view word;
+  FormatChoice choice;
+};
+constexpr std::array<ChoiceWord, 5> kChoiceWords = {{
+    {"auto", FormatChoice::Auto},
+    {"hex", FormatChoice::IntelHex},
+    {"srec", FormatChoice::MotorolaS},
+    {"txt", FormatChoice::HexText},
+    {"bin", FormatChoice::Binary},
+}};
+
+}  // namespace
+
+ObjectFormat ObjectFormatForPath(const std::filesystem::path& path) {
+  const ExtensionFormat* known = FindExtension(path);
+  return known ? known->format : ObjectFormat::Binary;
+}
+
+bool KnownObjectExtension(const std::filesystem::path& path) { return FindExtension(path) != nullptr; }
+
+std::optional<FormatChoice> FormatChoiceOf(std::string_view word) {
+  for (const ChoiceWord& w : kChoiceWords)
+    if (w.word == word) return w.choice;
+  return std::nullopt;
+}
+
+ObjectFormat ChooseObjectFormat(const std::filesystem::path& path, FormatChoice choice, ImageReport& report) {
+  switch (choice) {
+    case FormatChoice::IntelHex: return ObjectFormat::IntelHex;
+    case FormatChoice::MotorolaS: return ObjectFormat::MotorolaS;
+    case FormatChoice::HexText: return ObjectFormat::HexText;
+    case FormatChoice::Binary: return ObjectFormat::Binary;
+    case FormatChoice::Auto: break;
+  }
+  if (KnownObjectExtension(path)) return ObjectFormatForPath(path);
+  const std::optional<ObjectFormat> recognised = RecogniseRecordFile(path);
+  if (!recognised) return ObjectFormat::Binary;
+  const bool intel = *recognised == ObjectFormat::IntelHex;
+  report.AppendInfo(FormatText(kRecognisedFormatLine, path.filename().c_str(),
+                               intel ? "Intel HEX record" : "S-record", intel ? "Intel HEX" : "S-records"));
+  return *recognised;
 }
 
 LoadOutcome LoadObjectFile(const std::filesystem::path& path, ImageBuffer& image, ChipParams& chip,
-                           ImageReport& report) {
+                           ImageReport& report, FormatChoice choice) {
+  return LoadObjectFileAs(path, ChooseObjectFormat(path, choice, report), image, chip, report);
+}
+
+std::optional<std::string> DataBeyondChip(const ImageBuffer& image, const ChipParams& chip, const std::string& path,
+                                          const std::string& chipName) {
+  if (chip.Size == 0 || image.FileStart > image.FileEnd || image.FileEnd < chip.Size) return std::nullopt;
+  return FormatText(kBeyondChipText, path.c_str(), image.FileEnd, chipName.c_str(), chip.Size - 1, chip.Size - 1);
+}
+
+LoadOutcome LoadObjectFileAs(const std::filesystem::path& path, ObjectFormat format, ImageBuffer& image,
+                             ChipParams& chip, ImageReport& report) {
   image.FileStart = 0;
   image.FileEnd = 0xFFFFFF;
-  const ObjectFormat format = ObjectFormatForPath(path);
   ResetChipRange(image, chip);
   switch (format) {
     case ObjectFormat::IntelHex:

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -74,14 +75,43 @@ enum class ObjectFormat { IntelHex, MotorolaS, HexText, Binary };
 // By extension alone, in any case: .HEX Intel HEX; .S19 .S28 .S37 .SREC .MOT
 // Motorola S-records; .TXT text hex; everything else raw binary.
 ObjectFormat ObjectFormatForPath(const std::filesystem::path& path);
+// Whether the extension is one of those above or .BIN.
+bool KnownObjectExtension(const std::filesystem::path& path);
+
+// How a load picks the parser: Auto by the extension, and for an extension
+// the loaders do not know, by the content (a file whose every line is an
+// Intel HEX or S-record with a correct checksum loads as such, and the log
+// says so); the others force a format whatever the name.
+enum class FormatChoice { Auto, IntelHex, MotorolaS, HexText, Binary };
+// The words of the choices ("auto", "hex", "srec", "txt", "bin"), for
+// options and settings; nothing for an unknown word.
+std::optional<FormatChoice> FormatChoiceOf(std::string_view word);
+inline constexpr const char* kRecognisedFormatLine =
+    "\"%s\": the extension is not one the loaders know, but every line is a well-formed %s with a correct "
+    "checksum; the file is loaded as %s.";
+
+// The format a load of path uses under choice; recognition reads the file.
+ObjectFormat ChooseObjectFormat(const std::filesystem::path& path, FormatChoice choice, ImageReport& report);
 
 // The whole parse of a load: file range preset, chip range reset to the
-// whole chip (ResetChipRange), then the parser of the file's format. The
+// whole chip (ResetChipRange), then the parser of the chosen format. The
 // caller has erased the image before and runs RecomputeAfterLoad after.
 // A text file that cannot be opened or read raises EInOutError; the image
 // keeps what was parsed up to then.
 LoadOutcome LoadObjectFile(const std::filesystem::path& path, ImageBuffer& image, ChipParams& chip,
-                           ImageReport& report);
+                           ImageReport& report, FormatChoice choice = FormatChoice::Auto);
+// The same with the format already chosen.
+LoadOutcome LoadObjectFileAs(const std::filesystem::path& path, ObjectFormat format, ImageBuffer& image,
+                             ChipParams& chip, ImageReport& report);
+
+// Where the loaded data reaches past the chip's last byte: the text that
+// names the file's end and the chip's end; nothing when it fits (or no
+// data was loaded).
+inline constexpr const char* kBeyondChipText =
+    "The data of \"%s\" ends at 0x%08X, beyond the end of the chip %s at 0x%08X: the bytes after 0x%08X are "
+    "not programmed.";
+std::optional<std::string> DataBeyondChip(const ImageBuffer& image, const ChipParams& chip, const std::string& path,
+                                          const std::string& chipName);
 
 // Each parser stops at the first record it cannot take, keeps what it wrote
 // before (and the data of a record whose checksum is wrong), and says in the

@@ -76,9 +76,10 @@ void WriteParamHeader(uint8_t* h, const ChipParams& chip, const JobSettings& job
   h[0x07] = job.AutoDetect;                               // 0x0F
   Put16(h + 0x08, static_cast<uint16_t>(chip.PageSize));  // 0x10
   // Of the four spare bytes the last two carry the used size's bits above
-  // 16 (a used range of 64 MiB or more); they are 0 for smaller ranges.
+  // 16 (a used range of 64 MiB or more) when extended addressing is on;
+  // otherwise all four are 0, as a programmer without the extension expects.
   Put16(h + 0x0A, 0);                                     // 0x12
-  Put16(h + 0x0C, static_cast<uint16_t>(chip.SizeKB >> 16));  // 0x14
+  Put16(h + 0x0C, job.ExtendedAddressing ? static_cast<uint16_t>(chip.SizeKB >> 16) : 0);  // 0x14
   Put16(h + 0x0E, chip.EraseTime);                        // 0x16
   Put32(h + 0x10, chip.Size);                             // 0x18
   Put16(h + 0x14, static_cast<uint16_t>(chip.SizeKB));    // 0x1C
@@ -103,8 +104,12 @@ std::size_t BuildChipCommand(std::span<uint8_t> packet, uint8_t code, uint32_t p
                              const JobSettings& job, ImageChecksums sums) {
   if (!Fits(packet, kParamHeaderLength)) return 0;
   uint8_t* p = packet.data();
-  // Only the block read carries a position; its bits above 16 go into the flags.
-  const uint8_t flags = code == kCmdReadBlock ? PositionHigh(parameter) : 0;
+  // Only the block read carries a position; with extended addressing its
+  // bits above 16 go into the flags. Without it a position that does not
+  // fit would address another block: nothing is built.
+  const bool read = code == kCmdReadBlock;
+  if (read && !job.ExtendedAddressing && parameter >= kPlainAddressableKB) return 0;
+  const uint8_t flags = read ? PositionHigh(parameter) : 0;
   WriteHeader(p, code, PositionLow(parameter), flags, chip, kParamHeaderLength);
   WriteParamHeader(p + kPacketHeaderLength, chip, job, sums);
   return Close(p, kParamHeaderLength);
@@ -126,6 +131,7 @@ std::size_t BuildProgramBlock(std::span<uint8_t> packet, uint32_t blockPos, cons
   const std::size_t dataLength = pages ? 8 * kDataFlashPageSize : kBlockBytes;
   const std::size_t payload = kParamHeaderLength + dataLength;
   if (!Fits(packet, payload)) return 0;
+  if (!job.ExtendedAddressing && blockPos >= kPlainAddressableKB) return 0;
   uint8_t* p = packet.data();
   WriteHeader(p, kCmdProgramBlock, PositionLow(blockPos), PositionHigh(blockPos), chip,
               static_cast<uint16_t>(payload));

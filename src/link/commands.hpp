@@ -51,9 +51,12 @@ struct ImageChecksums {
 using RandomSource = std::function<uint32_t(uint32_t max)>;
 RandomSource MakeRandomSource();
 
-// Block positions are in KB. The parameter field holds the low 16 bits; the
-// flags byte, which is 0 for block commands below 64 MiB, carries the bits
-// above, so that the upper half of a 128 MiB chip is addressed as such.
+// Block positions are in KB. The parameter field holds the low 16 bits. With
+// extended addressing (JobSettings::ExtendedAddressing, for programmer
+// firmware that reads it) the flags byte, which is 0 for block commands
+// below 64 MiB, carries the bits above, so that the upper half of a 128 MiB
+// chip is addressed as such; without it the host never sends a position
+// from 64 MiB on.
 inline uint16_t PositionLow(uint32_t blockPos) { return static_cast<uint16_t>(blockPos); }
 inline uint8_t PositionHigh(uint32_t blockPos) { return static_cast<uint8_t>(blockPos >> 16); }
 

@@ -30,6 +30,12 @@ struct JobSettings {
   uint32_t SnAddress = 0xFFFFFFFF;
   uint8_t LimitOn = 0;
   uint32_t LimitCount = 0;
+  // Not a field of the packets: whether block positions and used sizes of
+  // 64 MiB and more are sent in the extension bytes (see the commands).
+  bool ExtendedAddressing = false;
 };
+
+// Positions and used sizes in KB that fit the 16-bit fields of the packets.
+inline constexpr uint32_t kPlainAddressableKB = 0x10000;
 
 }  // namespace velkor

@@ -44,7 +44,9 @@ struct LinkChannel {
   std::array<uint8_t, kTxCapacity> TxBuffer{};
 
   uint8_t Identified = 0;
-  int16_t TimeoutTicks = 0;
+  // Wide enough for every time-out an operation is armed with (a blank
+  // check of a 128 MiB chip counts 131,272 ticks).
+  int32_t TimeoutTicks = 0;
   uint8_t Busy = 0;
   uint8_t Operation = 0xF0;
   uint32_t BlockPos = 0;

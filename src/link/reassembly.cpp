@@ -58,8 +58,9 @@ void ReceiveData(LinkChannel& channel, const uint8_t* block, uint16_t count, Fra
 }
 
 void ReceiveError(LinkChannel& channel) {
+  // The operation under way stays busy: its reply may still come, and if it
+  // does not, the time-out ends it.
   channel.RxCount = 0;
-  channel.Busy = 0;
 }
 
 }  // namespace velkor

@@ -22,7 +22,7 @@ class FrameConsumer {
 };
 
 // Reload of the reply time-out whenever bytes arrive (10 ms ticks).
-inline constexpr int16_t kReceiveTimeoutTicks = 200;
+inline constexpr int32_t kReceiveTimeoutTicks = 200;
 
 // One delivered block of bytes: appended to the receive buffer, every
 // complete frame passed on in order (the Identified flag is tested per
@@ -36,8 +36,8 @@ inline constexpr int16_t kReceiveTimeoutTicks = 200;
 // noise, or a frame cut short, does not shift the framing for good.
 void ReceiveData(LinkChannel& channel, const uint8_t* block, uint16_t count, FrameConsumer& consumer);
 
-// A line error: the partly received frame is discarded and the channel's
-// time-out stops.
+// A line error: the partly received frame is discarded. The operation under
+// way goes on and its time-out keeps running, so it still ends.
 void ReceiveError(LinkChannel& channel);
 
 }  // namespace velkor

@@ -84,7 +84,7 @@ std::unique_ptr<SimulatorProcess> SimulatorProcess::Start(const std::string& pro
   posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
   if (!errorLog.empty())
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND,
                                      0644);
 
   std::vector<std::string> argvText{program};

@@ -93,6 +93,43 @@ TEST_F(ObjectFileCommandsTest, AFileThatCannotBeReadIsReportedInABox) {
 
 class ConvertTest : public ProgrammerFixture {};
 
+TEST_F(ObjectFileCommandsTest, DataPastTheChipIsShownInABoxAndTheLog) {
+  struct Case {
+    const char* name;
+    std::string content;
+    const char* fileEnd;  // nothing: the data fits
+  };
+  const Case cases[] = {
+      {"fits.bin", std::string(256, 'a'), nullptr},
+      {"long.bin", std::string(100000, 'b'), "0x0001869F"},
+      {"high.hex", ":0101000055A9\n:00000001FF\n", "0x00000100"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    Choose("24xx02");
+    view.messages.clear();
+    view.lines.clear();
+    WriteFile(directory / k.name, k.content);
+    programmer->LoadFile(k.name);
+    const auto warns = std::count_if(view.messages.begin(), view.messages.end(), [](const auto& m) {
+      return m.kind == MessageKind::Warning && m.text.find("beyond the end of the chip 24xx02 at 0x000000FF") !=
+                                                  std::string::npos;
+    });
+    const auto logged = std::count_if(view.lines.begin(), view.lines.end(), [](const std::string& line) {
+      return line.find("beyond the end of the chip") != std::string::npos;
+    });
+    if (!k.fileEnd) {
+      EXPECT_EQ(warns, 0);
+      EXPECT_EQ(logged, 0);
+      continue;
+    }
+    ASSERT_EQ(warns, 1);
+    EXPECT_EQ(logged, 1);
+    EXPECT_NE(view.messages.back().text.find(std::string("ends at ") + k.fileEnd), std::string::npos)
+        << view.messages.back().text;
+  }
+}
+
 TEST_F(ConvertTest, ConvertsLikeTheWindowAndSaysWhyItCannot) {
   WriteFile(directory / "small.hex", kSmallHex);
   WriteFile(directory / "bad.hex", ":0400100001020304E3\n:00000001FF\n");  // wrong checksum

@@ -164,6 +164,47 @@ TEST_F(OperationsTest, NoFreeProgrammerIsSaidInTheLogOrInABox) {
   EXPECT_EQ(view.messages[0].text, "请连接好设备！");
 }
 
+TEST_F(OperationsTest, RangesOf64MiBAndMoreStartOnlyWithExtendedAddressing) {
+  using Handler = void (TQNProgrammer::*)();
+  struct Case {
+    const char* name;
+    Handler handler;
+    bool limited;  // the operation's packets carry positions or the used size
+  };
+  const Case cases[] = {
+      {"download", &TQNProgrammer::SpdBtnDownLoadClick, true}, {"program", &TQNProgrammer::SpdBtnProgClick, true},
+      {"auto", &TQNProgrammer::SpdBtnAutoPClick, true},        {"verify", &TQNProgrammer::SpdBtnVerifyClick, true},
+      {"read", &TQNProgrammer::SpeedButtonRDClick, true},      {"erase", &TQNProgrammer::SpdBtnEraseClick, false},
+      {"blank check", &TQNProgrammer::BlankCheck1Click, false},
+  };
+  Choose("GD55B01GE");  // 128 MiB
+  LoadData();
+  for (const bool extended : {false, true}) {
+    for (const Case& k : cases) {
+      SCOPED_TRACE(::testing::Message() << k.name << (extended ? " extended" : ""));
+      c().ChkBoxExtAddr.Checked = extended;
+      programmer->Chip.SizeKB = 65536;  // exactly 64 MiB used
+      view.messages.clear();
+      (programmer.get()->*k.handler)();
+      const bool refused = std::any_of(view.messages.begin(), view.messages.end(), [](const auto& m) {
+        return m.kind == MessageKind::Warning && m.text.find("64 MiB or more") != std::string::npos;
+      });
+      EXPECT_EQ(refused, k.limited && !extended);
+      EXPECT_EQ(ch(1).Busy != 0, !refused);
+      for (int n : {1, 2}) {
+        ch(n).Busy = 0;
+        ch(n).Operation = 0xF0;
+      }
+    }
+  }
+  c().ChkBoxExtAddr.Checked = false;
+  programmer->Chip.SizeKB = 65532;  // just below: no refusal
+  view.messages.clear();
+  programmer->SpdBtnProgClick();
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(ch(1).Busy, 1);
+}
+
 TEST_F(OperationsTest, AutomaticProgrammingErasesOnlyFlashWithEraseChosen) {
   struct Case {
     const char* chip;

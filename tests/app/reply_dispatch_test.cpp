@@ -107,7 +107,7 @@ TEST_F(ReplyDispatchTest, AutomaticRunChainsEraseProgramVerifyAndCountsTheBurn) 
   EXPECT_EQ(sent.back()[0], kCmdChipOperation);
   EXPECT_EQ(sent.back()[1], kSubOpVerify);
   EXPECT_EQ(ch().Operation, 0x09);
-  EXPECT_EQ(ch().TimeoutTicks, static_cast<int16_t>(128 / 2 + 500));
+  EXPECT_EQ(ch().TimeoutTicks, 128 / 2 + 500);
   Status(0x00);  // verified
   sent = Sent();
   ASSERT_EQ(sent.size(), 1u);
@@ -297,7 +297,7 @@ TEST_F(ReplyDispatchTest, SilentOperationsTimeOutWithTheirLine) {
   };
   for (const Case& k : {Case{0x03, "编程器1 ：操作超时！"}, Case{0x0E, "芯片1 ：操作超时！"}}) {
     Start(k.operation, 200);
-    const int16_t ticks = ch().TimeoutTicks;
+    const int32_t ticks = ch().TimeoutTicks;
     for (int i = 0; i < ticks; ++i) programmer->Timer1Timer();
     EXPECT_NE(std::find(view.lines.begin(), view.lines.end(), k.line), view.lines.end()) << k.line;
     EXPECT_EQ(ch().Busy, 0);

@@ -132,23 +132,27 @@ TEST_F(CommandsTest, StartDownloadCarriesTextsIncrementsAndInnerChecks) {
   }
 }
 
-TEST_F(CommandsTest, UsedSizesOf64MiBAndMoreCarryTheirHighBits) {
+TEST_F(CommandsTest, UsedSizesOf64MiBAndMoreCarryTheirHighBitsOnlyWithExtendedAddressing) {
   const RandomSource lowest = [](uint32_t) { return 0u; };
   struct Case {
     uint32_t sizeKB;
     uint16_t low, high;
   };
   chip.Size = 0x8000000;
-  for (const Case& k : {Case{0x800, 0x800, 0}, Case{0x10000, 0, 1}, Case{0x19004, 0x9004, 1}, Case{0x20000, 0, 2}}) {
-    SCOPED_TRACE(k.sizeKB);
-    chip.SizeKB = k.sizeKB;
-    const Bytes read = Packet(buffer, BuildChipCommand(buffer, kCmdReadStream, 0, chip, job, sums));
-    EXPECT_EQ(Get16(read, 0x1C), k.low);
-    EXPECT_EQ(Get16(read, 0x14), k.high);
-    EXPECT_EQ(Get16(read, 0x12), 0) << "the first two spare bytes stay zero";
-    const Bytes start = Packet(buffer, BuildStartDownload(buffer, 1, chip, job, sums, 1, {"", ""}, lowest));
-    EXPECT_EQ(Get16(start, 0x20), k.low);
-    EXPECT_EQ(Get16(start, 0x18), k.high);
+  for (const bool extended : {false, true}) {
+    job.ExtendedAddressing = extended;
+    for (const Case& k : {Case{0x800, 0x800, 0}, Case{0x10000, 0, 1}, Case{0x19004, 0x9004, 1}, Case{0x20000, 0, 2}}) {
+      SCOPED_TRACE(::testing::Message() << k.sizeKB << (extended ? " extended" : " plain"));
+      chip.SizeKB = k.sizeKB;
+      const uint16_t high = extended ? k.high : 0;
+      const Bytes read = Packet(buffer, BuildChipCommand(buffer, kCmdReadStream, 0, chip, job, sums));
+      EXPECT_EQ(Get16(read, 0x1C), k.low);
+      EXPECT_EQ(Get16(read, 0x14), high);
+      EXPECT_EQ(Get16(read, 0x12), 0) << "the first two spare bytes stay zero";
+      const Bytes start = Packet(buffer, BuildStartDownload(buffer, 1, chip, job, sums, 1, {"", ""}, lowest));
+      EXPECT_EQ(Get16(start, 0x20), k.low);
+      EXPECT_EQ(Get16(start, 0x18), high);
+    }
   }
 }
 
@@ -187,9 +191,18 @@ TEST_F(BlockCommandsTest, PositionsFrom64MiBUpCarryTheirHighBitsAndTheirOwnData)
   EXPECT_EQ(p[3], 1) << "the position's bits above 16 travel in the flags byte";
   EXPECT_EQ(p[8], 1) << "the data comes from the upper half";
 
+  // Blocks with a parameter block send such a position only with extended
+  // addressing; without it nothing is built rather than another block.
+  EXPECT_EQ(BuildChipCommand(buffer, kCmdReadBlock, 131068, chip, job, sums), 0u);
+  EXPECT_EQ(BuildProgramBlock(buffer, upper, chip, job, sums, big), 0u);
+  job.ExtendedAddressing = true;
   const Bytes last = Packet(buffer, BuildChipCommand(buffer, kCmdReadBlock, 131068, chip, job, sums));
   EXPECT_EQ(Get16(last, 1), 131068 & 0xFFFF);
   EXPECT_EQ(last[3], 1);
+  const Bytes programmed = Packet(buffer, BuildProgramBlock(buffer, upper, chip, job, sums, big));
+  EXPECT_EQ(Get16(programmed, 1), 4);
+  EXPECT_EQ(programmed[3], 1);
+  EXPECT_EQ(programmed[0x38], 1) << "the data comes from the upper half";
   const Bytes operation = Packet(buffer, BuildChipCommand(buffer, kCmdChipOperation, kSubOpVerify, chip, job, sums));
   EXPECT_EQ(operation[3], 0);
 }

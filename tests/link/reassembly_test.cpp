@@ -168,13 +168,13 @@ TEST_F(ReassemblyTest, FlippedBitFrameReachesTheCheckAndTheNextFrameIsUnderstood
   EXPECT_EQ(consumer.Packets(), std::vector<Bytes>{reply});
 }
 
-TEST_F(ReassemblyTest, ReceiveErrorDropsThePartialFrameAndStopsTheTimeout) {
+TEST_F(ReassemblyTest, ReceiveErrorDropsThePartialFrameAndKeepsTheOperationSupervised) {
   channel.Identified = 1;
   channel.Busy = 1;
   Feed(Bytes(replyFrame.begin(), replyFrame.begin() + 6));
   ReceiveError(channel);
   EXPECT_EQ(channel.RxCount, 0u);
-  EXPECT_EQ(channel.Busy, 0);
+  EXPECT_EQ(channel.Busy, 1) << "a line error must not stop the time-out of the operation under way";
   Feed(Bytes(replyFrame.begin() + 6, replyFrame.end()));
   EXPECT_TRUE(consumer.seen.empty());
   Feed(replyFrame);

@@ -1,0 +1,268 @@
+// What velkor-cli sends and what lands in the simulated chips, read from a
+// raw capture of the line by a decoder of the tests' own: the settings it
+// sends when none is given are the window's, "--whole-chip" covers the chip,
+// a download of the 528-byte-page flash carries its spare area, data past
+// the chip or ranges past 64 MiB are refused before anything is sent, and a
+// file is loaded by what it holds when its extension says nothing.
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli_run.hpp"
+#include "e2e/simulated_programmers.hpp"
+#include "support/wire_decoder.hpp"
+
+namespace velkor::test {
+namespace {
+
+using wire::Packet;
+
+constexpr std::size_t kSmallFlash = 128 * 1024;  // W25x10xx
+
+std::vector<uint32_t> Positions(const std::vector<Packet>& packets) {
+  std::vector<uint32_t> positions;
+  for (const Packet& p : packets) positions.push_back(p.Parameter() | static_cast<uint32_t>(p.Flags()) << 16);
+  return positions;
+}
+
+std::vector<uint32_t> Steps(uint32_t first, uint32_t end, uint32_t step) {
+  std::vector<uint32_t> positions;
+  for (uint32_t at = first; at < end; at += step) positions.push_back(at);
+  return positions;
+}
+
+class CliWireTest : public CliTest {
+ protected:
+  // The words that make the simulator capture what it receives.
+  std::string Capture(const std::string& name) const { return Sim({"--capture", Path(name)}); }
+  // The packets programmer n received in the capture called name.
+  std::vector<Packet> Received(const std::string& name, int n = 1) const {
+    return wire::Packets(wire::ReadCapture(directory / (name + "." + std::to_string(n))));
+  }
+  void WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) const {
+    std::ofstream(directory / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+};
+
+// ------------------------------------------------ defaults of the window
+
+// The window's logic and velkor-cli side by side, on programmers of their
+// own, each with the same chip and file and no setting touched.
+class SameJobTest : public SimulatedProgrammersTest {
+ protected:
+  void SetUp() override {
+    const char* cli = std::getenv("VELKOR_CLI");
+    ASSERT_NE(cli, nullptr) << "VELKOR_CLI names the program under test";
+    program = cli;
+  }
+  std::string program;
+};
+
+TEST_F(SameJobTest, LeftOutOptionsSendTheWindowsDefaults) {
+  struct Case {
+    const char* chip;
+    uint32_t dataBytes;
+  };
+  // One chip of each family.
+  const Case cases[] = {{"W25x10xx", 5000}, {"24xx04", 512},         {"25xx160", 2048},
+                        {"93xx66", 512},    {"GT34C02-xxx", 256},    {"AT45DB16E", 4000}};
+  Connect(1, {"--capture", (directory / "window").string()});
+  int downloads = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.chip);
+    const std::string file = std::string("data-") + std::to_string(downloads) + ".bin";
+    std::vector<uint8_t> data(k.dataBytes);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + downloads);
+    std::ofstream(directory / file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+
+    Choose(k.chip);
+    programmer->LoadFile(file);
+    programmer->SpdBtnDownLoadClick();
+    ASSERT_TRUE(RunToIdle());
+    ++downloads;
+
+    const std::string capture = "cli-" + std::to_string(downloads);
+    const CliRun run = RunCli(program, directory,
+                              "--simulate --sim-count 1 --json --sim-option=--capture --sim-option=" +
+                                  (directory / capture).string() + " download --chip " + k.chip + " --file " + file);
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+
+    const auto window = wire::PacketsWithCode(wire::Packets(wire::ReadCapture(directory / "window.1")),
+                                              wire::kStartDownload);
+    const auto cli = wire::PacketsWithCode(wire::Packets(wire::ReadCapture(directory / (capture + ".1"))),
+                                           wire::kStartDownload);
+    ASSERT_EQ(window.size(), static_cast<std::size_t>(downloads));
+    ASSERT_EQ(cli.size(), 1u);
+    ASSERT_TRUE(cli[0].CheckValueOk());
+    EXPECT_EQ(wire::StartPacketMeaning(cli[0]), wire::StartPacketMeaning(window.back()));
+    // The window's defaults as its controls show them: program and verify
+    // ticked, erase and blank check not; a sensor chip unprotected.
+    const wire::ParamBlock sent = wire::ReadParamBlock(cli[0], 0x0C);
+    EXPECT_EQ(sent.opFlags & 0x8F, 0) << "step flags 0x" << std::hex << int{sent.opFlags};
+  }
+}
+
+// ------------------------------------------------ whole chip
+
+TEST_F(CliWireTest, WholeChipProgramsEveryBlockOfTheChipWithAFile) {
+  WriteRandom("small.bin", 1000);
+  struct Case {
+    const char* extra;
+    std::vector<uint32_t> positions;
+  };
+  const Case cases[] = {{"", {0}}, {" --whole-chip", Steps(0, kSmallFlash / 1024, 4)}};
+  int run = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.extra);
+    const std::string name = "wire-" + std::to_string(++run);
+    const CliRun done =
+        Cli("--simulate --sim-count 1 --json" + Capture(name) + " program --chip W25x10xx --file small.bin" + k.extra);
+    ASSERT_EQ(done.status, 0) << done.out << done.err;
+    EXPECT_EQ(Positions(wire::PacketsWithCode(Received(name), wire::kProgramBlock)), k.positions);
+  }
+}
+
+// ------------------------------------------------ 528-byte-page flash
+
+TEST_F(CliWireTest, DownloadOfThePageFlashCarriesItsSpareArea) {
+  constexpr uint32_t kPages = 4096, kPage = 528, kMain = 512, kSpare = 16;
+  std::vector<uint8_t> file(kPages * kPage);
+  for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<uint8_t>((i * 131) >> 3);
+  WriteBytes("pages.bin", file);
+  // The image the programmer must hold: the pages' data first, then the
+  // sixteen spare bytes of every page from 2 MiB on.
+  std::vector<uint8_t> expected(kPages * kPage);
+  for (uint32_t p = 0; p < kPages; ++p) {
+    std::copy_n(file.begin() + p * kPage, kMain, expected.begin() + p * kMain);
+    std::copy_n(file.begin() + p * kPage + kMain, kSpare, expected.begin() + kPages * kMain + p * kSpare);
+  }
+
+  const CliRun run = Cli("--simulate --sim-count 1 --json" + Capture("wire") + " download --chip AT45DB16E --file pages.bin");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const auto packets = Received("wire");
+  const auto start = wire::PacketsWithCode(packets, wire::kStartDownload);
+  ASSERT_EQ(start.size(), 1u);
+  const wire::ParamBlock announced = wire::ReadParamBlock(start[0], 0x0C);
+  EXPECT_EQ(announced.sizeKB, 2112);
+  EXPECT_EQ(announced.crc, wire::CheckValue(expected.data(), expected.size()));
+
+  const auto blocks = wire::PacketsWithCode(packets, wire::kDownloadBlock);
+  ASSERT_EQ(Positions(blocks), Steps(0, 2112, 4));
+  std::vector<uint8_t> sent;
+  for (const Packet& b : blocks) {
+    ASSERT_TRUE(b.CheckValueOk());
+    const auto payload = b.Payload(0, 4096);
+    sent.insert(sent.end(), payload.begin(), payload.end());
+  }
+  EXPECT_TRUE(sent == expected) << "the download blocks are not the image, spare area included";
+}
+
+// ------------------------------------------------ data past the chip
+
+TEST_F(CliWireTest, DataPastTheChipIsRefusedUnlessTruncationIsAllowed) {
+  const auto data = WriteRandom("big.bin", 100000);
+  fs::create_directories(directory / "chips");
+  const CliRun refused = Cli("--simulate --sim-count 1 --json" + Capture("refused") + " program --chip 24xx02 --file big.bin");
+  EXPECT_EQ(refused.status, 4) << refused.out << refused.err;
+  EXPECT_TRUE(Received("refused").empty()) << "nothing may reach the programmer";
+  EXPECT_NE(refused.err.find("0x0001869F"), std::string::npos) << refused.err;  // the file's end
+  EXPECT_NE(refused.err.find("0x000000FF"), std::string::npos) << refused.err;  // the chip's end
+  EXPECT_NE(refused.err.find("--allow-truncate"), std::string::npos) << refused.err;
+
+  const CliRun allowed = Cli("--simulate --sim-count 1 --json" + Sim({"--dump-chips", Path("chips")}) +
+                             " program --chip 24xx02 --file big.bin --allow-truncate");
+  ASSERT_EQ(allowed.status, 0) << allowed.out << allowed.err;
+  const auto chip = ReadBytes(directory / "chips" / "programmer-1.bin");
+  ASSERT_EQ(chip.size(), 256u);
+  EXPECT_TRUE(std::equal(chip.begin(), chip.end(), data.begin()));
+
+  EXPECT_EQ(Cli("convert big.bin out.bin --chip 24xx02").status, 4);
+  ASSERT_EQ(Cli("convert big.bin out.bin --chip 24xx02 --allow-truncate").status, 0);
+  EXPECT_EQ(ReadBytes(directory / "out.bin"), std::vector<uint8_t>(data.begin(), data.begin() + 256));
+}
+
+// ------------------------------------------------ format by content
+
+TEST_F(CliWireTest, AFileWithAnUnknownExtensionIsLoadedByItsContent) {
+  const auto data = WriteRandom("data.bin", 3000);
+  // The record files come from srec_cat, not from this program.
+  ASSERT_EQ(std::system(("srec_cat '" + Path("data.bin") + "' -binary -o '" + Path("fw.ihx") + "' -intel").c_str()), 0);
+  ASSERT_EQ(std::system(("srec_cat '" + Path("data.bin") + "' -binary -o '" + Path("fw.s3rec") + "' -motorola").c_str()),
+            0);
+  const auto hexText = ReadBytes(directory / "fw.ihx");
+  struct Case {
+    const char* file;
+    const char* extra;
+    std::vector<uint8_t> chipStartsWith;
+    const char* logged;  // a log line that says how it was read
+  };
+  const Case cases[] = {
+      {"fw.ihx", "", data, "is loaded as Intel HEX"},
+      {"fw.s3rec", "", data, "is loaded as S-records"},
+      {"fw.ihx", " --format bin", hexText, nullptr},  // asked for: the text's bytes
+      {"data.bin", " --format auto", data, nullptr},
+  };
+  int run = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.file) + k.extra);
+    const std::string chips = "chips-" + std::to_string(++run);
+    fs::create_directories(directory / chips);
+    const CliRun done = Cli("--simulate --sim-count 1 --json --log" + Sim({"--dump-chips", Path(chips)}) +
+                            " program --chip W25x10xx --file " + k.file + k.extra);
+    ASSERT_EQ(done.status, 0) << done.out << done.err;
+    const auto chip = ReadBytes(directory / chips / "programmer-1.bin");
+    ASSERT_GE(chip.size(), k.chipStartsWith.size());
+    EXPECT_TRUE(std::equal(k.chipStartsWith.begin(), k.chipStartsWith.end(), chip.begin()));
+    if (k.logged) {
+      EXPECT_NE(done.out.find(k.logged), std::string::npos) << done.out;
+    }
+  }
+  // A binary file with an unknown name stays binary.
+  WriteBytes("image.img", data);
+  fs::create_directories(directory / "chips-img");
+  ASSERT_EQ(Cli("--simulate --sim-count 1 --json" + Sim({"--dump-chips", Path("chips-img")}) +
+                " program --chip W25x10xx --file image.img")
+                .status,
+            0);
+  const auto chip = ReadBytes(directory / "chips-img" / "programmer-1.bin");
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), chip.begin()));
+}
+
+// ------------------------------------------------ 64 MiB and more
+
+TEST_F(CliWireTest, RangesOf64MiBAndMoreNeedExtendedAddressing) {
+  // A few bytes just past 64 MiB: the used range reaches 64 MiB + 4 KB.
+  const auto tail = WriteRandom("tail.bin", 16, 3);
+  ASSERT_EQ(std::system(("srec_cat '" + Path("tail.bin") + "' -binary -offset 0x4000100 -o '" + Path("high.hex") +
+                         "' -intel -address-length=4")
+                            .c_str()),
+            0);
+  for (const char* operation : {"program", "download", "verify"}) {
+    SCOPED_TRACE(operation);
+    const std::string name = std::string("refused-") + operation;
+    const CliRun refused =
+        Cli("--simulate --sim-count 1 --json" + Capture(name) + " " + operation + " --chip GD55B01GE --file high.hex");
+    EXPECT_EQ(refused.status, 4) << refused.out << refused.err;
+    EXPECT_TRUE(Received(name).empty()) << "nothing may reach the programmer";
+    EXPECT_NE(refused.err.find("64 MiB"), std::string::npos) << refused.err;
+  }
+
+  const CliRun extended = Cli("--simulate --sim-count 1 --json" + Capture("extended") +
+                              " program --chip GD55B01GE --file high.hex --extended-addressing");
+  ASSERT_EQ(extended.status, 0) << extended.out << extended.err;
+  const auto blocks = wire::PacketsWithCode(Received("extended"), wire::kProgramBlock);
+  ASSERT_EQ(Positions(blocks), Steps(0, 65540, 4));
+  const Packet& last = blocks.back();
+  EXPECT_EQ(last.Parameter(), 0);
+  EXPECT_EQ(last.Flags(), 1);
+  // Its data is the image's from 64 MiB on, not the lower half's.
+  EXPECT_EQ(last.Payload(48 + 0x100, tail.size()), tail);
+  const wire::ParamBlock header = wire::ReadParamBlock(last, 0x08);
+  EXPECT_EQ(header.sizeKB | static_cast<uint32_t>(header.spareHigh) << 16, 65540u);
+}
+
+}  // namespace
+}  // namespace velkor::test
