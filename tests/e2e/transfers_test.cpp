@@ -70,6 +70,8 @@ TEST_F(TransfersTest, LargestChipReadsToItsLastBlockAndVerifiesAUsedRangeAbove64
   Connect(1, options);
   Choose("GD55B01GE");
   programmer->Controls.ChkBoxCPES.Checked = true;  // the whole chip
+  // The simulated programmer reads positions and sizes from 64 MiB on.
+  programmer->Controls.ChkBoxExtAddr.Checked = true;
 
   for (bool streamed : {true, false}) {
     SCOPED_TRACE(streamed ? "streamed" : "block by block");

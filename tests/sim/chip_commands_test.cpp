@@ -492,7 +492,7 @@ TEST(ChipCommands, EveryRejectionIsAnsweredCountedAndLogged) {
        &ModelCounters::parameterBlockErrors},
       {"a streamed read of a used range above 128 MiB", ChipCommand(kCmdReadStream, 0, oversizedRange), 0x20,
        &ModelCounters::parameterBlockErrors},
-      {"a job with a used range above 128 MiB", StartDownload(oversizedRange, JobSettings{}, {"A", "B"}), 0x20,
+      {"a job with a used range above 128 MiB", StartDownload(oversizedRange, ExtendedJob(), {"A", "B"}), 0x20,
        &ModelCounters::parameterBlockErrors},
       {"read at the chip's end", ChipCommand(kCmdReadBlock, 64, chip), 0x45, &ModelCounters::positionsOutOfRange},
       {"program past the chip's end", ProgramBlock(68, chip, Erased(128 << 10)), 0x45,

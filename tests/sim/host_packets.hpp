@@ -39,6 +39,14 @@ inline ChipParams PageFlashChip() {
 
 using Packet = std::vector<uint8_t>;
 
+// The simulated programmer reads the extension bytes of positions and sizes
+// from 64 MiB on, so the host's packets for it are built with them.
+inline JobSettings ExtendedJob() {
+  JobSettings job;
+  job.ExtendedAddressing = true;
+  return job;
+}
+
 template <typename Build>
 Packet BuildWith(Build build) {
   Packet packet(LinkChannel::kPacketCapacity);
@@ -50,12 +58,12 @@ Packet BuildWith(Build build) {
 
 inline Packet ChipCommand(uint8_t code, uint32_t parameter, const ChipParams& chip, ImageChecksums sums = {}) {
   return BuildWith(
-      [&](std::span<uint8_t> p) { return BuildChipCommand(p, code, parameter, chip, JobSettings{}, sums); });
+      [&](std::span<uint8_t> p) { return BuildChipCommand(p, code, parameter, chip, ExtendedJob(), sums); });
 }
 
 inline Packet ProgramBlock(uint32_t position, const ChipParams& chip, std::span<const uint8_t> image) {
   return BuildWith(
-      [&](std::span<uint8_t> p) { return BuildProgramBlock(p, position, chip, JobSettings{}, {}, image); });
+      [&](std::span<uint8_t> p) { return BuildProgramBlock(p, position, chip, ExtendedJob(), {}, image); });
 }
 
 inline Packet DownloadBlock(uint32_t position, const ChipParams& chip, std::span<const uint8_t> image) {
