@@ -7,6 +7,13 @@ void CliView::ShowMessage(MessageKind kind, const std::string& text) {
   output_.Message(kind, text);
 }
 
+bool CliView::AskQuestion(const std::string& text) {
+  // The subcommand says all that is done: a step that would need a Yes is
+  // left undone, and a warning says which.
+  ShowMessage(MessageKind::Warning, "Not done, as nobody answers on the command line: " + text);
+  return false;
+}
+
 std::optional<std::string> CliView::NextAnswer() {
   if (fileAnswers.empty()) return std::nullopt;
   std::string answer = fileAnswers.front();

@@ -30,6 +30,7 @@ class CliView final : public QuietView {
   }
   void LogLineAppended(const std::string& line) override { output_.LogLine(line); }
   void ShowMessage(MessageKind kind, const std::string& text) override;
+  bool AskQuestion(const std::string& text) override;
   std::optional<std::string> AskOpenFile(const FileDialogOptions&) override { return NextAnswer(); }
   std::optional<std::string> AskSaveFile(const FileDialogOptions&) override { return NextAnswer(); }
   void ShowModal(DialogId dialog) override {

@@ -10,6 +10,7 @@
 #include "chips/chip_lookup.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/session.hpp"
+#include "cli/upgrade.hpp"
 #include "data/text_format.hpp"
 #include "platform/serial_device.hpp"
 #include "platform/serial_ports.hpp"
@@ -32,6 +33,7 @@ constexpr const char* kFooter =
     "  velkor-cli detect\n"
     "  velkor-cli auto --chip W25x64xx --file firmware.hex --record trace.jsonl\n"
     "  velkor-cli read --chip 24xx512 --output chip.bin\n"
+    "  velkor-cli upgrade --firmware VelkorQN_EDF.VFR\n"
     "  velkor-cli --simulate auto --chip W25x10xx --file data.bin   (no hardware needed)\n\n"
     "Ports: --ports ttyUSB0,ttyUSB1 (or VELKOR_PORTS); without them the USB serial adapters are searched.";
 
@@ -270,6 +272,8 @@ int main(int argc, char* argv[]) {
 
   app.add_subcommand("ports", "List the ports the programmers are searched on");
   app.add_subcommand("detect", "Find the programmers; print name, version, capabilities and serial-number settings");
+  UpgradeOptions upgradeOptions;
+  CLI::App* upgrade = AddUpgradeCommand(app, upgradeOptions);
   std::string chipSearch;
   CLI::App* chips = app.add_subcommand("chips", "List the chip catalogue, or the chips whose name contains TEXT");
   chips->add_option("TEXT", chipSearch, "Part of a chip name or menu name");
@@ -316,6 +320,10 @@ int main(int argc, char* argv[]) {
 
   if (app.got_subcommand("ports")) return RunPorts(common);
   if (app.got_subcommand("detect")) return RunDetect(common);
+  if (upgrade->parsed()) {
+    EventOutput output = MakeOutput(common);
+    return Finish(output, RunUpgrade(output, ConnectionOf(common), RecordsOf(common), upgradeOptions));
+  }
   if (app.got_subcommand("chips")) return RunChips(common, chipSearch);
   if (app.got_subcommand(convert))
     return RunConvert(convertIn, convertOut, convertChip, {*FormatChoiceOf(convertFormat), convertAllowTruncate});

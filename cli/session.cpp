@@ -5,6 +5,7 @@
 
 #include "chips/chip_lookup.hpp"
 #include "cli/exit_status.hpp"
+#include "cli/upgrade.hpp"
 #include "data/object_file.hpp"
 #include "data/text_format.hpp"
 #include "link/operation_codes.hpp"
@@ -19,17 +20,12 @@ volatile std::sig_atomic_t gInterrupted = 0;
 
 void OnInterrupt(int) { gInterrupted = 1; }
 
-// A firmware upgrade found during the search may take minutes on a real
-// line; nothing else lasts longer than the programmer's own time-outs.
-constexpr auto kUpgradeLimit = 15min;
 // The program's time-outs end every operation; this only guards against a
 // fault of the program itself.
 constexpr auto kOperationLimit = 24h;
 constexpr int kLogAppend = 2;        // "追加到原文件尾部"
 constexpr int kLogNamedFile = 1;     // "客户指定Log文件"
 constexpr std::size_t kListedCandidates = 12;
-
-bool AnyBusy(TQNProgrammer& p) { return p.Channels.Channel(1).Busy || p.Channels.Channel(2).Busy; }
 
 int ExitStatusOf(const std::vector<OperationOutcome>& outcomes) {
   bool failed = false;
@@ -69,6 +65,8 @@ Session::Session(EventOutput& output) : output_(output), view_(output), programm
   view_.controlsChanged = [this] { ShowProgress(); };
   // No log file unless one is asked for (Connect).
   programmer_.LogCfg.CheckBoxLog.Checked = false;
+  // Firmware is replaced only when asked for: velkor-cli upgrade.
+  programmer_.UpgradeWhenFound = false;
 }
 
 Session::~Session() { Close(); }
@@ -120,21 +118,35 @@ int Session::Connect(const ConnectOptions& options, const RecordOptions& records
     programmer_.Controls.EditRecordFile.Text = std::filesystem::absolute(records.recordFile).string();
   }
 
+  searchTime_ = std::chrono::milliseconds(options.searchMs);
+  upgrading_ = options.upgrading;
   RunCommand([this] { programmer_.FormShow(); });
+  return AwaitSearch();
+}
+
+int Session::SearchAgain() {
+  RunCommand([this] { programmer_.BitBtnFindCOMClick(); });
+  return AwaitSearch();
+}
+
+int Session::AwaitSearch() {
   const std::size_t listed = programmer_.Controls.ComboBoxCOM.Items.size();
   const std::size_t expected = std::min<std::size_t>(listed, ProgrammerChannels::kChannelCount);
-  loop_.runUntil([&] { return Interrupted() || (programmer_.DevicesFound >= expected && !AnyBusy(programmer_)); },
-                 std::chrono::milliseconds(options.searchMs));
-  // A programmer being upgraded is found again when its upgrade has ended.
-  if (AnyBusy(programmer_)) loop_.runUntil([&] { return Interrupted() || !AnyBusy(programmer_); }, kUpgradeLimit);
+  const auto answered = [this] {
+    return static_cast<std::size_t>(programmer_.DevicesFound + ProgrammersWithoutFirmware(programmer_));
+  };
+  loop_.runUntil([&] { return Interrupted() || answered() >= expected; }, searchTime_);
   if (Interrupted()) return kExitFailed;
 
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
     if (programmer_.Channels.Channel(n).Identified)
       output_.ProgrammerFound(n, programmer_.Channels.Port(n).CommName, programmer_.DeviceName[n - 1]);
-  if (programmer_.DevicesFound > 0) return kExitOk;
+  if (!upgrading_) AdviseUpgrades(programmer_, output_);
+  if (programmer_.DevicesFound > 0 || (upgrading_ && ProgrammersWithoutFirmware(programmer_) > 0)) return kExitOk;
   output_.Message(MessageKind::Error, listed == 0 ? "No programmer port was found (see velkor-cli ports)."
-                                                  : "No programmer answered on the ports listed.");
+                                      : ProgrammersWithoutFirmware(programmer_) > 0
+                                          ? "No programmer with firmware was found."
+                                          : "No programmer answered on the ports listed.");
   return kExitNoProgrammer;
 }
 
@@ -204,6 +216,10 @@ int Session::ApplyJob(const JobOptions& options) {
 }
 
 int Session::Run(const OperationCommand& operation) {
+  return Run([this, &operation] { (programmer_.*operation.handler)(); });
+}
+
+int Session::Run(const std::function<void()>& start) {
   std::vector<OperationOutcome> outcomes;
   programmer_.OperationEnded = [this, &outcomes](const OperationOutcome& outcome) {
     if (!running_[outcome.channel - 1]) return;
@@ -211,7 +227,7 @@ int Session::Run(const OperationCommand& operation) {
     outcomes.push_back(outcome);
     output_.Result(outcome, programmer_.DeviceName[outcome.channel - 1]);
   };
-  const bool clean = RunCommand([this, &operation] { (programmer_.*operation.handler)(); });
+  const bool clean = RunCommand(start);
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
     const LinkChannel& channel = programmer_.Channels.Channel(n);
     if (!channel.Busy) continue;

@@ -23,6 +23,9 @@ struct ConnectOptions {
   std::string simulatorLog;        // where the simulator's messages go (default: nowhere)
   std::vector<std::string> ports;  // empty: the machine's USB serial adapters
   int searchMs = 3000;             // how long the programmers have to answer
+  // velkor-cli upgrade: a programmer with its boot loader only counts as
+  // found, and no warning tells to run the upgrade.
+  bool upgrading = false;
 };
 
 struct RecordOptions {
@@ -66,6 +69,11 @@ class Session {
   // Runs the operation on the programmers the window would run it on and
   // waits for each to end; one result line per programmer.
   int Run(const OperationCommand& operation);
+  // The same for whatever start sets going on the programmers.
+  int Run(const std::function<void()>& start);
+  // Searches for the programmers again, as "查找设备" does, and waits for
+  // them as Connect does.
+  int SearchAgain();
   // Saves the used range of the image as binary (after a read).
   int SaveImage(const std::string& path);
   // Closes the ports and writes the log file, as the window does at exit.
@@ -76,6 +84,8 @@ class Session {
 
  private:
   bool RunCommand(const std::function<void()>& command);  // false when a box warned
+  // Waits for the search under way and names the programmers it found.
+  int AwaitSearch();
   void ShowProgress();
 
   EventOutput& output_;
@@ -85,6 +95,8 @@ class Session {
   std::unique_ptr<SimulatorProcess> simulator_;
   bool running_[2] = {false, false};
   bool closed_ = false;
+  std::chrono::milliseconds searchTime_{0};
+  bool upgrading_ = false;
 };
 
 }  // namespace velkor::cli

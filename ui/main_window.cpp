@@ -634,6 +634,15 @@ void MainWindow::ShowMessage(MessageKind kind, const std::string& text) {
   presentMessage_(kind, QString::fromStdString(text));
 }
 
+bool MainWindow::AskQuestion(const std::string& text) {
+  FlushLog();
+  SyncControls();
+  QApplication::beep();
+  // No is the default: Enter pressed in passing starts nothing.
+  return QMessageBox::question(this, kCaption, QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
 std::optional<std::string> MainWindow::AskFile(bool save, const FileDialogOptions& request) {
   const QStringList filters = QtFileFilters(request.filter);
   const QString selected = SelectedFileFilter(filters, request.filterIndex);

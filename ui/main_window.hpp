@@ -76,6 +76,7 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   void LogLineAppended(const std::string& line) override;
   void LogCleared() override;
   void ShowMessage(MessageKind kind, const std::string& text) override;
+  bool AskQuestion(const std::string& text) override;
   std::optional<std::string> AskOpenFile(const FileDialogOptions& request) override;
   std::optional<std::string> AskSaveFile(const FileDialogOptions& request) override;
   void CopyToClipboard(const std::string& text) override;

@@ -82,6 +82,7 @@ void TQNProgrammer::BitBtnFreshClick() {
     Channels.Channel(n).Identified = 0;
     Channels.Channel(n).Busy = 0;
     DeviceName[n - 1].clear();
+    FirmwareFound[n - 1] = FirmwareState::Unknown;
   }
   ListSerialPorts();
 }
@@ -100,6 +101,7 @@ void TQNProgrammer::BitBtnFindCOMClick() {
     Channels.Port(n).ClosePort();
     channel.Identified = 0;
     DeviceName[n - 1].clear();
+    FirmwareFound[n - 1] = FirmwareState::Unknown;
   }
   ListSerialPorts();
   const auto& ports = Controls.ComboBoxCOM.Items;
@@ -138,13 +140,25 @@ bool TQNProgrammer::IdentifyReply(LinkChannel& channel, uint16_t& frameLength) {
       view_.ControlsChanged();
       return true;
     case IdentifyOutcome::ShortString:
-      StartUpgrade(n);
+      DeviceName[n - 1] = id.name.data();
+      FirmwareFound[n - 1] = FirmwareState::BootLoaderOnly;
+      if (UpgradeWhenFound) {
+        StartUpgrade(n);
+      } else {
+        // Without firmware it can run no operation: it is not counted.
+        ChannelLog(n, "\"" + DeviceName[n - 1] +
+                          "\" answers: the programmer holds its boot loader only, no firmware; it is not upgraded now.");
+        view_.ControlsChanged();
+      }
       return true;
     case IdentifyOutcome::Model:
       break;
   }
   const std::string name = id.name.data();
-  if (CheckFirmwareVersion(name) != 0) {
+  const bool older = CheckFirmwareVersion(name) != 0;
+  FirmwareFound[n - 1] = older ? FirmwareState::Older : FirmwareState::Current;
+  if (older && UpgradeWhenFound) {
+    DeviceName[n - 1] = name;
     StartUpgrade(n);
     return true;
   }
@@ -156,6 +170,9 @@ bool TQNProgrammer::IdentifyReply(LinkChannel& channel, uint16_t& frameLength) {
   DeviceName[n - 1] = name;
   if (n == 1) Controls.InfoPanel.Caption = name;
   ChannelLog(n, "Find Device: " + name + "!");
+  if (older)
+    ChannelLog(n, "Its firmware " + FirmwareVersionOf(name) + " is older than the firmware file's " + FirmwareVersion +
+                      "; it is not upgraded now.");
   Reported[n - 1] = ProgrammerReport{};
   Reported[n - 1].capability = id.packetLength > kCapabilityByte ? channel.PacketBuffer[kCapabilityByte] : 0;
   // Chips are read on programmer 1 only: its capability decides how, not
@@ -167,13 +184,17 @@ bool TQNProgrammer::IdentifyReply(LinkChannel& channel, uint16_t& frameLength) {
   return true;
 }
 
-int TQNProgrammer::CheckFirmwareVersion(const std::string& identification) {
+std::string FirmwareVersionOf(const std::string& identification) {
   const std::size_t at = identification.find(" V");
-  if (at == std::string::npos) {
+  return at == std::string::npos ? std::string() : identification.substr(at + 1, kVersionTextLimit);
+}
+
+int TQNProgrammer::CheckFirmwareVersion(const std::string& identification) {
+  const std::string version = FirmwareVersionOf(identification);
+  if (version.empty()) {
     AppendInfo("\"" + identification + "\" carries no version text: its firmware is left as it is.");
     return 0;
   }
-  const std::string version = identification.substr(at + 1, kVersionTextLimit);
   // Character by character; the file's text ends with zeros, so a longer
   // programmer text sorts higher. A programmer text that is the file's cut
   // short ("V3" or "V3.2" against "V3.20") sorts lower: it is older.
@@ -221,6 +242,7 @@ void TQNProgrammer::RequestHangup(int channel) {
   const bool interrupted = Channels.Channel(channel).Busy;
   Gauge(channel).Enabled = false;
   DeviceName[channel - 1].clear();
+  FirmwareFound[channel - 1] = FirmwareState::Unknown;
   auto& list = Controls.ComboBoxCOM;
   if (!list.Items.empty()) list.Items.erase(list.Items.begin());
   if (list.Items.empty()) {

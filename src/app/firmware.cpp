@@ -1,6 +1,7 @@
 // The programmer's firmware: the file read once at start-up, the upgrade of
-// a programmer chunk by chunk (started by discovery or from the menu), and
-// the replies that pace it.
+// a programmer chunk by chunk (started by discovery, or on request: from the
+// menu once the operator has confirmed it, or by the command line), and the
+// replies that pace it.
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -21,8 +22,24 @@ constexpr int16_t kFirstChunkTicks = 500;
 
 }  // namespace
 
+FirmwareFile ReadFirmwareFileAt(const std::filesystem::path& path) {
+  const FirmwareFile unreadable{false, {}, kFirmwareStart, 0, {}, "it cannot be read"};
+  std::ifstream file(path, std::ios::binary);
+  if (!file.is_open()) return unreadable;
+  // One byte more than the buffer holds tells a file that is too large.
+  std::vector<uint8_t> bytes(kFirmwareBufferBytes + 1);
+  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (file.bad()) return unreadable;
+  bytes.resize(static_cast<std::size_t>(file.gcount()));
+  return ReadFirmwareFile(bytes);
+}
+
 std::vector<std::filesystem::path> TQNProgrammer::FirmwareFolders() const {
-  std::vector<std::filesystem::path> folders{startDirectory_};
+  // Before the window is shown (the command line checks its file before it
+  // starts), the directory it will start in is the current one.
+  std::error_code ec;
+  std::vector<std::filesystem::path> folders{startDirectory_.empty() ? std::filesystem::current_path(ec)
+                                                                     : startDirectory_};
   for (const auto& folder : {UserDataFolder(), InstalledFolder})
     if (!folder.empty()) folders.push_back(folder);
   return folders;
@@ -36,7 +53,7 @@ std::filesystem::path TQNProgrammer::FindFirmwareFile() const {
 }
 
 void TQNProgrammer::CheckFirmwareFile() {
-  firmwarePath_ = FindFirmwareFile();
+  firmwarePath_ = FirmwareFileNamed.empty() ? FindFirmwareFile() : FirmwareFileNamed;
   if (!firmwarePath_.empty()) {
     AppendInfo("Firmware file: " + firmwarePath_.string());
     LoadFirmwareFile(firmwarePath_);
@@ -52,16 +69,7 @@ void TQNProgrammer::CheckFirmwareFile() {
 }
 
 void TQNProgrammer::LoadFirmwareFile(const std::filesystem::path& path) {
-  // One byte more than the buffer holds tells a file that is too large.
-  std::vector<uint8_t> bytes;
-  std::ifstream file(path, std::ios::binary);
-  if (file) {
-    bytes.resize(kFirmwareBufferBytes + 1);
-    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<std::size_t>(file.gcount()));
-  }
-  Firmware = file.bad() || !file.is_open() ? FirmwareFile{false, {}, kFirmwareStart, 0, {}, "it cannot be read"}
-                                           : ReadFirmwareFile(bytes);
+  Firmware = ReadFirmwareFileAt(path);
   FirmwareVersion = Firmware.version;
   FirmwareReady = Firmware.ready;
   if (!FirmwareReady)
@@ -80,6 +88,9 @@ void TQNProgrammer::StartUpgrade(int n) {
   ch.GaugeCreep = 0;
   ch.Busy = 1;
   ch.TimeoutTicks = kFirstChunkTicks;
+  // The upgrade's result tells how long it took; no chip gets a number.
+  operationStart_[n - 1] = std::chrono::steady_clock::now();
+  serialNumber_[n - 1].reset();
   ch.BlockPos = Firmware.start;
   ch.BlockEnd = static_cast<uint32_t>((Firmware.end - Firmware.start) / kFirmwareChunkAddresses + 1);
   GaugeControl& gauge = Gauge(n);
@@ -108,6 +119,44 @@ void TQNProgrammer::FirmwareReply(int n) {
   SendFinish(n, kCmdFinishDownload);
   AppendInfo(FormatText("Firmware %d Upgrade Completed!", n));
   EndOperation(n, false);
+  // The firmware the programmer identified with is gone; the next search
+  // finds out what it runs now.
+  DeviceName[n - 1].clear();
+  FirmwareFound[n - 1] = FirmwareState::Unknown;
+}
+
+bool TQNProgrammer::MayUpgrade(int n) {
+  // A programmer at work keeps its operation: replacing its firmware now
+  // would break the transfer under way.
+  if (Channels.Channel(n).Busy) {
+    ChannelLog(n, "The programmer is busy; its firmware is not upgraded now.");
+    return false;
+  }
+  if (!Channels.Port(n).IsOpen()) {
+    ChannelLog(n, "The programmer's port is closed; its firmware is not upgraded.");
+    return false;
+  }
+  return true;
+}
+
+void TQNProgrammer::UpgradeProgrammers(const std::vector<int>& channels) {
+  for (const int n : channels) {
+    if (!MayUpgrade(n)) continue;
+    Channels.Channel(n).RxCount = 0;
+    StartUpgrade(n);
+  }
+}
+
+std::string TQNProgrammer::UpgradeQuestion(const std::vector<int>& channels) const {
+  std::string question;
+  for (const int n : channels) {
+    const std::string& name = DeviceName[n - 1];
+    question += (question.empty() ? "" : "\n") +
+                FormatText("Upgrade the firmware of programmer %d (%s) to %s?", n,
+                           name.empty() ? "not identified since its last upgrade" : name.c_str(),
+                           FirmwareVersion.c_str());
+  }
+  return question;
 }
 
 void TQNProgrammer::DoFirmwareUpgrade1Click() {
@@ -128,21 +177,21 @@ void TQNProgrammer::DoFirmwareUpgrade1Click() {
                                                 "\" cannot be used: " + Firmware.problem + ".");
     return;
   }
-  if (DevicesFound == 0) {
+  // Exactly the programmers that identified themselves: a port that is
+  // open but silent holds no programmer to upgrade.
+  bool anyIdentified = false;
+  std::vector<int> channels;
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    if (!Channels.Channel(n).Identified) continue;
+    anyIdentified = true;
+    if (MayUpgrade(n)) channels.push_back(n);
+  }
+  if (!anyIdentified) {
     view_.ShowMessage(MessageKind::Warning, kNoDeviceBox);
     return;
   }
-  for (int n = 1; n <= DevicesFound && n <= ProgrammerChannels::kChannelCount; ++n) {
-    LinkChannel& ch = Channels.Channel(n);
-    // A programmer at work keeps its operation: replacing its firmware now
-    // would break the transfer under way.
-    if (ch.Busy) {
-      ChannelLog(n, "The programmer is busy; its firmware is not upgraded now.");
-      continue;
-    }
-    ch.RxCount = 0;
-    StartUpgrade(n);
-  }
+  if (channels.empty() || !view_.AskQuestion(UpgradeQuestion(channels))) return;
+  UpgradeProgrammers(channels);
 }
 
 }  // namespace velkor

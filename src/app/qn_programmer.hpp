@@ -39,6 +39,14 @@ namespace velkor {
 std::filesystem::path UserDataFolder();
 std::filesystem::path InstalledDataFolder();
 
+// The version text of a programmer's identification ("V3.10" of
+// "Velkor350QN V3.10"): from the first blank followed by "V", at most 31
+// characters; empty when there is none.
+std::string FirmwareVersionOf(const std::string& identification);
+// Reads the firmware file at path; one that cannot be read, or too large for
+// the firmware buffer, comes back not ready, with the reason.
+FirmwareFile ReadFirmwareFileAt(const std::filesystem::path& path);
+
 class TQNProgrammer final : public ImageReport, public FrameConsumer {
  public:
   TQNProgrammer(MainLoop& loop, ProgrammerView& view, std::unique_ptr<LogClock> clock = MakeSystemClock());
@@ -97,6 +105,16 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
     uint32_t current = 0;
   };
   ProgrammerReport Reported[2];
+  // What discovery found of each programmer's firmware against the file's;
+  // Unknown before it answers and once its firmware has been replaced.
+  enum class FirmwareState { Unknown, Current, Older, BootLoaderOnly };
+  FirmwareState FirmwareFound[2] = {FirmwareState::Unknown, FirmwareState::Unknown};
+  // Whether discovery upgrades a programmer whose firmware is older than the
+  // file's, or that answers with its boot loader only (the window). When off
+  // (the command line, which upgrades only when asked), the older one is
+  // identified as it is and the other stays unidentified; FirmwareFound
+  // tells which.
+  bool UpgradeWhenFound = true;
   // The version text of the firmware file ("V3.10"); empty when none.
   std::string FirmwareVersion;
   // The firmware file read at start-up, and whether it can be sent.
@@ -119,6 +137,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The installed data folder searched for the firmware file (tests point
   // it elsewhere before the window is shown).
   std::filesystem::path InstalledFolder = InstalledDataFolder();
+  // A firmware file named by the operator (velkor-cli upgrade --firmware):
+  // read at start-up in place of the first one found in the folders.
+  std::filesystem::path FirmwareFileNamed;
   // The folders searched for the firmware file, first match wins: the start
   // directory, the user's data folder, the installed data folder.
   std::vector<std::filesystem::path> FirmwareFolders() const;
@@ -130,6 +151,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   void LoadFirmwareFile(const std::filesystem::path& path);
   void SendFirmwareChunk(int channel, uint16_t address);
   void FirmwareReply(int channel);
+  // Upgrades these programmers in turn; one that is busy or whose port has
+  // closed is skipped, and the log says so.
+  void UpgradeProgrammers(const std::vector<int>& channels);
 
   // --- Replies and time-outs ---
   // The message of a failure code, shown in a box after the receive event
@@ -281,6 +305,12 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   bool RangeAddressable();
   // The reads run on programmer 1 only: it must be identified and free.
   bool ProgrammerOneFree();
+  // Whether a firmware upgrade may start on the channel now; the log says
+  // why not.
+  bool MayUpgrade(int channel);
+  // The menu command's question: one line per programmer, naming it and
+  // the versions from and to.
+  std::string UpgradeQuestion(const std::vector<int>& channels) const;
   void ShowProtectSetting();
   // Project files: the record of the current job, and each part of a read
   // record applied as a load reaches it.

@@ -31,6 +31,9 @@ class ProgrammerView {
 
   // A modal message box with one OK button (and a beep); returns when closed.
   virtual void ShowMessage(MessageKind kind, const std::string& text) = 0;
+  // A modal question with Yes and No; true for Yes. Asked before a step
+  // that cannot be taken back (a firmware upgrade).
+  virtual bool AskQuestion(const std::string& text) = 0;
   // File dialogs; nothing when cancelled.
   virtual std::optional<std::string> AskOpenFile(const FileDialogOptions& spec) = 0;
   virtual std::optional<std::string> AskSaveFile(const FileDialogOptions& spec) = 0;

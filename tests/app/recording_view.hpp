@@ -33,6 +33,10 @@ class RecordingView : public ProgrammerView {
   std::vector<std::pair<uint32_t, uint32_t>> hexBytesChanged;
   // Answers of the file dialogs, taken in order; nothing left means cancel.
   std::deque<std::optional<std::string>> fileAnswers;
+  // The questions asked, and their answers (true: Yes) taken in order;
+  // nothing left means No.
+  std::vector<std::string> questions;
+  std::deque<bool> questionAnswers;
   // What happens while a dialog is open (for example choosing a chip).
   std::map<DialogId, std::function<void()>> whileShown;
 
@@ -40,6 +44,13 @@ class RecordingView : public ProgrammerView {
   void LogLineAppended(const std::string& line) override { lines.push_back(line); }
   void LogCleared() override { lines.clear(); }
   void ShowMessage(MessageKind kind, const std::string& text) override { messages.push_back({kind, text}); }
+  bool AskQuestion(const std::string& text) override {
+    questions.push_back(text);
+    if (questionAnswers.empty()) return false;
+    const bool yes = questionAnswers.front();
+    questionAnswers.pop_front();
+    return yes;
+  }
   std::optional<std::string> AskOpenFile(const FileDialogOptions&) override { return NextAnswer(); }
   std::optional<std::string> AskSaveFile(const FileDialogOptions&) override { return NextAnswer(); }
   void CopyToClipboard(const std::string& text) override { clipboard = text; }

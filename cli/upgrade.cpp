@@ -1,0 +1,156 @@
+#include "cli/upgrade.hpp"
+
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include "cli/exit_status.hpp"
+#include "data/text_format.hpp"
+#include "link/firmware_file.hpp"
+
+namespace velkor::cli {
+
+namespace {
+
+using State = TQNProgrammer::FirmwareState;
+
+std::string VersionOn(const TQNProgrammer& p, int n) {
+  const std::string version = FirmwareVersionOf(p.DeviceName[n - 1]);
+  return version.empty() ? "without version text" : version;
+}
+
+// The firmware file to send: the one named, or the first the window would
+// read; empty, with an error saying why, when there is none that can be used.
+std::filesystem::path UsableFirmwareFile(const TQNProgrammer& p, const std::string& named, EventOutput& output) {
+  const std::filesystem::path path = named.empty() ? p.FindFirmwareFile() : std::filesystem::absolute(named);
+  if (path.empty()) {
+    std::string folders;
+    for (const auto& folder : p.FirmwareFolders()) folders += (folders.empty() ? "" : ", ") + folder.string();
+    output.Message(MessageKind::Error, "No firmware file \"" + std::string(kFirmwareFileName) + "\" in " + folders +
+                                           "; name one with --firmware FILE.");
+    return {};
+  }
+  const FirmwareFile firmware = ReadFirmwareFileAt(path);
+  if (!firmware.ready) {
+    output.Message(MessageKind::Error,
+                   "The firmware file \"" + path.string() + "\" cannot be used: " + firmware.problem + ".");
+    return {};
+  }
+  return path;
+}
+
+// Whether the programmer on channel n is upgraded, and the line that says so.
+std::pair<bool, std::string> UpgradeDecision(const TQNProgrammer& p, int n, bool force) {
+  const std::string version = VersionOn(p, n);
+  const char* file = p.FirmwareVersion.c_str();
+  switch (p.FirmwareFound[n - 1]) {
+    case State::Older:
+      return {true, FormatText("programmer %d: firmware %s, file %s: upgrading", n, version.c_str(), file)};
+    case State::BootLoaderOnly:
+      return {true, FormatText("programmer %d has no firmware: upgrading to %s", n, file)};
+    case State::Current:
+      if (force) return {true, FormatText("programmer %d: firmware %s, file %s: upgrading (--force)", n, version.c_str(), file)};
+      return {false, FormatText("programmer %d: firmware %s, file %s: not older, left as it is (--force upgrades it)", n,
+                                version.c_str(), file)};
+    case State::Unknown:
+      break;
+  }
+  return {false, {}};
+}
+
+// After the search that follows the upgrades: each upgraded programmer must
+// identify itself with the file's version.
+int CheckUpgraded(TQNProgrammer& p, const std::vector<int>& upgraded, EventOutput& output) {
+  int status = kExitOk;
+  for (const int n : upgraded) {
+    const bool identified = p.Channels.Channel(n).Identified != 0;
+    if (identified && FirmwareVersionOf(p.DeviceName[n - 1]) == p.FirmwareVersion) {
+      output.Message(MessageKind::Information, FormatText("programmer %d: firmware %s now", n, p.FirmwareVersion.c_str()));
+      continue;
+    }
+    output.Message(MessageKind::Error,
+                   identified ? FormatText("programmer %d reports firmware %s after its upgrade, not %s", n,
+                                           VersionOn(p, n).c_str(), p.FirmwareVersion.c_str())
+                              : FormatText("programmer %d was not found with firmware after its upgrade", n));
+    status = kExitFailed;
+  }
+  return status;
+}
+
+int Upgrade(Session& session, EventOutput& output, ConnectOptions connection, const RecordOptions& records,
+            const UpgradeOptions& options) {
+  TQNProgrammer& p = session.Programmer();
+  // Nothing goes to a programmer before the file is known to be usable.
+  const std::filesystem::path file = UsableFirmwareFile(p, options.firmware, output);
+  if (file.empty()) return kExitRefused;
+  p.FirmwareFileNamed = file;
+  connection.upgrading = true;
+  int status = session.Connect(connection, records);
+  if (status != kExitOk) return status;
+  if (!p.FirmwareReady) {
+    output.Message(MessageKind::Error,
+                   "The firmware file \"" + file.string() + "\" cannot be used: " + p.Firmware.problem + ".");
+    return kExitRefused;
+  }
+
+  std::vector<int> chosen;
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    const auto [upgrade, text] = UpgradeDecision(p, n, options.force);
+    if (!text.empty()) output.Message(MessageKind::Information, text);
+    if (upgrade) chosen.push_back(n);
+  }
+  if (chosen.empty()) return kExitOk;
+
+  status = session.Run([&p, &chosen] { p.UpgradeProgrammers(chosen); });
+  if (status != kExitOk) return status;
+  // The upgraded programmers run their new firmware: only a new search
+  // tells what they are now.
+  status = session.SearchAgain();
+  if (status == kExitFailed) return status;
+  return CheckUpgraded(p, chosen, output);
+}
+
+}  // namespace
+
+CLI::App* AddUpgradeCommand(CLI::App& app, UpgradeOptions& options) {
+  CLI::App* command = app.add_subcommand(
+      "upgrade", "Upgrade the programmers' firmware from a firmware file: those older than the file (all with --force)");
+  command->add_option("--firmware", options.firmware,
+                      "Firmware file (default: " + std::string(kFirmwareFileName) +
+                          " in the start directory, the user's data folder or the installed data folder)");
+  command->add_flag("--force", options.force, "Upgrade every programmer found, also one as new as the file or newer");
+  return command;
+}
+
+int RunUpgrade(EventOutput& output, ConnectOptions connection, const RecordOptions& records,
+               const UpgradeOptions& options) {
+  Session session(output);
+  const int status = Upgrade(session, output, std::move(connection), records, options);
+  session.Close();
+  return status;
+}
+
+void AdviseUpgrades(const TQNProgrammer& p, EventOutput& output) {
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    switch (p.FirmwareFound[n - 1]) {
+      case State::Older:
+        output.Message(MessageKind::Warning, FormatText("programmer %d: firmware %s, file %s: run velkor-cli upgrade", n,
+                                                        VersionOn(p, n).c_str(), p.FirmwareVersion.c_str()));
+        break;
+      case State::BootLoaderOnly:
+        output.Message(MessageKind::Warning, FormatText("programmer %d has no firmware: run velkor-cli upgrade", n));
+        break;
+      case State::Current:
+      case State::Unknown:
+        break;
+    }
+  }
+}
+
+int ProgrammersWithoutFirmware(const TQNProgrammer& p) {
+  int count = 0;
+  for (const State state : p.FirmwareFound) count += state == State::BootLoaderOnly ? 1 : 0;
+  return count;
+}
+
+}  // namespace velkor::cli
