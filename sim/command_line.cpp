@@ -273,6 +273,11 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
                      "existing directory")
           ->type_name("DIR");
 
+  app.add_option("--capture", settings.capturePrefix,
+                 "append every byte each programmer receives from the host, raw, to FILE.N (N = 1, 2, ...); "
+                 "the files are created anew")
+      ->type_name("FILE");
+
   app.add_option_function<std::string>(
          "--firmware-file", [&p](const std::string& path) { p.expectedFirmware = ReadExpectedFirmware(path); },
          "the firmware file the boot loader expects: every firmware chunk is checked against it, and a complete "

@@ -28,6 +28,9 @@ struct SimulatorSettings {
   // When not empty, an existing directory that receives the chips: each one
   // a stand-alone cycle leaves, and every socket's chip at the end.
   std::string dumpDirectory;
+  // When not empty, programmer N appends every byte it reads from the host,
+  // raw as it came off the line, to the file capturePrefix + "." + N.
+  std::string capturePrefix;
 };
 
 struct CommandLineResult {

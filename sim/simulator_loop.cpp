@@ -1,5 +1,6 @@
 #include "sim/simulator_loop.hpp"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -64,6 +65,11 @@ struct Programmer {
         wire(settings.line) {
     model.SetFrameTrace(settings.verbose);
   }
+  ~Programmer() {
+    if (captureFd >= 0) close(captureFd);
+  }
+  Programmer(const Programmer&) = delete;
+  Programmer& operator=(const Programmer&) = delete;
 
   std::size_t Unsent() const { return pending.size() - pendingSent; }
 
@@ -78,6 +84,7 @@ struct Programmer {
   std::optional<Clock::time_point> nextAutoCycle;
   std::optional<Clock::time_point> hangUpDeadline;
   bool gone = false;  // hung up
+  int captureFd = -1;  // --capture: what the host sent, raw
   // Bytes on the line so far: taken from the host, and written to it.
   uint64_t bytesReceived = 0;
   uint64_t bytesSent = 0;
@@ -127,11 +134,27 @@ bool Flush(Programmer& p) {
   }
 }
 
+// A regular file takes the whole block unless it fails.
+bool WriteWhole(int fd, const uint8_t* bytes, std::size_t count) {
+  while (count > 0) {
+    const ssize_t n = write(fd, bytes, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 bool ReadFromHost(Programmer& p) {
   std::array<uint8_t, kReadBlock> block;
   const ssize_t n = read(p.link.MasterFd(), block.data(), block.size());
   if (n > 0) {
     p.bytesReceived += static_cast<uint64_t>(n);
+    if (p.captureFd >= 0 && !WriteWhole(p.captureFd, block.data(), static_cast<std::size_t>(n))) {
+      WriteFailure(p.number, "write to the capture file");
+      return false;
+    }
     p.wire.Received(static_cast<std::size_t>(n), Clock::now());
     p.model.Receive(std::span<const uint8_t>(block.data(), static_cast<std::size_t>(n)));
     return Flush(p);
@@ -330,6 +353,14 @@ int RunSimulator(const SimulatorSettings& settings) {
       return 1;
     }
     programmers.push_back(std::make_unique<Programmer>(n, std::move(*pty), settings));
+    if (!settings.capturePrefix.empty()) {
+      const std::string path = settings.capturePrefix + "." + std::to_string(n);
+      programmers.back()->captureFd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (programmers.back()->captureFd < 0) {
+        WriteFailure(n, "cannot open the capture file " + path);
+        return 1;
+      }
+    }
   }
 
   for (const auto& p : programmers) std::printf("%s\n", p->link.SlavePath().c_str());

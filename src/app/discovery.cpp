@@ -75,6 +75,7 @@ void TQNProgrammer::ListSerialPorts() {
 }
 
 void TQNProgrammer::BitBtnFreshClick() {
+  if (RefusedWhileBusy("refreshing the port list")) return;
   Controls.ComboBoxCOM.Items.clear();
   DevicesFound = 0;
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
@@ -88,6 +89,7 @@ void TQNProgrammer::BitBtnFreshClick() {
 }
 
 void TQNProgrammer::BitBtnFindCOMClick() {
+  if (RefusedWhileBusy("searching for programmers")) return;
   DevicesFound = 0;
   Controls.ComboBoxCOM.Items.clear();
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
@@ -116,11 +118,11 @@ void TQNProgrammer::BitBtnFindCOMClick() {
     port.CommName = ports[i];
     port.OpenPort();  // an error ends the search and is shown to the operator
     // The adapter needs a moment after opening before it listens.
-    loop_.singleShot(std::chrono::milliseconds(50), [this, n] {
+    identifyTimers_[n - 1] = loop_.singleShot(std::chrono::milliseconds(50), [this, n] {
       if (Channels.Port(n).IsOpen()) IdentifyQuery(Channels.Channel(n));
     });
   }
-  view_.ControlsChanged();
+  ShowControls();
 }
 
 bool TQNProgrammer::IdentifyReply(LinkChannel& channel, uint16_t& frameLength) {
@@ -137,7 +139,7 @@ bool TQNProgrammer::IdentifyReply(LinkChannel& channel, uint16_t& frameLength) {
     case IdentifyOutcome::NoMatch:
       channel.Identified = 0;
       ChannelLog(n, "No Device Found!");
-      view_.ControlsChanged();
+      ShowControls();
       return true;
     case IdentifyOutcome::ShortString:
       DeviceName[n - 1] = id.name.data();
@@ -148,7 +150,7 @@ bool TQNProgrammer::IdentifyReply(LinkChannel& channel, uint16_t& frameLength) {
         // Without firmware it can run no operation: it is not counted.
         ChannelLog(n, "\"" + DeviceName[n - 1] +
                           "\" answers: the programmer holds its boot loader only, no firmware; it is not upgraded now.");
-        view_.ControlsChanged();
+        ShowControls();
       }
       return true;
     case IdentifyOutcome::Model:
@@ -180,7 +182,7 @@ bool TQNProgrammer::IdentifyReply(LinkChannel& channel, uint16_t& frameLength) {
   if (n == 1)
     FastReadCapable = id.packetLength > kCapabilityByte && channel.PacketBuffer[kCapabilityByte] > kStreamedReadCapability;
   ReportSerialSettings(n, id.packetLength);
-  view_.ControlsChanged();
+  ShowControls();
   return true;
 }
 
@@ -254,7 +256,7 @@ void TQNProgrammer::RequestHangup(int channel) {
   ChannelLog(channel, kPortWentAway);
   // An operation under way has failed with its programmer.
   if (interrupted) EndOperation(channel, true, {0, false, kPortWentAway});
-  view_.ControlsChanged();
+  ShowControls();
 }
 
 }  // namespace velkor

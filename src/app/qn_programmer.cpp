@@ -106,7 +106,12 @@ void TQNProgrammer::FormShow() {
   tickTimer_ = loop_.startTimer(kTickInterval, [this] { Timer1Timer(); });
   BitBtnFreshClick();
   BitBtnFindCOMClick();
-  view_.ControlsChanged();
+  ShowControls();
+}
+
+TQNProgrammer::~TQNProgrammer() {
+  loop_.cancelTimer(tickTimer_);
+  for (const MainLoop::TimerId id : identifyTimers_) loop_.cancelTimer(id);
 }
 
 std::filesystem::path TQNProgrammer::PrepareLogFolder() {
@@ -248,10 +253,11 @@ void TQNProgrammer::WriteLogFile() {
 // ---------------------------------------------------------------- chip selection
 
 void TQNProgrammer::DevButtonClick() {
+  if (RefusedWhileBusy("choosing a chip")) return;
   Chip.LowVoltChip = 0;
   view_.FocusControl("Panel1");
   view_.ShowModal(DialogId::ChipSelection);
-  view_.ControlsChanged();
+  ShowControls();
 }
 
 void TQNProgrammer::ChipSelectionFormShow() {
@@ -262,10 +268,11 @@ void TQNProgrammer::ChipSelectionFormShow() {
 }
 
 void TQNProgrammer::ChooseChip(const CatalogueEntry& entry) {
+  if (RefusedWhileBusy("choosing a chip")) return;
   ApplyCatalogueEntry(entry, Chip, Job.OptionBits);
   SetChipName(entry.caption);
   view_.CloseDialog(DialogId::ChipSelection);
-  view_.ControlsChanged();
+  ShowControls();
 }
 
 void TQNProgrammer::SetChipName(const std::string& caption) {
@@ -466,11 +473,13 @@ void TQNProgrammer::SpinEditNumbChange() { Controls.ChkBoxNumb.Checked = Control
 // ---------------------------------------------------------------- commands
 
 void TQNProgrammer::FileOpenBtnClick() {
+  if (RefusedWhileBusy("loading a file")) return;
   const auto path = view_.AskOpenFile({kOpenDialogFilter, kOpenDialogFilterIndex, kOpenDialogDefaultExtension});
   if (path) LoadFile(*path);
 }
 
 void TQNProgrammer::LoadFile(const std::string& path) {
+  if (RefusedWhileBusy("loading a file")) return;
   Image.Erase();
   FileLoaded = true;  // before parsing: a load that stops early keeps what it took
   Controls.ProductEditX.Text = path;
@@ -526,9 +535,13 @@ void TQNProgrammer::ViewDataBuffer1Click() {
   if (ChipConfirmed) view_.ShowModal(DialogId::DataView);
 }
 
-void TQNProgrammer::BitBtnFixSNClick() { view_.ShowModal(DialogId::ConfigSN); }
+void TQNProgrammer::BitBtnFixSNClick() {
+  if (RefusedWhileBusy("writing fixed data into the image")) return;
+  view_.ShowModal(DialogId::ConfigSN);
+}
 
 void TQNProgrammer::BitBtnOKClick() {
+  if (RefusedWhileBusy("writing fixed data into the image")) return;
   const std::string& text = ConfigSN.EditDataSN.Text;
   if (text.empty()) {
     view_.ShowMessage(MessageKind::Warning, "请输入有效的序列号数据!");
@@ -560,7 +573,7 @@ void TQNProgrammer::RunCommand(const std::function<void()>& command) {
   } catch (const std::exception& e) {
     view_.ShowMessage(MessageKind::Error, e.what());
   }
-  view_.ControlsChanged();
+  ShowControls();
 }
 
 }  // namespace velkor

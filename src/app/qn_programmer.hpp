@@ -50,6 +50,10 @@ FirmwareFile ReadFirmwareFileAt(const std::filesystem::path& path);
 class TQNProgrammer final : public ImageReport, public FrameConsumer {
  public:
   TQNProgrammer(MainLoop& loop, ProgrammerView& view, std::unique_ptr<LogClock> clock = MakeSystemClock());
+  // The loop may outlive the window's logic: its timers go with it.
+  ~TQNProgrammer();
+  TQNProgrammer(const TQNProgrammer&) = delete;
+  TQNProgrammer& operator=(const TQNProgrammer&) = delete;
 
   // Control state of the window and its dialogs.
   MainControls Controls;
@@ -295,6 +299,18 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // shown in an error box and ends the command; the program goes on.
   void RunCommand(const std::function<void()>& command);
 
+  // --- The job lock ---
+  bool AnyProgrammerBusy() const;
+  // "programmer 1 is busy (program)", for each busy programmer.
+  std::string BusyProgrammers() const;
+  // While a programmer is busy: a box and a log line say that action waits,
+  // and the caller stops. False when no programmer is busy.
+  bool RefusedWhileBusy(const char* action);
+  // The controls held disabled while a programmer is busy.
+  std::vector<Control*> JobLockedControls();
+  // Updates the job lock and tells the view the controls changed.
+  void ShowControls();
+
  private:
   void SetChipName(const std::string& caption);
   // The preconditions of an operation: a chosen chip and, if needed, loaded
@@ -344,6 +360,8 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   std::chrono::steady_clock::time_point cycleStart_[2];
   RandomSource random_ = MakeRandomSource();
   MainLoop::TimerId tickTimer_ = 0;
+  // The identification queries waiting for their ports to settle.
+  MainLoop::TimerId identifyTimers_[ProgrammerChannels::kChannelCount] = {};
   std::unique_ptr<LogClock> clock_;
   std::filesystem::path startDirectory_;
   std::filesystem::path logFolder_;
