@@ -22,6 +22,7 @@ set(VELKOR_CORE_SOURCES
   app/operations.cpp
   app/convert.cpp
   app/trace_record.cpp
+  app/job_lock.cpp
   link/comm.cpp
   platform/event_loop.cpp
   platform/erased_pages.cpp

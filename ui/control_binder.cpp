@@ -43,7 +43,7 @@ void EnableAs(QWidget* widget, bool enabled) {
 
 void ShowState(QWidget* widget, const Control& state) {
   ShowAs(widget, state.Visible);
-  EnableAs(widget, state.Enabled);
+  EnableAs(widget, state.Usable());
 }
 
 void SetText(QAbstractButton* button, const QString& text) {
@@ -302,7 +302,7 @@ void ControlBinder::SyncBinding(Binding& binding) {
               if (action->toolTip() != hint && !hint.isEmpty()) action->setToolTip(hint);
               if (action->isVisible() != state->Visible) action->setVisible(state->Visible);
               // A hidden action reads as disabled whatever it was set to.
-              if (action->isVisible() && action->isEnabled() != state->Enabled) action->setEnabled(state->Enabled);
+              if (action->isVisible() && action->isEnabled() != state->Usable()) action->setEnabled(state->Usable());
             } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
               SetText(button, caption);
               SetToolTip(button, hint);

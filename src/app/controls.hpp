@@ -14,6 +14,11 @@ namespace velkor {
 struct Control {
   bool Visible = true;
   bool Enabled = true;
+  // Held disabled while a programmer works, whatever Enabled says: the
+  // control would change or abandon the job under way. Kept apart from
+  // Enabled so that the chip's own enabling comes back unchanged.
+  bool LockedByJob = false;
+  bool Usable() const { return Enabled && !LockedByJob; }
   bool operator==(const Control&) const = default;
 };
 

@@ -80,7 +80,7 @@ void TQNProgrammer::StartUpgrade(int n) {
   LinkChannel& ch = Channels.Channel(n);
   if (!FirmwareReady) {
     ChannelLog(n, "The programmer's firmware must be upgraded, but no usable firmware file was loaded.");
-    view_.ControlsChanged();
+    ShowControls();
     return;
   }
   ch.Identified = 1;
@@ -100,7 +100,7 @@ void TQNProgrammer::StartUpgrade(int n) {
   gauge.Colour = GaugeColour::Blue;
   AppendInfo(FormatText("开始升级编程器%d固件......", n));
   SendFirmwareChunk(n, static_cast<uint16_t>(ch.BlockPos));
-  view_.ControlsChanged();
+  ShowControls();
 }
 
 void TQNProgrammer::SendFirmwareChunk(int n, uint16_t address) {
@@ -160,6 +160,7 @@ std::string TQNProgrammer::UpgradeQuestion(const std::vector<int>& channels) con
 }
 
 void TQNProgrammer::DoFirmwareUpgrade1Click() {
+  if (RefusedWhileBusy("upgrading firmware")) return;
   // The file read at start-up must still be there; without one, any file
   // now in the folders says what to do next.
   std::error_code ec;

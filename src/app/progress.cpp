@@ -90,7 +90,7 @@ void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
     ch.BlockEnd = kDataFlashSpareBase / 1024;
   gauge.SetMax(static_cast<int>(range));
   gauge.Colour = GaugeColour::Blue;
-  view_.ControlsChanged();
+  ShowControls();
 }
 
 void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& cause) {
@@ -113,7 +113,7 @@ void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& cause
   gauge.Colour = failed ? GaugeColour::Red : GaugeColour::Blue;
   gauge.SetProgress(gauge.MaxValue);
   ChannelLog(channel, failed ? "操作失败！" : "操作成功！");
-  view_.ControlsChanged();
+  ShowControls();
   RecordOutcome(outcome);
   if (OperationEnded) OperationEnded(outcome);
 }
@@ -206,7 +206,7 @@ void TQNProgrammer::ShowProgressReport(int channel) {
   std::string text = channel == 2 && stage->textChannel2 ? stage->textChannel2 : stage->text;
   if (stage->code != kStageCompleted) {
     if (!stage->logOnlyAtStart || done == 0) ChannelLog(channel, text);
-    view_.ControlsChanged();
+    ShowControls();
     return;
   }
 
@@ -233,7 +233,7 @@ void TQNProgrammer::ShowProgressReport(int channel) {
   ChannelLog(channel, FormatText(channel == 2 ? " ---------------- OK=%u, NG=%u. ----------------"
                                           : "---------------- OK=%u, NG=%u. ----------------",
                              ChannelOk[index], ChannelNg[index]));
-  view_.ControlsChanged();
+  ShowControls();
   cycle.duration =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - cycleStart_[index]);
   // A chip the programmer programmed by itself gets its record too.

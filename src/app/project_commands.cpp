@@ -198,6 +198,7 @@ void TQNProgrammer::RestoreProjectPart(const ProjectRecord& r, ProjectPart part)
 }
 
 void TQNProgrammer::LoadProject(const std::string& path) {
+  if (RefusedWhileBusy("loading a project")) return;
   ProjectReader reader(path);
   ProjectRecord record;
   const ProjectHeader header = ReadProjectHeader(reader, record);
@@ -260,6 +261,7 @@ void TQNProgrammer::LoadProject(const std::string& path) {
 }
 
 void TQNProgrammer::LoadFromOrvaneProjectClick() {
+  if (RefusedWhileBusy("loading a project")) return;
   const auto path = view_.AskOpenFile({kProjectOpenFilter, 1, ""});
   if (!path) return;
   AppendInfo(FormatText(kLoadProjectLine, path->c_str()));

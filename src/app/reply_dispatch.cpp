@@ -112,7 +112,7 @@ bool TQNProgrammer::DispatchReply(LinkChannel& channel, uint16_t& frameLength) {
     default:
       break;
   }
-  view_.ControlsChanged();
+  ShowControls();
   return true;
 }
 
@@ -292,7 +292,7 @@ void TQNProgrammer::ShowResult(int n, uint8_t code) {
   loop_.post([this, n, text] {
     view_.ShowMessage(MessageKind::Error, text);
     ChannelLog(n, text);
-    view_.ControlsChanged();
+    ShowControls();
   });
 }
 

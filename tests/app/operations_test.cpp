@@ -213,10 +213,10 @@ TEST_F(OperationsTest, AutomaticProgrammingErasesOnlyFlashWithEraseChosen) {
   };
   for (const Case& k : {Case{"W25x64xx", true, 0x05}, Case{"W25x64xx", false, 0x07}, Case{"24xx02", true, 0x07}}) {
     SCOPED_TRACE(k.chip);
+    for (int n : {1, 2}) ch(n).Busy = 0;  // the last case's run is over
     Choose(k.chip);
     LoadData();
     c().EnEraseChk.Checked = k.erase;
-    for (int n : {1, 2}) ch(n).Busy = 0;
     programmer->SpdBtnAutoPClick();
     EXPECT_EQ(ch(1).Operation, k.firstOperation);
     EXPECT_EQ(ch(1).AutoRun, 1);

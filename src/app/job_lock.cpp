@@ -1,0 +1,68 @@
+// While a programmer works, nothing may change or abandon its job: the chip,
+// the image, the settings its next packets are built from, the port it talks
+// on, its firmware. Those controls are held disabled (the window shows
+// them greyed) and their commands, whichever way they are reached (menu,
+// shortcut, command line), are refused with a message.
+#include <array>
+
+#include "app/qn_programmer.hpp"
+#include "data/text_format.hpp"
+#include "link/operation_codes.hpp"
+
+namespace velkor {
+
+namespace {
+
+constexpr const char* kBusyRefusal = "Not while %s: %s waits until the operation has ended.";
+
+}  // namespace
+
+std::vector<Control*> TQNProgrammer::JobLockedControls() {
+  MainControls& c = Controls;
+  return {
+      // Chip, data and project.
+      &c.DevButton, &c.SpdBtnOpen, &c.LoadDataFile1, &c.LoadFromOrvaneProject, &c.BitBtnFixSN,
+      // Ports, the search and the programmers' firmware. (Operations, the
+      // download among them, start on the free programmers only.)
+      &c.ComboBoxCOM, &c.BitBtnFindCOM, &c.BitBtnFresh, &c.DoFirmwareUpgrade1,
+      // The job settings the packets are built from.
+      &c.RadioGpVolt, &c.RadioGroupSpd, &c.EnEraseChk, &c.EnProgChk, &c.EnVerifyChk, &c.EnBlankChk, &c.ChkBoxNotBLK,
+      &c.ChkBoxCPES, &c.ChkBoxExtAddr, &c.ComBoxWP8, &c.ComBoxWPF, &c.ChkBoxSRWD, &c.CheckBoxQE, &c.CheckBoxWRP,
+      &c.EditDevAdrX, &c.SpinEditPGSZ, &c.SpinEditPTM, &c.SpinPowDown, &c.CheckBoxAut, &c.SpinEditIn, &c.SpinEditOut,
+      &c.CheckBoxSN, &c.SNEdit, &c.GainEdit, &c.AddrEdit, &c.SNOrderChk, &c.ChkBoxPCSN, &c.ChkBoxStrSN, &c.ChkBoxNumb,
+      &c.SpinEditNumb, &c.ChkBoxRecord, &c.EditRecordFile,
+  };
+}
+
+bool TQNProgrammer::AnyProgrammerBusy() const {
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
+    if (Channels.Channel(n).Busy) return true;
+  return false;
+}
+
+std::string TQNProgrammer::BusyProgrammers() const {
+  std::string text;
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    const LinkChannel& ch = Channels.Channel(n);
+    if (!ch.Busy) continue;
+    text += FormatText("%sprogrammer %d is busy (%s)", text.empty() ? "" : " and ", n,
+                       OperationName(ch.Operation, ch.AutoRun != 0).c_str());
+  }
+  return text;
+}
+
+bool TQNProgrammer::RefusedWhileBusy(const char* action) {
+  if (!AnyProgrammerBusy()) return false;
+  const std::string what = FormatText(kBusyRefusal, BusyProgrammers().c_str(), action);
+  AppendInfo(what);
+  Warn(what);
+  return true;
+}
+
+void TQNProgrammer::ShowControls() {
+  const bool busy = AnyProgrammerBusy();
+  for (Control* control : JobLockedControls()) control->LockedByJob = busy;
+  view_.ControlsChanged();
+}
+
+}  // namespace velkor
