@@ -91,12 +91,12 @@ struct Programmer {
 };
 
 // Takes what the model has to send, a block of a streamed read at a time,
-// and holds the line for the chip's time per block.
+// each ready for the line when the chip's time for its block has passed.
 void Refill(Programmer& p, Clock::time_point now) {
   for (;;) {
     const std::vector<uint8_t> output = p.model.TakeOutput();
     const uint32_t blocks = p.model.Counters().blocksTransferred;
-    p.wire.ChipBusy(blocks - p.blocksSeen, now);
+    p.wire.Queued(output.size(), blocks - p.blocksSeen, now);
     p.blocksSeen = blocks;
     if (output.empty()) return;
     if (p.pendingSent == p.pending.size()) {

@@ -6,13 +6,26 @@ namespace velkor::sim {
 
 std::size_t WireSchedule::Allowance(Clock::time_point now, std::size_t pending) const {
   if (now < nextWrite_) return 0;
-  std::size_t allowed = pending;
+  // Only what the chip is through with: the segments ready by now.
+  std::size_t ready = 0;
+  for (const Segment& s : segments_) {
+    if (s.readyAt > now) break;
+    ready += s.bytes;
+  }
+  std::size_t allowed = segments_.empty() ? pending : std::min(pending, ready);
   if (options_.splitBytes > 0) allowed = std::min(allowed, options_.splitBytes);
   if (options_.paced) allowed = std::min(allowed, kPacedPiece);
   return allowed;
 }
 
 void WireSchedule::Wrote(std::size_t count, Clock::time_point now) {
+  for (std::size_t left = count; left > 0 && !segments_.empty();) {
+    Segment& front = segments_.front();
+    const std::size_t taken = std::min(left, front.bytes);
+    front.bytes -= taken;
+    left -= taken;
+    if (front.bytes == 0) segments_.pop_front();
+  }
   Clock::time_point next = now;
   if (options_.paced) next = std::max(nextWrite_, now - kPacingSlack) + kByteTime * static_cast<int64_t>(count);
   if (options_.splitBytes > 0) next = std::max(next, now + options_.splitDelay);
@@ -25,9 +38,20 @@ void WireSchedule::Received(std::size_t count, Clock::time_point now) {
   nextWrite_ = std::max(nextWrite_, receivedUntil_);
 }
 
-void WireSchedule::ChipBusy(uint32_t blocks, Clock::time_point now) {
-  if (blocks == 0 || options_.blockTime.count() == 0) return;
-  nextWrite_ = std::max(nextWrite_, now) + options_.blockTime * static_cast<int64_t>(blocks);
+void WireSchedule::Queued(std::size_t count, uint32_t blocks, Clock::time_point now) {
+  Clock::time_point readyAt = now;
+  if (blocks > 0 && options_.blockTime.count() > 0) {
+    chipFreeAt_ = std::max(chipFreeAt_, now) + options_.blockTime * static_cast<int64_t>(blocks);
+    readyAt = chipFreeAt_;
+  }
+  // Output never overtakes output queued before it.
+  if (!segments_.empty()) readyAt = std::max(readyAt, segments_.back().readyAt);
+  if (count > 0) segments_.push_back({count, readyAt});
+}
+
+WireSchedule::Clock::time_point WireSchedule::NextWrite() const {
+  if (segments_.empty()) return nextWrite_;
+  return std::max(nextWrite_, segments_.front().readyAt);
 }
 
 }  // namespace velkor::sim

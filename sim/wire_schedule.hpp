@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 
 namespace velkor::sim {
 
@@ -33,6 +34,7 @@ class WireSchedule {
   explicit WireSchedule(const LineOptions& options) : options_(options) {}
 
   // How many of the pending bytes may be written now; 0 until NextWrite.
+  // Bytes registered with Queued count only once their chip time is over.
   std::size_t Allowance(Clock::time_point now, std::size_t pending) const;
   // Records that count bytes were written at now.
   void Wrote(std::size_t count, Clock::time_point now);
@@ -42,15 +44,25 @@ class WireSchedule {
   // costs what it would on the wire, although the pseudo-terminal hands
   // its bytes over at once.
   void Received(std::size_t count, Clock::time_point now);
-  // Records that the chip handled blocks 4 KB blocks at now: nothing goes
-  // out until it is through with them.
-  void ChipBusy(uint32_t blocks, Clock::time_point now);
-  Clock::time_point NextWrite() const { return nextWrite_; }
+  // Records count bytes of output, queued at now, that follow the chip's
+  // work on blocks 4 KB blocks: they may go out once the chip is through
+  // with them. The chip works on one block after the other, so the blocks of
+  // a streamed read become ready one by one, each its own block time after
+  // the one before, while the line sends those already read.
+  void Queued(std::size_t count, uint32_t blocks, Clock::time_point now);
+  // The earliest time anything pending may be written.
+  Clock::time_point NextWrite() const;
 
  private:
+  struct Segment {
+    std::size_t bytes;  // not yet written
+    Clock::time_point readyAt;
+  };
   LineOptions options_;
   Clock::time_point nextWrite_{};
   Clock::time_point receivedUntil_{};  // when the last byte read would be in
+  Clock::time_point chipFreeAt_{};     // when the chip is through with the blocks queued so far
+  std::deque<Segment> segments_;       // the queued output, oldest first
 };
 
 }  // namespace velkor::sim

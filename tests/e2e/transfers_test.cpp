@@ -61,6 +61,21 @@ class TransfersTest : public test::SimulatedProgrammersTest {
   }
 };
 
+// At a real chip's pace a streamed read of 1 MiB takes longer than the
+// host waits for its first data (10 s): the blocks must arrive one by one as
+// the chip reads them, not all at its end.
+TEST_F(TransfersTest, APacedStreamedReadLongerThanTheFirstWaitArrivesBlockByBlock) {
+  const std::vector<Placed> placed = {{MiB - 4096, RandomBytes(4096, 3)}};
+  std::vector<std::string> options = ContentOption(placed[0], "end.bin");
+  options.insert(options.end(), {"--pace", "--block-time-us", "42000"});  // 256 blocks: 10.75 s
+  Connect(1, options);
+  Choose("8M Bits(8M位)");
+  programmer->Controls.ChkBoxCPES.Checked = true;
+  ReadChip(true);
+  EXPECT_TRUE(LoggedLine(ChannelLine(1, "Chip Data has been read out.")));
+  EXPECT_EQ(FirstDifference(MiB, placed), std::nullopt);
+}
+
 TEST_F(TransfersTest, LargestChipReadsToItsLastBlockAndVerifiesAUsedRangeAbove64MiB) {
   // One block at 100 MiB - 4 KB, one at the chip's very end; a position
   // that lost its bits above 16 would put them at 36 MiB and 64 MiB.

@@ -233,9 +233,61 @@ TEST(WireSchedule, ChipTimeHoldsTheAnswerBack) {
   options.blockTime = microseconds(5000);
   WireSchedule wire(options);
   const Clock::time_point t0 = Clock::time_point{} + std::chrono::seconds(1);
-  wire.ChipBusy(2, t0);
+  wire.Queued(12, 2, t0);  // an answer after two blocks of the chip's work
   EXPECT_EQ(wire.Allowance(t0 + microseconds(9999), 12), 0u);
+  EXPECT_EQ(wire.NextWrite(), t0 + microseconds(10000));
   EXPECT_EQ(wire.Allowance(t0 + microseconds(10000), 12), 12u);
+}
+
+// A streamed read: the programmer reads block after block and sends each
+// as soon as it is read, not the whole chip's time later. Block k is ready
+// (k + 1) block times after the start, while the line sends the blocks
+// before it.
+TEST(WireSchedule, AStreamedReadSendsEachBlockWhenItsTimeHasPassed) {
+  constexpr std::size_t kBlock = 4106;
+  constexpr int kBlocks = 16;
+  const auto blockTime = microseconds(100000);
+  for (const bool paced : {false, true}) {
+    SCOPED_TRACE(paced ? "paced" : "unpaced");
+    LineOptions options;
+    options.paced = paced;
+    options.blockTime = blockTime;
+    WireSchedule wire(options);
+    const Clock::time_point t0 = Clock::time_point{} + std::chrono::seconds(1);
+    // The front end queues a few blocks ahead of the line, as it does.
+    int queued = 0;
+    std::size_t pending = 0;
+    const auto queueAhead = [&](Clock::time_point now) {
+      while (queued < kBlocks && pending < 4 * kBlock) {
+        wire.Queued(kBlock, 1, now);
+        pending += kBlock;
+        ++queued;
+      }
+    };
+    std::vector<Clock::time_point> blockSent;  // when each block's last byte left
+    std::size_t sentOfBlock = 0;
+    Clock::time_point now = t0;
+    queueAhead(now);
+    while (blockSent.size() < static_cast<std::size_t>(kBlocks)) {
+      now = std::max(now, wire.NextWrite());
+      const std::size_t n = std::min(wire.Allowance(now, pending), kBlock - sentOfBlock);
+      ASSERT_GT(n, 0u);
+      wire.Wrote(n, now);
+      pending -= n;
+      sentOfBlock += n;
+      if (sentOfBlock == kBlock) {
+        blockSent.push_back(now);
+        sentOfBlock = 0;
+      }
+      queueAhead(now);
+    }
+    const auto lineTime = paced ? kByteTime * static_cast<int64_t>(kBlock) : microseconds(0);
+    for (int k = 0; k < kBlocks; ++k) {
+      SCOPED_TRACE(k);
+      EXPECT_GE(blockSent[static_cast<std::size_t>(k)], t0 + blockTime * (k + 1));
+      EXPECT_LE(blockSent[static_cast<std::size_t>(k)], t0 + blockTime * (k + 1) + lineTime + kPacingSlack);
+    }
+  }
 }
 
 }  // namespace
