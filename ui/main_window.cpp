@@ -533,6 +533,12 @@ void MainWindow::Startup() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  bool mayExit = true;
+  if (!closing_) Run([this, &mayExit] { mayExit = core_->ConfirmExit(); });
+  if (!mayExit) {
+    event->ignore();
+    return;
+  }
   if (!closing_) {
     closing_ = true;
     Run([this] { core_->FormClose(); });

@@ -14,6 +14,9 @@ namespace velkor {
 namespace {
 
 constexpr const char* kBusyRefusal = "Not while %s: %s waits until the operation has ended.";
+constexpr const char* kExitQuestion =
+    "Now %s.\nExit anyway? The operation is stopped where it stands, and its chip is not finished.";
+constexpr const char* kInterruptedLine = "Interrupted by the exit of the program: %s stopped at %u KB.";
 
 }  // namespace
 
@@ -56,6 +59,21 @@ bool TQNProgrammer::RefusedWhileBusy(const char* action) {
   const std::string what = FormatText(kBusyRefusal, BusyProgrammers().c_str(), action);
   AppendInfo(what);
   Warn(what);
+  return true;
+}
+
+bool TQNProgrammer::ConfirmExit() {
+  if (!AnyProgrammerBusy()) return true;
+  const std::string busy = BusyProgrammers();
+  if (!view_.AskQuestion(FormatText(kExitQuestion, busy.c_str()))) return false;
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    LinkChannel& ch = Channels.Channel(n);
+    if (!ch.Busy) continue;
+    const std::string line = FormatText(kInterruptedLine, OperationName(ch.Operation, ch.AutoRun != 0).c_str(),
+                                        static_cast<unsigned>(ch.BlockPos));
+    ChannelLog(n, line);
+    EndOperation(n, true, {0, false, line});
+  }
   return true;
 }
 

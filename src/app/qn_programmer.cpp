@@ -163,6 +163,7 @@ void TQNProgrammer::FormKeyPress(char key) {
 }
 
 void TQNProgrammer::SpdBtnExitClick() {
+  if (!ConfirmExit()) return;
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) Channels.Port(n).ClosePort();
   view_.CloseMainWindow();
 }

@@ -308,6 +308,10 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   bool RefusedWhileBusy(const char* action);
   // The controls held disabled while a programmer is busy.
   std::vector<Control*> JobLockedControls();
+  // Exit while a programmer is busy: asks first; on yes, every busy
+  // operation ends as failed with a log line that says it was interrupted.
+  // False when the operator keeps the program running.
+  bool ConfirmExit();
   // Updates the job lock and tells the view the controls changed.
   void ShowControls();
 

@@ -205,6 +205,40 @@ TEST_F(OperationsTest, RangesOf64MiBAndMoreStartOnlyWithExtendedAddressing) {
   EXPECT_EQ(ch(1).Busy, 1);
 }
 
+TEST_F(OperationsTest, ExitWhileProgrammersWorkAsksAndRecordsWhatWasInterrupted) {
+  Choose("W25x10xx");
+  LoadData();
+  programmer->SpdBtnProgClick();
+  ASSERT_TRUE(ch(1).Busy && ch(2).Busy);
+
+  view.questionAnswers = {false};
+  programmer->SpdBtnExitClick();
+  ASSERT_EQ(view.questions.size(), 1u);
+  EXPECT_NE(view.questions[0].find("programmer 1 is busy (program) and programmer 2 is busy (program)"),
+            std::string::npos)
+      << view.questions[0];
+  EXPECT_TRUE(ch(1).Busy && ch(2).Busy) << "No keeps the program and its operations running";
+  EXPECT_TRUE(programmer->Channels.Port(1).IsOpen());
+  EXPECT_FALSE(view.mainWindowClosed);
+
+  view.questionAnswers = {true};
+  programmer->SpdBtnExitClick();
+  EXPECT_FALSE(ch(1).Busy || ch(2).Busy);
+  EXPECT_FALSE(programmer->Channels.Port(1).IsOpen());
+  EXPECT_TRUE(view.mainWindowClosed);
+  for (int n : {1, 2}) {
+    const std::string line = "> " + std::string(test::kTime) + " C" + std::to_string(n) +
+                             ": Interrupted by the exit of the program: program stopped at 0 KB.";
+    EXPECT_NE(std::find(view.lines.begin(), view.lines.end(), line), view.lines.end()) << line;
+  }
+  EXPECT_NE(programmer->Info.Text().find("Interrupted by the exit"), std::string::npos);
+
+  // Nothing busy: no question.
+  view.questions.clear();
+  programmer->SpdBtnExitClick();
+  EXPECT_TRUE(view.questions.empty());
+}
+
 TEST_F(OperationsTest, AutomaticProgrammingErasesOnlyFlashWithEraseChosen) {
   struct Case {
     const char* chip;
