@@ -154,7 +154,7 @@ MainControls::MainControls()
       EditDevAdrX(Edit("", "0xA0", 4)),
       LabelDevAdr(Label("Device Address:  ")),
       LabelPBS(Label("Page Size(B): ")),
-      SpinEditPGSZ(Spin("", 8, 256, 8, 16)),
+      SpinEditPGSZ(Spin("", kPageSizeBoxMin, 256, 8, 16)),
       SpinEditPTM(Spin("上电稳定时间(ms):  ", 10, 2000, 10, 100)),
       SpinPowDown(Spin("掉电时间(ms):     ", 10, 2000, 10, 100)),
       SpinEditIn(Spin("稳定时间(ms)： ", 300, 1500, 10, 500)),

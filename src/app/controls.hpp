@@ -98,6 +98,9 @@ struct NamedControl {
   ControlRef control;
 };
 
+// The I2C page-size box's smallest value, for chips of ordinary pages.
+inline constexpr int kPageSizeBoxMin = 8;
+
 // The main window (TQNProgrammer).
 struct MainControls {
   MainControls();

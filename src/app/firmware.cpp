@@ -16,7 +16,6 @@ namespace velkor {
 namespace {
 
 constexpr const char* kFirmwareNotFoundLine = "File of \"VelkorQN_EDF.VFR\" not Found!";
-constexpr const char* kFirmwareNotFoundBox = "文件\"VelkorQN_EDF.VFR\"没有找到，请确认！";
 constexpr const char* kNoDeviceBox = "No Device is Connected!";
 constexpr int16_t kFirstChunkTicks = 500;
 
@@ -65,7 +64,9 @@ void TQNProgrammer::CheckFirmwareFile() {
   std::string searched;
   for (const auto& folder : FirmwareFolders()) searched += (searched.empty() ? "" : ", ") + folder.string();
   AppendInfo("Looked for it in: " + searched + ".");
-  view_.ShowMessage(MessageKind::Warning, kFirmwareNotFoundBox);
+  // The box comes once the search for programmers has started, so that they
+  // are found while it is open.
+  firmwareBoxDue_ = true;
 }
 
 void TQNProgrammer::LoadFirmwareFile(const std::filesystem::path& path) {

@@ -23,18 +23,22 @@ class SystemClock final : public LogClock {
   }
 };
 
-}  // namespace
-
-std::unique_ptr<LogClock> MakeSystemClock() { return std::make_unique<SystemClock>(); }
-
-std::string InfoLog::Text() const {
+std::string Joined(std::span<const std::string> lines) {
   std::string text;
-  for (const auto& line : lines_) {
+  for (const auto& line : lines) {
     text += line;
     text += '\n';
   }
   return text;
 }
+
+}  // namespace
+
+std::unique_ptr<LogClock> MakeSystemClock() { return std::make_unique<SystemClock>(); }
+
+std::string InfoLog::Text() const { return Joined(Lines()); }
+
+std::string InfoLog::SessionText() const { return Joined(session_); }
 
 std::string TimeStampedLine(const LogClock& clock, const std::string& text) {
   return "> " + clock.LongTime() + " " + text;

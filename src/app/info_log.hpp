@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,14 +22,20 @@ std::unique_ptr<LogClock> MakeSystemClock();
 
 class InfoLog {
  public:
-  const std::vector<std::string>& Lines() const { return lines_; }
-  void Append(std::string line) { lines_.push_back(std::move(line)); }
-  void Clear() { lines_.clear(); }
-  // All lines, each followed by a line end.
+  // What the panel shows: the session's lines since the panel was cleared.
+  std::span<const std::string> Lines() const { return std::span<const std::string>(session_).subspan(panelStart_); }
+  void Append(std::string line) { session_.push_back(std::move(line)); }
+  // Clears the panel; the session keeps every line.
+  void Clear() { panelStart_ = session_.size(); }
+  // The panel's lines, each followed by a line end.
   std::string Text() const;
+  // Every line of the session, whatever the panel shows: the log file's.
+  std::span<const std::string> SessionLines() const { return session_; }
+  std::string SessionText() const;
 
  private:
-  std::vector<std::string> lines_;
+  std::vector<std::string> session_;
+  std::size_t panelStart_ = 0;
 };
 
 // "> " + time + " " + text.

@@ -16,6 +16,10 @@ namespace {
 constexpr uint32_t kSmallestRange = 5;
 constexpr int32_t kDefaultTimeoutTicks = 1000;
 
+// One form for each counter, from start-up on.
+constexpr const char* kOkCounterText = "烧写OK总数: %u";
+constexpr const char* kNgCounterText = "烧写NG总数: %u";
+
 constexpr uint8_t kStageCompleted = 0xF0;
 constexpr uint8_t kCycleSucceeded = 0x06;
 
@@ -93,8 +97,21 @@ void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
   ShowControls();
 }
 
+void TQNProgrammer::ShowCounters() {
+  Controls.StatusPanel2.Caption = FormatText(kOkCounterText, BurnCount);
+  Controls.StatusPanel3.Caption = FormatText(kNgCounterText, FailCount);
+}
+
 void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& cause) {
   LinkChannel& ch = Channels.Channel(channel);
+  // A chip the automatic programming started on and did not finish is a
+  // failed burn, as a failed cycle of the programmer's own is: its good
+  // burns are counted by the verify that ends it.
+  const bool burning = ch.Operation == kOpErase || ch.Operation == kOpProgram || ch.Operation == kOpVerify;
+  if (failed && ch.AutoRun && burning) {
+    ++FailCount;
+    ShowCounters();
+  }
   const std::size_t index = static_cast<std::size_t>(channel - 1);
   OperationOutcome outcome;
   outcome.channel = channel;
@@ -220,14 +237,14 @@ void TQNProgrammer::ShowProgressReport(int channel) {
     ChannelLog(channel, cycle.text);
     ++ChannelOk[index];
     ++BurnCount;
-    Controls.StatusPanel2.Caption = FormatText("%u", BurnCount);
+    ShowCounters();
   } else {
     ++ChannelNg[index];
     ++FailCount;
     gauge.Colour = GaugeColour::Red;
     cycle.text = text + FormatText("Failed : Error=0x%02X!", result);
     ChannelLog(channel, cycle.text);
-    Controls.StatusPanel3.Caption = FormatText("%u", FailCount);
+    ShowCounters();
   }
   gauge.SetProgress(gauge.MaxValue);
   ChannelLog(channel, FormatText(channel == 2 ? " ---------------- OK=%u, NG=%u. ----------------"

@@ -152,6 +152,9 @@ void TQNProgrammer::RestoreProjectPart(const ProjectRecord& r, ProjectPart part)
       if (!r.MCUNameEdit.empty() && r.MCUNameEdit != c.MCUNameEdit.Text) {
         if (const CatalogueEntry* entry = FindChip(r.MCUNameEdit)) TakeCatalogueFlags(*entry, Chip);
         SetChipName(r.MCUNameEdit);
+        // Choosing the chip forgets the file name; the project's data is
+        // that file's, restored with it.
+        if (!r.ProductEditX.empty()) c.ProductEditX.Text = r.ProductEditX;
       }
       break;
     case ProjectPart::ChipDetails:

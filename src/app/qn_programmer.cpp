@@ -107,6 +107,10 @@ void TQNProgrammer::FormShow() {
   BitBtnFreshClick();
   BitBtnFindCOMClick();
   ShowControls();
+  if (firmwareBoxDue_) {
+    firmwareBoxDue_ = false;
+    view_.ShowMessage(MessageKind::Warning, kFirmwareNotFoundBox);
+  }
 }
 
 TQNProgrammer::~TQNProgrammer() {
@@ -237,16 +241,16 @@ void TQNProgrammer::WriteLogFile() {
   if (!LogCfg.CheckBoxLog.Checked) return;
   std::string error;
   if (LogCfg.RadioGrpCreat.ItemIndex == 0) {
-    if (Info.Lines().size() < kAutomaticLogMinimumLines) return;
-    error = WriteFileAtomically(logFolder_ / AutomaticLogFileName(*clock_), Info.Text());
+    if (Info.SessionLines().size() < kAutomaticLogMinimumLines) return;
+    error = WriteFileAtomically(logFolder_ / AutomaticLogFileName(*clock_), Info.SessionText());
   } else {
     const std::string& name = LogCfg.EditLogName.Text;
     if (name.empty()) return;
     const std::filesystem::path path = startDirectory_ / name;  // an absolute name stays as it is
     if (LogCfg.RadioGrpMod.ItemIndex == 2)
-      error = AppendFileAtomically(path, Info.Text(), std::string(kAppendLogHeader) + "\n");
+      error = AppendFileAtomically(path, Info.SessionText(), std::string(kAppendLogHeader) + "\n");
     else
-      error = WriteFileAtomically(path, Info.Text());
+      error = WriteFileAtomically(path, Info.SessionText());
   }
   if (!error.empty()) view_.ShowMessage(MessageKind::Error, "Write Log File error!");
 }
@@ -308,6 +312,10 @@ void TQNProgrammer::ApplyChipSelection() {
                                                          &c.TabSheetFlash})
     Show(*shown, true);
 
+  // The box shows the page size that is sent: the smallest chips have pages
+  // below the box's usual minimum.
+  c.SpinEditPGSZ.MinValue =
+      Chip.PageSize > 0 ? std::min(kPageSizeBoxMin, static_cast<int>(Chip.PageSize)) : kPageSizeBoxMin;
   c.SpinEditPGSZ.Value = static_cast<int>(Chip.PageSize);
 
   const bool i2c = family == kFamilyI2cEeprom;
@@ -334,6 +342,12 @@ void TQNProgrammer::ApplyChipSelection() {
       Show(*hidden, false);
   }
 
+  // The data is forgotten with the chip: nothing may still name the old
+  // file or show its checksums.
+  c.ProductEditX.Text.clear();
+  MainControls fresh;
+  c.StatusPanel0.Caption = fresh.StatusPanel0.Caption;
+  c.StatusPanel1.Caption = fresh.StatusPanel1.Caption;
   ResetChipRange(Image, Chip);  // SizeKB, and the used range: the whole chip
   for (int number = 1; number <= ProgrammerChannels::kChannelCount; ++number)
     Channels.Channel(number).BlockEnd = Chip.SizeKB;

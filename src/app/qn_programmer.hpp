@@ -308,6 +308,8 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   bool RefusedWhileBusy(const char* action);
   // The controls held disabled while a programmer is busy.
   std::vector<Control*> JobLockedControls();
+  // The status bar's good and failed burn counters.
+  void ShowCounters();
   // Exit while a programmer is busy: asks first; on yes, every busy
   // operation ends as failed with a log line that says it was interrupted.
   // False when the operator keeps the program running.
@@ -364,6 +366,8 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   std::chrono::steady_clock::time_point cycleStart_[2];
   RandomSource random_ = MakeRandomSource();
   MainLoop::TimerId tickTimer_ = 0;
+  // The missing firmware file's box, shown at the end of the start-up.
+  bool firmwareBoxDue_ = false;
   // The identification queries waiting for their ports to settle.
   MainLoop::TimerId identifyTimers_[ProgrammerChannels::kChannelCount] = {};
   std::unique_ptr<LogClock> clock_;

@@ -174,7 +174,7 @@ void TQNProgrammer::VerifyReply(int n) {
   if (Controls.ChkBoxPCSN.Checked) StepSerialNumber();
   if (Channels.Channel(n).AutoRun) {
     ++BurnCount;
-    Controls.StatusPanel2.Caption = FormatText("Burn OK, Total: %u", BurnCount);
+    ShowCounters();
     SendFinish(n, kCmdFinishAutoRun);
   }
   EndOperation(n, false);

@@ -76,10 +76,30 @@ TEST_F(ObjectFileCommandsTest, ChoosingAChipForgetsTheLoadedData) {
   Choose("24xx02");
   view.fileAnswers.push_back((directory / "small.hex").string());
   programmer->RunCommand([&] { programmer->FileOpenBtnClick(); });
+  ASSERT_FALSE(programmer->Controls.ProductEditX.Text.empty());
+  ASSERT_NE(programmer->Controls.StatusPanel0.Caption, MainControls().StatusPanel0.Caption);
   Choose("24xx04");
   EXPECT_FALSE(programmer->FileLoaded);
+  // Nothing still names the old file or shows its checksums.
+  EXPECT_EQ(programmer->Controls.ProductEditX.Text, "");
+  EXPECT_EQ(programmer->Controls.StatusPanel0.Caption, MainControls().StatusPanel0.Caption);
+  EXPECT_EQ(programmer->Controls.StatusPanel1.Caption, MainControls().StatusPanel1.Caption);
   programmer->SpdBtnProgClick();
   EXPECT_EQ(view.messages.back().text, "请加载目标文件！");
+}
+
+TEST_F(ObjectFileCommandsTest, ThePageSizeBoxShowsThePageSizeThatIsSent) {
+  for (const char* chip : {"24xx00", "AT24C01", "24xx02", "24xx512"}) {
+    SCOPED_TRACE(chip);
+    Choose(chip);
+    const SpinControl& box = programmer->Controls.SpinEditPGSZ;
+    EXPECT_GE(box.Value, box.MinValue) << "the window would show another value than the one kept";
+    EXPECT_LE(box.Value, box.MaxValue);
+    const uint32_t chosen = programmer->Chip.PageSize;
+    programmer->PrepareJob();
+    EXPECT_EQ(programmer->Chip.PageSize, chosen);
+    EXPECT_EQ(static_cast<uint32_t>(box.Value), programmer->Chip.PageSize);
+  }
 }
 
 TEST_F(ObjectFileCommandsTest, AFileThatCannotBeReadIsReportedInABox) {

@@ -56,14 +56,14 @@ TEST_F(ProgressTest, CompletedCyclesCountPerChannelAndInTotal) {
   ASSERT_GE(view.lines.size(), 2u);
   EXPECT_EQ(view.lines[view.lines.size() - 2], ChannelLine(2, " Progrmming Completed : Successed!"));
   EXPECT_EQ(view.lines.back(), ChannelLine(2, " ---------------- OK=1, NG=0. ----------------"));
-  EXPECT_EQ(programmer->Controls.StatusPanel2.Caption, "1");
+  EXPECT_EQ(programmer->Controls.StatusPanel2.Caption, "烧写OK总数: 1");
   EXPECT_EQ(gauge(2).Progress, gauge(2).MaxValue);
 
   Report(1, {0xFD, 0xF0, 0x2C, 0x00, 0x00, 0x00, 0x00});
   EXPECT_EQ(view.lines[view.lines.size() - 2], ChannelLine(1, " Progrmming Completed : Failed : Error=0x2C!"));
   EXPECT_EQ(view.lines.back(), ChannelLine(1, "---------------- OK=0, NG=1. ----------------"));
   EXPECT_EQ(gauge(1).Colour, GaugeColour::Red);
-  EXPECT_EQ(programmer->Controls.StatusPanel3.Caption, "1");
+  EXPECT_EQ(programmer->Controls.StatusPanel3.Caption, "烧写NG总数: 1");
 
   Report(1, {0xFD, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00});
   EXPECT_EQ(view.lines.back(), ChannelLine(1, " Initial Programming Interface ...."));
@@ -74,7 +74,7 @@ TEST_F(ProgressTest, CompletedCyclesCountPerChannelAndInTotal) {
   EXPECT_EQ(programmer->FailCount, 1u);
   EXPECT_EQ(programmer->ChannelOk[0], 1u);
   EXPECT_EQ(programmer->ChannelNg[0], 1u);
-  EXPECT_EQ(programmer->Controls.StatusPanel2.Caption, "2");
+  EXPECT_EQ(programmer->Controls.StatusPanel2.Caption, "烧写OK总数: 2");
 }
 
 TEST_F(ProgressTest, BeginOperationArmsTimeoutRangeAndGaugeByOperation) {

@@ -19,6 +19,7 @@ class RecordingView : public ProgrammerView {
   struct Message {
     MessageKind kind;
     std::string text;
+    std::size_t linesBefore = 0;  // how many log lines there were when it was shown
   };
 
   std::vector<Message> messages;
@@ -43,7 +44,9 @@ class RecordingView : public ProgrammerView {
   void ControlsChanged() override {}
   void LogLineAppended(const std::string& line) override { lines.push_back(line); }
   void LogCleared() override { lines.clear(); }
-  void ShowMessage(MessageKind kind, const std::string& text) override { messages.push_back({kind, text}); }
+  void ShowMessage(MessageKind kind, const std::string& text) override {
+    messages.push_back({kind, text, lines.size()});
+  }
   bool AskQuestion(const std::string& text) override {
     questions.push_back(text);
     if (questionAnswers.empty()) return false;

@@ -113,7 +113,7 @@ TEST_F(ReplyDispatchTest, AutomaticRunChainsEraseProgramVerifyAndCountsTheBurn) 
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0][0], kCmdFinishAutoRun);
   EXPECT_EQ(programmer->BurnCount, 1u);
-  EXPECT_EQ(programmer->Controls.StatusPanel2.Caption, "Burn OK, Total: 1");
+  EXPECT_EQ(programmer->Controls.StatusPanel2.Caption, "烧写OK总数: 1");
   EXPECT_EQ(ch().Operation, 0xF0);
 }
 

@@ -11,6 +11,7 @@
 #include "app/integer_text.hpp"
 #include "programmer_fixture.hpp"
 #include "support/files.hpp"
+#include "support/pty_pair.hpp"
 
 namespace velkor {
 namespace {
@@ -49,6 +50,24 @@ TEST_F(StartupTest, FirstShowResetsStateCreatesTheLogFolderAndGreets) {
   // Only the first showing runs the start-up.
   programmer->FormShow();
   EXPECT_EQ(view.lines.size(), 3u);
+}
+
+TEST_F(StartupTest, TheMissingFirmwareBoxComesAfterTheSearchHasStarted) {
+  test::PtyPair port;
+  std::filesystem::remove(directory / kFirmwareFileName);
+  programmer = MakeProgrammer();
+  programmer->ExplicitPorts = {port.SlavePath()};
+  view.lines.clear();
+  programmer->FormShow();
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, kFirmwareNotFoundBox);
+  const auto searching = std::find_if(view.lines.begin(), view.lines.end(), [](const std::string& line) {
+    return line.find("Checking Device 1 In") != std::string::npos;
+  });
+  ASSERT_NE(searching, view.lines.end());
+  EXPECT_LT(static_cast<std::size_t>(searching - view.lines.begin()), view.messages[0].linesBefore)
+      << "the box held the search back";
+  EXPECT_TRUE(programmer->Channels.Port(1).IsOpen());
 }
 
 TEST_F(StartupTest, FirmwareFileIsCheckedOnceAtStartUp) {
@@ -335,6 +354,17 @@ class LogFileTest : public ProgrammerFixture {
     cfg().RadioGrpMod.ItemIndex = mode;
   }
 };
+
+TEST_F(LogFileTest, TheLogFileKeepsTheLinesTheOperatorCleared) {
+  AddLines(5);
+  const std::string before = programmer->Info.Text();
+  programmer->ClearInformation1Click();
+  EXPECT_TRUE(programmer->Info.Lines().empty());
+  AddLines(1);
+  programmer->WriteLogFile();
+  ASSERT_TRUE(std::filesystem::exists(AutomaticPath()));
+  EXPECT_EQ(ReadFile(AutomaticPath()), before + programmer->Info.Text());
+}
 
 TEST_F(LogFileTest, AutomaticLogNeedsMoreThanSixLines) {
   AddLines(3);  // with the firmware and the two greeting lines: six

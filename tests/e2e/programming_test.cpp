@@ -76,7 +76,7 @@ TEST_F(ProgrammingTest, EveryOperationRunsOnBothProgrammersAsTheOperatorSeesIt) 
   }
   ExpectEnded(false);
   EXPECT_EQ(programmer->BurnCount, 2u);
-  EXPECT_EQ(c().StatusPanel2.Caption, "Burn OK, Total: 2");
+  EXPECT_EQ(c().StatusPanel2.Caption, "烧写OK总数: 2");
   EXPECT_EQ(ReadChip(data.size()), data);
 
   // Both chips hold the data now: not blank, and they verify.
@@ -166,7 +166,15 @@ TEST_F(ProgrammingTest, AnErrorOnOneProgrammerLeavesTheOtherRunningToSuccess) {
   EXPECT_TRUE(LoggedLine(ChannelLine(2, "操作成功！")));
   EXPECT_EQ(programmer->Gauge(2).Colour, GaugeColour::Blue);
   EXPECT_EQ(programmer->BurnCount, 1u);
-  EXPECT_EQ(c().StatusPanel2.Caption, "Burn OK, Total: 1");
+  EXPECT_EQ(c().StatusPanel2.Caption, "烧写OK总数: 1");
+  // The chip the automatic run could not finish is a failed burn.
+  EXPECT_EQ(programmer->FailCount, 1u);
+  EXPECT_EQ(c().StatusPanel3.Caption, "烧写NG总数: 1");
+
+  // Failures of other operations are not burns.
+  RunToEnd(&TQNProgrammer::SpdBtnProgClick);
+  EXPECT_TRUE(LoggedLine(ChannelLine(1, "操作失败！")));
+  EXPECT_EQ(programmer->FailCount, 1u);
 }
 
 TEST_F(ProgrammingTest, HostSideSerialNumbersStepFromRunToRunAndLandInEachChip) {
@@ -241,8 +249,8 @@ TEST_F(ProgrammingTest, DownloadedProgrammersProgramChipsByThemselvesAndTheWindo
   }
   EXPECT_EQ(programmer->BurnCount, 4u);
   EXPECT_EQ(programmer->FailCount, 4u);
-  EXPECT_EQ(c().StatusPanel2.Caption, "4");
-  EXPECT_EQ(c().StatusPanel3.Caption, "4");
+  EXPECT_EQ(c().StatusPanel2.Caption, "烧写OK总数: 4");
+  EXPECT_EQ(c().StatusPanel3.Caption, "烧写NG总数: 4");
 
   // The programmers numbered their chips themselves: programmer 2 one above
   // programmer 1, each stepping by two. The failed cycle kept its number.
@@ -280,7 +288,7 @@ TEST_F(ProgrammingTest, TheStartKeyWithoutADownloadedJobFails) {
   ASSERT_TRUE(loop.runUntil([&] { return programmer->FailCount == 2; }, 10s));
   for (int n = 1; n <= 2; ++n)
     EXPECT_TRUE(LoggedLine(ChannelLine(n, " Progrmming Completed : Failed : Error=0x45!")));
-  EXPECT_EQ(c().StatusPanel3.Caption, "2");
+  EXPECT_EQ(c().StatusPanel3.Caption, "烧写NG总数: 2");
   EXPECT_EQ(programmer->BurnCount, 0u);
 }
 
