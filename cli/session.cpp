@@ -228,12 +228,17 @@ int Session::Run(const std::function<void()>& start) {
     output_.Result(outcome, programmer_.DeviceName[outcome.channel - 1]);
   };
   const bool clean = RunCommand(start);
-  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
-    const LinkChannel& channel = programmer_.Channels.Channel(n);
-    if (!channel.Busy) continue;
-    running_[n - 1] = true;
-    output_.Started(n, OperationName(channel.Operation, channel.AutoRun != 0));
-  }
+  // Programmers that have started and are not yet followed; with host-side
+  // serial numbers the second one starts when the first has ended.
+  const auto noteStarted = [this] {
+    for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+      const LinkChannel& channel = programmer_.Channels.Channel(n);
+      if (!channel.Busy || running_[n - 1]) continue;
+      running_[n - 1] = true;
+      output_.Started(n, OperationName(channel.Operation, channel.AutoRun != 0));
+    }
+  };
+  noteStarted();
   if (!running_[0] && !running_[1]) {
     programmer_.OperationEnded = nullptr;
     if (!clean) return kExitRefused;
@@ -242,7 +247,12 @@ int Session::Run(const std::function<void()>& start) {
                                                       : "No programmer is connected.");
     return anyIdentified ? kExitRefused : kExitNoProgrammer;
   }
-  loop_.runUntil([this] { return Interrupted() || (!running_[0] && !running_[1]); }, kOperationLimit);
+  loop_.runUntil(
+      [this, &noteStarted] {
+        noteStarted();
+        return Interrupted() || (!running_[0] && !running_[1] && !programmer_.NumberedRunPending());
+      },
+      kOperationLimit);
   // The failure boxes follow the receive event that brought them.
   loop_.runFor(20ms);
   programmer_.OperationEnded = nullptr;

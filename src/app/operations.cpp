@@ -20,8 +20,8 @@ constexpr const char* kNoProgrammerBox = "请连接好设备！";
 constexpr const char* kAutoRunRule = ">---------------------------------------------------------------";
 constexpr const char* kNumberedRunBusy =
     "Host-side serial numbers: programmer %d is still busy; start the next chip when it has finished.";
-constexpr const char* kNumberedRunWaits =
-    "Host-side serial numbers: one chip at a time, so that each gets its own number; programmer %d waits.";
+constexpr const char* kNumberedRunNext =
+    "Host-side serial numbers: one chip at a time, so that each gets its own number; programmer %d follows.";
 
 constexpr const char* kRangeNotAddressable =
     "The operation covers %u KB, 64 MiB or more: block positions and sizes from 64 MiB on do not fit the "
@@ -155,20 +155,14 @@ bool TQNProgrammer::WriteSerialNumber() {
   return true;
 }
 
-enum class Runs { Parallel, OneAtATime };
-
 // Runs start(channel) on every channel that is identified and free,
-// programmer 1 first; one at a time, on the first of them only.
+// programmer 1 first.
 template <typename Start>
-static void ForEachFreeChannel(TQNProgrammer& p, bool reportNone, Start start, Runs runs = Runs::Parallel) {
+static void ForEachFreeChannel(TQNProgrammer& p, bool reportNone, Start start) {
   bool started = false;
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
     const LinkChannel& ch = p.Channels.Channel(n);
     if (!ch.Identified || ch.Busy) continue;
-    if (started && runs == Runs::OneAtATime) {
-      p.AppendInfo(FormatText(kNumberedRunWaits, n));
-      continue;
-    }
     started = true;
     start(n);
   }
@@ -178,7 +172,9 @@ static void ForEachFreeChannel(TQNProgrammer& p, bool reportNone, Start start, R
 // Host-side serial numbers live in the one image both programmers program
 // from: two chips programmed at once would get the same number, and a
 // chip started while another is under way would get that one's number
-// too. Numbered chips are therefore programmed one at a time.
+// too. Numbered chips are therefore programmed one at a time: a press starts
+// the first free programmer, and each of the others follows when the one
+// before has ended, with the next number.
 bool TQNProgrammer::NumberedRunMayStart() {
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
     if (!Channels.Channel(n).Busy) continue;
@@ -228,24 +224,87 @@ void TQNProgrammer::SpdBtnEraseClick() {
   });
 }
 
+void TQNProgrammer::StartNumberedRun(NumberedKind kind) {
+  if (!NumberedRunMayStart()) return;
+  std::vector<int> free;
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
+    if (Channels.Channel(n).Identified && !Channels.Channel(n).Busy) free.push_back(n);
+  if (!free.empty() && !WriteSerialNumber()) return;
+  if (kind == NumberedKind::Auto) AppendPlain(kAutoRunRule);
+  if (free.empty()) {
+    AppendInfo(kNoProgrammer);
+    return;
+  }
+  numberedKind_ = kind;
+  numberedQueue_.assign(free.begin() + 1, free.end());
+  for (const int next : numberedQueue_) AppendInfo(FormatText(kNumberedRunNext, next));
+  StartNumberedChip(free.front());
+}
+
+void TQNProgrammer::StartNumberedChip(int n) {
+  if (numberedKind_ == NumberedKind::Program)
+    StartProgram(n);
+  else
+    StartAuto(n);
+}
+
+void TQNProgrammer::ContinueNumberedRun(uint32_t previousNumber) {
+  while (!numberedQueue_.empty()) {
+    const int n = numberedQueue_.front();
+    numberedQueue_.erase(numberedQueue_.begin());
+    if (!Channels.Channel(n).Identified || Channels.Channel(n).Busy) continue;
+    PrepareJob();
+    // The chip before kept its number whatever became of it.
+    if (Job.SnValue == previousNumber) {
+      StepSerialNumber();
+      PrepareJob();
+    }
+    if (!WriteSerialNumber()) {
+      numberedQueue_.clear();
+      return;
+    }
+    StartNumberedChip(n);
+    return;
+  }
+}
+
+void TQNProgrammer::StartProgram(int n) {
+  LinkChannel& ch = Channels.Channel(n);
+  ch.GaugeCreep = 0;
+  ch.Operation = kOpProgram;
+  ch.AutoRun = 0;
+  AppendInfo(FormatText("芯片%d ：开始芯片编程......", n));
+  BeginOperation(n, Chip.SizeKB);
+  SendProgramBlock(n);
+}
+
+void TQNProgrammer::StartAuto(int n) {
+  LinkChannel& ch = Channels.Channel(n);
+  ch.AutoRun = 1;
+  ch.GaugeCreep = 0;
+  if (Chip.Family < kFirstEepromFamily && Controls.EnEraseChk.Checked) {
+    AppendInfo(FormatText("芯片%d : 启动自动编程，擦除芯片......", n));
+    ch.Operation = kOpErase;
+    ch.GaugeCreep = 1;
+    BeginOperation(n, 5u * Chip.EraseTime);
+    SendChipCommand(n, kCmdChipOperation, kSubOpErase);
+  } else {
+    ch.Operation = kOpProgram;
+    AppendInfo(FormatText("芯片%d : 启动自动编程，开始数据写入......", n));
+    BeginOperation(n, Chip.SizeKB);
+    SendProgramBlock(n);
+  }
+}
+
 void TQNProgrammer::SpdBtnProgClick() {
   if (!CheckPreconditions(true)) return;
   PrepareJob();
   if (!RangeAddressable()) return;
-  const bool numbered = HostSerialNumbersOn();
-  if (numbered && (!NumberedRunMayStart() || !WriteSerialNumber())) return;
-  ForEachFreeChannel(
-      *this, true,
-      [this](int n) {
-        LinkChannel& ch = Channels.Channel(n);
-        ch.GaugeCreep = 0;
-        ch.Operation = kOpProgram;
-        ch.AutoRun = 0;
-        AppendInfo(FormatText("芯片%d ：开始芯片编程......", n));
-        BeginOperation(n, Chip.SizeKB);
-        SendProgramBlock(n);
-      },
-      numbered ? Runs::OneAtATime : Runs::Parallel);
+  if (HostSerialNumbersOn()) {
+    StartNumberedRun(NumberedKind::Program);
+    return;
+  }
+  ForEachFreeChannel(*this, true, [this](int n) { StartProgram(n); });
 }
 
 void TQNProgrammer::SpdBtnVerifyClick() {
@@ -267,29 +326,12 @@ void TQNProgrammer::SpdBtnAutoPClick() {
   if (!CheckPreconditions(true)) return;
   PrepareJob();
   if (!RangeAddressable()) return;
-  const bool numbered = HostSerialNumbersOn();
-  if (numbered && (!NumberedRunMayStart() || !WriteSerialNumber())) return;
+  if (HostSerialNumbersOn()) {
+    StartNumberedRun(NumberedKind::Auto);
+    return;
+  }
   AppendPlain(kAutoRunRule);
-  ForEachFreeChannel(
-      *this, true,
-      [this](int n) {
-        LinkChannel& ch = Channels.Channel(n);
-        ch.AutoRun = 1;
-        ch.GaugeCreep = 0;
-        if (Chip.Family < kFirstEepromFamily && Controls.EnEraseChk.Checked) {
-          AppendInfo(FormatText("芯片%d : 启动自动编程，擦除芯片......", n));
-          ch.Operation = kOpErase;
-          ch.GaugeCreep = 1;
-          BeginOperation(n, 5u * Chip.EraseTime);
-          SendChipCommand(n, kCmdChipOperation, kSubOpErase);
-        } else {
-          ch.Operation = kOpProgram;
-          AppendInfo(FormatText("芯片%d : 启动自动编程，开始数据写入......", n));
-          BeginOperation(n, Chip.SizeKB);
-          SendProgramBlock(n);
-        }
-      },
-      numbered ? Runs::OneAtATime : Runs::Parallel);
+  ForEachFreeChannel(*this, true, [this](int n) { StartAuto(n); });
 }
 
 bool TQNProgrammer::ProgrammerOneFree() {

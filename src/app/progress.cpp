@@ -74,7 +74,9 @@ void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
     // for each of its steps.
     const std::size_t index = static_cast<std::size_t>(channel - 1);
     operationStart_[index] = std::chrono::steady_clock::now();
-    const bool writesChip = ch.AutoRun || ch.Operation == kOpProgram;
+    // Only a chip being written takes a number. (AutoRun outlives the
+    // automatic run: a read after it must not count as one.)
+    const bool writesChip = ch.Operation == kOpProgram || (ch.AutoRun && ch.Operation == kOpErase);
     serialNumber_[index] = HostSerialNumbersOn() && writesChip ? std::optional<uint32_t>(Job.SnValue) : std::nullopt;
   }
   ch.Busy = 1;
@@ -133,6 +135,15 @@ void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& cause
   ShowControls();
   RecordOutcome(outcome);
   if (OperationEnded) OperationEnded(outcome);
+  if (!outcome.serialNumber) return;
+  // A chip that holds its number now has it for good: the next chip gets
+  // the next one (the automatic run's verify has stepped it already).
+  if (!failed && Job.SnValue == *outcome.serialNumber) StepSerialNumber();
+  if (!numberedQueue_.empty()) {
+    const uint32_t number = *outcome.serialNumber;
+    // Started after the reply that ended this one has been handled.
+    loop_.post([this, number] { RunCommand([this, number] { ContinueNumberedRun(number); }); });
+  }
 }
 
 void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {

@@ -258,6 +258,14 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // Whether a run with host-side serial numbers may start now: not while a
   // programmer is busy (the log says which).
   bool NumberedRunMayStart();
+  // A press of program or automatic programming with host-side numbers:
+  // the first free programmer starts, the others follow one by one.
+  enum class NumberedKind { Program, Auto };
+  void StartNumberedRun(NumberedKind kind);
+  // After a numbered chip has ended: the next programmer of the press, with
+  // the next number (stepped here when the chip before did not step it).
+  void ContinueNumberedRun(uint32_t previousNumber);
+  bool NumberedRunPending() const { return !numberedQueue_.empty(); }
 
   // --- Commands ---
   void SpdBtnDownLoadClick();
@@ -322,6 +330,10 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The preconditions of an operation: a chosen chip and, if needed, loaded
   // data; a warning box says what is missing.
   bool CheckPreconditions(bool needsFile);
+  // The first command of program and of automatic programming on channel n.
+  void StartProgram(int n);
+  void StartAuto(int n);
+  void StartNumberedChip(int n);
   // Whether the operation's range (the used size) fits the packets' 16-bit
   // KB fields, or extended addressing is on; a box and the log say why not.
   bool RangeAddressable();
@@ -366,6 +378,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   std::chrono::steady_clock::time_point cycleStart_[2];
   RandomSource random_ = MakeRandomSource();
   MainLoop::TimerId tickTimer_ = 0;
+  // The programmers still to follow in a numbered press, and what they run.
+  std::vector<int> numberedQueue_;
+  NumberedKind numberedKind_ = NumberedKind::Program;
   // The missing firmware file's box, shown at the end of the start-up.
   bool firmwareBoxDue_ = false;
   // The identification queries waiting for their ports to settle.

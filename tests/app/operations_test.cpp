@@ -322,15 +322,23 @@ TEST_F(OperationsTest, HostSideNumberedChipsAreProgrammedOneAtATime) {
     programmer->RunCommand([&] { (programmer.get()->*command)(); });
     EXPECT_TRUE(ch(1).Busy);
     EXPECT_FALSE(ch(2).Busy) << "both chips would get the same number";
+    EXPECT_TRUE(programmer->NumberedRunPending());
     EXPECT_TRUE(Logged("Host-side serial numbers: one chip at a time, so that each gets its own number; "
-                       "programmer 2 waits."));
+                       "programmer 2 follows."));
 
-    // While programmer 1 runs, programmer 2 is not started with its number.
+    // While programmer 1 runs, a second press starts nothing.
     view.lines.clear();
     programmer->RunCommand([&] { (programmer.get()->*command)(); });
     EXPECT_FALSE(ch(2).Busy);
     EXPECT_EQ(view.lines, std::vector<std::string>{Line("Host-side serial numbers: programmer 1 is still busy; start "
                                                         "the next chip when it has finished.")});
+    // Programmer 1 ends (here: fails); programmer 2 follows with the next number.
+    programmer->EndOperation(1, true);
+    loop.runFor(std::chrono::milliseconds(20));
+    EXPECT_TRUE(ch(2).Busy);
+    EXPECT_FALSE(programmer->NumberedRunPending());
+    programmer->EndOperation(2, true);
+    c().SNEdit.Text = "0x00000000";
   }
 }
 

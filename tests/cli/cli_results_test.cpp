@@ -272,5 +272,24 @@ TEST_F(CliWireTest, RangesOf64MiBAndMoreNeedExtendedAddressing) {
   EXPECT_EQ(header.sizeKB | static_cast<uint32_t>(header.spareHigh) << 16, 65540u);
 }
 
+// ------------------------------------------------ host-side numbers
+
+TEST_F(CliWireTest, HostSideNumbersOnTwoProgrammersGiveEachChipItsOwn) {
+  WriteRandom("data.bin", 512);
+  fs::create_directories(directory / "chips");
+  const CliRun run = Cli("--simulate --json" + Sim({"--dump-chips", Path("chips")}) +
+                         " auto --chip 24xx04 --file data.bin --sn 0x10 --sn-address 0x10 --sn-host");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const auto results = run.Events("result");
+  ASSERT_EQ(results.size(), 2u) << run.out;
+  EXPECT_EQ(results[0]["serial_number"], 0x10);
+  EXPECT_EQ(results[1]["serial_number"], 0x11);
+  for (int n = 1; n <= 2; ++n) {
+    const auto chip = ReadBytes(directory / "chips" / ("programmer-" + std::to_string(n) + ".bin"));
+    ASSERT_GE(chip.size(), 0x14u);
+    EXPECT_EQ(chip[0x10], 0x10 + n - 1) << "programmer " << n;
+  }
+}
+
 }  // namespace
 }  // namespace velkor::test

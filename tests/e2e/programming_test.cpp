@@ -11,6 +11,7 @@
 
 #include "simulated_programmers.hpp"
 #include "support/files.hpp"
+#include "support/wire_decoder.hpp"
 
 namespace velkor {
 namespace {
@@ -175,6 +176,53 @@ TEST_F(ProgrammingTest, AnErrorOnOneProgrammerLeavesTheOtherRunningToSuccess) {
   RunToEnd(&TQNProgrammer::SpdBtnProgClick);
   EXPECT_TRUE(LoggedLine(ChannelLine(1, "操作失败！")));
   EXPECT_EQ(programmer->FailCount, 1u);
+}
+
+// Two programmers and host-side numbers: every press programs a chip on
+// each, one after the other, and no number is given twice, whether the
+// press programs only or runs the automatic sequence.
+TEST_F(ProgrammingTest, HostSideSerialNumbersGiveEachChipOfTwoProgrammersItsOwnNumber) {
+  std::filesystem::create_directories(directory / "chips");
+  Connect(2, {"--capture", (directory / "wire").string(), "--dump-chips", (directory / "chips").string()});
+  Choose("24xx512");
+  LoadRandom(8 * 1024);
+  c().CheckBoxSN.Checked = true;
+  programmer->CheckBoxSNClick();
+  c().ChkBoxPCSN.Checked = true;
+  c().SNEdit.Text = "0x00000100";
+  c().AddrEdit.Text = "0x1000";
+  const auto press = [&](void (TQNProgrammer::*command)()) {
+    Run(command);
+    ASSERT_TRUE(loop.runUntil([&] { return Idle(1) && Idle(2) && !programmer->NumberedRunPending(); }, 30s));
+    loop.runFor(20ms);
+  };
+  press(&TQNProgrammer::SpdBtnAutoPClick);
+  press(&TQNProgrammer::SpdBtnProgClick);
+  press(&TQNProgrammer::SpdBtnAutoPClick);
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(c().SNEdit.Text, "0x00000106");
+
+  // On the wire: the block holding the number, as each programmer got it.
+  std::vector<uint32_t> numbers[2];
+  for (int n = 1; n <= 2; ++n) {
+    const auto packets = test::wire::Packets(test::wire::ReadCapture(directory / ("wire." + std::to_string(n))));
+    for (const test::wire::Packet& block : test::wire::PacketsWithCode(packets, test::wire::kProgramBlock)) {
+      if (block.Parameter() != 4) continue;  // the block at 4 KB holds 0x1000
+      const auto bytes = block.Payload(48, 4);
+      numbers[n - 1].push_back(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24);
+    }
+  }
+  EXPECT_EQ(numbers[0], (std::vector<uint32_t>{0x100, 0x102, 0x104}));
+  EXPECT_EQ(numbers[1], (std::vector<uint32_t>{0x101, 0x103, 0x105}));
+
+  // In the chips: the last press's numbers.
+  sim.reset();
+  for (int n = 1; n <= 2; ++n) {
+    const std::string chip = test::ReadFile(directory / "chips" / ("programmer-" + std::to_string(n) + ".bin"));
+    ASSERT_GE(chip.size(), 0x1004u);
+    EXPECT_EQ(static_cast<uint8_t>(chip[0x1000]), 0x04 + n - 1);
+    EXPECT_EQ(static_cast<uint8_t>(chip[0x1001]), 0x01);
+  }
 }
 
 TEST_F(ProgrammingTest, HostSideSerialNumbersStepFromRunToRunAndLandInEachChip) {
