@@ -1,6 +1,8 @@
 #include "hex_grid.hpp"
 
 #include <QAbstractItemView>
+#include <QFontMetrics>
+#include <algorithm>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QTableView>
@@ -44,19 +46,33 @@ QVariant HexGridModel::headerData(int section, Qt::Orientation orientation, int 
   return QString::fromStdString(HexGridHeader(section));
 }
 
+HexGridWidths HexGridWidthsFor(const QFontMetrics& metrics) {
+  // The widest text of each column, with room for the cell's margins on
+  // both sides; every address of the image has ten characters.
+  const int padding = 2 * metrics.horizontalAdvance(QLatin1Char('0'));
+  const auto widest = [&metrics](const char* text) { return metrics.horizontalAdvance(QString::fromLatin1(text)); };
+  HexGridWidths widths;
+  widths.address = std::max(widest("0x88888888"), widest("0xFFFFFFFF")) + padding;
+  widths.byte = std::max(widest("88"), widest("FF")) + padding;
+  widths.text = metrics.horizontalAdvance(QString(static_cast<int>(kHexGridRowBytes), QLatin1Char('W'))) + padding;
+  widths.rowHeight = metrics.height() + metrics.height() / 3;
+  return widths;
+}
+
 void SetUpHexGrid(QTableView* grid, HexGridModel* model) {
   grid->setModel(model);
   grid->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  const HexGridWidths widths = HexGridWidthsFor(QFontMetrics(grid->font()));
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid->setSelectionMode(QAbstractItemView::ContiguousSelection);
   grid->verticalHeader()->setVisible(false);
   grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  grid->verticalHeader()->setDefaultSectionSize(20);
+  grid->verticalHeader()->setDefaultSectionSize(widths.rowHeight);
   grid->horizontalHeader()->setMinimumSectionSize(20);
-  grid->horizontalHeader()->setDefaultSectionSize(25);
+  grid->horizontalHeader()->setDefaultSectionSize(widths.byte);
   grid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  grid->setColumnWidth(0, 70);
-  grid->setColumnWidth(kHexGridColumns - 1, 130);
+  grid->setColumnWidth(0, widths.address);
+  grid->setColumnWidth(kHexGridColumns - 1, widths.text);
 }
 
 }  // namespace velkor::ui

@@ -8,6 +8,7 @@
 #include <QAbstractTableModel>
 #include <cstdint>
 
+class QFontMetrics;
 class QTableView;
 
 namespace velkor {
@@ -38,8 +39,18 @@ class HexGridModel final : public QAbstractTableModel {
   int rows_ = 0;
 };
 
-// Column widths (address 70, bytes 25, text 130), row height 20, the header
-// "  0" … "  F" over the byte columns and a fixed-pitch font.
+// Column widths and row height measured with the grid's font, so that every
+// address, byte and text reads whole at any font size.
+struct HexGridWidths {
+  int address = 0;
+  int byte = 0;
+  int text = 0;
+  int rowHeight = 0;
+};
+HexGridWidths HexGridWidthsFor(const QFontMetrics& metrics);
+
+// The columns sized by HexGridWidthsFor, the header "  0" … "  F" over the
+// byte columns and a fixed-pitch font.
 void SetUpHexGrid(QTableView* grid, HexGridModel* model);
 
 }  // namespace velkor::ui

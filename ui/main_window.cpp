@@ -20,6 +20,9 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QAbstractItemView>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -265,6 +268,11 @@ QWidget* MainWindow::BuildToolBar() {
     QToolButton* button = b.ToolButton(name, icon, panel);
     button->setIconSize(QSize(28, 28));
     button->setMinimumWidth(72);
+    // A button the chip's family hides leaves its place empty: the others
+    // stay where the operator's hand remembers them.
+    QSizePolicy keepPlace = button->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    button->setSizePolicy(keepPlace);
     layout->addWidget(button);
     // The file buttons stand apart from the chip operations.
     if (std::string_view(name) == "SpdBtnAutoP") layout->addSpacing(24);
@@ -557,7 +565,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     key = static_cast<char>(event->text()[0].unicode());
   }
   const bool plain = (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
-  if (key == 0 || !plain || !startupDone_ || TypingIntoAField()) {
+  if (key == 0 || !plain || !startupDone_ || FocusInTextOrList()) {
     QMainWindow::keyPressEvent(event);
     return;
   }
@@ -567,13 +575,16 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
   Run([this, key] { core_->FormKeyPress(key); });
 }
 
-bool MainWindow::TypingIntoAField() const {
-  // Enter confirms what was typed into an edit or spin box, which pass the
-  // key on; it must not start a programming run as well.
-  const QWidget* focus = QApplication::focusWidget();
-  if (const auto* edit = qobject_cast<const QLineEdit*>(focus)) return !edit->isReadOnly();
-  if (const auto* spin = qobject_cast<const QAbstractSpinBox*>(focus)) return !spin->isReadOnly();
-  if (const auto* combo = qobject_cast<const QComboBox*>(focus)) return combo->isEditable();
+bool MainWindow::FocusInTextOrList() const {
+  // Enter confirms what was typed into an edit or spin box, moves in a list
+  // or the log, and Space pages there; those controls pass keys they do not
+  // use on to the window, which must not start a programming run for them.
+  for (const QWidget* w = QApplication::focusWidget(); w != nullptr && w != this; w = w->parentWidget()) {
+    if (qobject_cast<const QLineEdit*>(w) || qobject_cast<const QAbstractSpinBox*>(w) ||
+        qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractItemView*>(w) ||
+        qobject_cast<const QPlainTextEdit*>(w) || qobject_cast<const QTextEdit*>(w))
+      return true;
+  }
   return false;
 }
 

@@ -101,7 +101,9 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  bool TypingIntoAField() const;
+  // Whether the focus is in an edit, spin or combo box, the log or a list
+  // or grid: keys there never start automatic programming.
+  bool FocusInTextOrList() const;
   void Run(const std::function<void()>& handler);
   void SyncControls();
   void Startup();

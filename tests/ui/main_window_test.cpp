@@ -13,7 +13,11 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QStyle>
 #include <QTableView>
+#include <QToolButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -32,12 +36,14 @@
 #include <QTimer>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "chip_selection_form.hpp"
 #include "chips/catalogue.hpp"
 #include "file_filter.hpp"
+#include "hex_grid.hpp"
 #include "support/firmware.hpp"
 
 namespace velkor::ui {
@@ -586,6 +592,24 @@ TEST_F(MainWindowTest, SpaceOrEnterThatNoControlTakesStartsAutoProgrammingWhileI
   ASSERT_TRUE(SpinUntil([&] { return spin->hasFocus(); }));
   press(spin, Qt::Key_Return);
   EXPECT_EQ(messages_.size(), 2u);
+  // Nor in the log, a list or the hex grid: keys there move or page.
+  for (const char* name : {"InfoMemo", "ComboBoxCOM", "HexViewer"}) {
+    SCOPED_TRACE(name);
+    auto* control = Widget<QWidget>(name);
+    control->setFocusPolicy(Qt::StrongFocus);
+    if (name == std::string("HexViewer")) {
+      Controls().TabSheetFlash.Visible = true;
+      window_->ControlsChanged();
+      Widget<QTabWidget>("PageControl1")->setCurrentWidget(Widget<QWidget>("TabSheetFlash"));
+    }
+    control->setFocus();
+    ASSERT_TRUE(SpinUntil([&] { return control->hasFocus(); }));
+    for (int key : {Qt::Key_Return, Qt::Key_Space}) {
+      QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r");
+      QApplication::sendEvent(window_.get(), &event);
+    }
+    EXPECT_EQ(messages_.size(), 2u);
+  }
   panel->setFocus();
   ASSERT_TRUE(SpinUntil([&] { return panel->hasFocus(); }));
   press(panel, Qt::Key_Return);
@@ -596,6 +620,72 @@ TEST_F(MainWindowTest, SpaceOrEnterThatNoControlTakesStartsAutoProgrammingWhileI
   press(panel, Qt::Key_Space);
   press(panel, Qt::Key_Enter);
   EXPECT_EQ(messages_.size(), 3u);
+}
+
+TEST_F(MainWindowTest, ToolBarButtonsKeepTheirPlacesWhateverTheChipHides) {
+  const auto positions = [this] {
+    window_->ControlsChanged();
+    QApplication::processEvents();
+    std::map<std::string, int> x;
+    for (QToolButton* button : Widget<QWidget>("Panel1")->findChildren<QToolButton*>())
+      x[button->objectName().toStdString()] = button->geometry().x();
+    return x;
+  };
+  ASSERT_TRUE(window_->ChooseChipFromMenu("W25x10xx"));
+  const auto flash = positions();
+  ASSERT_TRUE(window_->ChooseChipFromMenu("24xx02"));
+  ASSERT_FALSE(Controls().SpdBtnBlkChk.Visible) << "the I2C chip hides buttons";
+  const auto i2c = positions();
+  ASSERT_EQ(flash.size(), 10u);
+  EXPECT_EQ(flash, i2c);
+  // A hidden button cannot be pressed.
+  auto* hidden = Widget<QToolButton>("SpdBtnBlkChk");
+  EXPECT_FALSE(hidden->isVisible());
+  hidden->click();
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(MainWindowTest, ABusyProgrammerGreysOutWhatWouldChangeItsJob) {
+  TQNProgrammer& core = window_->Core();
+  const auto enabled = [this](const char* name) {
+    QApplication::processEvents();
+    return Widget<QWidget>(name)->isEnabled();
+  };
+  ASSERT_TRUE(enabled("DevButton"));
+  core.Channels.Channel(1).Busy = 1;
+  core.ShowControls();
+  for (const char* name : {"DevButton", "BitBtnFindCOM", "EnProgChk", "CheckBoxSN", "SpinEditPTM"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(enabled(name));
+  }
+  EXPECT_TRUE(enabled("SpdBtnProg")) << "operations start on the free programmer";
+  core.Channels.Channel(1).Busy = 0;
+  core.ShowControls();
+  EXPECT_TRUE(enabled("DevButton"));
+  EXPECT_TRUE(enabled("EnProgChk"));
+}
+
+TEST(HexGridTest, EveryAddressFitsItsColumnAtAnyFontSize) {
+  for (const int points : {0, 8, 20, 32}) {
+    SCOPED_TRACE(points);
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (points > 0) font.setPointSize(points);
+    QTableView grid;
+    HexGridModel model;
+    SetUpHexGrid(&grid, &model);
+    grid.setFont(font);
+    SetUpHexGrid(&grid, &model);
+    const QFontMetrics metrics(grid.font());
+    // The widest addresses a grid shows, up to the last byte of a 128 MiB image.
+    for (const char* address : {"0x00000000", "0x07FFFFF0", "0x08000000", "0x0FFFFFF0"}) {
+      SCOPED_TRACE(address);
+      EXPECT_LE(metrics.horizontalAdvance(QString::fromLatin1(address)) +
+                    2 * (grid.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &grid) + 1),
+                grid.columnWidth(0));
+    }
+    EXPECT_LE(metrics.horizontalAdvance(QStringLiteral("FF")) + 2, grid.columnWidth(1));
+    EXPECT_LE(metrics.height(), grid.verticalHeader()->defaultSectionSize());
+  }
 }
 
 TEST_F(MainWindowTest, LogFileDialogEditsTheCoreStateAndStaysOpenUntilAFileIsNamed) {
