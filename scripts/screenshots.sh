@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the program and renders the main window, without a display, at the
 # size of a bench PC's screen (1280x800): with a chip chosen from the chip
-# menu (docs/screenshots/<chip>.png), and after an automatic programming run
-# on two simulated programmers (docs/screenshots/auto-two-programmers.png).
+# menu (docs/screenshots/<chip>.png), after an automatic programming run
+# on two simulated programmers (docs/screenshots/auto-two-programmers.png),
+# during one (busy-two-programmers.png), and with an EEPROM image in the hex
+# grid (24xx02-hex-grid.png).
 # Pass another build directory as the first argument to use a build you
 # already have.
 set -euo pipefail
@@ -38,3 +40,11 @@ shoot 24xx02.png --screenshot-chip "24xx02"
 seq 1 15000 > "$scratch/data.bin"
 shoot auto-two-programmers.png --simulate --screenshot-chip "W25x10xx" --screenshot-load data.bin \
   --screenshot-auto
+# Programmers at work at the line's pace: what would change their job is
+# greyed out.
+head -c 2097152 /dev/zero | tr '\0' '\125' > "$scratch/big.bin"
+shoot busy-two-programmers.png --simulate --sim-option=--pace --sim-option=--block-time-us \
+  --sim-option=20000 --screenshot-chip "W25x16xx" --screenshot-load big.bin --screenshot-busy
+# The hex grid of an EEPROM image: every address whole.
+head -c 256 "$scratch/data.bin" > "$scratch/eeprom.bin"
+shoot 24xx02-hex-grid.png --screenshot-chip "24xx02" --screenshot-load eeprom.bin --screenshot-page TabSheetFlash

@@ -94,8 +94,10 @@ int main(int argc, char* argv[]) {
                                           "FILE");
   const QCommandLineOption screenshotAuto(
       "screenshot-auto", "Run auto programming on the programmers found and take the picture when it has ended.");
+  const QCommandLineOption screenshotBusy(
+      "screenshot-busy", "With --screenshot-auto: take the picture while the programmers work, a third of the way.");
   parser.addOptions({simulate, simCount, simOption, ports, echoLog, exitAfter, listChips, screenshot, screenshotChip, screenshotPage,
-                     screenshotLoad, screenshotAuto});
+                     screenshotLoad, screenshotAuto, screenshotBusy});
 
   // Help and the version are text only: they need no display, so the
   // installed program answers them anywhere (its manual page is made from
@@ -131,7 +133,8 @@ int main(int argc, char* argv[]) {
   for (const QString& port : portList.split(',', Qt::SkipEmptyParts)) options.ports.push_back(port.trimmed().toStdString());
   options.echoLog = parser.isSet(echoLog);
   const bool screenshotDetail = parser.isSet(screenshotChip) || parser.isSet(screenshotPage) ||
-                                parser.isSet(screenshotLoad) || parser.isSet(screenshotAuto);
+                                parser.isSet(screenshotLoad) || parser.isSet(screenshotAuto) ||
+                                parser.isSet(screenshotBusy);
   if (screenshotDetail && !parser.isSet(screenshot)) {
     std::fprintf(stderr, "the --screenshot-... options need --screenshot FILE\n");
     return 2;
@@ -147,7 +150,8 @@ int main(int argc, char* argv[]) {
     request.chip = parser.value(screenshotChip);
     request.page = parser.value(screenshotPage);
     request.load = parser.value(screenshotLoad);
-    request.autoProgram = parser.isSet(screenshotAuto);
+    request.autoProgram = parser.isSet(screenshotAuto) || parser.isSet(screenshotBusy);
+    request.busy = parser.isSet(screenshotBusy);
     request.programmers = std::min<int>(2, options.simulatedProgrammers > 0 ? options.simulatedProgrammers
                                                                              : static_cast<int>(options.ports.size()));
     velkor::ui::ArrangeScreenshot(window, request, result);

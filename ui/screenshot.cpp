@@ -1,5 +1,6 @@
 #include "screenshot.hpp"
 
+#include <QCoreApplication>
 #include <QLayout>
 #include <QTabWidget>
 #include <QTimer>
@@ -77,7 +78,13 @@ void TakePicture(MainWindow& window, const QString& file, int& result) {
       std::fprintf(stderr, "cannot write %s\n", file.toLocal8Bit().constData());
       result = 1;
     }
-    window.close();
+    // A picture of programmers at work ends the program without the
+    // question that closing the window asks then.
+    const TQNProgrammer& core = window.Core();
+    if (core.AnyProgrammerBusy())
+      QCoreApplication::exit(result);
+    else
+      window.close();
   });
 }
 
@@ -101,13 +108,22 @@ void ArrangeScreenshot(MainWindow& window, const ScreenshotRequest& request, int
     const int wanted = request.programmers;
     const auto found = [&core, wanted] { return core.DevicesFound >= wanted; };
     const auto idle = [&core] { return !core.Channels.Channel(1).Busy && !core.Channels.Channel(2).Busy; };
+    // Mid-run: a third of programmer 1's gauge done.
+    const auto underWay = [&core] {
+      const GaugeControl& gauge = core.Gauge(1);
+      return core.Channels.Channel(1).Busy && gauge.Progress * 3 >= gauge.MaxValue;
+    };
     const QString file = request.file;
+    const bool busy = request.busy;
     WhenReady(
         window, result, found,
-        [&window, &result, &core, idle, file, deadline] {
+        [&window, &result, &core, idle, underWay, busy, file, deadline] {
           core.RunCommand([&] { core.SpdBtnAutoPClick(); });
-          WhenReady(window, result, idle, [&window, &result, file] { TakePicture(window, file, result); },
-                    "the automatic programming did not end in time", deadline);
+          WhenReady(window, result, busy ? std::function<bool()>(underWay) : std::function<bool()>(idle),
+                    [&window, &result, file] { TakePicture(window, file, result); },
+                    busy ? "the automatic programming was not under way in time"
+                         : "the automatic programming did not end in time",
+                    deadline);
         },
         QString("fewer than %1 programmers were found").arg(wanted), deadline);
   });
