@@ -1,6 +1,7 @@
 // velkor-cli: the programmers from the command line, for scripts and
 // production lines. `velkor-cli --help` is the whole usage.
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -156,8 +157,7 @@ int RunDetect(const Common& common) {
     }
     output.Listing(human, json.dump(-1, ' ', false, Json::error_handler_t::replace));
   }
-  session.Close();
-  return Finish(output, kExitOk);
+  return Finish(output, session.Close());
 }
 
 int RunChips(const Common& common, const std::string& search) {
@@ -220,8 +220,8 @@ int RunOperation(const Common& common, const OperationCommand& operation, Target
     session.Programmer().Controls.ChkBoxCPES.Checked = true;
   if (status == kExitOk) status = session.Run(operation);
   if (status == kExitOk && operation.kind == Operation::Read) status = session.SaveImage(target.output);
-  session.Close();
-  return Finish(output, status);
+  const int closing = session.Close();
+  return Finish(output, status == kExitOk ? closing : status);
 }
 
 // How an object file is read, and whether data past the chip may be cut off.
@@ -262,6 +262,9 @@ void AddConnectionOptions(CLI::App& app, Common& c) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // A file that may not grow further fails its write, which is reported,
+  // instead of ending the program in the middle of an operation.
+  std::signal(SIGXFSZ, SIG_IGN);
   CLI::App app(kDescription, "velkor-cli");
   app.footer(kFooter);
   app.set_version_flag("--version", std::string("velkor-cli ") + VELKOR_VERSION);

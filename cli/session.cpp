@@ -9,6 +9,7 @@
 #include "data/object_file.hpp"
 #include "data/text_format.hpp"
 #include "link/operation_codes.hpp"
+#include "platform/text_file.hpp"
 
 namespace velkor::cli {
 
@@ -88,6 +89,15 @@ void Session::ShowProgress() {
 }
 
 int Session::Connect(const ConnectOptions& options, const RecordOptions& records) {
+  // Before any chip is touched: a record or log that cannot be written
+  // would be found out only when the chips are done.
+  for (const std::string& file : {records.recordFile, records.logFile}) {
+    if (file.empty()) continue;
+    const std::string error = CheckAppendable(std::filesystem::absolute(file));
+    if (error.empty()) continue;
+    output_.Message(MessageKind::Error, "Nothing was started: " + error + ".");
+    return kExitRefused;
+  }
   if (options.simulate) {
     std::vector<std::string> args = {"--count", std::to_string(options.simulatorCount)};
     args.insert(args.end(), options.simulatorOptions.begin(), options.simulatorOptions.end());
@@ -274,11 +284,14 @@ int Session::SaveImage(const std::string& path) {
   return kExitOk;
 }
 
-void Session::Close() {
-  if (closed_) return;
+int Session::Close() {
+  if (closed_) return kExitOk;
   closed_ = true;
   programmer_.OperationEnded = nullptr;
   programmer_.FormClose();
+  // A chip without its record, or a run without its log, has not ended well.
+  for (const std::string& failure : programmer_.WriteFailures) output_.Message(MessageKind::Error, failure);
+  return programmer_.WriteFailures.empty() ? kExitOk : kExitFailed;
 }
 
 }  // namespace velkor::cli

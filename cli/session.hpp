@@ -77,7 +77,9 @@ class Session {
   // Saves the used range of the image as binary (after a read).
   int SaveImage(const std::string& path);
   // Closes the ports and writes the log file, as the window does at exit.
-  void Close();
+  // kExitFailed when a record line or the log file could not be written
+  // (each is reported), else kExitOk.
+  int Close();
 
   // Whether SIGINT or SIGTERM arrived.
   static bool Interrupted();

@@ -126,8 +126,8 @@ int RunUpgrade(EventOutput& output, ConnectOptions connection, const RecordOptio
                const UpgradeOptions& options) {
   Session session(output);
   const int status = Upgrade(session, output, std::move(connection), records, options);
-  session.Close();
-  return status;
+  const int closing = session.Close();
+  return status == kExitOk ? closing : status;
 }
 
 void AdviseUpgrades(const TQNProgrammer& p, EventOutput& output) {

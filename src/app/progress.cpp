@@ -171,7 +171,8 @@ void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
   const std::string error = AppendTraceLine(path, TraceRecordLine(record));
   if (!error.empty()) {
     // A unit without its record must not pass unnoticed on a line.
-    const std::string text = "The traceability record could not be written to " + path.string() + ": " + error;
+    const std::string text = "The traceability record could not be written: " + error;
+    WriteFailures.push_back(text);
     ChannelLog(outcome.channel, text);
     // After the receive event that ended the operation, as every box.
     loop_.post([this, text] { view_.ShowMessage(MessageKind::Error, text); });

@@ -248,11 +248,17 @@ void TQNProgrammer::WriteLogFile() {
     if (name.empty()) return;
     const std::filesystem::path path = startDirectory_ / name;  // an absolute name stays as it is
     if (LogCfg.RadioGrpMod.ItemIndex == 2)
-      error = AppendFileAtomically(path, Info.SessionText(), std::string(kAppendLogHeader) + "\n");
+      error = AppendToFile(path, Info.SessionText(), std::string(kAppendLogHeader) + "\n");
     else
       error = WriteFileAtomically(path, Info.SessionText());
   }
-  if (!error.empty()) view_.ShowMessage(MessageKind::Error, "Write Log File error!");
+  if (!error.empty()) {
+    // The box keeps its words; where and why go to the log (which the
+    // command line shows) and to the failures a caller checks.
+    AppendInfo("Write Log File error! " + error);
+    WriteFailures.push_back("The log file could not be written: " + error);
+    view_.ShowMessage(MessageKind::Error, "Write Log File error!");
+  }
 }
 
 // ---------------------------------------------------------------- chip selection

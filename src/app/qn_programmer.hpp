@@ -69,6 +69,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // last object-file load ended.
   ImageBuffer Image;
   LoadOutcome LastLoad;
+  // Records and log files that could not be written, each with its path
+  // and reason, in the order they failed.
+  std::vector<std::string> WriteFailures;
   // How loads pick the format (the command line's --format), and the
   // format the last load used.
   FormatChoice LoadFormat = FormatChoice::Auto;

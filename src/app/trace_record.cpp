@@ -1,14 +1,10 @@
 #include "app/trace_record.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "data/text_format.hpp"
+#include "platform/text_file.hpp"
 
 namespace velkor {
 
@@ -51,21 +47,9 @@ std::string TraceRecordLine(const TraceRecord& r) {
 }
 
 std::string AppendTraceLine(const std::filesystem::path& path, const std::string& line) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return std::strerror(errno);
-  // One write, so that lines of two programmers (or two programs) never
-  // interleave.
-  const std::string text = line + '\n';
-  std::string error;
-  const ssize_t written = ::write(fd, text.data(), text.size());
-  if (written < 0)
-    error = std::strerror(errno);
-  else if (static_cast<std::size_t>(written) != text.size())
-    error = "the disk took only part of the record";
-  else if (::fsync(fd) != 0)
-    error = std::strerror(errno);
-  ::close(fd);
-  return error;
+  // One write per line, so that lines of two programmers (or two programs)
+  // never interleave.
+  return AppendToFile(path, line + '\n');
 }
 
 }  // namespace velkor

@@ -57,23 +57,64 @@ std::string WriteFileAtomically(const std::filesystem::path& path, std::string_v
   return {};
 }
 
-std::string AppendFileAtomically(const std::filesystem::path& path, std::string_view content,
-                                 std::string_view headerIfNew) {
-  std::string whole;
+std::string CheckAppendable(const std::filesystem::path& path) {
   std::error_code ec;
-  const bool exists = std::filesystem::exists(path, ec);
-  std::ifstream existing(path, std::ios::binary);
-  if (exists && !existing) return Describe(path, EACCES);
-  if (exists) {
-    std::ostringstream old;
-    old << existing.rdbuf();
-    if (existing.bad()) return Describe(path, EIO);
-    whole = old.str();
-  } else {
-    whole = headerIfNew;
+  const bool existed = std::filesystem::exists(path, ec);
+  if (existed && !std::filesystem::is_regular_file(path, ec)) return path.string() + ": not a regular file";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return Describe(path, errno);
+  struct stat info {};
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  ::close(fd);
+  if (!existed) ::unlink(path.c_str());
+  if (!regular) return path.string() + ": not a regular file";
+  return {};
+}
+
+std::string AppendToFile(const std::filesystem::path& path, std::string_view content,
+                         std::string_view headerIfNew) {
+  // Without blocking: a FIFO in the file's place must not hang the program.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return Describe(path, errno);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int error = errno;
+    ::close(fd);
+    return S_ISREG(info.st_mode) ? Describe(path, error) : path.string() + ": not a regular file";
   }
-  whole += content;
-  return WriteFileAtomically(path, whole);
+  std::string block;
+  if (info.st_size == 0) {
+    block = headerIfNew;
+  } else {
+    char last = '\n';
+    const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (reader >= 0) {
+      if (::pread(reader, &last, 1, info.st_size - 1) != 1) last = '\n';
+      ::close(reader);
+    }
+    if (last != '\n') block = "\n";
+  }
+  block += content;
+  // One write: the block lands whole after whatever others appended.
+  ssize_t written;
+  do {
+    written = ::write(fd, block.data(), block.size());
+  } while (written < 0 && errno == EINTR);
+  std::string error;
+  if (written < 0) {
+    error = Describe(path, errno);
+  } else if (static_cast<std::size_t>(written) != block.size()) {
+    const int why = errno;
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if (end >= written) (void)!::ftruncate(fd, end - written);
+    error = path.string() + ": the disk took only " + std::to_string(written) + " of " +
+            std::to_string(block.size()) + " bytes" + (why != 0 ? std::string(" (") + std::strerror(why) + ")" : "") +
+            "; the part written was removed";
+  } else if (::fsync(fd) != 0) {
+    error = Describe(path, errno);
+  }
+  ::close(fd);
+  return error;
 }
 
 }  // namespace velkor

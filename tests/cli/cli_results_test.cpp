@@ -272,6 +272,48 @@ TEST_F(CliWireTest, RangesOf64MiBAndMoreNeedExtendedAddressing) {
   EXPECT_EQ(header.sizeKB | static_cast<uint32_t>(header.spareHigh) << 16, 65540u);
 }
 
+// ------------------------------------------------ records
+
+TEST_F(CliWireTest, ARecordThatCannotBeWrittenIsRefusedBeforeAnyChipOrFailsTheRun) {
+  WriteRandom("data.bin", 512);
+  // Refused before anything is sent: a folder that does not exist, a
+  // folder in the file's place.
+  fs::create_directories(directory / "a-folder");
+  int run = 0;
+  struct Case {
+    const char* option;
+    const char* path;
+  };
+  for (const Case& k : {Case{"--record", "missing/trace.jsonl"}, Case{"--record", "a-folder"},
+                        Case{"--log-file", "missing/run.log"}}) {
+    SCOPED_TRACE(k.path);
+    const std::string name = "refused-" + std::to_string(++run);
+    const CliRun refused = Cli("--simulate --sim-count 1 --json " + std::string(k.option) + " " + k.path +
+                               Capture(name) + " program --chip 24xx04 --file data.bin");
+    EXPECT_EQ(refused.status, 4) << refused.out << refused.err;
+    EXPECT_TRUE(Received(name).empty()) << "nothing may reach the programmer";
+    EXPECT_NE((refused.out + refused.err).find(k.path), std::string::npos);
+  }
+
+  // A record that stops growing during the run (a full disk, here the
+  // file-size limit of 140 MiB, above the image's memory, and a sparse
+  // record already past it): the run ends non-zero and says where and why,
+  // and the record keeps no fragment.
+  const std::uintmax_t earlier = 141u << 20;
+  std::ofstream(directory / "trace.jsonl").close();
+  fs::resize_file(directory / "trace.jsonl", earlier);
+  const CliRun full = RunCli(program, directory,
+                             "--simulate --sim-count 1 --json --record trace.jsonl program --chip 24xx04 --file data.bin",
+                             "ulimit -f 286720");
+  EXPECT_EQ(full.status, 1) << full.out << full.err;
+  ASSERT_EQ(full.Events("result").size(), 1u);
+  EXPECT_EQ(full.Events("result")[0]["result"], "ok") << "the chip itself is fine";
+  EXPECT_NE((full.out + full.err).find("The traceability record could not be written"), std::string::npos)
+      << full.out << full.err;
+  EXPECT_NE((full.out + full.err).find("trace.jsonl"), std::string::npos);
+  EXPECT_EQ(fs::file_size(directory / "trace.jsonl"), earlier);
+}
+
 // ------------------------------------------------ host-side numbers
 
 TEST_F(CliWireTest, HostSideNumbersOnTwoProgrammersGiveEachChipItsOwn) {

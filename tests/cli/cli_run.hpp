@@ -38,11 +38,13 @@ struct CliRun {
 };
 
 // Runs the program with these words (none may hold blanks or quotes) in
-// directory; standard error is kept apart from the events.
-inline CliRun RunCli(const std::string& program, const fs::path& directory, const std::string& words) {
+// directory; standard error is kept apart from the events. shell runs
+// first in the same shell (a limit, say).
+inline CliRun RunCli(const std::string& program, const fs::path& directory, const std::string& words,
+                     const std::string& shell = "") {
   const fs::path err = directory / "stderr.txt";
-  const std::string command =
-      "cd '" + directory.string() + "' && '" + program + "' " + words + " 2>'" + err.string() + "'";
+  const std::string command = "cd '" + directory.string() + "' && " + (shell.empty() ? "" : shell + " && ") + "'" +
+                              program + "' " + words + " 2>'" + err.string() + "'";
   CliRun run;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) return run;

@@ -1,0 +1,125 @@
+// Appending records and logs: one write at the file's end, never a fragment
+// left behind, every line on a line of its own, and a clear reason when the
+// disk refuses. A full disk is made with the file-size limit of the process
+// (RLIMIT_FSIZE), which fails a write part way as a full disk does.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/text_file.hpp"
+#include "support/files.hpp"
+
+namespace velkor {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AppendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/velkor-append-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    directory = pattern;
+  }
+  void TearDown() override { fs::remove_all(directory); }
+  fs::path directory;
+};
+
+// While alive, files of this process may not grow beyond limit bytes.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t limit) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previousHandler_ = signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = limit;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, previousHandler_);
+  }
+
+ private:
+  rlimit saved_{};
+  sighandler_t previousHandler_;
+};
+
+TEST_F(AppendTest, AWriteTheDiskTakesOnlyPartOfIsCutBack) {
+  const fs::path record = directory / "trace.jsonl";
+  const std::string first = "{\"n\":1}\n";
+  ASSERT_EQ(AppendToFile(record, first), "");
+  const std::string long_line = "{\"text\":\"" + std::string(200, 'x') + "\"}\n";
+  {
+    FileSizeLimit full(first.size() + 20);
+    const std::string error = AppendToFile(record, long_line);
+    EXPECT_NE(error.find(record.string()), std::string::npos) << error;
+    EXPECT_NE(error.find("took only 20 of"), std::string::npos) << error;
+  }
+  EXPECT_EQ(test::ReadFile(record), first) << "a fragment was left behind";
+  ASSERT_EQ(AppendToFile(record, "{\"n\":2}\n"), "");
+  EXPECT_EQ(test::ReadFile(record), first + "{\"n\":2}\n");
+}
+
+TEST_F(AppendTest, LinesStartOnALineOfTheirOwnAndANewFileGetsItsHeader) {
+  struct Case {
+    const char* name;
+    const char* before;  // nullptr: no file
+    const char* header;
+    const char* after;
+  };
+  const Case cases[] = {
+      {"new file", nullptr, "Header!\n", "Header!\nline\n"},
+      {"empty file", "", "Header!\n", "Header!\nline\n"},
+      {"whole lines", "old\n", "Header!\n", "old\nline\n"},
+      {"a fragment a crash left", "{\"time\":\"10:2", "", "{\"time\":\"10:2\nline\n"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const fs::path file = directory / "log.txt";
+    fs::remove(file);
+    if (k.before) test::WriteFile(file, k.before);
+    ASSERT_EQ(AppendToFile(file, "line\n", k.header), "");
+    EXPECT_EQ(test::ReadFile(file), k.after);
+  }
+}
+
+TEST_F(AppendTest, AppendingWritesInPlaceSoThatOtherWritersKeepTheirLines) {
+  // Another program holding the same log open sees the lines arrive in the
+  // same file: nothing replaces the file (which would drop whatever the
+  // other appended meanwhile), and nothing reads it whole first.
+  const fs::path file = directory / "shared.log";
+  ASSERT_EQ(AppendToFile(file, "run A\n"), "");
+  const int other = ::open(file.c_str(), O_RDWR | O_APPEND);
+  ASSERT_GE(other, 0);
+  struct stat before {};
+  ASSERT_EQ(::fstat(other, &before), 0);
+  ASSERT_EQ(::write(other, "run B\n", 6), 6);
+  ASSERT_EQ(AppendToFile(file, "run A again\n"), "");
+  struct stat after {};
+  ASSERT_EQ(::stat(file.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+  ::close(other);
+  EXPECT_EQ(test::ReadFile(file), "run A\nrun B\nrun A again\n");
+}
+
+TEST_F(AppendTest, WhatCannotBeAppendedToIsNamedBeforehand) {
+  EXPECT_EQ(CheckAppendable(directory / "new.jsonl"), "");
+  EXPECT_FALSE(fs::exists(directory / "new.jsonl")) << "the check leaves no empty file";
+  EXPECT_NE(CheckAppendable(directory / "missing" / "x.jsonl").find("No such file"), std::string::npos);
+  EXPECT_NE(CheckAppendable(directory).find(directory.string()), std::string::npos);
+  ASSERT_EQ(mkfifo((directory / "fifo").c_str(), 0600), 0);
+  EXPECT_NE(CheckAppendable(directory / "fifo").find("not a regular file"), std::string::npos);
+  // A FIFO is refused at once, not waited on for a reader.
+  EXPECT_NE(AppendToFile(directory / "fifo", "line\n").find((directory / "fifo").string()), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velkor
