@@ -241,7 +241,10 @@ void TQNProgrammer::ReportSerialSettings(int channel, uint16_t replyLength) {
 void TQNProgrammer::RequestHangup(int channel) {
   Channels.Port(channel).ClosePort();
   Channels.Channel(channel).Identified = 0;
-  const bool interrupted = Channels.Channel(channel).Busy;
+  ChannelLog(channel, kPortWentAway);
+  // An operation under way has failed with its programmer; its record still
+  // names the programmer it ran on.
+  if (Channels.Channel(channel).Busy) EndOperation(channel, true, {0, false, kPortWentAway});
   Gauge(channel).Enabled = false;
   DeviceName[channel - 1].clear();
   FirmwareFound[channel - 1] = FirmwareState::Unknown;
@@ -253,9 +256,6 @@ void TQNProgrammer::RequestHangup(int channel) {
   } else if (list.ItemIndex >= static_cast<int>(list.Items.size())) {
     list.ItemIndex = static_cast<int>(list.Items.size()) - 1;
   }
-  ChannelLog(channel, kPortWentAway);
-  // An operation under way has failed with its programmer.
-  if (interrupted) EndOperation(channel, true, {0, false, kPortWentAway});
   ShowControls();
 }
 

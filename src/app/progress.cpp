@@ -130,7 +130,8 @@ void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& cause
   ch.Operation = kOpIdle;
   GaugeControl& gauge = Gauge(channel);
   gauge.Colour = failed ? GaugeColour::Red : GaugeColour::Blue;
-  gauge.SetProgress(gauge.MaxValue);
+  // A failed operation stops where it stood: a full bar would read as done.
+  if (!failed) gauge.SetProgress(gauge.MaxValue);
   ChannelLog(channel, failed ? "操作失败！" : "操作成功！");
   ShowControls();
   RecordOutcome(outcome);

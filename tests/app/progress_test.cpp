@@ -126,16 +126,18 @@ TEST_F(ProgressTest, EndOperationReturnsToIdleWithTheOutcome) {
   ch.Operation = 0x07;
   ch.GaugeCreep = 1;
   programmer->BeginOperation(1, 64);
+  gauge(1).SetProgress(20);
   programmer->EndOperation(1, true);
   EXPECT_EQ(ch.Busy, 0);
   EXPECT_EQ(ch.GaugeCreep, 0);
   EXPECT_EQ(ch.Operation, 0xF0);
   EXPECT_EQ(gauge(1).Colour, GaugeColour::Red);
-  EXPECT_EQ(gauge(1).Progress, 64);
+  EXPECT_EQ(gauge(1).Progress, 20) << "a failure stays where it stood, not a full bar";
   EXPECT_EQ(view.lines.back(), ChannelLine(1, "操作失败！"));
   programmer->EndOperation(2, false);
   EXPECT_EQ(view.lines.back(), ChannelLine(2, "操作成功！"));
   EXPECT_EQ(gauge(2).Colour, GaugeColour::Blue);
+  EXPECT_EQ(gauge(2).Progress, gauge(2).MaxValue);
 }
 
 }  // namespace

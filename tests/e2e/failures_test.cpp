@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "simulated_programmers.hpp"
+#include "support/files.hpp"
 
 namespace velkor {
 namespace {
@@ -175,10 +176,21 @@ TEST_F(FailuresTest, AProgrammerGoingAwayMidTransferLeavesTheOtherWorking) {
   ShowOn({first->Ports()[0], second->Ports()[0]}, 2);
   Choose("W25x10xx");
   programmer->Controls.ChkBoxCPES.Checked = true;
+  programmer->Controls.ChkBoxRecord.Checked = true;
+  programmer->Controls.EditRecordFile.Text = "records.jsonl";
   LoadRandom(128 * 1024);
 
   Run(&TQNProgrammer::SpdBtnProgClick);
   ASSERT_TRUE(RunToIdle());
+  // The record of the abandoned chip still names its programmer, and its
+  // bar stays where the transfer stopped.
+  const std::string records = test::ReadFile(directory / "records.jsonl");
+  const std::string abandoned = records.substr(0, records.find('\n'));
+  EXPECT_NE(abandoned.find("\"programmer\":1,\"programmer_id\":\"Velkor350QN V3.10\""), std::string::npos)
+      << records;
+  EXPECT_NE(abandoned.find("\"result\":\"failed\""), std::string::npos) << records;
+  EXPECT_LT(programmer->Gauge(1).Progress, programmer->Gauge(1).MaxValue);
+  EXPECT_EQ(programmer->Gauge(1).Colour, GaugeColour::Red);
   EXPECT_FALSE(programmer->Channels.Port(1).IsOpen());
   EXPECT_EQ(programmer->Channels.Channel(1).Identified, 0);
   EXPECT_FALSE(programmer->Gauge(1).Enabled);
