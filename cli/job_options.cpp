@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "app/integer_text.hpp"
 #include "data/text_format.hpp"
 
 namespace velkor::cli {
@@ -72,6 +73,39 @@ std::string SpinHelp(const char* what, const SpinControl& spin) {
 }
 
 }  // namespace
+
+std::string CheckJobValues(const JobOptions& o) {
+  // The value as the window's edit box would read it, within the field it
+  // goes into; the window's parser decides the form.
+  struct Ranged {
+    const char* option;
+    const std::optional<std::string>& text;
+    int64_t least, most;
+  };
+  const Ranged values[] = {
+      {"--sn", o.serialStart, 0, 0xFFFFFFFF},
+      {"--sn-step", o.serialStep, 1, 0xFFFF},
+      {"--sn-address", o.serialAddress, 0, 0xFFFFFFFF},
+      {"--device-address", o.deviceAddress, 0, 0xFF},
+  };
+  for (const Ranged& v : values) {
+    if (!v.text) continue;
+    int64_t value = 0;
+    try {
+      value = StrToInt(*v.text);
+    } catch (const EConvertError&) {
+      return FormatText("%s takes a number, decimal or hexadecimal after 0x; \"%s\" is not one.", v.option,
+                        v.text->c_str());
+    }
+    // Hexadecimal takes all 32 bits: 0xFFFFFFFF reads as -1.
+    const bool hexadecimal = v.text->find_first_of("xX$") != std::string::npos;
+    if (hexadecimal && value < 0) value += int64_t{1} << 32;
+    if (value < v.least || value > v.most)
+      return FormatText("%s takes %lld to 0x%llX; %s is outside.", v.option, static_cast<long long>(v.least),
+                        static_cast<unsigned long long>(v.most), v.text->c_str());
+  }
+  return {};
+}
 
 void AddJobOptions(CLI::App& command, JobOptions& o) {
   // Every default named in the help is read from the window's own controls.

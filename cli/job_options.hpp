@@ -35,6 +35,10 @@ struct JobOptions {
 // Registers the options on a subcommand, in an option group of their own.
 void AddJobOptions(CLI::App& command, JobOptions& options);
 
+// The form and range of every value that needs no chip, checked before any
+// port is opened: an error text naming the option, or empty.
+std::string CheckJobValues(const JobOptions& options);
+
 // Sets the controls as the operator would, running each control's handler.
 // Returns an error text when an option does not fit the chosen chip or its
 // control's range; nothing is started then.

@@ -1,8 +1,11 @@
 // velkor-cli: the programmers from the command line, for scripts and
 // production lines. `velkor-cli --help` is the whole usage.
 #include <CLI/CLI.hpp>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -204,6 +207,20 @@ int RunOperation(const Common& common, const OperationCommand& operation, Target
   if (target.chip.empty() && target.project.empty()) {
     output.Message(MessageKind::Error, std::string(operation.command) + " needs --chip NAME or --project PATH.");
     return Finish(output, kExitUsage);
+  }
+  // Every value that needs no chip is checked before a port is opened.
+  if (const std::string wrong = CheckJobValues(target.job); !wrong.empty()) {
+    output.Message(MessageKind::Error, wrong);
+    return Finish(output, kExitUsage);
+  }
+  if (operation.kind == Operation::Read) {
+    const std::filesystem::path folder = std::filesystem::absolute(target.output).parent_path();
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec) || ::access(folder.c_str(), W_OK) != 0) {
+      output.Message(MessageKind::Error, "Nothing was read: the folder of " + target.output +
+                                             " does not exist or cannot be written.");
+      return Finish(output, kExitRefused);
+    }
   }
   Session session(output);
   // The window's start-up resets the chip and the image: connect first.

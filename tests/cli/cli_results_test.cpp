@@ -314,6 +314,40 @@ TEST_F(CliWireTest, ARecordThatCannotBeWrittenIsRefusedBeforeAnyChipOrFailsTheRu
   EXPECT_EQ(fs::file_size(directory / "trace.jsonl"), earlier);
 }
 
+// ------------------------------------------------ values
+
+TEST_F(CliWireTest, ValuesOutOfTheirFieldsAreRefusedBeforeAnyPortIsOpened) {
+  WriteRandom("data.bin", 512);
+  struct Case {
+    const char* words;
+    int status;
+    const char* named;
+  };
+  const Case cases[] = {
+      {"program --chip 24xx04 --file data.bin --sn 1 --sn-step 0x10000", 2, "--sn-step"},
+      {"program --chip 24xx04 --file data.bin --sn 1 --sn-step -1", 2, "--sn-step"},
+      {"program --chip 24xx04 --file data.bin --sn 1 --sn-step 0", 2, "--sn-step"},
+      {"program --chip 24xx04 --file data.bin --sn twelve", 2, "--sn"},
+      {"program --chip 24xx04 --file data.bin --sn 1 --sn-address 0x1G", 2, "--sn-address"},
+      {"program --chip 24xx04 --file data.bin --device-address 0x1FF", 2, "--device-address"},
+      {"program --chip 24xx04 --file data.bin --device-address A0", 2, "--device-address"},
+      {"read --chip 24xx04 --output missing/chip.bin", 4, "missing/chip.bin"},
+  };
+  int run = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.words);
+    const std::string name = "values-" + std::to_string(++run);
+    const CliRun refused = Cli("--simulate --sim-count 1 --json" + Capture(name) + " " + k.words);
+    EXPECT_EQ(refused.status, k.status) << refused.out << refused.err;
+    EXPECT_FALSE(fs::exists(directory / (name + ".1"))) << "the programmers were started";
+    EXPECT_NE((refused.out + refused.err).find(k.named), std::string::npos) << refused.out << refused.err;
+  }
+  // The largest values of each field pass.
+  const CliRun largest = Cli("--simulate --sim-count 1 --json program --chip 24xx04 --file data.bin --sn 0xFFFFFFFF "
+                             "--sn-step 0xFFFF --sn-address 0x10 --device-address 0xAE");
+  EXPECT_EQ(largest.status, 0) << largest.out << largest.err;
+}
+
 // ------------------------------------------------ host-side numbers
 
 TEST_F(CliWireTest, HostSideNumbersOnTwoProgrammersGiveEachChipItsOwn) {
