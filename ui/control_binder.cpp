@@ -306,7 +306,10 @@ void ControlBinder::SyncBinding(Binding& binding) {
             } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
               SetText(button, caption);
               SetToolTip(button, hint);
-              ShowState(button, *state);
+              // A hidden tool button keeps its place in the tool bar; like a
+              // hidden menu item it must not be pressable there.
+              ShowAs(button, state->Visible);
+              EnableAs(button, state->Visible && state->Usable());
             }
           },
           [&](CheckControl* state) {

@@ -1,11 +1,14 @@
 #include "hex_grid.hpp"
 
 #include <QAbstractItemView>
-#include <QFontMetrics>
-#include <algorithm>
+#include <QEvent>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QHeaderView>
+#include <QStyle>
 #include <QTableView>
+#include <algorithm>
+#include <cmath>
 
 #include "data/hex_view.hpp"
 
@@ -46,33 +49,91 @@ QVariant HexGridModel::headerData(int section, Qt::Orientation orientation, int 
   return QString::fromStdString(HexGridHeader(section));
 }
 
-HexGridWidths HexGridWidthsFor(const QFontMetrics& metrics) {
-  // The widest text of each column, with room for the cell's margins on
-  // both sides; every address of the image has ten characters.
-  const int padding = 2 * metrics.horizontalAdvance(QLatin1Char('0'));
-  const auto widest = [&metrics](const char* text) { return metrics.horizontalAdvance(QString::fromLatin1(text)); };
+namespace {
+
+constexpr QStringView kHexDigits = u"0123456789ABCDEF";
+
+// The width of the widest text a column of such texts can show: the prefix,
+// then `count` times one character of the set. Measured as whole strings in
+// fractional pixels (rounding each glyph would under-count) and rounded up.
+int WidestRun(const QFontMetricsF& metrics, const QString& prefix, QStringView characters, int count) {
+  qreal widest = 0;
+  for (const QChar c : characters) widest = std::max(widest, metrics.horizontalAdvance(prefix + QString(count, c)));
+  return static_cast<int>(std::ceil(widest));
+}
+
+// The bytes the text column shows as themselves.
+QString PrintableCharacters() {
+  QString characters;
+  for (char16_t c = 0x20; c < 0x7F; ++c) characters += QChar(c);
+  return characters;
+}
+
+void ApplyWidths(QTableView* grid) {
+  const HexGridWidths widths = HexGridWidthsFor(*grid);
+  grid->verticalHeader()->setDefaultSectionSize(widths.rowHeight);
+  grid->horizontalHeader()->setDefaultSectionSize(widths.byte);
+  grid->setColumnWidth(0, widths.address);
+  grid->setColumnWidth(kHexGridColumns - 1, widths.text);
+}
+
+// Sizes the grid's columns again whenever its font changes, so that a
+// larger font never cuts an address.
+class ResizeOnFontChange final : public QObject {
+ public:
+  explicit ResizeOnFontChange(QTableView* grid) : QObject(grid), grid_(grid) { grid->installEventFilter(this); }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == grid_ && event->type() == QEvent::FontChange) ApplyWidths(grid_);
+    return false;
+  }
+
+ private:
+  QTableView* grid_;
+};
+
+}  // namespace
+
+HexGridWidths HexGridWidthsFor(const QTableView& grid) {
+  const QFontMetricsF metrics(grid.font());
+  // The item delegate keeps this much free on either side of a cell's text
+  // and elides what does not fit in between; the grid line takes a pixel,
+  // and a blank more keeps neighbouring columns apart.
+  const int cellMargin = grid.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &grid) + 1;
+  const int padding = 2 * cellMargin + (grid.showGrid() ? 1 : 0) +
+                      static_cast<int>(std::ceil(metrics.horizontalAdvance(QLatin1Char(' '))));
+  // The header over a byte column ("  F") must read whole as well.
+  const QHeaderView& header = *grid.horizontalHeader();
+  const QFontMetricsF headerMetrics(header.font());
+  const int headerMargin = 2 * header.style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, &header);
+  qreal widestHeader = 0;
+  for (int column = 1; column < kHexGridColumns - 1; ++column) {
+    const QString caption = QString::fromStdString(HexGridHeader(column));
+    widestHeader = std::max(widestHeader, headerMetrics.horizontalAdvance(caption));
+  }
+
   HexGridWidths widths;
-  widths.address = std::max(widest("0x88888888"), widest("0xFFFFFFFF")) + padding;
-  widths.byte = std::max(widest("88"), widest("FF")) + padding;
-  widths.text = metrics.horizontalAdvance(QString(static_cast<int>(kHexGridRowBytes), QLatin1Char('W'))) + padding;
-  widths.rowHeight = metrics.height() + metrics.height() / 3;
+  // Addresses read "0x" and eight digits, whatever the image's size.
+  widths.address = WidestRun(metrics, QStringLiteral("0x"), kHexDigits, 8) + padding;
+  widths.byte = std::max(WidestRun(metrics, QString(), kHexDigits, 2) + padding,
+                         static_cast<int>(std::ceil(widestHeader)) + headerMargin);
+  widths.text = WidestRun(metrics, QString(), PrintableCharacters(), static_cast<int>(kHexGridRowBytes)) + padding;
+  const int lineHeight = static_cast<int>(std::ceil(metrics.height()));
+  widths.rowHeight = lineHeight + lineHeight / 3;
   return widths;
 }
 
 void SetUpHexGrid(QTableView* grid, HexGridModel* model) {
   grid->setModel(model);
   grid->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  const HexGridWidths widths = HexGridWidthsFor(QFontMetrics(grid->font()));
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid->setSelectionMode(QAbstractItemView::ContiguousSelection);
   grid->verticalHeader()->setVisible(false);
   grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  grid->verticalHeader()->setDefaultSectionSize(widths.rowHeight);
   grid->horizontalHeader()->setMinimumSectionSize(20);
-  grid->horizontalHeader()->setDefaultSectionSize(widths.byte);
   grid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  grid->setColumnWidth(0, widths.address);
-  grid->setColumnWidth(kHexGridColumns - 1, widths.text);
+  ApplyWidths(grid);
+  new ResizeOnFontChange(grid);
 }
 
 }  // namespace velkor::ui

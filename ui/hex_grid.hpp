@@ -8,7 +8,6 @@
 #include <QAbstractTableModel>
 #include <cstdint>
 
-class QFontMetrics;
 class QTableView;
 
 namespace velkor {
@@ -39,18 +38,20 @@ class HexGridModel final : public QAbstractTableModel {
   int rows_ = 0;
 };
 
-// Column widths and row height measured with the grid's font, so that every
-// address, byte and text reads whole at any font size.
+// Column widths and row height for the grid's font and style: the widest
+// text each column can show (every address, from 0x00000000 to 0xFFFFFFFF,
+// every byte, every line of text) with the margins the cell leaves around it.
 struct HexGridWidths {
   int address = 0;
   int byte = 0;
   int text = 0;
   int rowHeight = 0;
 };
-HexGridWidths HexGridWidthsFor(const QFontMetrics& metrics);
+HexGridWidths HexGridWidthsFor(const QTableView& grid);
 
-// The columns sized by HexGridWidthsFor, the header "  0" … "  F" over the
-// byte columns and a fixed-pitch font.
+// Sets a grid up: the model, a fixed-pitch font, the header "  0" … "  F"
+// over the byte columns, and the columns sized by HexGridWidthsFor, sized
+// again whenever the grid's font changes.
 void SetUpHexGrid(QTableView* grid, HexGridModel* model);
 
 }  // namespace velkor::ui

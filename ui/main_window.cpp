@@ -1,5 +1,6 @@
 #include "main_window.hpp"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -20,14 +21,12 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QAbstractItemView>
-#include <QPlainTextEdit>
-#include <QTextEdit>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -576,15 +575,17 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 bool MainWindow::FocusInTextOrList() const {
-  // Enter confirms what was typed into an edit or spin box, moves in a list
-  // or the log, and Space pages there; those controls pass keys they do not
-  // use on to the window, which must not start a programming run for them.
-  for (const QWidget* w = QApplication::focusWidget(); w != nullptr && w != this; w = w->parentWidget()) {
-    if (qobject_cast<const QLineEdit*>(w) || qobject_cast<const QAbstractSpinBox*>(w) ||
-        qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractItemView*>(w) ||
-        qobject_cast<const QPlainTextEdit*>(w) || qobject_cast<const QTextEdit*>(w))
-      return true;
-  }
+  // Enter confirms what was typed into an edit or spin box and moves in a
+  // list, the log or a grid, and Space pages or selects there; those
+  // controls pass keys they do not use on to the window, which must not
+  // start a programming run for them.
+  static const QMetaObject* const kKeepTheirKeys[] = {
+      &QLineEdit::staticMetaObject,         &QAbstractSpinBox::staticMetaObject, &QComboBox::staticMetaObject,
+      &QAbstractItemView::staticMetaObject, &QPlainTextEdit::staticMetaObject,   &QTextEdit::staticMetaObject,
+  };
+  for (const QWidget* w = QApplication::focusWidget(); w != nullptr && w != this; w = w->parentWidget())
+    for (const QMetaObject* kind : kKeepTheirKeys)
+      if (w->metaObject()->inherits(kind)) return true;
   return false;
 }
 

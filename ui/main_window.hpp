@@ -96,8 +96,8 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   // Keys that no focused control took (Space and Enter start auto
-  // programming) reach the core's key handler, except those typed into an
-  // edit or spin box.
+  // programming) reach the core's key handler, except held keys and keys
+  // pressed in an edit, spin or combo box, the log, a list or a grid.
   void keyPressEvent(QKeyEvent* event) override;
 
  private:

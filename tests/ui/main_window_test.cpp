@@ -13,7 +13,6 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QFontDatabase>
 #include <QHeaderView>
 #include <QStyle>
 #include <QTableView>
@@ -37,13 +36,16 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "chip_selection_form.hpp"
 #include "chips/catalogue.hpp"
+#include "data/image_buffer.hpp"
 #include "file_filter.hpp"
 #include "hex_grid.hpp"
+#include "link/operation_codes.hpp"
 #include "support/firmware.hpp"
 
 namespace velkor::ui {
@@ -123,7 +125,8 @@ void ExpectWidgetsShow(QWidget* window, const std::vector<NamedControl>& control
               } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
                 EXPECT_EQ(button->text(), Q(state->Caption));
                 EXPECT_EQ(OwnVisible(button), state->Visible);
-                EXPECT_EQ(OwnEnabled(button), state->Enabled);
+                // A hidden button keeps its place but cannot be pressed.
+                EXPECT_EQ(OwnEnabled(button), state->Visible && state->Usable());
               } else {
                 ADD_FAILURE() << "neither a button nor an action";
               }
@@ -582,48 +585,62 @@ TEST_F(MainWindowTest, SpaceOrEnterThatNoControlTakesStartsAutoProgrammingWhileI
   press(Widget<QCheckBox>("ChkBoxCPES"), Qt::Key_Space);  // a control that takes the key
   EXPECT_EQ(messages_.size(), 2u);
 
-  // Enter confirming a value typed into a spin box passes the key on; it
-  // must not start a run.
-  window_->activateWindow();
-  ASSERT_TRUE(SpinUntil([&] { return window_->isActiveWindow(); }));
-  Widget<QTabWidget>("PageControl1")->setCurrentWidget(Widget<QWidget>("TabSheetCtrl"));
-  auto* spin = Widget<QSpinBox>("SpinEditPTM");
-  spin->setFocus();
-  ASSERT_TRUE(SpinUntil([&] { return spin->hasFocus(); }));
-  press(spin, Qt::Key_Return);
-  EXPECT_EQ(messages_.size(), 2u);
-  // Nor in the log, a list or the hex grid: keys there move or page.
-  for (const char* name : {"InfoMemo", "ComboBoxCOM", "HexViewer"}) {
-    SCOPED_TRACE(name);
-    auto* control = Widget<QWidget>(name);
-    control->setFocusPolicy(Qt::StrongFocus);
-    if (name == std::string("HexViewer")) {
-      Controls().TabSheetFlash.Visible = true;
-      window_->ControlsChanged();
-      Widget<QTabWidget>("PageControl1")->setCurrentWidget(Widget<QWidget>("TabSheetFlash"));
-    }
-    control->setFocus();
-    ASSERT_TRUE(SpinUntil([&] { return control->hasFocus(); }));
-    for (int key : {Qt::Key_Return, Qt::Key_Space}) {
-      QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r");
-      QApplication::sendEvent(window_.get(), &event);
-    }
-    EXPECT_EQ(messages_.size(), 2u);
-  }
-  panel->setFocus();
-  ASSERT_TRUE(SpinUntil([&] { return panel->hasFocus(); }));
-  press(panel, Qt::Key_Return);
-  EXPECT_EQ(messages_.size(), 3u);
-
   Controls().SpdBtnAutoP.Enabled = false;
   window_->ControlsChanged();
   press(panel, Qt::Key_Space);
   press(panel, Qt::Key_Enter);
-  EXPECT_EQ(messages_.size(), 3u);
+  EXPECT_EQ(messages_.size(), 2u);
+}
+
+TEST_F(MainWindowTest, SpaceOrEnterNeverStartsAutoProgrammingFromTextListOrGrid) {
+  // Without a chip, every start of the automatic programming shows the
+  // no-chip box: the count of boxes counts the starts.
+  const std::string noChip = NoChipMessage();
+  Controls().TabSheetFlash.Visible = true;
+  window_->ControlsChanged();
+  window_->activateWindow();
+  ASSERT_TRUE(SpinUntil([&] { return window_->isActiveWindow(); }));
+  auto* pages = Widget<QTabWidget>("PageControl1");
+  // The keys go to the focused control, and on to the window when it
+  // leaves them, as they do when the operator types.
+  const auto pressBoth = [](QWidget* target) {
+    for (int key : {Qt::Key_Return, Qt::Key_Space}) {
+      QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r");
+      QApplication::sendEvent(target, &event);
+      if (auto* combo = qobject_cast<QComboBox*>(target)) combo->hidePopup();  // Space opened its list
+    }
+  };
+  struct Case {
+    const char* control;
+    const char* page;  // the page it is on, or null for the left column
+  };
+  const Case cases[] = {
+      {"InfoMemo", "TabSheetChip"},    // the log
+      {"HexViewer", "TabSheetFlash"},  // a grid
+      {"ComboBoxCOM", nullptr},        // a combo box's list
+      {"MCUNameEdit", nullptr},        // an edit
+      {"SpinEditPTM", "TabSheetCtrl"},  // a spin box
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.control);
+    if (test.page != nullptr) pages->setCurrentWidget(Widget<QWidget>(test.page));
+    auto* control = Widget<QWidget>(test.control);
+    control->setFocus();
+    ASSERT_TRUE(SpinUntil([&] { return control->hasFocus(); }));
+    pressBoth(control);
+    EXPECT_TRUE(messages_.empty());
+  }
+  // The same keys from the tool bar panel start it.
+  auto* panel = Widget<QWidget>("Panel1");
+  panel->setFocus();
+  ASSERT_TRUE(SpinUntil([&] { return panel->hasFocus(); }));
+  pressBoth(panel);
+  EXPECT_EQ(messages_, (std::vector<std::string>{noChip, noChip}));
 }
 
 TEST_F(MainWindowTest, ToolBarButtonsKeepTheirPlacesWhateverTheChipHides) {
-  const auto positions = [this] {
+  // Each tool-bar button's place, left to right.
+  const auto places = [this] {
     window_->ControlsChanged();
     QApplication::processEvents();
     std::map<std::string, int> x;
@@ -632,17 +649,30 @@ TEST_F(MainWindowTest, ToolBarButtonsKeepTheirPlacesWhateverTheChipHides) {
     return x;
   };
   ASSERT_TRUE(window_->ChooseChipFromMenu("W25x10xx"));
-  const auto flash = positions();
-  ASSERT_TRUE(window_->ChooseChipFromMenu("24xx02"));
-  ASSERT_FALSE(Controls().SpdBtnBlkChk.Visible) << "the I2C chip hides buttons";
-  const auto i2c = positions();
+  const auto flash = places();
   ASSERT_EQ(flash.size(), 10u);
-  EXPECT_EQ(flash, i2c);
-  // A hidden button cannot be pressed.
-  auto* hidden = Widget<QToolButton>("SpdBtnBlkChk");
-  EXPECT_FALSE(hidden->isVisible());
-  hidden->click();
-  EXPECT_TRUE(messages_.empty());
+  // Laid out: every button has a place of its own.
+  std::set<int> distinct;
+  for (const auto& [name, x] : flash) distinct.insert(x);
+  ASSERT_EQ(distinct.size(), flash.size());
+
+  ASSERT_TRUE(window_->ChooseChipFromMenu("24xx02"));
+  const std::vector<const char*> hidden = {"SpdBtnBlkChk", "SpdBtnErase"};
+  for (const char* name : hidden) ASSERT_FALSE(OwnVisible(Widget<QToolButton>(name))) << name;
+  EXPECT_EQ(places(), flash);
+
+  // A hidden button cannot be pressed: nothing is logged, no box shows.
+  TQNProgrammer& core = window_->Core();
+  const std::size_t lines = core.Info.Lines().size();
+  for (const char* name : hidden) {
+    SCOPED_TRACE(name);
+    Widget<QToolButton>(name)->click();
+    EXPECT_EQ(core.Info.Lines().size(), lines);
+    EXPECT_TRUE(messages_.empty());
+  }
+  // A shown one can: the program command asks for a file first.
+  Widget<QToolButton>("SpdBtnProg")->click();
+  EXPECT_EQ(messages_.size(), 1u);
 }
 
 TEST_F(MainWindowTest, ABusyProgrammerGreysOutWhatWouldChangeItsJob) {
@@ -652,38 +682,54 @@ TEST_F(MainWindowTest, ABusyProgrammerGreysOutWhatWouldChangeItsJob) {
     return Widget<QWidget>(name)->isEnabled();
   };
   ASSERT_TRUE(enabled("DevButton"));
-  core.Channels.Channel(1).Busy = 1;
-  core.ShowControls();
+  // An erase armed to time out only after hours: no tick of the core's
+  // timer ends it while the test looks.
+  core.Channels.Channel(1).Operation = kOpErase;
+  core.BeginOperation(1, 1'000'000);
   for (const char* name : {"DevButton", "BitBtnFindCOM", "EnProgChk", "CheckBoxSN", "SpinEditPTM"}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(enabled(name));
   }
   EXPECT_TRUE(enabled("SpdBtnProg")) << "operations start on the free programmer";
-  core.Channels.Channel(1).Busy = 0;
-  core.ShowControls();
+  core.EndOperation(1, false);
   EXPECT_TRUE(enabled("DevButton"));
   EXPECT_TRUE(enabled("EnProgChk"));
 }
 
 TEST(HexGridTest, EveryAddressFitsItsColumnAtAnyFontSize) {
-  for (const int points : {0, 8, 20, 32}) {
+  // A 128 MiB image: the grid's highest address is 0x07FFFFF0.
+  constexpr uint32_t kLast = 128u * 1024 * 1024 - 1;
+  ImageBuffer image;
+  HexGridModel model;
+  model.ShowRange(&image, 0, kLast);
+  QTableView grid;
+  SetUpHexGrid(&grid, &model);
+  // The first and last rows, and the rows at 0x07DDDDD0 for every digit D:
+  // among them the widest address this font can draw.
+  std::vector<int> rows = {0, model.rowCount() - 1};
+  for (uint32_t digit = 0; digit < 16; ++digit) {
+    uint32_t start = 0x07;
+    for (int i = 0; i < 5; ++i) start = start << 4 | digit;
+    start <<= 4;
+    rows.push_back(static_cast<int>(start / kHexGridRowBytes));
+  }
+  ASSERT_EQ(model.data(model.index(rows[1], 0), Qt::DisplayRole).toString(), "0x07FFFFF0");
+
+  for (const int points : {0, 20, 32}) {  // 0: the grid's own font
     SCOPED_TRACE(points);
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    if (points > 0) font.setPointSize(points);
-    QTableView grid;
-    HexGridModel model;
-    SetUpHexGrid(&grid, &model);
-    grid.setFont(font);
-    SetUpHexGrid(&grid, &model);
-    const QFontMetrics metrics(grid.font());
-    // The widest addresses a grid shows, up to the last byte of a 128 MiB image.
-    for (const char* address : {"0x00000000", "0x07FFFFF0", "0x08000000", "0x0FFFFFF0"}) {
-      SCOPED_TRACE(address);
-      EXPECT_LE(metrics.horizontalAdvance(QString::fromLatin1(address)) +
-                    2 * (grid.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &grid) + 1),
-                grid.columnWidth(0));
+    if (points > 0) {
+      QFont font = grid.font();
+      font.setPointSize(points);
+      grid.setFont(font);  // as a desktop with larger fonts does
     }
-    EXPECT_LE(metrics.horizontalAdvance(QStringLiteral("FF")) + 2, grid.columnWidth(1));
+    const QFontMetrics metrics(grid.font());
+    // The cell's margins on both sides of its text and the grid line.
+    const int padding = 2 * (grid.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &grid) + 1) + 1;
+    for (const int row : rows) {
+      const QString address = model.data(model.index(row, 0), Qt::DisplayRole).toString();
+      SCOPED_TRACE(address.toStdString());
+      EXPECT_LE(metrics.horizontalAdvance(address) + padding, grid.columnWidth(0));
+    }
     EXPECT_LE(metrics.height(), grid.verticalHeader()->defaultSectionSize());
   }
 }
