@@ -14,6 +14,7 @@
 
 #include "link/commands.hpp"
 #include "link/firmware_file.hpp"
+#include "platform/text_file.hpp"
 #include "sim/identification.hpp"
 #include "sim/reply_packets.hpp"
 #include "sim/socket_chip.hpp"
@@ -153,16 +154,10 @@ std::array<uint8_t, 2> ParseBytePair(const std::string& option, const std::strin
 // the stream's read keeps a read error (a directory, say) a failed read
 // rather than an exception.
 std::vector<uint8_t> ReadWholeFile(const std::string& option, const std::string& path, std::size_t most) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error))
-    throw CLI::ValidationError(option, "cannot read '" + path + "': it is a directory");
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw CLI::ValidationError(option, "cannot read '" + path + "'");
+  // A folder, FIFO or device is refused at once rather than waited on.
   std::vector<uint8_t> bytes;
-  std::array<char, 65536> buffer;
-  while (bytes.size() <= most && (file.read(buffer.data(), buffer.size()) || file.gcount() > 0))
-    bytes.insert(bytes.end(), buffer.data(), buffer.data() + file.gcount());
-  if (file.bad()) throw CLI::ValidationError(option, "cannot read '" + path + "'");
+  const std::string error = ReadRegularFile(path, most, bytes);
+  if (!error.empty()) throw CLI::ValidationError(option, "cannot read '" + path + "': " + error);
   return bytes;
 }
 

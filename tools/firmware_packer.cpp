@@ -43,23 +43,13 @@ int Fail(const std::string& text) {
 constexpr std::size_t kMostRead = velkor::kFirmwareBufferBytes + 1;
 
 std::optional<std::vector<uint8_t>> ReadImage(const std::filesystem::path& path, std::string& problem) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) {
-    problem = "cannot read '" + path.string() + "': it is a directory";
+  // A folder, FIFO or device is refused at once rather than waited on.
+  std::vector<uint8_t> bytes;
+  const std::string error = velkor::ReadRegularFile(path, kMostRead - 1, bytes);
+  if (!error.empty()) {
+    problem = "cannot read '" + path.string() + "': " + error;
     return std::nullopt;
   }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    problem = "cannot read '" + path.string() + "': " + std::strerror(errno);
-    return std::nullopt;
-  }
-  std::vector<uint8_t> bytes(kMostRead);
-  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (file.bad()) {
-    problem = "cannot read '" + path.string() + "'";
-    return std::nullopt;
-  }
-  bytes.resize(static_cast<std::size_t>(file.gcount()));
   return bytes;
 }
 

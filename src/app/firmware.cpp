@@ -10,6 +10,7 @@
 #include "data/text_format.hpp"
 #include "link/frame.hpp"
 #include "link/operation_codes.hpp"
+#include "platform/text_file.hpp"
 
 namespace velkor {
 
@@ -22,14 +23,11 @@ constexpr int16_t kFirstChunkTicks = 500;
 }  // namespace
 
 FirmwareFile ReadFirmwareFileAt(const std::filesystem::path& path) {
-  const FirmwareFile unreadable{false, {}, kFirmwareStart, 0, {}, "it cannot be read"};
-  std::ifstream file(path, std::ios::binary);
-  if (!file.is_open()) return unreadable;
-  // One byte more than the buffer holds tells a file that is too large.
-  std::vector<uint8_t> bytes(kFirmwareBufferBytes + 1);
-  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (file.bad()) return unreadable;
-  bytes.resize(static_cast<std::size_t>(file.gcount()));
+  // One byte more than the buffer holds tells a file that is too large; a
+  // FIFO named like the file is refused rather than waited on.
+  std::vector<uint8_t> bytes;
+  const std::string error = ReadRegularFile(path, kFirmwareBufferBytes, bytes);
+  if (!error.empty()) return FirmwareFile{false, {}, kFirmwareStart, 0, {}, "it cannot be read: " + error};
   return ReadFirmwareFile(bytes);
 }
 

@@ -1,13 +1,14 @@
 // Raw binary: the file's bytes go to the image from address 0, read in large
 // blocks straight into the image.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "data/object_file.hpp"
 #include "data/text_format.hpp"
+#include "platform/text_file.hpp"
 
 namespace velkor {
 
@@ -25,8 +26,10 @@ void ReportOffsetStop(uint8_t code, uint64_t offset, ImageReport& report) {
 LoadOutcome ReadBinary(const std::filesystem::path& path, ImageBuffer& image, ImageReport& report) {
   LoadOutcome outcome;
   std::size_t loaded = 0;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string why;
+  const int fd = OpenRegularFile(path, why);
   if (fd < 0) {
+    why = path.string() + ": " + why;
     outcome = {kRecordReadError, 0};
   } else {
     uint8_t* const data = image.Data.get();
@@ -34,6 +37,7 @@ LoadOutcome ReadBinary(const std::filesystem::path& path, ImageBuffer& image, Im
       const ssize_t n = ::read(fd, data + loaded, std::min(kReadBlock, kImageCapacity - loaded));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
+        why = path.string() + ": " + std::strerror(errno);
         outcome = {kRecordReadError, loaded};
         break;
       }
@@ -59,6 +63,8 @@ LoadOutcome ReadBinary(const std::filesystem::path& path, ImageBuffer& image, Im
     if (outcome.code == kRecordBeyondImage) {
       report.Warn(FormatText(kBeyondImageAtOffset, kImageCapacity, kImageCapacity));
     } else {
+      // The box keeps its words; the log says which file and why.
+      if (!why.empty()) report.AppendInfo(why);
       report.Warn(kReadFileDataError);
     }
   }

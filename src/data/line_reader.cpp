@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "data/in_out_error.hpp"
+#include "platform/text_file.hpp"
 
 namespace velkor {
 
@@ -27,8 +28,9 @@ const char* FindTerminator(const char* begin, const char* end) {
 }  // namespace
 
 FileReader::FileReader(const std::filesystem::path& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) throw EInOutError(Describe(path_, errno));
+  std::string reason;
+  fd_ = OpenRegularFile(path, reason);
+  if (fd_ < 0) throw EInOutError(path.string() + ": " + reason);
 }
 
 FileReader::~FileReader() {

@@ -31,6 +31,49 @@ bool WriteAll(int fd, std::string_view content) {
 
 }  // namespace
 
+int OpenRegularFile(const std::filesystem::path& path, std::string& reason) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return -1;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    reason = std::strerror(errno);
+    ::close(fd);
+    return -1;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    reason = S_ISDIR(info.st_mode) ? "it is a directory" : "it is not a regular file (a FIFO or a device)";
+    ::close(fd);
+    return -1;
+  }
+  // Reads of a regular file never block; the flag goes for plain reads.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+std::string ReadRegularFile(const std::filesystem::path& path, std::size_t most, std::vector<uint8_t>& bytes) {
+  std::string error;
+  const int fd = OpenRegularFile(path, error);
+  if (fd < 0) return error;
+  bytes.assign(most + 1, 0);
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = std::strerror(errno);
+      break;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  bytes.resize(got);
+  return error;
+}
+
 std::string WriteFileAtomically(const std::filesystem::path& path, std::string_view content) {
   const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
   std::string tempName = ".";
@@ -83,8 +126,9 @@ std::string AppendToFile(const std::filesystem::path& path, std::string_view con
     return S_ISREG(info.st_mode) ? Describe(path, error) : path.string() + ": not a regular file";
   }
   std::string block;
+  block.reserve(headerIfNew.size() + 1 + content.size());
   if (info.st_size == 0) {
-    block = headerIfNew;
+    block.append(headerIfNew);
   } else {
     char last = '\n';
     const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -92,9 +136,9 @@ std::string AppendToFile(const std::filesystem::path& path, std::string_view con
       if (::pread(reader, &last, 1, info.st_size - 1) != 1) last = '\n';
       ::close(reader);
     }
-    if (last != '\n') block = "\n";
+    if (last != '\n') block.push_back('\n');
   }
-  block += content;
+  block.append(content);
   // One write: the block lands whole after whatever others appended.
   ssize_t written;
   do {

@@ -4,11 +4,25 @@
 // where they began when the write fails part way.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velkor {
+
+// Opens path for reading when it is a regular file; a FIFO, a device or a
+// folder is refused at once (never waited on for a writer). Returns the
+// descriptor, or -1 with reason set ("it is a directory", the system's
+// reason, ...); the caller names the file.
+int OpenRegularFile(const std::filesystem::path& path, std::string& reason);
+
+// The bytes of a regular file, at most most + 1 of them (one more than
+// most tells a file that is too large). An empty string, or the reason it
+// could not be read.
+std::string ReadRegularFile(const std::filesystem::path& path, std::size_t most, std::vector<uint8_t>& bytes);
 
 // Replaces (or creates) path with content. Returns an empty string on
 // success, otherwise what went wrong.

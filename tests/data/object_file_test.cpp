@@ -3,6 +3,7 @@
 #include "data/object_file.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -261,6 +262,26 @@ TEST_F(BinaryLoadTest, EmptyFileHoldsNoData) {
   EXPECT_EQ(image.FileEnd, kNoFileEnd);
 }
 
+TEST_F(BinaryLoadTest, AFifoIsRefusedWhateverItsNameNotWaitedOn) {
+  ChipParams chip;
+  for (const char* name : {"fifo.bin", "fifo.hex", "fifo.txt", "fifo.s19", "fifo.ihx"}) {
+    SCOPED_TRACE(name);
+    const std::filesystem::path path = dir / name;
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    test::RecordingReport r;
+    std::string refusal;
+    try {
+      const LoadOutcome outcome = LoadObjectFile(path, image, chip, r);
+      EXPECT_EQ(outcome.code, kRecordReadError);
+      for (const std::string& line : r.log) refusal += line;
+    } catch (const EInOutError& e) {
+      refusal = e.what();
+    }
+    EXPECT_NE(refusal.find("not a regular file"), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find(path.string()), std::string::npos) << refusal;
+  }
+}
+
 TEST_F(BinaryLoadTest, UnreadableFileWarnsAndLoadsNothing) {
   ChipParams chip;
   std::filesystem::create_directory(dir / "folder.bin");
@@ -269,8 +290,10 @@ TEST_F(BinaryLoadTest, UnreadableFileWarnsAndLoadsNothing) {
     const LoadOutcome outcome = LoadObjectFile(path, image, chip, r);
     EXPECT_EQ(outcome.code, kRecordReadError) << path;
     EXPECT_EQ(r.warnings, std::vector<std::string>{"Read File Data Error!"}) << path;
-    ASSERT_EQ(r.log.size(), 1u);
+    ASSERT_EQ(r.log.size(), 2u);
     EXPECT_EQ(r.log[0], "I Loading stopped at offset 0x00000000: the file could not be read (code 10).");
+    // Which file, and why.
+    EXPECT_EQ(r.log[1].rfind("I " + path.string() + ": ", 0), 0u) << r.log[1];
     EXPECT_EQ(image.FileStart, kNoFileStart);
     EXPECT_EQ(image.FileEnd, kNoFileEnd);
   }

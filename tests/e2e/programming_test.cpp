@@ -267,7 +267,9 @@ TEST_F(ProgrammingTest, DownloadedProgrammersProgramChipsByThemselvesAndTheWindo
   // its verification, the fourth finds the burn limit of 2 reached.
   const std::filesystem::path chips = directory / "chips";
   std::filesystem::create_directory(chips);
-  Connect(2, {"--auto-cycles", "4", "--cycle-interval-ms", "10", "--fail-cycle", "2=0x31", "--dump-chips",
+  // The first cycle waits long enough for the download's end to be checked
+  // before the cycles' reports move the gauges.
+  Connect(2, {"--auto-cycles", "4", "--cycle-interval-ms", "200", "--fail-cycle", "2=0x31", "--dump-chips",
               chips.string()});
   Choose("W25x10xx");
   const std::vector<uint8_t> data = LoadRandom(16 * 1024);

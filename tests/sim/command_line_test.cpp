@@ -1,6 +1,7 @@
 #include "sim/command_line.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -274,7 +275,8 @@ TEST(CommandLine, FirmwareFileIsReadAtTheStartAndRefusedWhenNotUsable) {
       {"empty", write("-empty.vfr", {}), "not a usable firmware file"},
       {"a blank in the version", write("-blank.vfr", blank), "version text"},
       {"a directory", directory.string(), "it is a directory"},
-      {"a device without end", "/dev/zero", "more than the 65536 of the firmware buffer"},
+      {"a device without end", "/dev/zero", "it is not a regular file"},
+      {"a FIFO (refused, not waited on)", test::MakeFifo(directory / (stem + "-fifo.vfr")), "it is not a regular file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -283,7 +285,7 @@ TEST(CommandLine, FirmwareFileIsReadAtTheStartAndRefusedWhenNotUsable) {
     EXPECT_NE(p.result.exitCode, 0);
     EXPECT_NE(p.err.find(c.mentioned), std::string::npos) << p.err;
   }
-  for (const char* name : {"-good.vfr", "-sum.vfr", "-text.vfr", "-empty.vfr", "-blank.vfr"})
+  for (const char* name : {"-good.vfr", "-sum.vfr", "-text.vfr", "-empty.vfr", "-blank.vfr", "-fifo.vfr"})
     std::filesystem::remove(directory / (stem + name));
 }
 

@@ -2,6 +2,7 @@
 // with the host's own reader, and what it refuses leaves no file behind.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -177,6 +178,9 @@ TEST(FirmwarePacker, BadInputIsRefusedAndLeavesTheOutputAsItWas) {
        "cannot read"},
       {"a directory as the image", {"--image", dir.Path().string(), "--version", "V1", "--output", output}, 1,
        "directory"},
+      {"a FIFO as the image (refused, not waited on)",
+       {"--image", test::MakeFifo(dir.Path() / "fifo.bin"), "--version", "V1", "--output", output}, 1,
+       "not a regular file"},
       {"empty image", {"--image", dir.Write("empty.bin", {}), "--version", "V1", "--output", output}, 1,
        "(0 bytes)"},
       {"not whole chunks", {"--image", dir.Write("odd.bin", Image(3000, 2)), "--version", "V1", "--output", output},
