@@ -74,7 +74,21 @@ std::string ReadRegularFile(const std::filesystem::path& path, std::size_t most,
   return error;
 }
 
-std::string WriteFileAtomically(const std::filesystem::path& path, std::string_view content) {
+std::string WriteFileAtomically(const std::filesystem::path& named, std::string_view content) {
+  // A symbolic link is saved through: its target gets the content and the
+  // link stays. What is there must be a regular file, whose mode (and owner,
+  // where the program may set it) the new content keeps.
+  std::error_code ec;
+  std::filesystem::path path = named;
+  if (std::filesystem::is_symlink(named, ec)) {
+    path = std::filesystem::weakly_canonical(named, ec);
+    if (ec) return Describe(named, ec.value());
+  }
+  struct stat existing {};
+  const bool exists = ::stat(path.c_str(), &existing) == 0;
+  if (exists && !S_ISREG(existing.st_mode))
+    return path.string() + ": " + (S_ISDIR(existing.st_mode) ? "it is a directory" : "it is not a regular file (a FIFO or a device)") +
+           "; nothing was saved";
   const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
   std::string tempName = ".";
   tempName += path.filename().string();
@@ -82,10 +96,15 @@ std::string WriteFileAtomically(const std::filesystem::path& path, std::string_v
   std::string temp = (dir / tempName).string();
   const int fd = mkstemp(temp.data());
   if (fd < 0) return Describe(path, errno);
-  // A new file gets the usual permissions rather than mkstemp's 0600.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
+  if (exists) {
+    (void)!fchown(fd, existing.st_uid, existing.st_gid);  // only where allowed
+    fchmod(fd, existing.st_mode & 07777);
+  } else {
+    // A new file gets the usual permissions rather than mkstemp's 0600.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+  }
   if (!WriteAll(fd, content) || fsync(fd) != 0) {
     const int error = errno;
     ::close(fd);

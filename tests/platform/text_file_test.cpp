@@ -21,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class AppendTest : public ::testing::Test {
+class FileWriteTest : public ::testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/velkor-append-XXXXXX";
@@ -52,7 +52,7 @@ class FileSizeLimit {
   sighandler_t previousHandler_;
 };
 
-TEST_F(AppendTest, AWriteTheDiskTakesOnlyPartOfIsCutBack) {
+TEST_F(FileWriteTest, AWriteTheDiskTakesOnlyPartOfIsCutBack) {
   const fs::path record = directory / "trace.jsonl";
   const std::string first = "{\"n\":1}\n";
   ASSERT_EQ(AppendToFile(record, first), "");
@@ -68,7 +68,7 @@ TEST_F(AppendTest, AWriteTheDiskTakesOnlyPartOfIsCutBack) {
   EXPECT_EQ(test::ReadFile(record), first + "{\"n\":2}\n");
 }
 
-TEST_F(AppendTest, LinesStartOnALineOfTheirOwnAndANewFileGetsItsHeader) {
+TEST_F(FileWriteTest, LinesStartOnALineOfTheirOwnAndANewFileGetsItsHeader) {
   struct Case {
     const char* name;
     const char* before;  // nullptr: no file
@@ -91,7 +91,7 @@ TEST_F(AppendTest, LinesStartOnALineOfTheirOwnAndANewFileGetsItsHeader) {
   }
 }
 
-TEST_F(AppendTest, AppendingWritesInPlaceSoThatOtherWritersKeepTheirLines) {
+TEST_F(FileWriteTest, AppendingWritesInPlaceSoThatOtherWritersKeepTheirLines) {
   // Another program holding the same log open sees the lines arrive in the
   // same file: nothing replaces the file (which would drop whatever the
   // other appended meanwhile), and nothing reads it whole first.
@@ -110,7 +110,7 @@ TEST_F(AppendTest, AppendingWritesInPlaceSoThatOtherWritersKeepTheirLines) {
   EXPECT_EQ(test::ReadFile(file), "run A\nrun B\nrun A again\n");
 }
 
-TEST_F(AppendTest, WhatCannotBeAppendedToIsNamedBeforehand) {
+TEST_F(FileWriteTest, WhatCannotBeAppendedToIsNamedBeforehand) {
   EXPECT_EQ(CheckAppendable(directory / "new.jsonl"), "");
   EXPECT_FALSE(fs::exists(directory / "new.jsonl")) << "the check leaves no empty file";
   EXPECT_NE(CheckAppendable(directory / "missing" / "x.jsonl").find("No such file"), std::string::npos);
@@ -119,6 +119,38 @@ TEST_F(AppendTest, WhatCannotBeAppendedToIsNamedBeforehand) {
   EXPECT_NE(CheckAppendable(directory / "fifo").find("not a regular file"), std::string::npos);
   // A FIFO is refused at once, not waited on for a reader.
   EXPECT_NE(AppendToFile(directory / "fifo", "line\n").find((directory / "fifo").string()), std::string::npos);
+}
+
+TEST_F(FileWriteTest, SavingWritesThroughLinksKeepsTheModeAndRefusesWhatIsNotAFile) {
+  // A link to a file elsewhere: the target gets the content, the link stays.
+  fs::create_directories(directory / "elsewhere");
+  test::WriteFile(directory / "elsewhere" / "image.bin", "old");
+  fs::create_symlink(directory / "elsewhere" / "image.bin", directory / "link.bin");
+  ASSERT_EQ(WriteFileAtomically(directory / "link.bin", "new"), "");
+  EXPECT_TRUE(fs::is_symlink(directory / "link.bin"));
+  EXPECT_EQ(test::ReadFile(directory / "elsewhere" / "image.bin"), "new");
+
+  // A private file stays private.
+  test::WriteFile(directory / "private.bin", "old");
+  ASSERT_EQ(::chmod((directory / "private.bin").c_str(), 0600), 0);
+  ASSERT_EQ(WriteFileAtomically(directory / "private.bin", "new"), "");
+  struct stat info {};
+  ASSERT_EQ(::stat((directory / "private.bin").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(test::ReadFile(directory / "private.bin"), "new");
+
+  // A FIFO or a folder in the way: refused, left as it is, no file beside it.
+  test::MakeFifo(directory / "fifo.bin");
+  fs::create_directories(directory / "folder.bin");
+  for (const char* name : {"fifo.bin", "folder.bin"}) {
+    SCOPED_TRACE(name);
+    const std::string error = WriteFileAtomically(directory / name, "new");
+    EXPECT_NE(error.find("nothing was saved"), std::string::npos) << error;
+    EXPECT_FALSE(fs::is_regular_file(directory / name));
+  }
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(directory)) ++files;
+  EXPECT_EQ(files, 5u) << "a temporary file was left";  // elsewhere, link, private, fifo, folder
 }
 
 }  // namespace
