@@ -278,10 +278,7 @@ void AddConnectionOptions(CLI::App& app, Common& c) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
-  // A file that may not grow further fails its write, which is reported,
-  // instead of ending the program in the middle of an operation.
-  std::signal(SIGXFSZ, SIG_IGN);
+static int RunCommandLine(int argc, char* argv[]) {
   CLI::App app(kDescription, "velkor-cli");
   app.footer(kFooter);
   app.set_version_flag("--version", std::string("velkor-cli ") + VELKOR_VERSION);
@@ -351,4 +348,17 @@ int main(int argc, char* argv[]) {
     if (command->parsed()) return RunOperation(common, *operation, target);
   std::cerr << app.help();
   return kExitUsage;
+}
+
+int main(int argc, char* argv[]) {
+  // A file that may not grow further, or a reader of the output that went
+  // away, fails a write instead of ending the program in the middle of an
+  // operation: the operation finishes, with its records and log.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+  const int status = RunCommandLine(argc, argv);
+  // Output that did not arrive is a failure too.
+  std::cout.flush();
+  const bool outputLost = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout);
+  return status == kExitOk && outputLost ? kExitFailed : status;
 }

@@ -18,8 +18,21 @@ namespace {
 using namespace std::chrono_literals;
 
 volatile std::sig_atomic_t gInterrupted = 0;
+volatile std::sig_atomic_t gSignal = 0;
 
-void OnInterrupt(int) { gInterrupted = 1; }
+std::string SignalName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT (Ctrl+C)";
+    case SIGHUP: return "SIGHUP (the terminal went away)";
+    case SIGTERM: return "SIGTERM";
+    default: return FormatText("signal %d", signal);
+  }
+}
+
+void OnInterrupt(int signal) {
+  gSignal = signal;
+  gInterrupted = 1;
+}
 
 // The program's time-outs end every operation; this only guards against a
 // fault of the program itself.
@@ -61,8 +74,8 @@ Session::Session(EventOutput& output) : output_(output), view_(output), programm
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal ends the run as Ctrl+C does: cleanly, with records.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
   view_.controlsChanged = [this] { ShowProgress(); };
   // No log file unless one is asked for (Connect).
   programmer_.LogCfg.CheckBoxLog.Checked = false;
@@ -263,11 +276,15 @@ int Session::Run(const std::function<void()>& start) {
         return Interrupted() || (!running_[0] && !running_[1] && !programmer_.NumberedRunPending());
       },
       kOperationLimit);
+  // Every chip started gets its result and record line, also when a signal
+  // stopped the run.
+  if (Interrupted()) programmer_.InterruptOperations(SignalName(gSignal));
   // The failure boxes follow the receive event that brought them.
   loop_.runFor(20ms);
   programmer_.OperationEnded = nullptr;
   if (Interrupted()) {
-    output_.Message(MessageKind::Error, "Interrupted: the operation was abandoned and the ports closed.");
+    output_.Message(MessageKind::Error, "Interrupted: the operations under way were stopped and recorded, and the "
+                                        "ports closed.");
     return kExitFailed;
   }
   return ExitStatusOf(outcomes);

@@ -16,7 +16,7 @@ namespace {
 constexpr const char* kBusyRefusal = "Not while %s: %s waits until the operation has ended.";
 constexpr const char* kExitQuestion =
     "Now %s.\nExit anyway? The operation is stopped where it stands, and its chip is not finished.";
-constexpr const char* kInterruptedLine = "Interrupted by the exit of the program: %s stopped at %u KB.";
+constexpr const char* kInterruptedLine = "Interrupted by %s: %s stopped at %u KB.";
 
 }  // namespace
 
@@ -66,15 +66,20 @@ bool TQNProgrammer::ConfirmExit() {
   if (!AnyProgrammerBusy()) return true;
   const std::string busy = BusyProgrammers();
   if (!view_.AskQuestion(FormatText(kExitQuestion, busy.c_str()))) return false;
+  InterruptOperations("the exit of the program");
+  return true;
+}
+
+void TQNProgrammer::InterruptOperations(const std::string& cause) {
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
     LinkChannel& ch = Channels.Channel(n);
     if (!ch.Busy) continue;
-    const std::string line = FormatText(kInterruptedLine, OperationName(ch.Operation, ch.AutoRun != 0).c_str(),
+    const std::string line = FormatText(kInterruptedLine, cause.c_str(),
+                                        OperationName(ch.Operation, ch.AutoRun != 0).c_str(),
                                         static_cast<unsigned>(ch.BlockPos));
     ChannelLog(n, line);
     EndOperation(n, true, {0, false, line});
   }
-  return true;
 }
 
 void TQNProgrammer::ShowControls() {

@@ -325,6 +325,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // operation ends as failed with a log line that says it was interrupted.
   // False when the operator keeps the program running.
   bool ConfirmExit();
+  // Ends every busy operation as failed, with a log line (and a record line
+  // for a chip) saying that cause interrupted it and where it stood.
+  void InterruptOperations(const std::string& cause);
   // Updates the job lock and tells the view the controls changed.
   void ShowControls();
 

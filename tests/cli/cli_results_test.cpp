@@ -314,6 +314,67 @@ TEST_F(CliWireTest, ARecordThatCannotBeWrittenIsRefusedBeforeAnyChipOrFailsTheRu
   EXPECT_EQ(fs::file_size(directory / "trace.jsonl"), earlier);
 }
 
+// ------------------------------------------------ signals
+
+TEST_F(CliWireTest, AStopSignalRecordsEveryStartedChipAndALostOutputFailsTheRun) {
+  WriteRandom("data.bin", 4096);
+  const std::string run = "'" + program + "' --simulate --plain --sim-option=--pace --sim-option=--block-time-us "
+                          "--sim-option=20000 --sim-option=--capture --sim-option=wire --record rec.jsonl --log-file run.log "
+                          "program --chip W25x10xx "
+                          "--file data.bin --whole-chip";
+  // Waits until both programmers have taken a few program blocks.
+  const std::string started =
+      "for i in $(seq 1 600); do [ $(stat -c %s wire.1 2>/dev/null || echo 0) -gt 20000 ] && "
+      "[ $(stat -c %s wire.2 2>/dev/null || echo 0) -gt 20000 ] && break; sleep 0.1; done;";
+  struct Case {
+    const char* name;
+    std::string script;  // prints the exit status last
+    int status;
+    const char* recorded;  // in each record line
+  };
+  const Case cases[] = {
+      {"SIGHUP", run + " >out.txt 2>&1 & pid=$!; " + started + " kill -HUP $pid; wait $pid; echo $?", 1,
+       "Interrupted by SIGHUP"},
+      {"SIGTERM", run + " >out.txt 2>&1 & pid=$!; " + started + " kill -TERM $pid; wait $pid; echo $?", 1,
+       "Interrupted by SIGTERM"},
+      // The reader of the output goes away at once: the chips are still
+      // programmed and recorded, and the run does not end as a success.
+      {"closed output",
+       "(" + run + " 2>/dev/null; echo $? >status.txt) | true; "
+                   "for i in $(seq 1 600); do [ -s status.txt ] && break; sleep 0.1; done; cat status.txt",
+       1,
+       "\"result\":\"ok\""},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    fs::remove(directory / "rec.jsonl");
+    fs::remove(directory / "status.txt");
+    fs::remove(directory / "wire.1");
+    fs::remove(directory / "wire.2");
+    // Not "cd && script": the background job would be the whole list.
+    const std::string command = "cd '" + directory.string() + "' || exit 9; " + k.script;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[256];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    ::pclose(pipe);
+    // The script's last line is the program's exit status.
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    const std::string last = out.substr(out.rfind('\n') == std::string::npos ? 0 : out.rfind('\n') + 1);
+    EXPECT_EQ(last, std::to_string(k.status)) << out;
+    std::ifstream record(directory / "rec.jsonl");
+    int lines = 0;
+    for (std::string line; std::getline(record, line); ++lines) {
+      const Json parsed = Json::parse(line);  // every line whole JSON
+      EXPECT_NE(line.find(k.recorded), std::string::npos) << line;
+      EXPECT_EQ(parsed["programmer_id"], "Velkor350QN V3.10");
+    }
+    EXPECT_EQ(lines, 2) << "one line per started chip";
+    EXPECT_TRUE(fs::exists(directory / "run.log"));
+  }
+}
+
 // ------------------------------------------------ values
 
 TEST_F(CliWireTest, ValuesOutOfTheirFieldsAreRefusedBeforeAnyPortIsOpened) {
