@@ -47,6 +47,7 @@ struct Common {
   std::vector<std::string> simulatorOptions;
   std::string simulatorLog;
   std::string ports;
+  bool allowMissing = false;
   int searchMs = 3000;
   bool json = false;
   bool plain = false;
@@ -83,6 +84,7 @@ ConnectOptions ConnectionOf(const Common& common) {
     if (const char* fromEnvironment = std::getenv("VELKOR_PORTS")) ports = fromEnvironment;
   c.ports = SplitPortList(ports);
   c.searchMs = common.searchMs;
+  c.allowMissing = common.allowMissing;
   return c;
 }
 
@@ -255,6 +257,9 @@ void AddLoadOptions(CLI::App& command, std::string& format, bool& allowTruncate)
 void AddConnectionOptions(CLI::App& app, Common& c) {
   const char* group = "Programmers and output";
   app.add_option("--ports,--port", c.ports, "Programmer ports, comma-separated, e.g. ttyUSB0,ttyUSB1 (or VELKOR_PORTS)")
+      ->group(group);
+  app.add_flag("--allow-missing", c.allowMissing,
+               "Go on with the programmers found when a named port has none (each missing one is named)")
       ->group(group);
   app.add_flag("--simulate", c.simulate, "Start simulated programmers (velkor-sim) and use them")->group(group);
   app.add_option("--sim-count", c.simulatorCount, "How many simulated programmers: 1 or 2 (default 2)")

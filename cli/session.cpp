@@ -9,6 +9,8 @@
 #include "data/object_file.hpp"
 #include "data/text_format.hpp"
 #include "link/operation_codes.hpp"
+#include "platform/serial_device.hpp"
+#include "platform/serial_ports.hpp"
 #include "platform/text_file.hpp"
 
 namespace velkor::cli {
@@ -143,6 +145,8 @@ int Session::Connect(const ConnectOptions& options, const RecordOptions& records
 
   searchTime_ = std::chrono::milliseconds(options.searchMs);
   upgrading_ = options.upgrading;
+  namedPorts_ = programmer_.ExplicitPorts;
+  allowMissing_ = options.allowMissing;
   RunCommand([this] { programmer_.FormShow(); });
   return AwaitSearch();
 }
@@ -165,12 +169,49 @@ int Session::AwaitSearch() {
     if (programmer_.Channels.Channel(n).Identified)
       output_.ProgrammerFound(n, programmer_.Channels.Port(n).CommName, programmer_.DeviceName[n - 1]);
   if (!upgrading_) AdviseUpgrades(programmer_, output_);
+  if (const int missing = ReportMissingProgrammers(); missing > 0 && !allowMissing_) {
+    output_.Message(MessageKind::Error, FormatText("Programmers missing: %d of those named; nothing was started "
+                                                   "(--allow-missing goes on with the others).",
+                                                   missing));
+    return kExitNoProgrammer;
+  }
   if (programmer_.DevicesFound > 0 || (upgrading_ && ProgrammersWithoutFirmware(programmer_) > 0)) return kExitOk;
   output_.Message(MessageKind::Error, listed == 0 ? "No programmer port was found (see velkor-cli ports)."
                                       : ProgrammersWithoutFirmware(programmer_) > 0
                                           ? "No programmer with firmware was found."
                                           : "No programmer answered on the ports listed.");
   return kExitNoProgrammer;
+}
+
+int Session::ReportMissingProgrammers() {
+  static const char* const kWhy[] = {"no programmer answered on it", "another program holds it",
+                                     "no permission to open it", "it does not exist"};
+  int missing = 0;
+  const std::vector<PortCandidate> checked = CheckPorts(namedPorts_);
+  for (std::size_t i = 0; i < checked.size() && i < ProgrammerChannels::kChannelCount; ++i) {
+    const PortCandidate& port = checked[i];
+    bool found = false;
+    for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
+      found = found || (programmer_.Channels.Port(n).CommName == port.name &&
+                        (programmer_.Channels.Channel(n).Identified ||
+                         (upgrading_ && programmer_.FirmwareFound[n - 1] == TQNProgrammer::FirmwareState::BootLoaderOnly)));
+    if (found) continue;
+    ++missing;
+    // A port this program holds itself reads as in use: it was opened and
+    // stayed silent.
+    const bool heldHere = port.access == PortCandidate::Access::InUse &&
+                          (programmer_.Channels.Port(1).CommName == port.name ||
+                           programmer_.Channels.Port(2).CommName == port.name);
+    std::error_code ec;
+    const bool absentButThere = port.access == PortCandidate::Access::Absent &&
+                                std::filesystem::exists(DevicePathOf(port.name), ec);
+    const char* why = heldHere         ? kWhy[0]
+                      : absentButThere ? "it is not a serial device"
+                                       : kWhy[static_cast<int>(port.access)];
+    output_.Message(MessageKind::Error, FormatText("Port %s (%s): %s.", port.name.c_str(),
+                                                   DevicePathOf(port.name).c_str(), why));
+  }
+  return missing;
 }
 
 int Session::ChooseChip(const std::string& name) {

@@ -23,6 +23,9 @@ struct ConnectOptions {
   std::string simulatorLog;        // where the simulator's messages go (default: nowhere)
   std::vector<std::string> ports;  // empty: the machine's USB serial adapters
   int searchMs = 3000;             // how long the programmers have to answer
+  // A named port whose programmer cannot be used fails the command unless
+  // this is set (the run goes on with the others).
+  bool allowMissing = false;
   // velkor-cli upgrade: a programmer with its boot loader only counts as
   // found, and no warning tells to run the upgrade.
   bool upgrading = false;
@@ -86,6 +89,8 @@ class Session {
 
  private:
   bool RunCommand(const std::function<void()>& command);  // false when a box warned
+  // Each named port without a usable programmer, with the reason; how many.
+  int ReportMissingProgrammers();
   // Waits for the search under way and names the programmers it found.
   int AwaitSearch();
   void ShowProgress();
@@ -96,6 +101,8 @@ class Session {
   TQNProgrammer programmer_;
   std::unique_ptr<SimulatorProcess> simulator_;
   bool running_[2] = {false, false};
+  std::vector<std::string> namedPorts_;  // the ports the command line named, in order
+  bool allowMissing_ = false;
   bool closed_ = false;
   std::chrono::milliseconds searchTime_{0};
   bool upgrading_ = false;

@@ -11,6 +11,8 @@
 
 #include "cli_run.hpp"
 #include "e2e/simulated_programmers.hpp"
+#include "platform/simulator_process.hpp"
+#include "support/pty_pair.hpp"
 #include "support/wire_decoder.hpp"
 
 namespace velkor::test {
@@ -372,6 +374,41 @@ TEST_F(CliWireTest, AStopSignalRecordsEveryStartedChipAndALostOutputFailsTheRun)
     }
     EXPECT_EQ(lines, 2) << "one line per started chip";
     EXPECT_TRUE(fs::exists(directory / "run.log"));
+  }
+}
+
+// ------------------------------------------------ named ports
+
+TEST_F(CliWireTest, ANamedPortWithoutAProgrammerIsNamedAndFailsTheCommand) {
+  std::string error;
+  const auto sim = SimulatorProcess::Start(FindSimulatorProgram(), {"--count", "1"}, 1, std::chrono::seconds(10), error,
+                                           "/dev/null");
+  ASSERT_TRUE(sim) << error;
+  PtyPair silent;
+  struct Case {
+    std::string ports;
+    bool allowMissing;
+    int status;
+    std::string named;  // in the messages; empty: none missing
+    std::size_t detected;
+  };
+  const Case cases[] = {
+      {sim->Ports()[0], false, 0, "", 1},
+      {sim->Ports()[0] + ",/nonexistent/ttyUSB7", false, 3, "/nonexistent/ttyUSB7 (/nonexistent/ttyUSB7): it does not exist",
+       0},
+      {sim->Ports()[0] + "," + silent.SlavePath(), false, 3, silent.SlavePath() + "): no programmer answered on it", 0},
+      {sim->Ports()[0] + ",/dev/null", false, 3, "/dev/null (/dev/null): it is not a serial device", 0},
+      {sim->Ports()[0] + ",/nonexistent/ttyUSB7", true, 0, "/nonexistent/ttyUSB7", 1},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.ports + (k.allowMissing ? " --allow-missing" : ""));
+    const CliRun run =
+        Cli("--json --search-ms 1500 --ports " + k.ports + (k.allowMissing ? " --allow-missing" : "") + " detect");
+    EXPECT_EQ(run.status, k.status) << run.out << run.err;
+    if (!k.named.empty()) {
+      EXPECT_NE(run.out.find(k.named), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(run.Events("detected").size(), k.detected) << run.out;
   }
 }
 
