@@ -229,7 +229,7 @@ class Soak {
     Expect(programmer_.BurnCount == expected,
            "BurnCount " + std::to_string(programmer_.BurnCount) + ", expected " + std::to_string(expected));
     Expect(programmer_.FailCount == 0, "FailCount " + std::to_string(programmer_.FailCount));
-    Expect(programmer_.Controls.StatusPanel2.Caption == "Burn OK, Total: " + std::to_string(expected),
+    Expect(programmer_.Controls.StatusPanel2.Caption == "烧写OK总数: " + std::to_string(expected),
            "status bar reads \"" + programmer_.Controls.StatusPanel2.Caption + "\"");
     Expect(view_.successLines == expected, "the log has " + std::to_string(view_.successLines) + " lines \"" +
                                                kSucceeded + "\", expected " + std::to_string(expected));
