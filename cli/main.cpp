@@ -117,9 +117,12 @@ int RunPorts(const Common& common) {
   }
   for (const PortCandidate& port : ports) {
     const char* access = kAccess[static_cast<int>(port.access)];
-    output.Listing(FormatText("%-16s %-24s %s", port.name.c_str(), DevicePathOf(port.name).c_str(), access),
-                   Json{{"event", "port"}, {"name", port.name}, {"path", DevicePathOf(port.name)}, {"access", access}}
-                       .dump());
+    const std::string why = WhyUnusable(port);
+    Json event{{"event", "port"}, {"name", port.name}, {"path", DevicePathOf(port.name)}, {"access", access}};
+    if (!why.empty()) event["why"] = why;
+    output.Listing(FormatText("%-16s %-24s %s%s%s", port.name.c_str(), DevicePathOf(port.name).c_str(), access,
+                              why.empty() ? "" : ": ", why.c_str()),
+                   event.dump());
   }
   if (ports.empty()) output.Message(MessageKind::Error, "No USB serial port was found.");
   return Finish(output, ports.empty() ? kExitNoProgrammer : kExitOk);

@@ -1,5 +1,6 @@
 #include "cli/session.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 
@@ -158,7 +159,11 @@ int Session::SearchAgain() {
 
 int Session::AwaitSearch() {
   const std::size_t listed = programmer_.Controls.ComboBoxCOM.Items.size();
-  const std::size_t expected = std::min<std::size_t>(listed, ProgrammerChannels::kChannelCount);
+  const auto& slots = programmer_.SearchSlots;
+  const std::size_t searched = std::min<std::size_t>(slots.size(), ProgrammerChannels::kChannelCount);
+  const auto expected = static_cast<std::size_t>(
+      std::count_if(slots.begin(), slots.begin() + static_cast<std::ptrdiff_t>(searched),
+                    [](const std::string& port) { return !port.empty(); }));
   const auto answered = [this] {
     return static_cast<std::size_t>(programmer_.DevicesFound + ProgrammersWithoutFirmware(programmer_));
   };
@@ -176,6 +181,12 @@ int Session::AwaitSearch() {
     return kExitNoProgrammer;
   }
   if (programmer_.DevicesFound > 0 || (upgrading_ && ProgrammersWithoutFirmware(programmer_) > 0)) return kExitOk;
+  // Adapters found but not usable are named with their reason.
+  if (listed == 0 && namedPorts_.empty())
+    for (const PortCandidate& port : ScanUsbSerialPorts())
+      if (port.access != PortCandidate::Access::Usable)
+        output_.Message(MessageKind::Error, FormatText("Port %s (%s): %s.", port.name.c_str(),
+                                                       DevicePathOf(port.name).c_str(), WhyUnusable(port).c_str()));
   output_.Message(MessageKind::Error, listed == 0 ? "No programmer port was found (see velkor-cli ports)."
                                       : ProgrammersWithoutFirmware(programmer_) > 0
                                           ? "No programmer with firmware was found."
@@ -184,8 +195,6 @@ int Session::AwaitSearch() {
 }
 
 int Session::ReportMissingProgrammers() {
-  static const char* const kWhy[] = {"no programmer answered on it", "another program holds it",
-                                     "no permission to open it", "it does not exist"};
   int missing = 0;
   const std::vector<PortCandidate> checked = CheckPorts(namedPorts_);
   for (std::size_t i = 0; i < checked.size() && i < ProgrammerChannels::kChannelCount; ++i) {
@@ -202,14 +211,10 @@ int Session::ReportMissingProgrammers() {
     const bool heldHere = port.access == PortCandidate::Access::InUse &&
                           (programmer_.Channels.Port(1).CommName == port.name ||
                            programmer_.Channels.Port(2).CommName == port.name);
-    std::error_code ec;
-    const bool absentButThere = port.access == PortCandidate::Access::Absent &&
-                                std::filesystem::exists(DevicePathOf(port.name), ec);
-    const char* why = heldHere         ? kWhy[0]
-                      : absentButThere ? "it is not a serial device"
-                                       : kWhy[static_cast<int>(port.access)];
+    const std::string why = heldHere || port.access == PortCandidate::Access::Usable ? "no programmer answered on it"
+                                                                                       : WhyUnusable(port);
     output_.Message(MessageKind::Error, FormatText("Port %s (%s): %s.", port.name.c_str(),
-                                                   DevicePathOf(port.name).c_str(), why));
+                                                   DevicePathOf(port.name).c_str(), why.c_str()));
   }
   return missing;
 }

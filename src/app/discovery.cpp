@@ -51,18 +51,23 @@ std::string DeviceGroup(const std::string& path) {
 }  // namespace
 
 void TQNProgrammer::ListSerialPorts() {
-  const std::vector<PortCandidate> candidates =
-      ExplicitPorts.empty() ? ScanUsbSerialPorts() : CheckPorts(ExplicitPorts);
+  const bool named = !ExplicitPorts.empty();
+  const std::vector<PortCandidate> candidates = named ? CheckPorts(ExplicitPorts) : ScanUsbSerialPorts();
   auto& list = Controls.ComboBoxCOM;
   list.Items.clear();
+  SearchSlots.clear();
   for (const PortCandidate& port : candidates) {
-    if (port.access == PortCandidate::Access::Usable) {
-      list.Items.push_back(port.name);
-    } else if (port.access == PortCandidate::Access::NoPermission) {
-      const std::string path = DevicePathOf(port.name);
+    const bool usable = port.access == PortCandidate::Access::Usable;
+    if (usable) list.Items.push_back(port.name);
+    if (usable || named) SearchSlots.push_back(usable ? port.name : std::string());
+    if (usable) continue;
+    const std::string path = DevicePathOf(port.name);
+    if (port.access == PortCandidate::Access::NoPermission) {
       AppendInfo(FormatText("Port %s cannot be opened: permission denied. Serial devices belong to the group \"%s\": "
-                        "add your user to it (sudo usermod -aG %s $USER) and log in again.",
-                        path.c_str(), DeviceGroup(path).c_str(), DeviceGroup(path).c_str()));
+                            "add your user to it (sudo usermod -aG %s $USER) and log in again.",
+                            path.c_str(), DeviceGroup(path).c_str(), DeviceGroup(path).c_str()));
+    } else {
+      AppendInfo(FormatText("Port %s is not searched: %s.", path.c_str(), WhyUnusable(port).c_str()));
     }
   }
   if (list.Items.empty()) {
@@ -106,16 +111,16 @@ void TQNProgrammer::BitBtnFindCOMClick() {
     FirmwareFound[n - 1] = FirmwareState::Unknown;
   }
   ListSerialPorts();
-  const auto& ports = Controls.ComboBoxCOM.Items;
-  for (std::size_t i = 0; i < ports.size() && i < ProgrammerChannels::kChannelCount; ++i) {
+  for (std::size_t i = 0; i < SearchSlots.size() && i < ProgrammerChannels::kChannelCount; ++i) {
     const int n = static_cast<int>(i) + 1;
+    Channels.Port(n).CommName = SearchSlots[i];
+    if (SearchSlots[i].empty()) continue;
     LinkChannel& channel = Channels.Channel(n);
     channel.TimeoutTicks = kIdentifyTicks;
     channel.Identified = 0;
     Controls.InfoPanel.Caption = kSearching;
-    AppendInfo(FormatText("Checking Device %d In %s............", n, ports[i].c_str()));
+    AppendInfo(FormatText("Checking Device %d In %s............", n, SearchSlots[i].c_str()));
     TComm& port = Channels.Port(n);
-    port.CommName = ports[i];
     port.OpenPort();  // an error ends the search and is shown to the operator
     // The adapter needs a moment after opening before it listens.
     identifyTimers_[n - 1] = loop_.singleShot(std::chrono::milliseconds(50), [this, n] {

@@ -96,6 +96,10 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // Ports named by the operator (--ports, VELKOR_PORTS) or the simulator's:
   // they replace the search over the machine's USB serial adapters.
   std::vector<std::string> ExplicitPorts;
+  // The port searched for each programmer number, in order. A named port
+  // that cannot be used leaves its place empty, so the ports after it keep
+  // the numbers their place in the list gives them.
+  std::vector<std::string> SearchSlots;
   // Programmers identified since the last search or list refresh.
   uint8_t DevicesFound = 0;
   // The full identification text of each channel's programmer, once known.

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <system_error>
+
+#include <sys/stat.h>
 
 #include "platform/serial_device.hpp"
 
@@ -74,6 +77,57 @@ std::vector<PortCandidate> CheckPorts(const std::vector<std::string>& names) {
   std::vector<PortCandidate> ports;
   for (const auto& name : names) ports.push_back({name, TryOpen(DevicePathOf(name))});
   return ports;
+}
+
+std::string PortHolders(const std::string& devicePath, const std::filesystem::path& proc) {
+  struct stat device {};
+  if (stat(devicePath.c_str(), &device) != 0) return {};
+  // The same file: the same device number for a device node, else the
+  // same inode.
+  const auto same = [&device](const struct stat& other) {
+    if (S_ISCHR(device.st_mode)) return S_ISCHR(other.st_mode) && other.st_rdev == device.st_rdev;
+    return other.st_dev == device.st_dev && other.st_ino == device.st_ino;
+  };
+  std::string holders;
+  std::error_code ec;
+  for (const auto& process : std::filesystem::directory_iterator(proc, ec)) {
+    const std::string pid = process.path().filename().string();
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code fdError;
+    bool holds = false;
+    for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fdError)) {
+      struct stat opened {};
+      if (stat(fd.path().c_str(), &opened) == 0 && same(opened)) {
+        holds = true;
+        break;
+      }
+    }
+    if (!holds) continue;
+    std::string program;
+    std::getline(std::ifstream(process.path() / "comm"), program);
+    if (!holders.empty()) holders += ", ";
+    holders += "PID " + pid + (program.empty() ? "" : " (" + program + ")");
+  }
+  return holders;
+}
+
+std::string WhyUnusable(const PortCandidate& port) {
+  const std::string path = DevicePathOf(port.name);
+  switch (port.access) {
+    case PortCandidate::Access::Usable:
+      return {};
+    case PortCandidate::Access::InUse: {
+      const std::string holders = PortHolders(path);
+      return holders.empty() ? "another program holds it" : "it is in use by " + holders;
+    }
+    case PortCandidate::Access::NoPermission:
+      return "no permission to open it";
+    case PortCandidate::Access::Absent: {
+      std::error_code ec;
+      return std::filesystem::exists(path, ec) ? "it is not a serial device" : "it does not exist";
+    }
+  }
+  return {};
 }
 
 std::vector<std::string> SplitPortList(const std::string& list) {

@@ -23,6 +23,16 @@ std::vector<PortCandidate> ScanUsbSerialPorts(const std::filesystem::path& sysCl
 // The same trial open for ports named explicitly (names below /dev or paths).
 std::vector<PortCandidate> CheckPorts(const std::vector<std::string>& names);
 
+// The processes that hold a device open, as "PID 1234 (minicom)", comma
+// separated; empty when none is found. Processes of other users whose file
+// descriptors cannot be read are not seen.
+std::string PortHolders(const std::string& devicePath, const std::filesystem::path& proc = "/proc");
+
+// Why a port that is not usable cannot be used, as the end of a sentence:
+// "it does not exist", "it is not a serial device", "it is in use by PID 1234
+// (minicom)", "no permission to open it"; empty for a usable port.
+std::string WhyUnusable(const PortCandidate& port);
+
 // Splits "A,B,C" into names, dropping empty ones and blanks around them.
 std::vector<std::string> SplitPortList(const std::string& list);
 

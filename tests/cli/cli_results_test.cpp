@@ -4,6 +4,10 @@
 // a download of the 528-byte-page flash carries its spare area, data past
 // the chip or ranges past 64 MiB are refused before anything is sent, and a
 // file is loaded by what it holds when its extension says nothing.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -385,12 +389,19 @@ TEST_F(CliWireTest, ANamedPortWithoutAProgrammerIsNamedAndFailsTheCommand) {
                                            "/dev/null");
   ASSERT_TRUE(sim) << error;
   PtyPair silent;
+  // Held as a terminal program holds its port.
+  PtyPair held;
+  const int holder = ::open(held.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  const std::string heldBy = held.SlavePath() + "): it is in use by PID " + std::to_string(::getpid());
   struct Case {
     std::string ports;
     bool allowMissing;
     int status;
     std::string named;  // in the messages; empty: none missing
     std::size_t detected;
+    int number = 1;  // the found programmer's number
   };
   const Case cases[] = {
       {sim->Ports()[0], false, 0, "", 1},
@@ -398,7 +409,11 @@ TEST_F(CliWireTest, ANamedPortWithoutAProgrammerIsNamedAndFailsTheCommand) {
        0},
       {sim->Ports()[0] + "," + silent.SlavePath(), false, 3, silent.SlavePath() + "): no programmer answered on it", 0},
       {sim->Ports()[0] + ",/dev/null", false, 3, "/dev/null (/dev/null): it is not a serial device", 0},
+      {sim->Ports()[0] + "," + held.SlavePath(), false, 3, heldBy, 0},
       {sim->Ports()[0] + ",/nonexistent/ttyUSB7", true, 0, "/nonexistent/ttyUSB7", 1},
+      // An unusable first port keeps its place: the second is programmer 2.
+      {"/nonexistent/ttyUSB7," + sim->Ports()[0], true, 0, "/nonexistent/ttyUSB7", 1, 2},
+      {"/nonexistent/ttyUSB7," + sim->Ports()[0], false, 3, "/nonexistent/ttyUSB7", 0},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.ports + (k.allowMissing ? " --allow-missing" : ""));
@@ -409,7 +424,20 @@ TEST_F(CliWireTest, ANamedPortWithoutAProgrammerIsNamedAndFailsTheCommand) {
       EXPECT_NE(run.out.find(k.named), std::string::npos) << run.out;
     }
     EXPECT_EQ(run.Events("detected").size(), k.detected) << run.out;
+    const auto found = run.Events("programmer");
+    if (k.status == 0) {
+      ASSERT_EQ(found.size(), 1u) << run.out;
+      EXPECT_EQ(found[0]["programmer"], k.number);
+      EXPECT_EQ(found[0]["port"], sim->Ports()[0]);
+    }
   }
+  // The port listing gives the same reason.
+  const CliRun listing = Cli("--json --ports " + held.SlavePath() + " ports");
+  ASSERT_EQ(listing.Events("port").size(), 1u) << listing.out;
+  EXPECT_EQ(listing.Events("port")[0]["access"], "in use");
+  EXPECT_EQ(std::string(listing.Events("port")[0]["why"]).rfind("it is in use by PID " + std::to_string(::getpid()), 0),
+            0u);
+  ::close(holder);
 }
 
 // ------------------------------------------------ values

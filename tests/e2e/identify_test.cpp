@@ -2,6 +2,8 @@
 // simulator's pseudo-terminals through its own serial layer, sends the
 // identification query, reassembles the reply and identifies the programmer.
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "simulated_programmers.hpp"
+#include "support/pty_pair.hpp"
 
 namespace velkor {
 namespace {
@@ -109,6 +112,40 @@ TEST_F(DiscoveryTest, OnePortLeavesChannelTwoClosedAndNoPortSaysSo) {
   EXPECT_TRUE(programmer->Controls.ComboBoxCOM.Items.empty());
   EXPECT_EQ(programmer->Controls.ComboBoxCOM.Text, "No Device Avalible");
   EXPECT_FALSE(programmer->Channels.Port(1).IsOpen());
+}
+
+TEST_F(DiscoveryTest, AnUnusableNamedPortIsLoggedAndKeepsItsPlaceInTheNumbering) {
+  // A port held by this test with the lock every careful serial program
+  // takes, as a terminal program would hold it.
+  test::PtyPair held;
+  const int holder = ::open(held.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  sim = StartSimulator(1);
+  ASSERT_TRUE(sim);
+  struct Case {
+    std::string unusable;
+    std::string why;
+  };
+  const Case cases[] = {
+      {"/dev/velkor-absent-port", "it does not exist"},
+      {"/dev/null", "it is not a serial device"},
+      {held.SlavePath(), "it is in use by PID " + std::to_string(::getpid())},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.unusable);
+    view.lines.clear();
+    programmer->ExplicitPorts = {k.unusable, sim->Ports()[0]};
+    programmer->BitBtnFindCOMClick();
+    ASSERT_TRUE(loop.runUntil([&] { return programmer->DevicesFound == 1; }, 10s));
+    EXPECT_EQ(programmer->Channels.Channel(2).Identified, 1) << "the second named port is programmer 2";
+    EXPECT_EQ(programmer->Channels.Channel(1).Identified, 0);
+    EXPECT_FALSE(programmer->Channels.Port(1).IsOpen());
+    EXPECT_TRUE(LoggedLine(Line("Checking Device 2 In " + sim->Ports()[0] + "............")));
+    EXPECT_TRUE(Logged("Port " + k.unusable + " is not searched: " + k.why)) << ::testing::PrintToString(view.lines);
+  }
+  programmer->BitBtnFreshClick();
+  ::close(holder);
 }
 
 TEST_F(DiscoveryTest, SimulatorGoingAwayClosesThePortsAndEmptiesTheList) {
