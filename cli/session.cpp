@@ -198,21 +198,19 @@ int Session::ReportMissingProgrammers() {
   int missing = 0;
   const std::vector<PortCandidate> checked = CheckPorts(namedPorts_);
   for (std::size_t i = 0; i < checked.size() && i < ProgrammerChannels::kChannelCount; ++i) {
+    // Programmer numbers follow the places in the list.
     const PortCandidate& port = checked[i];
-    bool found = false;
-    for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
-      found = found || (programmer_.Channels.Port(n).CommName == port.name &&
-                        (programmer_.Channels.Channel(n).Identified ||
-                         (upgrading_ && programmer_.FirmwareFound[n - 1] == TQNProgrammer::FirmwareState::BootLoaderOnly)));
-    if (found) continue;
+    const int n = static_cast<int>(i) + 1;
+    const bool searched = programmer_.Channels.Port(n).CommName == port.name;
+    const bool bootLoaderOnly =
+        searched && programmer_.FirmwareFound[n - 1] == TQNProgrammer::FirmwareState::BootLoaderOnly;
+    if (searched && (programmer_.Channels.Channel(n).Identified || (upgrading_ && bootLoaderOnly))) continue;
     ++missing;
-    // A port this program holds itself reads as in use: it was opened and
-    // stayed silent.
-    const bool heldHere = port.access == PortCandidate::Access::InUse &&
-                          (programmer_.Channels.Port(1).CommName == port.name ||
-                           programmer_.Channels.Port(2).CommName == port.name);
-    const std::string why = heldHere || port.access == PortCandidate::Access::Usable ? "no programmer answered on it"
-                                                                                       : WhyUnusable(port);
+    // A port searched here reads as in use when this program still holds
+    // it: it was opened and stayed silent.
+    const std::string why = bootLoaderOnly ? "the programmer on it holds its boot loader only, no firmware"
+                            : searched     ? "no programmer answered on it"
+                                           : WhyUnusable(port);
     output_.Message(MessageKind::Error, FormatText("Port %s (%s): %s.", port.name.c_str(),
                                                    DevicePathOf(port.name).c_str(), why.c_str()));
   }
@@ -274,6 +272,10 @@ int Session::LoadProject(const std::string& path) {
   view_.fileAnswers = {path};
   const bool clean = RunCommand([this] { programmer_.LoadFromOrvaneProjectClick(); });
   view_.fileAnswers.clear();
+  if (!programmer_.LastProjectRefusal.empty()) {
+    output_.Message(MessageKind::Error, programmer_.LastProjectRefusal);
+    return kExitRefused;
+  }
   return clean && programmer_.ChipConfirmed ? kExitOk : kExitRefused;
 }
 

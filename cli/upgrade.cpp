@@ -138,7 +138,12 @@ void AdviseUpgrades(const TQNProgrammer& p, EventOutput& output) {
                                                         VersionOn(p, n).c_str(), p.FirmwareVersion.c_str()));
         break;
       case State::BootLoaderOnly:
-        output.Message(MessageKind::Warning, FormatText("programmer %d has no firmware: run velkor-cli upgrade", n));
+        output.Message(MessageKind::Warning,
+                       p.FirmwareReady
+                           ? FormatText("programmer %d has no firmware: run velkor-cli upgrade", n)
+                           : FormatText("programmer %d has no firmware, and the firmware file cannot be used (%s): "
+                                        "run velkor-cli upgrade --firmware FILE with a good one",
+                                        n, p.Firmware.problem.c_str()));
         break;
       case State::Current:
       case State::Unknown:

@@ -78,7 +78,8 @@ void TQNProgrammer::LoadFirmwareFile(const std::filesystem::path& path) {
 void TQNProgrammer::StartUpgrade(int n) {
   LinkChannel& ch = Channels.Channel(n);
   if (!FirmwareReady) {
-    ChannelLog(n, "The programmer's firmware must be upgraded, but no usable firmware file was loaded.");
+    ChannelLog(n, "The programmer's firmware must be upgraded, but no usable firmware file was loaded" +
+                      (Firmware.problem.empty() ? std::string(".") : " (" + Firmware.problem + ")."));
     ShowControls();
     return;
   }

@@ -202,6 +202,7 @@ void TQNProgrammer::RestoreProjectPart(const ProjectRecord& r, ProjectPart part)
 
 void TQNProgrammer::LoadProject(const std::string& path) {
   if (RefusedWhileBusy("loading a project")) return;
+  LastProjectRefusal.clear();
   ProjectReader reader(path);
   ProjectRecord record;
   const ProjectHeader header = ReadProjectHeader(reader, record);
@@ -209,16 +210,24 @@ void TQNProgrammer::LoadProject(const std::string& path) {
   for (auto part = ProjectPart::FixedBytes; part <= last; part = NextProjectPart(part))
     RestoreProjectPart(record, part);
 
+  // The log keeps its marks; the command line, which does not show the
+  // log, says which file, why, and what was taken from it.
+  constexpr const char* kNothingTaken = "nothing was taken from it: no chip is chosen and no data is loaded";
+  const auto refuse = [&](const char* line, const char* why, const char* taken) {
+    AppendPlain(line);
+    LastProjectRefusal = FormatText("The project file \"%s\" was refused: %s; %s.", path.c_str(), why, taken);
+  };
   switch (header.status) {
     case ProjectHeaderStatus::BadFixedBytes:
-      AppendPlain(kProjectBadFixedBytesLine);
+      refuse(kProjectBadFixedBytesLine, "it does not begin with a project file's two mark bytes", kNothingTaken);
       return;
     case ProjectHeaderStatus::BadMagic:
-      AppendPlain(kProjectBadMagicLine);
+      refuse(kProjectBadMagicLine, "it does not carry a project file's name text", kNothingTaken);
       return;
     case ProjectHeaderStatus::BadDataMarker:
       FileLoaded = false;
-      AppendPlain(kProjectBadDataMarkerLine);
+      refuse(kProjectBadDataMarkerLine, "the mark before its data block is damaged",
+             "its chip and settings were taken, its data was not, and no data is loaded");
       return;
     case ProjectHeaderStatus::Truncated: {
       FileLoaded = false;

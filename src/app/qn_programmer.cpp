@@ -509,6 +509,16 @@ void TQNProgrammer::LoadFile(const std::string& path) {
   LastLoadFormat = ChooseObjectFormat(path, LoadFormat, *this);
   LastLoad = LoadObjectFileAs(path, LastLoadFormat, Image, Chip, *this);
   RecomputeAfterLoad(Image, Chip, ChipConfirmed, Controls.ChkBoxCPES.Checked, *this);
+  // A file read whole without a byte of data would otherwise "load" and
+  // program blank chips without a word.
+  if (LastLoad.code == kRecordAccepted && Image.FileStart == kNoFileStart) {
+    FileLoaded = false;
+    const std::string text = FormatText(kNoDataInFile, path.c_str(),
+                                        LastLoadFormat == ObjectFormat::Binary ? "it is empty" : "no data records");
+    AppendInfo(text);
+    Warn(text);
+    return;
+  }
   // Data past the chip's end never reaches it: say so rather than let a
   // run end in success with part of the file missing.
   if (!ChipConfirmed) return;

@@ -76,6 +76,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // format the last load used.
   FormatChoice LoadFormat = FormatChoice::Auto;
   ObjectFormat LastLoadFormat = ObjectFormat::Binary;
+  // Why the last project file was refused, with its path and what was
+  // taken from it; empty when it was not refused on its marks.
+  std::string LastProjectRefusal;
   // The range the data page's hex grid shows (valid while HexViewShown).
   bool HexViewShown = false;
   uint32_t HexViewFirst = 0;

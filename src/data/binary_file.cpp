@@ -63,9 +63,9 @@ LoadOutcome ReadBinary(const std::filesystem::path& path, ImageBuffer& image, Im
     if (outcome.code == kRecordBeyondImage) {
       report.Warn(FormatText(kBeyondImageAtOffset, kImageCapacity, kImageCapacity));
     } else {
-      // The box keeps its words; the log says which file and why.
+      // The box keeps its words and adds which file and why, as the log does.
       if (!why.empty()) report.AppendInfo(why);
-      report.Warn(kReadFileDataError);
+      report.Warn(why.empty() ? std::string(kReadFileDataError) : std::string(kReadFileDataError) + "\n" + why);
     }
   }
   return outcome;

@@ -31,6 +31,9 @@ inline constexpr const char* kLoadObjectFileLine = "Load object file : %s";
 inline constexpr const char* kNothingToSave = "没有数据需要保存!";
 inline constexpr const char* kFileSavedMessage = "文件\"%s\"已保存！";
 inline constexpr const char* kReadFileDataError = "Read File Data Error!";
+// A file that parses whole but holds no byte of data: nothing counts as loaded.
+inline constexpr const char* kNoDataInFile =
+    "The file \"%s\" holds no data (%s): no file is loaded, and the image buffer is blank.";
 // Why and where a load stopped early (information log).
 inline constexpr const char* kLoadStoppedAtLine = "Loading stopped at line %llu: %s (code %u).";
 inline constexpr const char* kLoadStoppedAtOffset = "Loading stopped at offset 0x%08llX: %s (code %u).";
@@ -121,7 +124,8 @@ LoadOutcome ReadIntelHex(const std::filesystem::path& path, ImageBuffer& image, 
 LoadOutcome ReadSRecords(const std::filesystem::path& path, ImageBuffer& image, ImageReport& report);
 LoadOutcome ReadHexText(const std::filesystem::path& path, ImageBuffer& image, ImageReport& report);
 // Failures of a binary file are not raised: a warning box says
-// "Read File Data Error!" and the bytes read so far stay.
+// "Read File Data Error!" with the file and the reason on a second line, and
+// the bytes read so far stay.
 LoadOutcome ReadBinary(const std::filesystem::path& path, ImageBuffer& image, ImageReport& report);
 
 // One Intel HEX line: base is the address set by the last extended address

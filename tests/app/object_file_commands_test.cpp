@@ -51,6 +51,47 @@ TEST_F(ObjectFileCommandsTest, LoadFillsTheImageAndRecomputesForTheChip) {
   EXPECT_TRUE(view.messages.empty());
 }
 
+TEST_F(ObjectFileCommandsTest, AFileWithoutDataLoadsNothingAndSaysSo) {
+  WriteFile(directory / "empty.bin", "");
+  WriteFile(directory / "end-only.hex", ":00000001FF\n");
+  WriteFile(directory / "header-only.s19", "S00600004844521B\nS9030000FC\n");
+  struct Case {
+    const char* chip;
+    const char* file;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"24xx02", "empty.bin", "it is empty"},
+      {"W25x10xx", "end-only.hex", "no data records"},
+      {"AT45DB16E", "header-only.s19", "no data records"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.file);
+    Choose(k.chip);
+    // A file loaded before: the empty one replaces it, and says so.
+    view.fileAnswers.push_back((directory / "small.hex").string());
+    programmer->RunCommand([&] { programmer->FileOpenBtnClick(); });
+    ASSERT_TRUE(programmer->FileLoaded);
+    view.messages.clear();
+    const std::string path = (directory / k.file).string();
+    view.fileAnswers.push_back(path);
+    programmer->RunCommand([&] { programmer->FileOpenBtnClick(); });
+    const std::string text =
+        "The file \"" + path + "\" holds no data (" + k.why + "): no file is loaded, and the image buffer is blank.";
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].kind, MessageKind::Warning);
+    EXPECT_EQ(view.messages[0].text, text);
+    EXPECT_TRUE(Logged(text));
+    EXPECT_FALSE(programmer->FileLoaded);
+    EXPECT_EQ(programmer->Image.Data[0x10], 0xFF) << "the buffer is blank, not the earlier file's";
+    // Programming now asks for a file rather than sending blank data.
+    view.messages.clear();
+    programmer->RunCommand([&] { programmer->SpdBtnProgClick(); });
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, "请加载目标文件！");
+  }
+}
+
 TEST_F(ObjectFileCommandsTest, SaveWritesTheUsedRangeOrSaysThereIsNothing) {
   Choose("24xx02");
   programmer->FileSaveBtnClick();

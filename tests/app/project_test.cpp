@@ -300,6 +300,13 @@ TEST_P(ProjectMarkTest, AppendsItsLineAsItIsAndStops) {
   EXPECT_TRUE(Contains(lines, GetParam().line));  // no time stamp
   EXPECT_TRUE(view.messages.empty());
   EXPECT_FALSE(programmer->FileLoaded);
+  // For the command line, which does not show the log: the file, the
+  // reason and what was taken.
+  EXPECT_EQ(programmer->LastProjectRefusal.rfind("The project file \"" + path.string() + "\" was refused: ", 0), 0u)
+      << programmer->LastProjectRefusal;
+  EXPECT_NE(programmer->LastProjectRefusal.find(GetParam().stopsBeforeTheChip ? "nothing was taken"
+                                                                               : "its chip and settings were taken"),
+            std::string::npos);
   if (GetParam().stopsBeforeTheChip) {
     EXPECT_EQ(lines.back(), GetParam().line);
     EXPECT_FALSE(programmer->ChipConfirmed);

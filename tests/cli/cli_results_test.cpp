@@ -10,10 +10,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "cli_run.hpp"
+#include "link/firmware_file.hpp"
 #include "e2e/simulated_programmers.hpp"
 #include "platform/simulator_process.hpp"
 #include "support/pty_pair.hpp"
@@ -438,6 +440,57 @@ TEST_F(CliWireTest, ANamedPortWithoutAProgrammerIsNamedAndFailsTheCommand) {
   EXPECT_EQ(std::string(listing.Events("port")[0]["why"]).rfind("it is in use by PID " + std::to_string(::getpid()), 0),
             0u);
   ::close(holder);
+}
+
+// ------------------------------------------------ refusals
+
+TEST_F(CliWireTest, EveryRefusalNamesTheFileTheReasonAndWhatWasKept) {
+  const auto write = [this](const std::string& name, const std::string& text) {
+    std::ofstream(directory / name, std::ios::binary) << text;
+  };
+  write("empty.bin", "");
+  write("empty.hex", "");
+  write("end-only.hex", ":00000001FF\n");
+  write("header-only.s19", "S00600004844521B\nS9030000FC\n");
+  write("blank.txt", "\n\n");
+  write("garbage.vpj", "not a project\n");
+  struct Case {
+    std::string words;
+    int status;
+    std::vector<std::string> said;
+  };
+  const std::string noData = "holds no data (";
+  const Case cases[] = {
+      {"program --chip 24xx04 --file empty.bin", 4, {"empty.bin\" " + noData + "it is empty)"}},
+      {"program --chip 24xx04 --file empty.hex", 4, {"empty.hex\" " + noData + "no data records)"}},
+      {"auto --chip 24xx04 --file end-only.hex", 4, {"end-only.hex\" " + noData + "no data records)"}},
+      {"program --chip W25x10xx --file header-only.s19", 4, {noData + "no data records)"}},
+      {"program --chip 24xx04 --file blank.txt --format txt", 4, {noData + "no data records)"}},
+      {"program --chip 24xx04 --file missing.bin", 4, {"Read File Data Error!", "missing.bin: No such file"}},
+      {"program --project garbage.vpj", 4,
+       {"garbage.vpj\" was refused: it does not begin with a project file's two mark bytes; nothing was taken"}},
+  };
+  int run = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.words);
+    const std::string name = "refused-" + std::to_string(++run);
+    const CliRun refused = Cli("--simulate --sim-count 1 --json" + Capture(name) + " " + k.words);
+    EXPECT_EQ(refused.status, k.status) << refused.out << refused.err;
+    std::string messages;
+    for (const Json& message : refused.Events("message")) messages += std::string(message["text"]) + "\n";
+    for (const std::string& text : k.said) EXPECT_NE(messages.find(text), std::string::npos) << text << "\n" << messages;
+    EXPECT_TRUE(Received(name).empty()) << "nothing may reach the programmer";
+  }
+
+  // A programmer holding its boot loader only, beside a firmware file that
+  // cannot be used: it answered, and the file is what is wrong.
+  WriteRandom(kFirmwareFileName, 1000);
+  const CliRun bare = Cli("--simulate --sim-count 1" + Sim({"--name", "VelkorQN"}) + " detect");
+  EXPECT_EQ(bare.status, 3) << bare.out << bare.err;
+  const std::string said = bare.out + bare.err;
+  EXPECT_EQ(said.find("no programmer answered"), std::string::npos) << said;
+  EXPECT_NE(said.find("holds its boot loader only"), std::string::npos) << said;
+  EXPECT_NE(said.find("the firmware file cannot be used (the file holds only 1000 bytes"), std::string::npos) << said;
 }
 
 // ------------------------------------------------ values

@@ -94,8 +94,9 @@ TEST_F(FirmwareTest, MenuCommandUpgradesTheFoundProgrammersUnlessTheFileIsGone) 
   programmer->BitBtnFindCOMClick();
   ASSERT_TRUE(loop.runUntil(
       [&] {
-        return LoggedLine(
-            ChannelLine(1, "The programmer's firmware must be upgraded, but no usable firmware file was loaded."));
+        // With the reason the file cannot be used.
+        return Logged(
+            ChannelLine(1, "The programmer's firmware must be upgraded, but no usable firmware file was loaded ("));
       },
       10s));
   EXPECT_EQ(programmer->DevicesFound, 0);
