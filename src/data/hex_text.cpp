@@ -53,9 +53,12 @@ LoadOutcome ReadHexText(const std::filesystem::path& path, ImageBuffer& image, I
 
   try {
     FileReader file(path);
-    const auto buffer = std::make_unique_for_overwrite<char[]>(kBlockSize);
+    // Sized to the file (one byte more sees its end in one read), at most
+    // one block: a small file costs a small buffer.
+    const std::size_t blockSize = std::min(kBlockSize, std::max<std::size_t>(256, file.SizeWhenOpened() + 1));
+    const auto buffer = std::make_unique_for_overwrite<char[]>(blockSize);
     while (!finished) {
-      const std::size_t n = file.Read(buffer.get(), kBlockSize);
+      const std::size_t n = file.Read(buffer.get(), blockSize);
       if (n == 0) {
         endLine();
         break;

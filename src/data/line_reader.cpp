@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -31,6 +34,8 @@ FileReader::FileReader(const std::filesystem::path& path) : path_(path) {
   std::string reason;
   fd_ = OpenRegularFile(path, reason);
   if (fd_ < 0) throw EInOutError(path.string() + ": " + reason);
+  struct stat info {};
+  if (::fstat(fd_, &info) == 0 && info.st_size > 0) size_ = static_cast<std::size_t>(info.st_size);
 }
 
 FileReader::~FileReader() {
@@ -45,11 +50,19 @@ std::size_t FileReader::Read(char* into, std::size_t size) {
   }
 }
 
+namespace {
+constexpr std::size_t kFirstBuffer = 256;
+}
+
 LineReader::LineReader(const std::filesystem::path& path, std::size_t blockSize)
-    : file_(path), capacity_(blockSize), buffer_(std::make_unique_for_overwrite<char[]>(blockSize)) {}
+    : file_(path),
+      limit_(blockSize),
+      // One byte more than the file, so that its end is seen without growing.
+      capacity_(std::min(blockSize, std::max(kFirstBuffer, file_.SizeWhenOpened() + 1))),
+      buffer_(std::make_unique_for_overwrite<char[]>(capacity_)) {}
 
 bool LineReader::Next(std::string_view& line) {
-  char* const buf = buffer_.get();
+  char* buf = buffer_.get();
   for (;;) {
     if (pendingLf_ && begin_ < end_) {
       if (buf[begin_] == '\n') ++begin_;
@@ -91,6 +104,16 @@ bool LineReader::Next(std::string_view& line) {
       std::memmove(buf, buf + begin_, end_ - begin_);
       end_ -= begin_;
       begin_ = 0;
+    }
+    if (end_ == capacity_ && capacity_ < limit_) {
+      // A line longer than the buffer, but not than the block size (or a
+      // file that grew): the buffer grows.
+      capacity_ = std::min(limit_, capacity_ * 2);
+      auto larger = std::make_unique_for_overwrite<char[]>(capacity_);
+      std::memcpy(larger.get(), buf, end_);
+      buffer_ = std::move(larger);
+      buf = buffer_.get();
+      continue;
     }
     if (end_ == capacity_) {
       line = std::string_view(buf, capacity_);

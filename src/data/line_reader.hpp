@@ -21,15 +21,20 @@ class FileReader {
 
   // Up to size bytes; 0 at the end of the file.
   std::size_t Read(char* into, std::size_t size);
+  // The file's size when it was opened.
+  std::size_t SizeWhenOpened() const { return size_; }
 
  private:
   std::filesystem::path path_;
   int fd_ = -1;
+  std::size_t size_ = 0;
 };
 
 // The lines of a text file, each without its terminator (LF, CR LF or a
 // lone CR). A line longer than the block size is returned cut to the block
-// size (Cut() tells) and the rest of it is skipped.
+// size (Cut() tells) and the rest of it is skipped. The buffer starts at
+// the file's size and grows up to the block size only for a longer line,
+// so a small file costs a small buffer.
 class LineReader {
  public:
   static constexpr std::size_t kBlockSize = 1 << 20;
@@ -44,7 +49,8 @@ class LineReader {
 
  private:
   FileReader file_;
-  std::size_t capacity_;
+  std::size_t limit_;     // the block size: the longest line returned whole
+  std::size_t capacity_;  // the buffer's size now, at most limit_
   std::unique_ptr<char[]> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 
 #include "data/hex_digits.hpp"
@@ -78,6 +79,23 @@ TEST_F(LineReaderTest, SplitsLikeAPlainSplitterForEveryBlockSize) {
     for (std::size_t block = 1; block <= 24; ++block) {
       EXPECT_EQ(ReadAll(path, block), Split(texts[t], block)) << "text " << t << ", block " << block;
     }
+  }
+}
+
+TEST_F(LineReaderTest, ABufferSizedToTheFileGrowsForLinesAddedAfterTheOpen) {
+  // The buffer starts at the file's size when it is opened; lines written
+  // after that still come whole up to the block size, and cut beyond it.
+  const std::string longLine(5000, 'z');
+  const std::string added = longLine + "\r\n" + std::string(300, 'q') + "\nend";
+  for (const std::size_t block : {std::size_t{1} << 20, std::size_t{4096}, std::size_t{1000}}) {
+    SCOPED_TRACE(block);
+    const auto path = Write("growing", "short\n");
+    LineReader reader(path, block);
+    std::ofstream(path, std::ios::app) << added;
+    std::vector<Line> lines;
+    std::string_view line;
+    while (reader.Next(line)) lines.push_back({std::string(line), reader.Cut()});
+    EXPECT_EQ(lines, Split("short\n" + added, block));
   }
 }
 
