@@ -4,7 +4,7 @@ namespace velkor::cli {
 
 void CliView::ShowMessage(MessageKind kind, const std::string& text) {
   if (kind != MessageKind::Information) ++warnings;
-  output_.Message(kind, text);
+  if (echo) output_.Message(kind, text);
 }
 
 bool CliView::AskQuestion(const std::string& text) {

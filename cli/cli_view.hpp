@@ -24,11 +24,15 @@ class CliView final : public QuietView {
   std::function<void()> controlsChanged;
   // Warning and error boxes shown so far.
   int warnings = 0;
+  // Whether boxes and log lines reach the output (they are counted anyway).
+  bool echo = true;
 
   void ControlsChanged() override {
     if (controlsChanged) controlsChanged();
   }
-  void LogLineAppended(const std::string& line) override { output_.LogLine(line); }
+  void LogLineAppended(const std::string& line) override {
+    if (echo) output_.LogLine(line);
+  }
   void ShowMessage(MessageKind kind, const std::string& text) override;
   bool AskQuestion(const std::string& text) override;
   std::optional<std::string> AskOpenFile(const FileDialogOptions&) override { return NextAnswer(); }

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "data/text_format.hpp"
@@ -82,7 +84,7 @@ void EventOutput::ProgrammerFound(int channel, const std::string& port, const st
 }
 
 void EventOutput::Started(int channel, const std::string& operation) {
-  Bar& bar = bars_[channel - 1];
+  Bar& bar = BarOf(channel);
   bar = Bar{};
   bar.active = true;
   bar.operation = operation;
@@ -95,7 +97,7 @@ void EventOutput::Started(int channel, const std::string& operation) {
 }
 
 void EventOutput::Progress(int channel, int progress, int maximum) {
-  Bar& bar = bars_[channel - 1];
+  Bar& bar = BarOf(channel);
   if (!bar.active) return;
   bar.progress = progress;
   bar.maximum = maximum;
@@ -125,7 +127,7 @@ void EventOutput::Progress(int channel, int progress, int maximum) {
 }
 
 void EventOutput::Result(const OperationOutcome& o, const std::string& identification) {
-  bars_[o.channel - 1].active = false;
+  BarOf(o.channel).active = false;
   const double seconds = static_cast<double>(o.duration.count()) / 1000.0;
   if (style_ == OutputStyle::Json) {
     Json line{{"event", "result"},
@@ -171,15 +173,28 @@ void EventOutput::Listing(const std::string& humanLine, const std::string& jsonL
     Emit(humanLine);
 }
 
+EventOutput::Bar& EventOutput::BarOf(int programmer) {
+  const auto index = static_cast<std::size_t>(std::max(programmer, 1) - 1);
+  if (index >= bars_.size()) bars_.resize(index + 1);
+  return bars_[index];
+}
+
 void EventOutput::DrawBars(bool force) {
   if (style_ != OutputStyle::Terminal) return;
   const auto now = std::chrono::steady_clock::now();
   if (!force && now - lastDraw_ < kRedrawInterval) return;
+  // Two bars fit a terminal line; more programmers show their percentages.
+  const auto active = std::count_if(bars_.begin(), bars_.end(), [](const Bar& bar) { return bar.active; });
   std::string line;
-  for (int n = 1; n <= 2; ++n) {
-    const Bar& bar = bars_[n - 1];
+  for (std::size_t i = 0; i < bars_.size(); ++i) {
+    const Bar& bar = bars_[i];
     if (!bar.active) continue;
+    const int n = static_cast<int>(i) + 1;
     const int percent = Percent(bar.progress, bar.maximum);
+    if (active > 2) {
+      line += FormatText("P%d %3d%%  ", n, percent);
+      continue;
+    }
     const int filled = percent * kBarWidth / 100;
     line += FormatText("P%d %-8s [", n, bar.operation.c_str()) + std::string(static_cast<std::size_t>(filled), '#') +
             std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + FormatText("] %3d%%   ", percent);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/operation_outcome.hpp"
 #include "app/view.hpp"
@@ -58,7 +59,9 @@ class EventOutput {
   bool logLines_;
   std::FILE* out_;
   std::FILE* errors_;
-  Bar bars_[2];
+  // The bar of programmer n, made when first needed.
+  Bar& BarOf(int programmer);
+  std::vector<Bar> bars_;
   bool barsShown_ = false;
   std::chrono::steady_clock::time_point lastDraw_{};
 };

@@ -128,12 +128,8 @@ int RunPorts(const Common& common) {
   return Finish(output, ports.empty() ? kExitNoProgrammer : kExitOk);
 }
 
-int RunDetect(const Common& common) {
-  EventOutput output = MakeOutput(common);
-  Session session(output);
-  const int status = session.Connect(ConnectionOf(common), RecordsOf(common));
-  if (status != kExitOk) return Finish(output, status);
-  TQNProgrammer& p = session.Programmer();
+// The programmers of one group, numbered from base + 1.
+void ListDetected(TQNProgrammer& p, int base, EventOutput& output) {
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
     if (!p.Channels.Channel(n).Identified) continue;
     const std::string& id = p.DeviceName[n - 1];
@@ -142,10 +138,10 @@ int RunDetect(const Common& common) {
     const std::string version = blank == std::string::npos ? "" : id.substr(blank + 1);
     const auto& r = p.Reported[n - 1];
     const bool streamed = r.capability > 0x32;
-    Json json{{"event", "detected"},      {"programmer", n},          {"port", p.Channels.Port(n).CommName},
+    Json json{{"event", "detected"},      {"programmer", base + n},          {"port", p.Channels.Port(n).CommName},
               {"name", name},             {"version", version},       {"capability", r.capability},
               {"streamed_read", streamed}};
-    std::string human = FormatText("programmer %d: %s, firmware %s, capability 0x%02X (%s)", n, name.c_str(),
+    std::string human = FormatText("programmer %d: %s, firmware %s, capability 0x%02X (%s)", base + n, name.c_str(),
                                    version.c_str(), unsigned{r.capability},
                                    streamed ? "streamed chip read" : "block reads only");
     if (!r.settingsReported) {
@@ -165,6 +161,14 @@ int RunDetect(const Common& common) {
     }
     output.Listing(human, json.dump(-1, ' ', false, Json::error_handler_t::replace));
   }
+}
+
+int RunDetect(const Common& common) {
+  EventOutput output = MakeOutput(common);
+  Session session(output);
+  const int status = session.Connect(ConnectionOf(common), RecordsOf(common));
+  if (status != kExitOk) return Finish(output, status);
+  session.ForEachGroup([&output](TQNProgrammer& p, int base) { ListDetected(p, base, output); });
   return Finish(output, session.Close());
 }
 
@@ -265,8 +269,8 @@ void AddConnectionOptions(CLI::App& app, Common& c) {
                "Go on with the programmers found when a named port has none (each missing one is named)")
       ->group(group);
   app.add_flag("--simulate", c.simulate, "Start simulated programmers (velkor-sim) and use them")->group(group);
-  app.add_option("--sim-count", c.simulatorCount, "How many simulated programmers: 1 or 2 (default 2)")
-      ->check(CLI::Range(1, 2))
+  app.add_option("--sim-count", c.simulatorCount, "How many simulated programmers: 1 to 8 (default 2)")
+      ->check(CLI::Range(1, 8))
       ->group(group);
   app.add_option("--sim-option", c.simulatorOptions, "Pass this word on to velkor-sim (repeat for each word)")
       ->allow_extra_args(false)

@@ -73,34 +73,67 @@ const std::vector<OperationCommand>& OperationCommands() {
   return commands;
 }
 
-Session::Session(EventOutput& output) : output_(output), view_(output), programmer_(loop_, view_) {
+struct Session::Group {
+  Group(EventLoop& loop, EventOutput& output, int base) : view(output), programmer(loop, view), base(base) {}
+  CliView view;
+  TQNProgrammer programmer;
+  int base;  // programmer numbers base + 1 and base + 2
+  bool running[2] = {false, false};
+  std::vector<std::string> namedPorts;  // the ports the command line named for it, in order
+};
+
+Session::Session(EventOutput& output) : output_(output) {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   // A closed terminal ends the run as Ctrl+C does: cleanly, with records.
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-  view_.controlsChanged = [this] { ShowProgress(); };
-  // No log file unless one is asked for (Connect).
-  programmer_.LogCfg.CheckBoxLog.Checked = false;
-  // Firmware is replaced only when asked for: velkor-cli upgrade.
-  programmer_.UpgradeWhenFound = false;
+  AddGroup();
 }
 
 Session::~Session() { Close(); }
 
+Session::Group& Session::AddGroup() {
+  const int base = static_cast<int>(groups_.size()) * ProgrammerChannels::kChannelCount;
+  Group& group = *groups_.emplace_back(std::make_unique<Group>(loop_, output_, base));
+  group.view.controlsChanged = [this] { ShowProgress(); };
+  group.programmer.ProgrammerNumberBase = base;
+  // No log file unless one is asked for (Connect).
+  group.programmer.LogCfg.CheckBoxLog.Checked = false;
+  // Firmware is replaced only when asked for: velkor-cli upgrade.
+  group.programmer.UpgradeWhenFound = false;
+  if (groups_.size() > 1) group.programmer.FirmwareFileNamed = groups_.front()->programmer.FirmwareFileNamed;
+  return group;
+}
+
+TQNProgrammer& Session::Programmer() { return groups_.front()->programmer; }
+
+void Session::ForEachGroup(const std::function<void(TQNProgrammer&, int base)>& visit) {
+  for (const auto& group : groups_) visit(group->programmer, group->base);
+}
+
 bool Session::Interrupted() { return gInterrupted != 0; }
 
-bool Session::RunCommand(const std::function<void()>& command) {
-  const int before = view_.warnings;
-  programmer_.RunCommand(command);
-  return view_.warnings == before;
+bool Session::RunCommand(const std::function<void(TQNProgrammer&)>& command, bool allGroupsSpeak) {
+  bool clean = true;
+  for (const auto& group : groups_) {
+    const bool speaks = allGroupsSpeak || group == groups_.front();
+    group->view.echo = speaks;
+    const int before = group->view.warnings;
+    group->programmer.RunCommand([&] { command(group->programmer); });
+    group->view.echo = true;
+    clean = clean && group->view.warnings == before;
+  }
+  return clean;
 }
 
 void Session::ShowProgress() {
-  for (int n = 1; n <= 2; ++n) {
-    if (!running_[n - 1]) continue;
-    const GaugeControl& gauge = programmer_.Gauge(n);
-    output_.Progress(n, gauge.Progress, gauge.MaxValue);
+  for (const auto& group : groups_) {
+    for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+      if (!group->running[n - 1]) continue;
+      const GaugeControl& gauge = group->programmer.Gauge(n);
+      output_.Progress(group->base + n, gauge.Progress, gauge.MaxValue);
+    }
   }
 }
 
@@ -114,6 +147,10 @@ int Session::Connect(const ConnectOptions& options, const RecordOptions& records
     output_.Message(MessageKind::Error, "Nothing was started: " + error + ".");
     return kExitRefused;
   }
+  // The ports of the run, named or found; empty leaves the search of the
+  // machine's adapters to the window's logic, as the window does.
+  std::vector<std::string> ports;
+  bool named = true;
   if (options.simulate) {
     std::vector<std::string> args = {"--count", std::to_string(options.simulatorCount)};
     args.insert(args.end(), options.simulatorOptions.begin(), options.simulatorOptions.end());
@@ -125,86 +162,129 @@ int Session::Connect(const ConnectOptions& options, const RecordOptions& records
       output_.Message(MessageKind::Error, "The simulated programmers did not start: " + error);
       return kExitNoProgrammer;
     }
-    programmer_.ExplicitPorts = simulator_->Ports();
+    ports = simulator_->Ports();
+  } else if (!options.ports.empty()) {
+    ports = options.ports;
   } else {
-    programmer_.ExplicitPorts = options.ports;
+    // More than two adapters: each pair becomes a group.
+    for (const PortCandidate& port : ScanUsbSerialPorts())
+      if (port.access == PortCandidate::Access::Usable) ports.push_back(port.name);
+    if (ports.size() <= ProgrammerChannels::kChannelCount) ports.clear();
+    named = false;
   }
+  if (ports.size() > static_cast<std::size_t>(kMostProgrammers)) {
+    output_.Message(MessageKind::Error, FormatText("%zu programmer ports: one run drives at most %d.", ports.size(),
+                                                   kMostProgrammers));
+    return kExitUsage;
+  }
+  const std::size_t groupCount =
+      std::max<std::size_t>(1, (ports.size() + ProgrammerChannels::kChannelCount - 1) / ProgrammerChannels::kChannelCount);
+  while (groups_.size() < groupCount) AddGroup();
 
-  // The log file is the window's, written when the session closes; on the
-  // command line only when asked for.
-  LogCfgControls& log = programmer_.LogCfg;
-  log.CheckBoxLog.Checked = records.automaticLog || !records.logFile.empty();
-  if (!records.logFile.empty()) {
-    log.RadioGrpCreat.ItemIndex = kLogNamedFile;
-    log.EditLogName.Text = std::filesystem::absolute(records.logFile).string();
-    log.RadioGrpMod.ItemIndex = kLogAppend;
-  }
-  if (!records.recordFile.empty()) {
-    programmer_.Controls.ChkBoxRecord.Checked = true;
-    programmer_.Controls.EditRecordFile.Text = std::filesystem::absolute(records.recordFile).string();
+  for (const auto& group : groups_) {
+    TQNProgrammer& p = group->programmer;
+    const auto first = std::min(ports.size(), static_cast<std::size_t>(group->base));
+    const auto last = std::min(ports.size(), first + ProgrammerChannels::kChannelCount);
+    p.ExplicitPorts.assign(ports.begin() + static_cast<std::ptrdiff_t>(first),
+                           ports.begin() + static_cast<std::ptrdiff_t>(last));
+    if (named) group->namedPorts = p.ExplicitPorts;
+    // The log file is the window's, written when the session closes; on
+    // the command line only when asked for.
+    LogCfgControls& log = p.LogCfg;
+    log.CheckBoxLog.Checked = records.automaticLog || !records.logFile.empty();
+    if (!records.logFile.empty()) {
+      log.RadioGrpCreat.ItemIndex = kLogNamedFile;
+      log.EditLogName.Text = std::filesystem::absolute(records.logFile).string();
+      log.RadioGrpMod.ItemIndex = kLogAppend;
+    }
+    if (!records.recordFile.empty()) {
+      p.Controls.ChkBoxRecord.Checked = true;
+      p.Controls.EditRecordFile.Text = std::filesystem::absolute(records.recordFile).string();
+    }
   }
 
   searchTime_ = std::chrono::milliseconds(options.searchMs);
   upgrading_ = options.upgrading;
-  namedPorts_ = programmer_.ExplicitPorts;
   allowMissing_ = options.allowMissing;
-  RunCommand([this] { programmer_.FormShow(); });
+  RunCommand([](TQNProgrammer& p) { p.FormShow(); });
+  if (groups_.size() > 1) {
+    // Each group writes its own part of a shared log: say whose it is.
+    for (const auto& group : groups_)
+      group->programmer.AppendInfo(FormatText("This part of the log is programmers %d and %d's (C1 and C2 below).",
+                                              group->base + 1, group->base + 2));
+  }
   return AwaitSearch();
 }
 
 int Session::SearchAgain() {
-  RunCommand([this] { programmer_.BitBtnFindCOMClick(); });
+  RunCommand([](TQNProgrammer& p) { p.BitBtnFindCOMClick(); });
   return AwaitSearch();
 }
 
 int Session::AwaitSearch() {
-  const std::size_t listed = programmer_.Controls.ComboBoxCOM.Items.size();
-  const auto& slots = programmer_.SearchSlots;
-  const std::size_t searched = std::min<std::size_t>(slots.size(), ProgrammerChannels::kChannelCount);
-  const auto expected = static_cast<std::size_t>(
-      std::count_if(slots.begin(), slots.begin() + static_cast<std::ptrdiff_t>(searched),
-                    [](const std::string& port) { return !port.empty(); }));
+  std::size_t listed = 0;
+  std::size_t expected = 0;
+  for (const auto& group : groups_) {
+    const TQNProgrammer& p = group->programmer;
+    listed += p.Controls.ComboBoxCOM.Items.size();
+    const auto& slots = p.SearchSlots;
+    const std::size_t searched = std::min<std::size_t>(slots.size(), ProgrammerChannels::kChannelCount);
+    expected += static_cast<std::size_t>(
+        std::count_if(slots.begin(), slots.begin() + static_cast<std::ptrdiff_t>(searched),
+                      [](const std::string& port) { return !port.empty(); }));
+  }
   const auto answered = [this] {
-    return static_cast<std::size_t>(programmer_.DevicesFound + ProgrammersWithoutFirmware(programmer_));
+    std::size_t count = 0;
+    for (const auto& group : groups_)
+      count += static_cast<std::size_t>(group->programmer.DevicesFound + ProgrammersWithoutFirmware(group->programmer));
+    return count;
   };
   loop_.runUntil([&] { return Interrupted() || answered() >= expected; }, searchTime_);
   if (Interrupted()) return kExitFailed;
 
-  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
-    if (programmer_.Channels.Channel(n).Identified)
-      output_.ProgrammerFound(n, programmer_.Channels.Port(n).CommName, programmer_.DeviceName[n - 1]);
-  if (!upgrading_) AdviseUpgrades(programmer_, output_);
-  if (const int missing = ReportMissingProgrammers(); missing > 0 && !allowMissing_) {
+  int found = 0;
+  int withoutFirmware = 0;
+  int missing = 0;
+  for (const auto& group : groups_) {
+    TQNProgrammer& p = group->programmer;
+    for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
+      if (p.Channels.Channel(n).Identified)
+        output_.ProgrammerFound(group->base + n, p.Channels.Port(n).CommName, p.DeviceName[n - 1]);
+    if (!upgrading_) AdviseUpgrades(p, output_, group->base);
+    missing += ReportMissingProgrammers(*group);
+    found += p.DevicesFound;
+    withoutFirmware += ProgrammersWithoutFirmware(p);
+  }
+  if (missing > 0 && !allowMissing_) {
     output_.Message(MessageKind::Error, FormatText("Programmers missing: %d of those named; nothing was started "
                                                    "(--allow-missing goes on with the others).",
                                                    missing));
     return kExitNoProgrammer;
   }
-  if (programmer_.DevicesFound > 0 || (upgrading_ && ProgrammersWithoutFirmware(programmer_) > 0)) return kExitOk;
+  if (found > 0 || (upgrading_ && withoutFirmware > 0)) return kExitOk;
   // Adapters found but not usable are named with their reason.
-  if (listed == 0 && namedPorts_.empty())
+  if (listed == 0 && groups_.front()->namedPorts.empty())
     for (const PortCandidate& port : ScanUsbSerialPorts())
       if (port.access != PortCandidate::Access::Usable)
         output_.Message(MessageKind::Error, FormatText("Port %s (%s): %s.", port.name.c_str(),
                                                        DevicePathOf(port.name).c_str(), WhyUnusable(port).c_str()));
-  output_.Message(MessageKind::Error, listed == 0 ? "No programmer port was found (see velkor-cli ports)."
-                                      : ProgrammersWithoutFirmware(programmer_) > 0
-                                          ? "No programmer with firmware was found."
-                                          : "No programmer answered on the ports listed.");
+  output_.Message(MessageKind::Error, listed == 0           ? "No programmer port was found (see velkor-cli ports)."
+                                      : withoutFirmware > 0 ? "No programmer with firmware was found."
+                                                            : "No programmer answered on the ports listed.");
   return kExitNoProgrammer;
 }
 
-int Session::ReportMissingProgrammers() {
+int Session::ReportMissingProgrammers(Group& group) {
+  TQNProgrammer& p = group.programmer;
   int missing = 0;
-  const std::vector<PortCandidate> checked = CheckPorts(namedPorts_);
+  const std::vector<PortCandidate> checked = CheckPorts(group.namedPorts);
   for (std::size_t i = 0; i < checked.size() && i < ProgrammerChannels::kChannelCount; ++i) {
     // Programmer numbers follow the places in the list.
     const PortCandidate& port = checked[i];
     const int n = static_cast<int>(i) + 1;
-    const bool searched = programmer_.Channels.Port(n).CommName == port.name;
-    const bool bootLoaderOnly =
-        searched && programmer_.FirmwareFound[n - 1] == TQNProgrammer::FirmwareState::BootLoaderOnly;
-    if (searched && (programmer_.Channels.Channel(n).Identified || (upgrading_ && bootLoaderOnly))) continue;
+    const bool searched = p.Channels.Port(n).CommName == port.name;
+    const bool bootLoaderOnly = searched && p.FirmwareFound[n - 1] == TQNProgrammer::FirmwareState::BootLoaderOnly;
+    if (searched && (p.Channels.Channel(n).Identified || (upgrading_ && bootLoaderOnly))) continue;
     ++missing;
     // A port searched here reads as in use when this program still holds
     // it: it was opened and stayed silent.
@@ -234,32 +314,41 @@ int Session::ChooseChip(const std::string& name) {
     output_.Message(MessageKind::Error, text);
     return kExitUsage;
   }
-  view_.chooseChip = [this, entry = lookup.entry] {
-    programmer_.ChipSelectionFormShow();
-    programmer_.ChooseChip(*entry);
-  };
-  const bool clean = RunCommand([this] { programmer_.DevButtonClick(); });
-  view_.chooseChip = nullptr;
-  return clean && programmer_.ChipConfirmed ? kExitOk : kExitRefused;
+  for (const auto& group : groups_) {
+    group->view.chooseChip = [&p = group->programmer, entry = lookup.entry] {
+      p.ChipSelectionFormShow();
+      p.ChooseChip(*entry);
+    };
+  }
+  bool confirmed = true;
+  const bool clean = RunCommand([&confirmed](TQNProgrammer& p) {
+    p.DevButtonClick();
+    confirmed = confirmed && p.ChipConfirmed;
+  });
+  for (const auto& group : groups_) group->view.chooseChip = nullptr;
+  return clean && confirmed ? kExitOk : kExitRefused;
 }
 
 int Session::LoadObjectFile(const std::string& path, FormatChoice format, bool allowTruncate) {
-  view_.fileAnswers = {path};
-  programmer_.LoadFormat = format;
-  const int before = view_.warnings;
-  RunCommand([this] { programmer_.FileOpenBtnClick(); });
-  view_.fileAnswers.clear();
-  const bool truncated =
-      DataBeyondChip(programmer_.Image, programmer_.Chip, path, programmer_.Controls.MCUNameEdit.Text).has_value();
+  bool truncated = false;
+  const int before = groups_.front()->view.warnings;
+  for (const auto& group : groups_) {
+    group->view.fileAnswers = {path};
+    group->programmer.LoadFormat = format;
+  }
+  const bool clean = RunCommand([](TQNProgrammer& p) { p.FileOpenBtnClick(); });
+  TQNProgrammer& p = Programmer();
+  for (const auto& group : groups_) group->view.fileAnswers.clear();
+  truncated = DataBeyondChip(p.Image, p.Chip, path, p.Controls.MCUNameEdit.Text).has_value();
   if (truncated && !allowTruncate) {
     output_.Message(MessageKind::Error, "Nothing was sent: --allow-truncate programs the chip's part of the data.");
     return kExitRefused;
   }
   // The one warning a truncation raises is allowed when asked for.
-  if (view_.warnings - before > (truncated ? 1 : 0)) return kExitRefused;
-  const LoadOutcome& load = programmer_.LastLoad;
+  if (groups_.front()->view.warnings - before > (truncated ? 1 : 0) || (!clean && !truncated)) return kExitRefused;
+  const LoadOutcome& load = p.LastLoad;
   if (load.code != kRecordAccepted) {
-    const bool binary = programmer_.LastLoadFormat == ObjectFormat::Binary;
+    const bool binary = p.LastLoadFormat == ObjectFormat::Binary;
     output_.Message(MessageKind::Error, FormatText("%s: loading stopped at %s %u: %s (code %d).", path.c_str(),
                                                    binary ? "offset" : "line", load.position,
                                                    RecordCodeMessage(load.code), int{load.code}));
@@ -269,67 +358,112 @@ int Session::LoadObjectFile(const std::string& path, FormatChoice format, bool a
 }
 
 int Session::LoadProject(const std::string& path) {
-  view_.fileAnswers = {path};
-  const bool clean = RunCommand([this] { programmer_.LoadFromOrvaneProjectClick(); });
-  view_.fileAnswers.clear();
-  if (!programmer_.LastProjectRefusal.empty()) {
-    output_.Message(MessageKind::Error, programmer_.LastProjectRefusal);
+  for (const auto& group : groups_) group->view.fileAnswers = {path};
+  bool confirmed = true;
+  const bool clean = RunCommand([&](TQNProgrammer& p) {
+    p.LoadFromOrvaneProjectClick();
+    confirmed = confirmed && p.ChipConfirmed && p.LastProjectRefusal.empty();
+  });
+  for (const auto& group : groups_) group->view.fileAnswers.clear();
+  if (!Programmer().LastProjectRefusal.empty()) {
+    output_.Message(MessageKind::Error, Programmer().LastProjectRefusal);
     return kExitRefused;
   }
-  return clean && programmer_.ChipConfirmed ? kExitOk : kExitRefused;
+  return clean && confirmed ? kExitOk : kExitRefused;
 }
 
 int Session::ApplyJob(const JobOptions& options) {
-  const std::string error = ApplyJobOptions(options, programmer_);
-  if (error.empty()) return kExitOk;
-  output_.Message(MessageKind::Error, error);
-  return kExitUsage;
+  for (const auto& group : groups_) {
+    const std::string error = ApplyJobOptions(options, group->programmer);
+    if (error.empty()) continue;
+    output_.Message(MessageKind::Error, error);
+    return kExitUsage;
+  }
+  // Several groups number their chips from one counter, or two chips of
+  // one run would get the same number.
+  TQNProgrammer& first = Programmer();
+  if (groups_.size() > 1 && first.HostSerialNumbersOn()) {
+    first.PrepareJob();
+    sharedNumbers_ = std::make_unique<SharedCounter>(first.Job.SnValue, first.Job.SnStep);
+    for (const auto& group : groups_) group->programmer.NumberSource = sharedNumbers_.get();
+  }
+  return kExitOk;
 }
 
 int Session::Run(const OperationCommand& operation) {
-  return Run([this, &operation] { (programmer_.*operation.handler)(); });
+  const bool firstOnly = operation.kind == Operation::Read || operation.kind == Operation::ReadId;
+  return Run([&operation](TQNProgrammer& p, int) { (p.*operation.handler)(); }, firstOnly);
 }
 
-int Session::Run(const std::function<void()>& start) {
+int Session::Run(const std::function<void(TQNProgrammer&, int base)>& start, bool firstGroupOnly) {
   std::vector<OperationOutcome> outcomes;
-  programmer_.OperationEnded = [this, &outcomes](const OperationOutcome& outcome) {
-    if (!running_[outcome.channel - 1]) return;
-    running_[outcome.channel - 1] = false;
-    outcomes.push_back(outcome);
-    output_.Result(outcome, programmer_.DeviceName[outcome.channel - 1]);
-  };
-  const bool clean = RunCommand(start);
+  const std::size_t groupCount = firstGroupOnly ? 1 : groups_.size();
+  for (std::size_t g = 0; g < groupCount; ++g) {
+    Group& group = *groups_[g];
+    group.programmer.OperationEnded = [this, &group, &outcomes](const OperationOutcome& outcome) {
+      if (!group.running[outcome.channel - 1]) return;
+      group.running[outcome.channel - 1] = false;
+      OperationOutcome numbered = outcome;
+      numbered.channel = group.base + outcome.channel;
+      outcomes.push_back(numbered);
+      output_.Result(numbered, group.programmer.DeviceName[outcome.channel - 1]);
+    };
+  }
+  bool clean = true;
+  for (std::size_t g = 0; g < groupCount; ++g) {
+    Group& group = *groups_[g];
+    const int before = group.view.warnings;
+    group.programmer.RunCommand([&] { start(group.programmer, group.base); });
+    clean = clean && group.view.warnings == before;
+  }
   // Programmers that have started and are not yet followed; with host-side
-  // serial numbers the second one starts when the first has ended.
-  const auto noteStarted = [this] {
-    for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
-      const LinkChannel& channel = programmer_.Channels.Channel(n);
-      if (!channel.Busy || running_[n - 1]) continue;
-      running_[n - 1] = true;
-      output_.Started(n, OperationName(channel.Operation, channel.AutoRun != 0));
+  // serial numbers a group's second one starts when its first has ended.
+  const auto noteStarted = [this, groupCount] {
+    for (std::size_t g = 0; g < groupCount; ++g) {
+      Group& group = *groups_[g];
+      for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+        const LinkChannel& channel = group.programmer.Channels.Channel(n);
+        if (!channel.Busy || group.running[n - 1]) continue;
+        group.running[n - 1] = true;
+        output_.Started(group.base + n, OperationName(channel.Operation, channel.AutoRun != 0));
+      }
     }
   };
+  const auto anyRunning = [this, groupCount] {
+    for (std::size_t g = 0; g < groupCount; ++g) {
+      const Group& group = *groups_[g];
+      if (group.running[0] || group.running[1] || group.programmer.NumberedRunPending()) return true;
+    }
+    return false;
+  };
+  const auto stopFollowing = [this] {
+    for (const auto& group : groups_) group->programmer.OperationEnded = nullptr;
+  };
   noteStarted();
-  if (!running_[0] && !running_[1]) {
-    programmer_.OperationEnded = nullptr;
+  if (!anyRunning()) {
+    stopFollowing();
     if (!clean) return kExitRefused;
-    const bool anyIdentified = programmer_.Channels.Channel(1).Identified || programmer_.Channels.Channel(2).Identified;
+    bool anyIdentified = false;
+    for (std::size_t g = 0; g < groupCount; ++g)
+      for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
+        anyIdentified = anyIdentified || groups_[g]->programmer.Channels.Channel(n).Identified;
     output_.Message(MessageKind::Error, anyIdentified ? "No programmer was free to start the operation."
                                                       : "No programmer is connected.");
     return anyIdentified ? kExitRefused : kExitNoProgrammer;
   }
   loop_.runUntil(
-      [this, &noteStarted] {
+      [&] {
         noteStarted();
-        return Interrupted() || (!running_[0] && !running_[1] && !programmer_.NumberedRunPending());
+        return Interrupted() || !anyRunning();
       },
       kOperationLimit);
   // Every chip started gets its result and record line, also when a signal
   // stopped the run.
-  if (Interrupted()) programmer_.InterruptOperations(SignalName(gSignal));
+  if (Interrupted())
+    for (std::size_t g = 0; g < groupCount; ++g) groups_[g]->programmer.InterruptOperations(SignalName(gSignal));
   // The failure boxes follow the receive event that brought them.
   loop_.runFor(20ms);
-  programmer_.OperationEnded = nullptr;
+  stopFollowing();
   if (Interrupted()) {
     output_.Message(MessageKind::Error, "Interrupted: the operations under way were stopped and recorded, and the "
                                         "ports closed.");
@@ -339,12 +473,15 @@ int Session::Run(const std::function<void()>& start) {
 }
 
 int Session::SaveImage(const std::string& path) {
-  view_.fileAnswers = {path};
-  const bool clean = RunCommand([this] { programmer_.FileSaveBtnClick(); });
-  view_.fileAnswers.clear();
+  // The chip was read on programmer 1: the first group's image.
+  Group& first = *groups_.front();
+  first.view.fileAnswers = {path};
+  const int before = first.view.warnings;
+  first.programmer.RunCommand([&first] { first.programmer.FileSaveBtnClick(); });
+  first.view.fileAnswers.clear();
   std::error_code ec;
   const auto size = std::filesystem::file_size(path, ec);
-  if (!clean || ec) return kExitFailed;
+  if (first.view.warnings != before || ec) return kExitFailed;
   output_.FileWritten("chip data", path, static_cast<std::size_t>(size));
   return kExitOk;
 }
@@ -352,11 +489,16 @@ int Session::SaveImage(const std::string& path) {
 int Session::Close() {
   if (closed_) return kExitOk;
   closed_ = true;
-  programmer_.OperationEnded = nullptr;
-  programmer_.FormClose();
-  // A chip without its record, or a run without its log, has not ended well.
-  for (const std::string& failure : programmer_.WriteFailures) output_.Message(MessageKind::Error, failure);
-  return programmer_.WriteFailures.empty() ? kExitOk : kExitFailed;
+  bool written = true;
+  for (const auto& group : groups_) {
+    TQNProgrammer& p = group->programmer;
+    p.OperationEnded = nullptr;
+    p.FormClose();
+    // A chip without its record, or a run without its log, has not ended well.
+    for (const std::string& failure : p.WriteFailures) output_.Message(MessageKind::Error, failure);
+    written = written && p.WriteFailures.empty();
+  }
+  return written ? kExitOk : kExitFailed;
 }
 
 }  // namespace velkor::cli

@@ -3,6 +3,7 @@
 // and then driven through one operation, exactly as the window drives it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,14 +52,24 @@ struct OperationCommand {
 // Every operation's subcommand, in the order --help lists them.
 const std::vector<OperationCommand>& OperationCommands();
 
+// More than two programmers run as groups of two, each group the window's
+// logic with its own image, all on one event loop; group g drives the
+// programmers 2g + 1 and 2g + 2.
 class Session {
  public:
+  // The most programmers one run drives.
+  static constexpr int kMostProgrammers = 16;
+
   explicit Session(EventOutput& output);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  TQNProgrammer& Programmer() { return programmer_; }
+  // The first group's logic: programmers 1 and 2.
+  TQNProgrammer& Programmer();
+  // Every group's logic in order, with the number its programmer 1 is
+  // given less one.
+  void ForEachGroup(const std::function<void(TQNProgrammer&, int base)>& visit);
 
   // Starts the simulated programmers when asked, shows the window's logic
   // and waits for the programmers to answer. kExitNoProgrammer when none did.
@@ -70,10 +81,11 @@ class Session {
   int LoadProject(const std::string& path);
   int ApplyJob(const JobOptions& options);
   // Runs the operation on the programmers the window would run it on and
-  // waits for each to end; one result line per programmer.
+  // waits for each to end; one result line per programmer. Reads run on
+  // programmer 1 only.
   int Run(const OperationCommand& operation);
-  // The same for whatever start sets going on the programmers.
-  int Run(const std::function<void()>& start);
+  // The same for whatever start sets going on each group's programmers.
+  int Run(const std::function<void(TQNProgrammer&, int base)>& start, bool firstGroupOnly = false);
   // Searches for the programmers again, as "查找设备" does, and waits for
   // them as Connect does.
   int SearchAgain();
@@ -88,20 +100,25 @@ class Session {
   static bool Interrupted();
 
  private:
-  bool RunCommand(const std::function<void()>& command);  // false when a box warned
+  struct Group;
+  Group& AddGroup();
+  // Runs command on every group; false when a box warned. Only the first
+  // group's boxes and log lines are shown while the job is set up: the
+  // others would repeat them.
+  bool RunCommand(const std::function<void(TQNProgrammer&)>& command, bool allGroupsSpeak = false);
   // Each named port without a usable programmer, with the reason; how many.
-  int ReportMissingProgrammers();
+  int ReportMissingProgrammers(Group& group);
   // Waits for the search under way and names the programmers it found.
   int AwaitSearch();
   void ShowProgress();
 
   EventOutput& output_;
   EventLoop loop_;
-  CliView view_;
-  TQNProgrammer programmer_;
+  std::vector<std::unique_ptr<Group>> groups_;
   std::unique_ptr<SimulatorProcess> simulator_;
-  bool running_[2] = {false, false};
-  std::vector<std::string> namedPorts_;  // the ports the command line named, in order
+  // Host-side serial numbers shared by the groups, so that no two chips of
+  // a run get the same one.
+  std::unique_ptr<SharedCounter> sharedNumbers_;
   bool allowMissing_ = false;
   bool closed_ = false;
   std::chrono::milliseconds searchTime_{0};

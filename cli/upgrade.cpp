@@ -39,19 +39,22 @@ std::filesystem::path UsableFirmwareFile(const TQNProgrammer& p, const std::stri
   return path;
 }
 
-// Whether the programmer on channel n is upgraded, and the line that says so.
-std::pair<bool, std::string> UpgradeDecision(const TQNProgrammer& p, int n, bool force) {
+// Whether the programmer on channel n is upgraded, and the line that says
+// so; it is programmer number to the user.
+std::pair<bool, std::string> UpgradeDecision(const TQNProgrammer& p, int n, int number, bool force) {
   const std::string version = VersionOn(p, n);
   const char* file = p.FirmwareVersion.c_str();
   switch (p.FirmwareFound[n - 1]) {
     case State::Older:
-      return {true, FormatText("programmer %d: firmware %s, file %s: upgrading", n, version.c_str(), file)};
+      return {true, FormatText("programmer %d: firmware %s, file %s: upgrading", number, version.c_str(), file)};
     case State::BootLoaderOnly:
-      return {true, FormatText("programmer %d has no firmware: upgrading to %s", n, file)};
+      return {true, FormatText("programmer %d has no firmware: upgrading to %s", number, file)};
     case State::Current:
-      if (force) return {true, FormatText("programmer %d: firmware %s, file %s: upgrading (--force)", n, version.c_str(), file)};
-      return {false, FormatText("programmer %d: firmware %s, file %s: not older, left as it is (--force upgrades it)", n,
-                                version.c_str(), file)};
+      if (force)
+        return {true, FormatText("programmer %d: firmware %s, file %s: upgrading (--force)", number, version.c_str(),
+                                 file)};
+      return {false, FormatText("programmer %d: firmware %s, file %s: not older, left as it is (--force upgrades it)",
+                                number, version.c_str(), file)};
     case State::Unknown:
       break;
   }
@@ -60,18 +63,20 @@ std::pair<bool, std::string> UpgradeDecision(const TQNProgrammer& p, int n, bool
 
 // After the search that follows the upgrades: each upgraded programmer must
 // identify itself with the file's version.
-int CheckUpgraded(TQNProgrammer& p, const std::vector<int>& upgraded, EventOutput& output) {
+int CheckUpgraded(TQNProgrammer& p, int base, const std::vector<int>& upgraded, EventOutput& output) {
   int status = kExitOk;
   for (const int n : upgraded) {
+    const int number = base + n;
     const bool identified = p.Channels.Channel(n).Identified != 0;
     if (identified && FirmwareVersionOf(p.DeviceName[n - 1]) == p.FirmwareVersion) {
-      output.Message(MessageKind::Information, FormatText("programmer %d: firmware %s now", n, p.FirmwareVersion.c_str()));
+      output.Message(MessageKind::Information,
+                     FormatText("programmer %d: firmware %s now", number, p.FirmwareVersion.c_str()));
       continue;
     }
     output.Message(MessageKind::Error,
-                   identified ? FormatText("programmer %d reports firmware %s after its upgrade, not %s", n,
+                   identified ? FormatText("programmer %d reports firmware %s after its upgrade, not %s", number,
                                            VersionOn(p, n).c_str(), p.FirmwareVersion.c_str())
-                              : FormatText("programmer %d was not found with firmware after its upgrade", n));
+                              : FormatText("programmer %d was not found with firmware after its upgrade", number));
     status = kExitFailed;
   }
   return status;
@@ -79,35 +84,48 @@ int CheckUpgraded(TQNProgrammer& p, const std::vector<int>& upgraded, EventOutpu
 
 int Upgrade(Session& session, EventOutput& output, ConnectOptions connection, const RecordOptions& records,
             const UpgradeOptions& options) {
-  TQNProgrammer& p = session.Programmer();
   // Nothing goes to a programmer before the file is known to be usable.
-  const std::filesystem::path file = UsableFirmwareFile(p, options.firmware, output);
+  const std::filesystem::path file = UsableFirmwareFile(session.Programmer(), options.firmware, output);
   if (file.empty()) return kExitRefused;
-  p.FirmwareFileNamed = file;
   connection.upgrading = true;
+  // The groups that Connect adds read the first group's file.
+  session.Programmer().FirmwareFileNamed = file;
   int status = session.Connect(connection, records);
   if (status != kExitOk) return status;
-  if (!p.FirmwareReady) {
+  const TQNProgrammer& first = session.Programmer();
+  if (!first.FirmwareReady) {
     output.Message(MessageKind::Error,
-                   "The firmware file \"" + file.string() + "\" cannot be used: " + p.Firmware.problem + ".");
+                   "The firmware file \"" + file.string() + "\" cannot be used: " + first.Firmware.problem + ".");
     return kExitRefused;
   }
 
-  std::vector<int> chosen;
-  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
-    const auto [upgrade, text] = UpgradeDecision(p, n, options.force);
-    if (!text.empty()) output.Message(MessageKind::Information, text);
-    if (upgrade) chosen.push_back(n);
-  }
-  if (chosen.empty()) return kExitOk;
+  // Per group, in order: the channels chosen for the upgrade.
+  std::vector<std::vector<int>> chosen;
+  bool any = false;
+  session.ForEachGroup([&](TQNProgrammer& p, int base) {
+    auto& channels = chosen.emplace_back();
+    for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+      const auto [upgrade, text] = UpgradeDecision(p, n, base + n, options.force);
+      if (!text.empty()) output.Message(MessageKind::Information, text);
+      if (upgrade) channels.push_back(n);
+    }
+    any = any || !channels.empty();
+  });
+  if (!any) return kExitOk;
 
-  status = session.Run([&p, &chosen] { p.UpgradeProgrammers(chosen); });
+  const auto groupOf = [](int base) { return static_cast<std::size_t>(base / ProgrammerChannels::kChannelCount); };
+  status = session.Run([&](TQNProgrammer& p, int base) {
+    if (!chosen[groupOf(base)].empty()) p.UpgradeProgrammers(chosen[groupOf(base)]);
+  });
   if (status != kExitOk) return status;
   // The upgraded programmers run their new firmware: only a new search
   // tells what they are now.
-  status = session.SearchAgain();
-  if (status == kExitFailed) return status;
-  return CheckUpgraded(p, chosen, output);
+  if (session.SearchAgain() == kExitFailed) return kExitFailed;
+  status = kExitOk;
+  session.ForEachGroup([&](TQNProgrammer& p, int base) {
+    if (CheckUpgraded(p, base, chosen[groupOf(base)], output) != kExitOk) status = kExitFailed;
+  });
+  return status;
 }
 
 }  // namespace
@@ -130,20 +148,21 @@ int RunUpgrade(EventOutput& output, ConnectOptions connection, const RecordOptio
   return status == kExitOk ? closing : status;
 }
 
-void AdviseUpgrades(const TQNProgrammer& p, EventOutput& output) {
+void AdviseUpgrades(const TQNProgrammer& p, EventOutput& output, int base) {
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    const int number = base + n;
     switch (p.FirmwareFound[n - 1]) {
       case State::Older:
-        output.Message(MessageKind::Warning, FormatText("programmer %d: firmware %s, file %s: run velkor-cli upgrade", n,
-                                                        VersionOn(p, n).c_str(), p.FirmwareVersion.c_str()));
+        output.Message(MessageKind::Warning, FormatText("programmer %d: firmware %s, file %s: run velkor-cli upgrade",
+                                                        number, VersionOn(p, n).c_str(), p.FirmwareVersion.c_str()));
         break;
       case State::BootLoaderOnly:
         output.Message(MessageKind::Warning,
                        p.FirmwareReady
-                           ? FormatText("programmer %d has no firmware: run velkor-cli upgrade", n)
+                           ? FormatText("programmer %d has no firmware: run velkor-cli upgrade", number)
                            : FormatText("programmer %d has no firmware, and the firmware file cannot be used (%s): "
                                         "run velkor-cli upgrade --firmware FILE with a good one",
-                                        n, p.Firmware.problem.c_str()));
+                                        number, p.Firmware.problem.c_str()));
         break;
       case State::Current:
       case State::Unknown:

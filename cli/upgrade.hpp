@@ -31,7 +31,8 @@ int RunUpgrade(EventOutput& output, ConnectOptions connection, const RecordOptio
 
 // After a search of any other subcommand: a warning for each programmer
 // whose firmware is older than the file's or that holds its boot loader only.
-void AdviseUpgrades(const TQNProgrammer& programmer, EventOutput& output);
+// base is added to the programmers' numbers (a group's first is base + 1).
+void AdviseUpgrades(const TQNProgrammer& programmer, EventOutput& output, int base = 0);
 
 // How many programmers answered with their boot loader only (they are not
 // counted as found).

@@ -20,6 +20,7 @@ set(VELKOR_CORE_SOURCES
   app/firmware.cpp
   app/reply_dispatch.cpp
   app/operations.cpp
+  app/serial_number_source.cpp
   app/convert.cpp
   app/trace_record.cpp
   app/job_lock.cpp

@@ -175,6 +175,21 @@ static void ForEachFreeChannel(TQNProgrammer& p, bool reportNone, Start start) {
 // too. Numbered chips are therefore programmed one at a time: a press starts
 // the first free programmer, and each of the others follows when the one
 // before has ended, with the next number.
+bool TQNProgrammer::PlaceSerialNumber(int n) {
+  if (!NumberSource) return WriteSerialNumber();
+  std::string error;
+  const std::optional<uint32_t> number = NumberSource->Take(n, error);
+  if (!number) {
+    Warn(error);
+    return false;
+  }
+  Job.SnValue = *number;
+  Controls.SNEdit.Text = FormatText("0x%08X", *number);
+  if (WriteSerialNumber()) return true;
+  NumberSource->Done(n, *number, NumberEnd::NotUsed);
+  return false;
+}
+
 bool TQNProgrammer::NumberedRunMayStart() {
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
     if (!Channels.Channel(n).Busy) continue;
@@ -229,7 +244,7 @@ void TQNProgrammer::StartNumberedRun(NumberedKind kind) {
   std::vector<int> free;
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
     if (Channels.Channel(n).Identified && !Channels.Channel(n).Busy) free.push_back(n);
-  if (!free.empty() && !WriteSerialNumber()) return;
+  if (!free.empty() && !PlaceSerialNumber(free.front())) return;
   if (kind == NumberedKind::Auto) AppendPlain(kAutoRunRule);
   if (free.empty()) {
     AppendInfo(kNoProgrammer);
@@ -255,11 +270,11 @@ void TQNProgrammer::ContinueNumberedRun(uint32_t previousNumber) {
     if (!Channels.Channel(n).Identified || Channels.Channel(n).Busy) continue;
     PrepareJob();
     // The chip before kept its number whatever became of it.
-    if (Job.SnValue == previousNumber) {
+    if (!NumberSource && Job.SnValue == previousNumber) {
       StepSerialNumber();
       PrepareJob();
     }
-    if (!WriteSerialNumber()) {
+    if (!PlaceSerialNumber(n)) {
       numberedQueue_.clear();
       return;
     }

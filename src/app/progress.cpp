@@ -137,6 +137,7 @@ void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& cause
   RecordOutcome(outcome);
   if (OperationEnded) OperationEnded(outcome);
   if (!outcome.serialNumber) return;
+  if (NumberSource) NumberSource->Done(channel, *outcome.serialNumber, failed ? NumberEnd::Failed : NumberEnd::Good);
   // A chip that holds its number now has it for good: the next chip gets
   // the next one (the automatic run's verify has stepped it already).
   if (!failed && Job.SnValue == *outcome.serialNumber) StepSerialNumber();
@@ -157,7 +158,7 @@ void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
   }
   TraceRecord record;
   record.time = std::chrono::system_clock::now();
-  record.programmer = outcome.channel;
+  record.programmer = ProgrammerNumberBase + outcome.channel;
   record.programmerId = DeviceName[outcome.channel - 1];
   record.chip = Controls.MCUNameEdit.Text;
   record.acc = Image.AccSum16;

@@ -15,6 +15,7 @@
 #include "app/controls.hpp"
 #include "app/info_log.hpp"
 #include "app/operation_outcome.hpp"
+#include "app/serial_number_source.hpp"
 #include "app/programmer_channels.hpp"
 #include "link/reassembly.hpp"
 #include "app/view.hpp"
@@ -99,6 +100,13 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // Ports named by the operator (--ports, VELKOR_PORTS) or the simulator's:
   // they replace the search over the machine's USB serial adapters.
   std::vector<std::string> ExplicitPorts;
+  // Where host-side serial numbers come from when not from the serial-number
+  // edit box (several groups of programmers, a production line's pool);
+  // not owned.
+  SerialNumberSource* NumberSource = nullptr;
+  // Added to the channel number in records: the command line drives more
+  // than two programmers as groups of two, numbered on from group to group.
+  int ProgrammerNumberBase = 0;
   // The port searched for each programmer number, in order. A named port
   // that cannot be used leaves its place empty, so the ports after it keep
   // the numbers their place in the list gives them.
@@ -265,6 +273,10 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // Writes the serial number into the image; false (with a box saying why)
   // when its bytes lie outside the programmed range.
   bool WriteSerialNumber();
+  // The number of the chip about to start on channel n into the image: from
+  // NumberSource when there is one (given back unused when it cannot be
+  // written), else the edit box's.
+  bool PlaceSerialNumber(int n);
   // Whether a run with host-side serial numbers may start now: not while a
   // programmer is busy (the log says which).
   bool NumberedRunMayStart();

@@ -315,7 +315,8 @@ void TQNProgrammer::Timer1Timer() {
 }
 
 void TQNProgrammer::StepSerialNumber() {
-  if (!Controls.CheckBoxSN.Checked) return;
+  // A number source hands out every chip's number itself.
+  if (!Controls.CheckBoxSN.Checked || NumberSource) return;
   Job.SnValue += Job.SnStep;
   Controls.SNEdit.Text = FormatText("0x%08X", Job.SnValue);
 }

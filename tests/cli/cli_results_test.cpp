@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -544,6 +546,63 @@ TEST_F(CliWireTest, HostSideNumbersOnTwoProgrammersGiveEachChipItsOwn) {
     ASSERT_GE(chip.size(), 0x14u);
     EXPECT_EQ(chip[0x10], 0x10 + n - 1) << "programmer " << n;
   }
+}
+
+
+// ------------------------------------------------ more than two programmers
+
+TEST_F(CliWireTest, EightProgrammersRunAsGroupsAndNumberTheirChipsFromOneCounter) {
+  const auto data = WriteRandom("data.bin", 60000);
+  fs::create_directories(directory / "chips");
+  const CliRun detect = Cli("--simulate --sim-count 8 --json detect");
+  ASSERT_EQ(detect.status, 0) << detect.out << detect.err;
+  std::vector<int> listed;
+  for (const Json& d : detect.Events("detected")) listed.push_back(d["programmer"]);
+  EXPECT_EQ(listed, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+
+  constexpr uint32_t kFirst = 0x1000;
+  constexpr uint32_t kStep = 3;
+  constexpr uint32_t kAddress = 0x20;
+  const CliRun run = Cli("--simulate --sim-count 8 --json --record rec.jsonl" + Sim({"--dump-chips", Path("chips")}) +
+                         " auto --chip W25x05xx --file data.bin --sn 0x1000 --sn-step 3 --sn-address 0x20 --sn-host");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const auto results = run.Events("result");
+  ASSERT_EQ(results.size(), 8u) << run.out;
+  std::set<uint32_t> numbers;
+  std::map<int, uint32_t> numberOf;
+  for (const Json& r : results) {
+    EXPECT_EQ(r["result"], "ok");
+    numbers.insert(r["serial_number"].get<uint32_t>());
+    numberOf[r["programmer"].get<int>()] = r["serial_number"].get<uint32_t>();
+  }
+  std::set<uint32_t> expected;
+  for (uint32_t k = 0; k < 8; ++k) expected.insert(kFirst + k * kStep);
+  EXPECT_EQ(numbers, expected) << "every chip its own number, none skipped";
+  ASSERT_EQ(numberOf.size(), 8u) << "one result per programmer";
+
+  // What landed in each simulated chip: the file, with that programmer's
+  // number at its address, little-endian.
+  for (const auto& [programmer, number] : numberOf) {
+    SCOPED_TRACE(programmer);
+    auto want = std::vector<uint8_t>(data.begin(), data.end());
+    for (uint32_t i = 0; i < 4; ++i) want[kAddress + i] = static_cast<uint8_t>(number >> (8 * i));
+    const auto chip = ReadBytes(directory / "chips" / ("programmer-" + std::to_string(programmer) + ".bin"));
+    ASSERT_GE(chip.size(), want.size());
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), chip.begin()));
+  }
+  std::ifstream record(directory / "rec.jsonl");
+  std::map<int, uint32_t> recorded;
+  for (std::string line; std::getline(record, line);) {
+    const Json parsed = Json::parse(line);
+    recorded[parsed["programmer"].get<int>()] = parsed["serial_number"].get<uint32_t>();
+  }
+  EXPECT_EQ(recorded, numberOf) << "the record names each programmer by its number in the run";
+
+  // A read runs on programmer 1 only, however many there are.
+  const CliRun read = Cli("--simulate --sim-count 8 --json read --chip W25x05xx --output chip.bin");
+  ASSERT_EQ(read.status, 0) << read.out << read.err;
+  ASSERT_EQ(read.Events("result").size(), 1u);
+  EXPECT_EQ(read.Events("result")[0]["programmer"], 1);
 }
 
 }  // namespace
