@@ -10,6 +10,9 @@ packages=(
   libgtest-dev          # the tests
   libcli11-dev          # command-line parsing of velkor-cli and the simulator
   nlohmann-json3-dev    # the chip catalogue listing
+  libsqlite3-dev        # the line store: one station's database file
+  libpq-dev             # the line store: the database several stations share
+  postgresql            # initdb and pg_ctl: the line store's tests run a server of their own
   srecord               # srec_cat: object-file cross-check tests and loader benchmark
   binutils              # objcopy: the same
   help2man              # the manual pages, made from the programs' --help

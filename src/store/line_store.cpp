@@ -1,0 +1,526 @@
+#include "store/line_store.hpp"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <limits>
+#include <mutex>
+#include <system_error>
+
+#include "store/sql_connection.hpp"
+
+namespace velkor::store {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint64_t kLargestNumber = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+constexpr int kAttempts = 3;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+int64_t ToMs(Clock::time_point time) {
+  return std::chrono::floor<std::chrono::milliseconds>(time).time_since_epoch().count();
+}
+
+Clock::time_point FromMs(int64_t ms) { return Clock::time_point(std::chrono::milliseconds(ms)); }
+
+int64_t ToInt(const std::optional<std::string>& text) {
+  int64_t value = 0;
+  if (!text) throw StoreError("the database holds an empty value where a number belongs");
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+  if (error != std::errc() || end != text->data() + text->size()) {
+    throw StoreError("the database holds \"" + *text + "\" where a number belongs");
+  }
+  return value;
+}
+
+std::string Text(const std::optional<std::string>& text) { return text.value_or(std::string()); }
+
+// Well-formed UTF-8 without NUL: PostgreSQL refuses anything else and
+// libpq would cut a text at its first NUL, so both engines refuse alike.
+bool IsStorableText(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == 0) return false;
+    if (byte < 0x80) {
+      ++i;
+      continue;
+    }
+    // The sequence's length, its first bits, and the least code point
+    // that needs that length (a longer form of a smaller one is refused).
+    std::size_t length = 0;
+    uint32_t point = 0;
+    uint32_t least = 0;
+    if ((byte & 0xE0) == 0xC0) {
+      length = 2;
+      point = byte & 0x1F;
+      least = 0x80;
+    } else if ((byte & 0xF0) == 0xE0) {
+      length = 3;
+      point = byte & 0x0F;
+      least = 0x800;
+    } else if ((byte & 0xF8) == 0xF0) {
+      length = 4;
+      point = byte & 0x07;
+      least = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      point = (point << 6) | (next & 0x3F);
+    }
+    if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
+void CheckText(const char* what, std::string_view text) {
+  if (!IsStorableText(text)) throw StoreError(std::string("the ") + what + " is not UTF-8 text without NUL characters");
+}
+
+std::optional<NumberState> StateNamed(std::string_view name) {
+  for (NumberState state : {NumberState::Reserved, NumberState::Used, NumberState::Failed, NumberState::Voided}) {
+    if (name == NumberStateName(state)) return state;
+  }
+  return std::nullopt;
+}
+
+NumberState StateOf(const std::optional<std::string>& text) {
+  const auto state = text ? StateNamed(*text) : std::nullopt;
+  if (!state) throw StoreError("the database holds an unknown number state \"" + Text(text) + "\"");
+  return *state;
+}
+
+FailedNumbers PolicyOf(const std::optional<std::string>& text) {
+  if (text && *text == FailedNumbersName(FailedNumbers::Reuse)) return FailedNumbers::Reuse;
+  if (text && *text == FailedNumbersName(FailedNumbers::Void)) return FailedNumbers::Void;
+  throw StoreError("the database holds an unknown failed-number policy \"" + Text(text) + "\"");
+}
+
+std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+
+// The counts go with the pool's row: one statement, one consistent view.
+constexpr const char* kPoolColumns = R"(
+SELECT p.name, p.first_number, p.step, p.last_number, p.format, p.failed_numbers, p.issued,
+       COALESCE(SUM(CASE WHEN n.state = 'reserved' THEN 1 ELSE 0 END), 0),
+       COALESCE(SUM(CASE WHEN n.state = 'used' THEN 1 ELSE 0 END), 0),
+       COALESCE(SUM(CASE WHEN n.state = 'failed' THEN 1 ELSE 0 END), 0),
+       COALESCE(SUM(CASE WHEN n.state = 'voided' THEN 1 ELSE 0 END), 0)
+FROM pools p LEFT JOIN numbers n ON n.pool_id = p.id
+)";
+
+PoolInfo PoolFrom(const SqlRow& row) {
+  PoolInfo info;
+  info.spec.name = Text(row[0]);
+  info.spec.first = static_cast<uint64_t>(ToInt(row[1]));
+  info.spec.step = static_cast<uint64_t>(ToInt(row[2]));
+  info.spec.last = static_cast<uint64_t>(ToInt(row[3]));
+  info.spec.format = Text(row[4]);
+  info.spec.failed = PolicyOf(row[5]);
+  const auto issued = static_cast<uint64_t>(ToInt(row[6]));
+  info.reserved = static_cast<uint64_t>(ToInt(row[7]));
+  info.used = static_cast<uint64_t>(ToInt(row[8]));
+  info.failed = static_cast<uint64_t>(ToInt(row[9]));
+  info.voided = static_cast<uint64_t>(ToInt(row[10]));
+  const uint64_t lastIndex = (info.spec.last - info.spec.first) / info.spec.step;
+  if (issued <= lastIndex) {
+    info.freshLeft = lastIndex - issued + 1;
+    info.nextFresh = info.spec.first + issued * info.spec.step;
+  }
+  return info;
+}
+
+class SqlLineStore final : public LineStore {
+ public:
+  explicit SqlLineStore(std::unique_ptr<SqlConnection> db) : db_(std::move(db)) {}
+
+  std::string Where() const override { return db_->Where(); }
+
+  StoreResult<Done> CreatePool(const PoolSpec& spec) override {
+    if (std::string why = ValidatePoolSpec(spec); !why.empty()) return {std::nullopt, why};
+    return Guarded<Done>(Access::Write, [&] {
+      const SqlRows made = db_->Run(
+          "INSERT INTO pools (name, first_number, step, last_number, format, failed_numbers, created_ms) "
+          "VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (name) DO NOTHING RETURNING id",
+          {spec.name, static_cast<int64_t>(spec.first), static_cast<int64_t>(spec.step),
+           static_cast<int64_t>(spec.last), spec.format, std::string(FailedNumbersName(spec.failed)), NowMs()});
+      if (made.empty()) throw StoreError("a pool named " + Quoted(spec.name) + " already exists");
+      return Done{};
+    });
+  }
+
+  StoreResult<std::optional<PoolInfo>> Pool(const std::string& name) override {
+    return Guarded<std::optional<PoolInfo>>(Access::None, [&]() -> std::optional<PoolInfo> {
+      const SqlRows rows = db_->Run(std::string(kPoolColumns) + "WHERE p.name = $1 GROUP BY p.id", {name});
+      if (rows.empty()) return std::nullopt;
+      return PoolFrom(rows[0]);
+    });
+  }
+
+  StoreResult<std::vector<PoolInfo>> Pools() override {
+    return Guarded<std::vector<PoolInfo>>(Access::None, [&] {
+      std::vector<PoolInfo> pools;
+      for (const SqlRow& row : db_->Run(std::string(kPoolColumns) + "GROUP BY p.id ORDER BY p.id", {})) {
+        pools.push_back(PoolFrom(row));
+      }
+      return pools;
+    });
+  }
+
+  StoreResult<std::vector<PoolNumber>> PoolNumbers(const std::string& pool, std::optional<NumberState> only) override {
+    return Guarded<std::vector<PoolNumber>>(Access::Read, [&] {
+      const int64_t poolId = PoolId(pool);
+      std::string sql =
+          "SELECT n.number, n.state, n.reservation_id, r.station, r.programmer, r.reserved_ms, r.finished_ms, "
+          "n.issued_count FROM numbers n JOIN reservations r ON r.id = n.reservation_id WHERE n.pool_id = $1";
+      std::vector<SqlValue> params{poolId};
+      if (only) {
+        sql += " AND n.state = $2";
+        params.emplace_back(std::string(NumberStateName(*only)));
+      }
+      sql += " ORDER BY n.number";
+      std::vector<PoolNumber> numbers;
+      for (const SqlRow& row : db_->Run(sql, params)) {
+        PoolNumber number;
+        number.number = static_cast<uint64_t>(ToInt(row[0]));
+        number.state = StateOf(row[1]);
+        number.reservation = ToInt(row[2]);
+        number.station = Text(row[3]);
+        number.programmer = Text(row[4]);
+        number.reserved = FromMs(ToInt(row[5]));
+        if (row[6]) number.finished = FromMs(ToInt(row[6]));
+        number.timesIssued = static_cast<uint64_t>(ToInt(row[7]));
+        numbers.push_back(std::move(number));
+      }
+      return numbers;
+    });
+  }
+
+  // One transaction takes the number and marks it Reserved, so a number
+  // is either issued and visible or not issued at all.
+  //
+  // SQLite: BEGIN IMMEDIATE holds the file's write lock for the whole
+  // transaction, so the statements below run as if alone.
+  //
+  // PostgreSQL (READ COMMITTED): a fresh number comes from one UPDATE of
+  // the pool's counter. The row lock it takes makes a second station's
+  // UPDATE wait, and when the first commits the waiting one re-reads the
+  // row and counts on from the new value, so no two stations ever get the
+  // same count, and no station has to retry. A failed number to issue
+  // again is picked with FOR UPDATE SKIP LOCKED: a row another station has
+  // just locked is passed over instead of waited for, and a row that
+  // station has already changed is re-checked against "state = 'failed'"
+  // before it is taken, so each failed number goes to one station only.
+  // Serialisable transactions would be as correct but would make stations
+  // retry whenever they collide on the counter, which on a busy line is
+  // every time.
+  StoreResult<Reservation> Reserve(const std::string& pool, const std::string& station,
+                                   const std::string& programmer) override {
+    return Guarded<Reservation>(Access::Write, [&] {
+      CheckText("station", station);
+      CheckText("programmer", programmer);
+      const SqlRows found =
+          db_->Run("SELECT id, failed_numbers, first_number, step, last_number FROM pools WHERE name = $1", {pool});
+      if (found.empty()) throw StoreError("there is no pool named " + Quoted(pool));
+      const int64_t poolId = ToInt(found[0][0]);
+      std::optional<int64_t> number;
+      if (PolicyOf(found[0][1]) == FailedNumbers::Reuse) {
+        const SqlRows failed = db_->Run(
+            std::string("SELECT number FROM numbers WHERE pool_id = $1 AND state = 'failed' ORDER BY number LIMIT 1") +
+                (db_->Kind() == Dialect::Postgres ? " FOR UPDATE SKIP LOCKED" : ""),
+            {poolId});
+        if (!failed.empty()) number = ToInt(failed[0][0]);
+      }
+      const bool fresh = !number;
+      if (fresh) {
+        const SqlRows taken = db_->Run(
+            "UPDATE pools SET issued = issued + 1 "
+            "WHERE id = $1 AND issued <= (last_number - first_number) / step "
+            "RETURNING first_number + (issued - 1) * step",
+            {poolId});
+        if (taken.empty()) {
+          const int64_t first = ToInt(found[0][2]);
+          const int64_t step = ToInt(found[0][3]);
+          const int64_t lastIssued = first + (ToInt(found[0][4]) - first) / step * step;
+          throw StoreError("pool " + Quoted(pool) + " is used up: its last number " + std::to_string(lastIssued) +
+                           " was issued");
+        }
+        number = ToInt(taken[0][0]);
+      }
+      const SqlRows reserved = db_->Run(
+          "INSERT INTO reservations (pool_id, number, station, programmer, reserved_ms) "
+          "VALUES ($1, $2, $3, $4, $5) RETURNING id",
+          {poolId, *number, station, programmer, NowMs()});
+      const int64_t id = ToInt(reserved.at(0).at(0));
+      if (fresh) {
+        db_->Run(
+            "INSERT INTO numbers (pool_id, number, state, reservation_id, issued_count) "
+            "VALUES ($1, $2, 'reserved', $3, 1)",
+            {poolId, *number, id});
+      } else {
+        db_->Run(
+            "UPDATE numbers SET state = 'reserved', reservation_id = $3, issued_count = issued_count + 1 "
+            "WHERE pool_id = $1 AND number = $2",
+            {poolId, *number, id});
+      }
+      return Reservation{id, pool, static_cast<uint64_t>(*number)};
+    });
+  }
+
+  StoreResult<NumberState> Finish(int64_t reservation, bool chipGood) override {
+    return End(reservation, chipGood, "finish");
+  }
+
+  StoreResult<NumberState> Release(int64_t reservation) override { return End(reservation, false, "release"); }
+
+  StoreResult<Done> AddRecord(const StoredRecord& record) override {
+    return Guarded<Done>(Access::Write, [&] {
+      if (record.result != "ok" && record.result != "failed" && record.result != "timeout" &&
+          record.result != "stopped") {
+        throw StoreError("a record's result is \"ok\", \"failed\", \"timeout\" or \"stopped\", not " +
+                         Quoted(record.result));
+      }
+      CheckText("station", record.station);
+      CheckText("programmer's identification", record.programmerId);
+      CheckText("chip", record.chip);
+      CheckText("operation", record.operation);
+      CheckText("record's text", record.text);
+      CheckText("image's SHA-256", record.imageSha256);
+      if (record.pool) CheckText("pool", *record.pool);
+      if (record.serialNumber && *record.serialNumber > kLargestNumber) {
+        throw StoreError("the serial number " + std::to_string(*record.serialNumber) + " is beyond the largest " +
+                         std::to_string(kLargestNumber) + " the store keeps");
+      }
+      db_->Run(
+          "INSERT INTO records (time_ms, station, programmer, programmer_id, chip, operation, result, code, text, "
+          "acc, crc, image_sha256, serial_number, pool, duration_ms) "
+          "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15)",
+          {ToMs(record.time), record.station, static_cast<int64_t>(record.programmer), record.programmerId,
+           record.chip, record.operation, record.result, static_cast<int64_t>(record.code), record.text,
+           static_cast<int64_t>(record.acc), static_cast<int64_t>(record.crc), record.imageSha256,
+           record.serialNumber ? SqlValue(static_cast<int64_t>(*record.serialNumber)) : SqlValue(nullptr),
+           record.pool ? SqlValue(*record.pool) : SqlValue(nullptr), static_cast<int64_t>(record.duration.count())});
+      return Done{};
+    });
+  }
+
+  StoreResult<std::vector<StoredRecord>> Records(Clock::time_point since, std::optional<std::size_t> limit) override {
+    return Guarded<std::vector<StoredRecord>>(Access::None, [&] {
+      std::string sql =
+          "SELECT time_ms, station, programmer, programmer_id, chip, operation, result, code, text, acc, crc, "
+          "image_sha256, serial_number, pool, duration_ms FROM records WHERE time_ms >= $1 ORDER BY time_ms, id";
+      std::vector<SqlValue> params{ToMs(since)};
+      if (limit) {
+        sql += " LIMIT $2";
+        params.emplace_back(static_cast<int64_t>(std::min<std::size_t>(*limit, kLargestNumber)));
+      }
+      std::vector<StoredRecord> records;
+      for (const SqlRow& row : db_->Run(sql, params)) {
+        StoredRecord record;
+        record.time = FromMs(ToInt(row[0]));
+        record.station = Text(row[1]);
+        record.programmer = static_cast<int>(ToInt(row[2]));
+        record.programmerId = Text(row[3]);
+        record.chip = Text(row[4]);
+        record.operation = Text(row[5]);
+        record.result = Text(row[6]);
+        record.code = static_cast<int>(ToInt(row[7]));
+        record.text = Text(row[8]);
+        record.acc = static_cast<uint16_t>(ToInt(row[9]));
+        record.crc = static_cast<uint16_t>(ToInt(row[10]));
+        record.imageSha256 = Text(row[11]);
+        if (row[12]) record.serialNumber = static_cast<uint64_t>(ToInt(row[12]));
+        record.pool = row[13];
+        record.duration = std::chrono::milliseconds(ToInt(row[14]));
+        records.push_back(std::move(record));
+      }
+      return records;
+    });
+  }
+
+ private:
+  enum class Access { None, Read, Write };
+
+  // Runs body in a transaction (or none, for one statement that only
+  // reads) and turns every failure into the result's error. A transaction
+  // the engine gave up on because of another one is run again.
+  template <class T, class Body>
+  StoreResult<T> Guarded(Access access, Body&& body) {
+    std::lock_guard lock(mutex_);
+    for (int attempt = 1;; ++attempt) {
+      try {
+        db_->Connect();
+        if (access == Access::Write) db_->BeginWrite();
+        if (access == Access::Read) db_->BeginRead();
+        T value = body();
+        if (access != Access::None) db_->Commit();
+        return {std::move(value), {}, false};
+      } catch (const StoreError& failure) {
+        db_->RollbackQuietly();
+        if (failure.conflict && attempt < kAttempts) continue;
+        return {std::nullopt, failure.what(), failure.unreachable};
+      } catch (const std::exception& failure) {
+        db_->RollbackQuietly();
+        return {std::nullopt, db_->Where() + ": " + failure.what(), false};
+      }
+    }
+  }
+
+  int64_t PoolId(const std::string& pool) {
+    const SqlRows found = db_->Run("SELECT id FROM pools WHERE name = $1", {pool});
+    if (found.empty()) throw StoreError("there is no pool named " + Quoted(pool));
+    return ToInt(found[0][0]);
+  }
+
+  StoreResult<NumberState> End(int64_t reservation, bool chipGood, const char* how) {
+    return Guarded<NumberState>(Access::Write, [&] {
+      // The reservation's row lock makes a Finish and a Release of the same
+      // reservation at the same time end it once: the second one waits and
+      // then sees it ended.
+      const SqlRows found = db_->Run(
+          std::string("SELECT r.pool_id, r.number, r.outcome, r.ended_by, p.name, p.failed_numbers "
+                      "FROM reservations r JOIN pools p ON p.id = r.pool_id WHERE r.id = $1") +
+              (db_->Kind() == Dialect::Postgres ? " FOR NO KEY UPDATE OF r" : ""),
+          {reservation});
+      if (found.empty()) throw StoreError("there is no reservation " + std::to_string(reservation));
+      const SqlRow& row = found[0];
+      const std::string which = "reservation " + std::to_string(reservation) + " (number " + Text(row[1]) +
+                                " of pool " + Quoted(Text(row[4])) + ")";
+      if (row[2]) {
+        throw StoreError(which + (Text(row[3]) == "release" ? " was released by an operator" : " was finished") +
+                         " already: the number is " + Text(row[2]));
+      }
+      const NumberState state = chipGood                                         ? NumberState::Used
+                                : PolicyOf(row[5]) == FailedNumbers::Reuse ? NumberState::Failed
+                                                                                 : NumberState::Voided;
+      const std::string stateName = NumberStateName(state);
+      db_->Run("UPDATE reservations SET outcome = $2, ended_by = $3, finished_ms = $4 WHERE id = $1",
+               {reservation, stateName, std::string(how), NowMs()});
+      const SqlRows changed = db_->Run(
+          "UPDATE numbers SET state = $3 WHERE pool_id = $1 AND number = $2 AND reservation_id = $4 RETURNING number",
+          {ToInt(row[0]), ToInt(row[1]), stateName, reservation});
+      if (changed.empty()) throw StoreError(which + " no longer holds its number; nothing was changed");
+      return state;
+    });
+  }
+
+  std::mutex mutex_;
+  std::unique_ptr<SqlConnection> db_;
+};
+
+bool ValidPoolNameCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+         c == '.';
+}
+
+}  // namespace
+
+const char* NumberStateName(NumberState state) {
+  switch (state) {
+    case NumberState::Reserved:
+      return "reserved";
+    case NumberState::Used:
+      return "used";
+    case NumberState::Failed:
+      return "failed";
+    case NumberState::Voided:
+      return "voided";
+  }
+  return "?";
+}
+
+const char* FailedNumbersName(FailedNumbers policy) { return policy == FailedNumbers::Reuse ? "reuse" : "void"; }
+
+std::string ValidatePoolSpec(const PoolSpec& spec) {
+  if (spec.name.empty()) return "a pool needs a name";
+  if (spec.name.size() > 64) return "the pool name " + Quoted(spec.name) + " is longer than 64 characters";
+  for (char c : spec.name) {
+    if (!ValidPoolNameCharacter(c)) {
+      return "the pool name " + Quoted(spec.name) + " may hold only letters, digits, '-', '_' and '.'";
+    }
+  }
+  const std::string pool = "pool " + Quoted(spec.name) + ": ";
+  if (spec.step < 1) return pool + "the step must be 1 or more";
+  if (spec.step > kLargestNumber) {
+    return pool + "the step " + std::to_string(spec.step) + " is beyond the largest " +
+           std::to_string(kLargestNumber) + " the store keeps";
+  }
+  if (spec.first > spec.last) {
+    return pool + "the first number " + std::to_string(spec.first) + " is beyond the last " +
+           std::to_string(spec.last);
+  }
+  if (spec.last > kLargestNumber) {
+    return pool + "the last number " + std::to_string(spec.last) + " is beyond the largest " +
+           std::to_string(kLargestNumber) + " the store keeps";
+  }
+  if (!IsStorableText(spec.format)) return pool + "the format is not UTF-8 text without NUL characters";
+  return {};
+}
+
+std::filesystem::path DefaultStorePath() {
+  fs::path base;
+  // A relative XDG_DATA_HOME is to be ignored.
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/') {
+    base = data;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+      const passwd* user = getpwuid(getuid());
+      home = user && user->pw_dir ? user->pw_dir : "/";
+    }
+    base = fs::path(home) / ".local" / "share";
+  }
+  return base / "velkor350qn" / "line.db";
+}
+
+bool IsPostgresAddress(const std::string& where) {
+  return where.starts_with("postgresql://") || where.starts_with("postgres://") ||
+         where.find("host=") != std::string::npos || where.find("dbname=") != std::string::npos;
+}
+
+std::unique_ptr<LineStore> OpenLineStore(const std::string& where, std::string& error, bool* unreachable) {
+  error.clear();
+  if (unreachable) *unreachable = false;
+  std::string shown;
+  try {
+    std::unique_ptr<SqlConnection> db;
+    if (IsPostgresAddress(where)) {
+      shown = DescribePostgres(where);
+      db = OpenPostgres(where);
+    } else {
+      const fs::path path = where.empty() ? DefaultStorePath() : fs::path(where);
+      shown = path.string();
+      std::error_code failure;
+      if (path.has_parent_path() && !fs::is_directory(path.parent_path(), failure)) {
+        fs::create_directories(path.parent_path(), failure);
+        if (failure) {
+          throw StoreError(shown + " cannot be opened: its folder " + path.parent_path().string() +
+                               " cannot be made: " + failure.message(),
+                           true);
+        }
+      }
+      if (fs::is_directory(path, failure)) throw StoreError(shown + " cannot be opened: it is a folder");
+      db = OpenSqlite(path.string());
+    }
+    MigrateSchema(*db);
+    return std::make_unique<SqlLineStore>(std::move(db));
+  } catch (const StoreError& failure) {
+    error = failure.what();
+    if (unreachable) *unreachable = failure.unreachable;
+  } catch (const std::exception& failure) {
+    error = shown + " cannot be opened: " + failure.what();
+  }
+  return nullptr;
+}
+
+}  // namespace velkor::store

@@ -1,0 +1,213 @@
+// The PostgreSQL engine: one database shared by the stations of a line.
+#include <libpq-fe.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "store/sql_connection.hpp"
+
+namespace velkor::store {
+namespace {
+
+struct ResultFree {
+  void operator()(PGresult* result) const { PQclear(result); }
+};
+using Result = std::unique_ptr<PGresult, ResultFree>;
+
+struct OptionsFree {
+  void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
+};
+
+// libpq's messages end in a line end and may run over several lines
+// ("...failed: ...\n\tIs the server running...?"): one line to show.
+std::string Trimmed(const std::string& text) {
+  std::string line;
+  bool space = false;
+  for (char c : text) {
+    if (c == '\n' || c == '\t' || c == ' ') {
+      space = !line.empty();
+      continue;
+    }
+    if (space) line += ' ';
+    space = false;
+    line += c;
+  }
+  return line;
+}
+
+// The password the connection string carries, empty when none.
+std::string PasswordIn(const std::string& connectionString) {
+  char* error = nullptr;
+  std::unique_ptr<PQconninfoOption, OptionsFree> options(PQconninfoParse(connectionString.c_str(), &error));
+  PQfreemem(error);
+  if (!options) return {};
+  for (const PQconninfoOption* option = options.get(); option->keyword; ++option) {
+    if (std::string_view(option->keyword) == "password" && option->val) return option->val;
+  }
+  return {};
+}
+
+// libpq's messages do not quote the password, but nothing the program
+// shows may ever contain it.
+std::string WithoutPassword(std::string text, const std::string& password) {
+  if (password.empty()) return text;
+  for (std::size_t at = text.find(password); at != std::string::npos; at = text.find(password, at + 3)) {
+    text.replace(at, password.size(), "***");
+  }
+  return text;
+}
+
+class PostgresConnection final : public SqlConnection {
+ public:
+  explicit PostgresConnection(const std::string& connectionString)
+      : where_(DescribePostgres(connectionString)), password_(PasswordIn(connectionString)) {
+    // Defaults first: whatever the connection string says overrides them.
+    // A lock held by a station that stopped mid-transaction fails the
+    // waiting call after 10 s instead of freezing every other station.
+    // Given here, options would hide PGOPTIONS, so that is kept after it.
+    std::string options = "-c lock_timeout=10s";
+    if (const char* fromEnvironment = std::getenv("PGOPTIONS"); fromEnvironment && *fromEnvironment) {
+      options.append(" ").append(fromEnvironment);
+    }
+    const char* keys[] = {"connect_timeout", "client_encoding", "application_name", "options", "dbname", nullptr};
+    const char* values[] = {"10", "UTF8", "velkor350qn", options.c_str(), connectionString.c_str(), nullptr};
+    connection_ = PQconnectdbParams(keys, values, 1);
+    if (!connection_ || PQstatus(connection_) != CONNECTION_OK) {
+      const std::string reason = connection_ ? Trimmed(PQerrorMessage(connection_)) : "out of memory";
+      PQfinish(connection_);
+      connection_ = nullptr;
+      throw StoreError(where_ + " cannot be reached: " + WithoutPassword(reason, password_), true);
+    }
+    // The server's notices ("skipping", ...) are not the user's business.
+    PQsetNoticeProcessor(connection_, [](void*, const char*) {}, nullptr);
+  }
+
+  ~PostgresConnection() override { PQfinish(connection_); }
+
+  Dialect Kind() const override { return Dialect::Postgres; }
+  const std::string& Where() const override { return where_; }
+
+  void Connect() override {
+    if (PQstatus(connection_) == CONNECTION_OK) return;
+    PQreset(connection_);
+    if (PQstatus(connection_) != CONNECTION_OK) {
+      throw StoreError(where_ + " cannot be reached: " + Message(), true);
+    }
+  }
+
+  SqlRows Run(std::string_view sql, const std::vector<SqlValue>& params) override {
+    std::vector<std::string> texts(params.size());
+    std::vector<const char*> values(params.size(), nullptr);
+    for (std::size_t i = 0; i < params.size(); ++i) {
+      if (const auto* number = std::get_if<int64_t>(&params[i])) {
+        texts[i] = std::to_string(*number);
+        values[i] = texts[i].c_str();
+      } else if (const auto* text = std::get_if<std::string>(&params[i])) {
+        values[i] = text->c_str();  // the store refuses texts with NUL before they get here
+      }
+    }
+    const std::string statement(sql);
+    Result result(PQexecParams(connection_, statement.c_str(), static_cast<int>(values.size()), nullptr,
+                               values.data(), nullptr, nullptr, 0));
+    Check(result.get());
+    SqlRows rows;
+    const int count = PQntuples(result.get());
+    const int columns = PQnfields(result.get());
+    rows.reserve(count);
+    for (int r = 0; r < count; ++r) {
+      SqlRow row;
+      row.reserve(columns);
+      for (int c = 0; c < columns; ++c) {
+        if (PQgetisnull(result.get(), r, c)) {
+          row.emplace_back(std::nullopt);
+        } else {
+          row.emplace_back(std::string(PQgetvalue(result.get(), r, c),
+                                       static_cast<std::size_t>(PQgetlength(result.get(), r, c))));
+        }
+      }
+      rows.push_back(std::move(row));
+    }
+    return rows;
+  }
+
+  void Script(std::string_view sql) override {
+    const std::string statements(sql);
+    Result result(PQexec(connection_, statements.c_str()));
+    Check(result.get());
+  }
+
+  // Changes run in READ COMMITTED, whatever the server's default: every
+  // statement that takes a number locks the row it changes and sees the
+  // latest committed state of it (see the store), so no change ever has to
+  // be retried because of another station.
+  void BeginWrite() override { Script("BEGIN ISOLATION LEVEL READ COMMITTED"); }
+  void BeginRead() override { Script("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); }
+
+  void Commit() override {
+    Result result(PQexec(connection_, "COMMIT"));
+    Check(result.get());
+    // A transaction that failed earlier answers COMMIT with ROLLBACK.
+    if (std::string_view(PQcmdStatus(result.get())) != "COMMIT") {
+      throw StoreError(where_ + ": the change was rolled back");
+    }
+  }
+
+  void RollbackQuietly() noexcept override {
+    const PGTransactionStatusType status = PQtransactionStatus(connection_);
+    if (status == PQTRANS_INTRANS || status == PQTRANS_INERROR) PQclear(PQexec(connection_, "ROLLBACK"));
+  }
+
+ private:
+  std::string Message() const { return WithoutPassword(Trimmed(PQerrorMessage(connection_)), password_); }
+
+  void Check(PGresult* result) const {
+    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
+    if (!result || PQstatus(connection_) != CONNECTION_OK) {
+      throw StoreError(where_ + " cannot be reached: " + Message(), true);
+    }
+    const char* code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    const std::string state = code ? code : "";
+    const std::string reason = WithoutPassword(Trimmed(PQresultErrorMessage(result)), password_);
+    // Class 08: the connection failed; 57P: the server is shutting down or
+    // restarting; 55P03: a lock was not granted in time (lock_timeout).
+    if (state.starts_with("08") || state.starts_with("57P")) {
+      throw StoreError(where_ + " cannot be reached: " + reason, true);
+    }
+    if (state == "55P03") throw StoreError(where_ + " is busy: " + reason, true);
+    const bool conflict = state == "40001" || state == "40P01";
+    throw StoreError(where_ + ": " + reason, false, conflict);
+  }
+
+  std::string where_;
+  std::string password_;
+  PGconn* connection_ = nullptr;
+};
+
+}  // namespace
+
+std::string DescribePostgres(const std::string& connectionString) {
+  char* error = nullptr;
+  std::unique_ptr<PQconninfoOption, OptionsFree> options(PQconninfoParse(connectionString.c_str(), &error));
+  PQfreemem(error);
+  if (!options) return "the PostgreSQL database (its connection string cannot be read)";
+  std::string shown;
+  for (const PQconninfoOption* option = options.get(); option->keyword; ++option) {
+    const std::string_view keyword = option->keyword;
+    if (!option->val || !*option->val) continue;
+    if (keyword == "host" || keyword == "hostaddr" || keyword == "port" || keyword == "dbname" ||
+        keyword == "user" || keyword == "service") {
+      if (!shown.empty()) shown += ' ';
+      shown.append(keyword).append("=").append(option->val);
+    }
+  }
+  return "the PostgreSQL database (" + (shown.empty() ? std::string("libpq's defaults") : shown) + ")";
+}
+
+std::unique_ptr<SqlConnection> OpenPostgres(const std::string& connectionString) {
+  return std::make_unique<PostgresConnection>(connectionString);
+}
+
+}  // namespace velkor::store
