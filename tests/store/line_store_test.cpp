@@ -1,0 +1,571 @@
+// The line store's behaviour, asked the same of the SQLite file and of the
+// PostgreSQL database: pools and their refusals, numbers by policy, used-up
+// pools, reservations that end once, operator releases, records, the
+// schema's version, and databases that cannot be reached.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <limits>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "store/line_store.hpp"
+#include "store_location.hpp"
+#include "support/files.hpp"
+
+namespace velkor::store {
+namespace {
+
+using test::Engine;
+using test::StoreLocation;
+using namespace std::chrono_literals;
+
+constexpr uint64_t kLargest = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+
+PoolSpec Spec(const std::string& name, uint64_t first, uint64_t step, uint64_t last, FailedNumbers failed) {
+  return PoolSpec{name, first, step, last, "addr=0x10 order=le width=4", failed};
+}
+
+class LineStoreBehaviour : public ::testing::TestWithParam<Engine> {
+ protected:
+  void SetUp() override {
+    location = std::make_unique<StoreLocation>(GetParam());
+    ASSERT_FALSE(location->where.empty()) << location->error;
+    store = Open();
+    ASSERT_NE(store, nullptr);
+  }
+
+  std::unique_ptr<LineStore> Open() {
+    std::string error;
+    auto opened = OpenLineStore(location->where, error);
+    EXPECT_NE(opened, nullptr) << error;
+    return opened;
+  }
+
+  void MakePool(const PoolSpec& spec) {
+    const auto made = store->CreatePool(spec);
+    ASSERT_TRUE(made) << made.error;
+  }
+
+  Reservation Take(const std::string& pool, const std::string& station = "station-1",
+                   const std::string& programmer = "programmer-A") {
+    const auto taken = store->Reserve(pool, station, programmer);
+    EXPECT_TRUE(taken) << taken.error;
+    return taken ? *taken : Reservation{};
+  }
+
+  NumberState End(const Reservation& reservation, bool good) {
+    const auto ended = store->Finish(reservation.id, good);
+    EXPECT_TRUE(ended) << ended.error;
+    return ended ? *ended : NumberState::Reserved;
+  }
+
+  PoolInfo Info(const std::string& name) {
+    const auto info = store->Pool(name);
+    EXPECT_TRUE(info && info->has_value()) << info.error;
+    return info && info->has_value() ? **info : PoolInfo{};
+  }
+
+  std::vector<PoolNumber> Numbers(const std::string& pool, std::optional<NumberState> only = std::nullopt) {
+    const auto numbers = store->PoolNumbers(pool, only);
+    EXPECT_TRUE(numbers) << numbers.error;
+    return numbers ? *numbers : std::vector<PoolNumber>{};
+  }
+
+  std::unique_ptr<StoreLocation> location;
+  std::unique_ptr<LineStore> store;
+};
+
+TEST_P(LineStoreBehaviour, APoolIsMadeOnceAndKeepsItsSpecAsGiven) {
+  PoolSpec odd = Spec("boards.rev-B_2", 7, 3, 100, FailedNumbers::Reuse);
+  odd.format = "address=0x1F00; order='big'; width=\"4\"; 序列号 \\ end";
+  MakePool(odd);
+  MakePool(Spec("a-later-pool", 0, 1, 9, FailedNumbers::Void));
+
+  const PoolInfo info = Info("boards.rev-B_2");
+  EXPECT_EQ(info.spec.name, odd.name);
+  EXPECT_EQ(info.spec.first, 7u);
+  EXPECT_EQ(info.spec.step, 3u);
+  EXPECT_EQ(info.spec.last, 100u);
+  EXPECT_EQ(info.spec.format, odd.format);
+  EXPECT_EQ(info.spec.failed, FailedNumbers::Reuse);
+  EXPECT_EQ(info.nextFresh, 7u);
+  EXPECT_EQ(info.freshLeft, 32u);  // 7, 10, ..., 100
+  EXPECT_EQ(info.reserved + info.used + info.failed + info.voided, 0u);
+
+  PoolSpec again = Spec("boards.rev-B_2", 1, 1, 5, FailedNumbers::Void);
+  const auto refused = store->CreatePool(again);
+  EXPECT_FALSE(refused);
+  EXPECT_NE(refused.error.find("\"boards.rev-B_2\" already exists"), std::string::npos) << refused.error;
+  EXPECT_FALSE(refused.unreachable);
+  EXPECT_EQ(Info("boards.rev-B_2").spec.first, 7u) << "the refused spec replaced the pool";
+
+  const auto pools = store->Pools();
+  ASSERT_TRUE(pools) << pools.error;
+  ASSERT_EQ(pools->size(), 2u);
+  EXPECT_EQ((*pools)[0].spec.name, "boards.rev-B_2") << "pools are listed in the order they were made";
+  EXPECT_EQ((*pools)[1].spec.name, "a-later-pool");
+
+  const auto missing = store->Pool("no-such-pool");
+  ASSERT_TRUE(missing) << missing.error;
+  EXPECT_FALSE(missing->has_value());
+}
+
+TEST_P(LineStoreBehaviour, PoolSpecsAreCheckedBeforeAnythingIsStored) {
+  struct Case {
+    PoolSpec spec;
+    const char* refusal;  // nullptr: accepted
+  };
+  const std::string longest(64, 'n');
+  const Case cases[] = {
+      {Spec("", 1, 1, 10, FailedNumbers::Void), "needs a name"},
+      {Spec("two words", 1, 1, 10, FailedNumbers::Void), "only letters, digits"},
+      {Spec("slash/name", 1, 1, 10, FailedNumbers::Void), "only letters, digits"},
+      {Spec("naïve", 1, 1, 10, FailedNumbers::Void), "only letters, digits"},
+      {Spec(longest + "x", 1, 1, 10, FailedNumbers::Void), "longer than 64"},
+      {Spec("step-zero", 1, 0, 10, FailedNumbers::Void), "step must be 1 or more"},
+      {Spec("backwards", 11, 1, 10, FailedNumbers::Void), "first number 11 is beyond the last 10"},
+      {Spec("too-large", 1, 1, kLargest + 1, FailedNumbers::Void), "beyond the largest 9223372036854775807"},
+      {Spec("step-too-large", 1, kLargest + 1, 10, FailedNumbers::Void), "step 9223372036854775808 is beyond"},
+      {Spec("widest-step", 1, kLargest, 10, FailedNumbers::Void), nullptr},
+      {PoolSpec{"bad-format", 1, 1, 10, std::string("width=4\0", 8), FailedNumbers::Void}, "format is not UTF-8"},
+      {PoolSpec{"bad-format-2", 1, 1, 10, "\xff\xfe", FailedNumbers::Void}, "format is not UTF-8"},
+      {Spec(longest, 1, 1, 10, FailedNumbers::Void), nullptr},
+      {Spec("one-number", 5, 1, 5, FailedNumbers::Void), nullptr},
+      {Spec("whole-range", 0, 1, kLargest, FailedNumbers::Reuse), nullptr},
+  };
+  std::set<std::string> accepted;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.spec.name);
+    const auto made = store->CreatePool(c.spec);
+    if (c.refusal) {
+      EXPECT_FALSE(made);
+      EXPECT_NE(made.error.find(c.refusal), std::string::npos) << made.error;
+      EXPECT_EQ(ValidatePoolSpec(c.spec), made.error);
+    } else {
+      EXPECT_TRUE(made) << made.error;
+      accepted.insert(c.spec.name);
+    }
+  }
+  const auto pools = store->Pools();
+  ASSERT_TRUE(pools) << pools.error;
+  std::set<std::string> stored;
+  for (const PoolInfo& pool : *pools) stored.insert(pool.spec.name);
+  EXPECT_EQ(stored, accepted);
+
+  // The ends of the widest pool come out whole.
+  EXPECT_EQ(Take("whole-range").number, 0u);
+  EXPECT_EQ(Info("whole-range").nextFresh, 1u);
+  EXPECT_EQ(Take("one-number").number, 5u);
+  EXPECT_FALSE(store->Reserve("one-number", "s", "p"));
+}
+
+TEST_P(LineStoreBehaviour, NumbersComeInStepsAndAFailedChipsNumberFollowsThePolicy) {
+  struct Case {
+    FailedNumbers policy;
+    NumberState failedState;
+    uint64_t fourthNumber;  // after 1000 used, 1010 failed, 1020 reserved
+  };
+  const Case cases[] = {
+      {FailedNumbers::Void, NumberState::Voided, 1030},
+      {FailedNumbers::Reuse, NumberState::Failed, 1010},
+  };
+  for (const Case& c : cases) {
+    const std::string pool = std::string("serials-") + FailedNumbersName(c.policy);
+    SCOPED_TRACE(pool);
+    MakePool(Spec(pool, 1000, 10, 1090, c.policy));
+    const Reservation first = Take(pool, "station-1", "programmer-A");
+    const Reservation second = Take(pool, "station-1", "programmer-B");
+    const Reservation third = Take(pool, "station-2", "programmer-A");
+    EXPECT_EQ(first.pool, pool);
+    EXPECT_EQ(first.number, 1000u);
+    EXPECT_EQ(second.number, 1010u);
+    EXPECT_EQ(third.number, 1020u);
+
+    EXPECT_EQ(End(first, true), NumberState::Used);
+    EXPECT_EQ(End(second, false), c.failedState);
+
+    const auto numbers = Numbers(pool);
+    ASSERT_EQ(numbers.size(), 3u);
+    EXPECT_EQ(numbers[0].state, NumberState::Used);
+    EXPECT_TRUE(numbers[0].finished.has_value());
+    EXPECT_EQ(numbers[1].state, c.failedState);
+    EXPECT_EQ(numbers[2].state, NumberState::Reserved);
+    EXPECT_FALSE(numbers[2].finished.has_value());
+    EXPECT_EQ(numbers[2].station, "station-2");
+    EXPECT_EQ(numbers[2].programmer, "programmer-A");
+    EXPECT_EQ(numbers[2].reservation, third.id);
+    EXPECT_LE(Clock::now() - numbers[2].reserved, 60s);
+    EXPECT_GE(Clock::now() - numbers[2].reserved, 0s);
+
+    const Reservation fourth = Take(pool);
+    EXPECT_EQ(fourth.number, c.fourthNumber);
+    EXPECT_EQ(std::set<int64_t>({first.id, second.id, third.id, fourth.id}).size(), 4u)
+        << "a reservation id came back";
+
+    const PoolInfo info = Info(pool);
+    const bool reuse = c.policy == FailedNumbers::Reuse;
+    EXPECT_EQ(info.used, 1u);
+    EXPECT_EQ(info.reserved, 2u);
+    EXPECT_EQ(info.failed, 0u);
+    EXPECT_EQ(info.voided, reuse ? 0u : 1u);
+    EXPECT_EQ(info.nextFresh, reuse ? 1030u : 1040u);
+    EXPECT_EQ(Numbers(pool, NumberState::Reserved).size(), 2u);
+  }
+}
+
+TEST_P(LineStoreBehaviour, TheReusePolicyIssuesTheLowestFailedNumberBeforeAFreshOne) {
+  MakePool(Spec("reuse", 0, 1, 100, FailedNumbers::Reuse));
+  std::vector<Reservation> taken;
+  for (int i = 0; i < 5; ++i) taken.push_back(Take("reuse"));
+  End(taken[3], false);
+  End(taken[1], false);
+  End(taken[0], true);
+  End(taken[2], true);
+  End(taken[4], true);
+
+  const auto failed = Numbers("reuse", NumberState::Failed);
+  ASSERT_EQ(failed.size(), 2u);
+  EXPECT_EQ(failed[0].number, 1u);
+  EXPECT_EQ(failed[1].number, 3u);
+
+  const Reservation again1 = Take("reuse", "station-2", "programmer-C");
+  const Reservation again3 = Take("reuse");
+  const Reservation fresh = Take("reuse");
+  EXPECT_EQ(again1.number, 1u);
+  EXPECT_EQ(again3.number, 3u);
+  EXPECT_EQ(fresh.number, 5u);
+  EXPECT_NE(again1.id, taken[1].id);
+
+  const auto numbers = Numbers("reuse");
+  ASSERT_EQ(numbers.size(), 6u);
+  EXPECT_EQ(numbers[1].timesIssued, 2u);
+  EXPECT_EQ(numbers[1].state, NumberState::Reserved);
+  EXPECT_EQ(numbers[1].reservation, again1.id);
+  EXPECT_EQ(numbers[1].station, "station-2") << "the number shows its latest reservation";
+  EXPECT_EQ(numbers[0].timesIssued, 1u);
+
+  // The old reservation of a number issued again stays ended.
+  const auto late = store->Finish(taken[1].id, true);
+  EXPECT_FALSE(late);
+  EXPECT_EQ(Numbers("reuse")[1].state, NumberState::Reserved);
+}
+
+TEST_P(LineStoreBehaviour, AUsedUpPoolIsRefusedNamingItsLastNumber) {
+  struct Case {
+    FailedNumbers policy;
+    bool failedNumberComesBack;
+  };
+  for (const Case c : {Case{FailedNumbers::Void, false}, Case{FailedNumbers::Reuse, true}}) {
+    const std::string pool = std::string("small-") + FailedNumbersName(c.policy);
+    SCOPED_TRACE(pool);
+    MakePool(Spec(pool, 10, 5, 22, c.policy));  // 10, 15, 20; 22 is never reached
+    EXPECT_EQ(Take(pool).number, 10u);
+    const Reservation fifteen = Take(pool);
+    EXPECT_EQ(fifteen.number, 15u);
+    EXPECT_EQ(Take(pool).number, 20u);
+
+    const std::string usedUp = "pool \"" + pool + "\" is used up: its last number 20 was issued";
+    auto refused = store->Reserve(pool, "station-1", "programmer-A");
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(refused.error, usedUp);
+    EXPECT_FALSE(refused.unreachable);
+    EXPECT_EQ(Info(pool).freshLeft, 0u);
+    EXPECT_FALSE(Info(pool).nextFresh.has_value());
+
+    End(fifteen, false);
+    const auto after = store->Reserve(pool, "station-1", "programmer-A");
+    EXPECT_EQ(static_cast<bool>(after), c.failedNumberComesBack) << after.error;
+    if (c.failedNumberComesBack && after) {
+      EXPECT_EQ(after->number, 15u);
+      EXPECT_EQ(store->Reserve(pool, "station-1", "programmer-A").error, usedUp);
+    } else {
+      EXPECT_EQ(after.error, usedUp);
+    }
+    EXPECT_EQ(Numbers(pool).size(), 3u);
+  }
+}
+
+TEST_P(LineStoreBehaviour, AReservationEndsOnceAndUnknownNamesAreRefused) {
+  MakePool(Spec("once", 1, 1, 100, FailedNumbers::Void));
+  const Reservation finished = Take("once");
+  const Reservation released = Take("once");
+  EXPECT_EQ(End(finished, true), NumberState::Used);
+  const auto release = store->Release(released.id);
+  ASSERT_TRUE(release) << release.error;
+  EXPECT_EQ(*release, NumberState::Voided);
+
+  struct Case {
+    const char* what;
+    StoreResult<NumberState> outcome;
+    std::string refusal;
+  };
+  const std::string finishedName = "reservation " + std::to_string(finished.id) + " (number 1 of pool \"once\")";
+  const std::string releasedName = "reservation " + std::to_string(released.id) + " (number 2 of pool \"once\")";
+  const Case cases[] = {
+      {"finish twice", store->Finish(finished.id, false), finishedName + " was finished already: the number is used"},
+      {"release after finish", store->Release(finished.id), finishedName + " was finished already"},
+      {"finish after release", store->Finish(released.id, true),
+       releasedName + " was released by an operator already: the number is voided"},
+      {"release twice", store->Release(released.id), releasedName + " was released by an operator already"},
+      {"unknown reservation", store->Finish(987654, true), "there is no reservation 987654"},
+      {"unknown reservation released", store->Release(-1), "there is no reservation -1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_FALSE(c.outcome);
+    EXPECT_NE(c.outcome.error.find(c.refusal), std::string::npos) << c.outcome.error;
+    EXPECT_FALSE(c.outcome.unreachable);
+  }
+  const auto numbers = Numbers("once");
+  ASSERT_EQ(numbers.size(), 2u);
+  EXPECT_EQ(numbers[0].state, NumberState::Used) << "a refused finish changed the number";
+  EXPECT_EQ(numbers[1].state, NumberState::Voided);
+
+  const auto unknownPool = store->Reserve("nowhere", "station-1", "programmer-A");
+  EXPECT_EQ(unknownPool.error, "there is no pool named \"nowhere\"");
+  const auto unknownNumbers = store->PoolNumbers("nowhere");
+  EXPECT_EQ(unknownNumbers.error, "there is no pool named \"nowhere\"");
+  const auto badStation = store->Reserve("once", "station\xC0\x80", "programmer-A");
+  EXPECT_NE(badStation.error.find("station is not UTF-8"), std::string::npos) << badStation.error;
+  EXPECT_EQ(Numbers("once").size(), 2u) << "a refused reservation took a number";
+  EXPECT_EQ(Info("once").nextFresh, 3u);
+}
+
+TEST_P(LineStoreBehaviour, AnOperatorReleasesAStaleReservationByThePolicy) {
+  struct Case {
+    FailedNumbers policy;
+    NumberState released;
+    uint64_t next;
+  };
+  for (const Case c : {Case{FailedNumbers::Void, NumberState::Voided, 52}, Case{FailedNumbers::Reuse, NumberState::Failed, 50}}) {
+    const std::string pool = std::string("stale-") + FailedNumbersName(c.policy);
+    SCOPED_TRACE(pool);
+    MakePool(Spec(pool, 50, 1, 60, c.policy));
+    const Reservation stale = Take(pool, "station-9", "programmer-gone");
+    const Reservation live = Take(pool);
+
+    const auto reserved = Numbers(pool, NumberState::Reserved);
+    ASSERT_EQ(reserved.size(), 2u);
+    EXPECT_EQ(reserved[0].reservation, stale.id);
+    EXPECT_EQ(reserved[0].station, "station-9");
+
+    const auto release = store->Release(stale.id);
+    ASSERT_TRUE(release) << release.error;
+    EXPECT_EQ(*release, c.released);
+    EXPECT_EQ(Take(pool).number, c.next);
+    EXPECT_EQ(End(live, true), NumberState::Used);
+  }
+}
+
+StoredRecord MakeRecord(Clock::time_point time, const std::string& chip) {
+  StoredRecord record;
+  record.time = time;
+  record.station = "station-1";
+  record.programmer = 2;
+  record.programmerId = "QN-0042";
+  record.chip = chip;
+  record.operation = "program";
+  record.result = "ok";
+  record.text = "programmed and verified";
+  record.acc = 0x1234;
+  record.crc = 0xFFFF;
+  record.imageSha256 = std::string(64, 'a');
+  record.serialNumber = 1000;
+  record.pool = "boards";
+  record.duration = 1234ms;
+  return record;
+}
+
+TEST_P(LineStoreBehaviour, RecordsComeBackWholeInTimeOrderSinceATime) {
+  const Clock::time_point t0 = Clock::time_point(std::chrono::milliseconds(1'780'000'000'123));
+  StoredRecord full = MakeRecord(t0 + 2s, "W25Q64");
+  full.serialNumber = kLargest;
+  StoredRecord bare = MakeRecord(t0 + 1s, "24C02");
+  bare.result = "timeout";
+  bare.code = -7;
+  bare.text = "no answer — 无应答, 'quoted' \"text\"";
+  bare.imageSha256.clear();
+  bare.serialNumber.reset();
+  bare.pool.reset();
+  bare.acc = 0;
+  bare.crc = 0;
+  StoredRecord stopped = MakeRecord(t0 + 3s, "W25Q128");
+  stopped.result = "stopped";
+  StoredRecord before = MakeRecord(t0 - 1ms, "AT25DF");
+  StoredRecord sameTime = MakeRecord(t0 + 2s, "second at the same time");
+  sameTime.result = "failed";
+  for (const StoredRecord& record : {full, stopped, bare, before, sameTime}) {
+    const auto added = store->AddRecord(record);
+    ASSERT_TRUE(added) << added.error;
+  }
+
+  const auto since = store->Records(t0);
+  ASSERT_TRUE(since) << since.error;
+  const std::vector<StoredRecord> expected{bare, full, sameTime, stopped};
+  EXPECT_EQ(*since, expected);
+
+  const auto limited = store->Records(t0, 2);
+  ASSERT_TRUE(limited) << limited.error;
+  EXPECT_EQ(*limited, std::vector<StoredRecord>(expected.begin(), expected.begin() + 2));
+
+  const auto later = store->Records(t0 + 3s + 1ms);
+  ASSERT_TRUE(later) << later.error;
+  EXPECT_TRUE(later->empty());
+
+  // A time finer than a millisecond is kept to its millisecond.
+  StoredRecord fine = MakeRecord(t0 + 10s + std::chrono::microseconds(999), "fine");
+  ASSERT_TRUE(store->AddRecord(fine));
+  const auto fineBack = store->Records(t0 + 10s);
+  ASSERT_TRUE(fineBack && fineBack->size() == 1u) << fineBack.error;
+  EXPECT_EQ((*fineBack)[0].time, t0 + 10s);
+
+  struct Refused {
+    const char* what;
+    StoredRecord record;
+    const char* refusal;
+  };
+  StoredRecord badResult = MakeRecord(t0, "x");
+  badResult.result = "maybe";
+  StoredRecord badText = MakeRecord(t0, "x");
+  badText.text = std::string("cut\0here", 8);
+  StoredRecord badSerial = MakeRecord(t0, "x");
+  badSerial.serialNumber = kLargest + 1;
+  const Refused refusals[] = {
+      {"result", badResult, "not \"maybe\""},
+      {"NUL in text", badText, "record's text is not UTF-8 text without NUL"},
+      {"serial", badSerial, "serial number 9223372036854775808 is beyond the largest"},
+  };
+  for (const Refused& r : refusals) {
+    SCOPED_TRACE(r.what);
+    const auto added = store->AddRecord(r.record);
+    EXPECT_FALSE(added);
+    EXPECT_NE(added.error.find(r.refusal), std::string::npos) << added.error;
+  }
+  const auto all = store->Records(t0 - 1h);
+  ASSERT_TRUE(all) << all.error;
+  EXPECT_EQ(all->size(), 6u) << "a refused record was stored";
+}
+
+TEST_P(LineStoreBehaviour, AReopenedStoreKeepsItsDataAndANewerOneIsRefused) {
+  MakePool(Spec("kept", 1, 1, 10, FailedNumbers::Reuse));
+  const Reservation open = Take("kept");
+  store.reset();
+
+  store = Open();
+  ASSERT_NE(store, nullptr);
+  EXPECT_EQ(Numbers("kept", NumberState::Reserved).size(), 1u);
+  EXPECT_EQ(Take("kept").number, open.number + 1);
+  store.reset();
+
+  ASSERT_EQ(location->Sql("INSERT INTO schema_version (version, applied_ms) VALUES (99, 0)"), "");
+  std::string error;
+  bool unreachable = true;
+  EXPECT_EQ(OpenLineStore(location->where, error, &unreachable), nullptr);
+  EXPECT_NE(error.find("written by a newer program"), std::string::npos) << error;
+  EXPECT_NE(error.find("version 99"), std::string::npos) << error;
+  EXPECT_FALSE(unreachable);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, LineStoreBehaviour, ::testing::Values(Engine::Sqlite, Engine::Postgres),
+                         [](const auto& engine) { return test::EngineName(engine.param); });
+
+// Where a store cannot be opened, the error says where and why, and
+// tells a database that could not be reached. A password is never shown.
+TEST(LineStoreOpen, AnUnreachableDatabaseIsRefusedNamingWhereAndWhy) {
+  StoreLocation scratch(Engine::Sqlite);
+  ASSERT_FALSE(scratch.folder.empty());
+  const auto plainFile = scratch.folder / "plain-file";
+  test::WriteFile(plainFile, "not a folder");
+  const auto notDatabase = scratch.folder / "garbage.db";
+  test::WriteFile(notDatabase, std::string(4096, 'x'));
+  const std::string noServer = (scratch.folder / "no-server").string();
+  std::filesystem::create_directory(noServer);
+
+  struct Case {
+    const char* what;
+    std::string where;
+    std::vector<std::string> mentions;
+    bool unreachable;
+  };
+  const Case cases[] = {
+      {"SQLite file in a folder that cannot be made", (plainFile / "sub" / "line.db").string(),
+       {(plainFile / "sub" / "line.db").string(), "cannot be made", "Not a directory"}, true},
+      {"SQLite path that is a folder", scratch.folder.string(), {scratch.folder.string(), "it is a folder"}, false},
+      {"file that is not a database", notDatabase.string(), {notDatabase.string(), "not a database"}, false},
+      {"PostgreSQL socket folder without a server", "host=" + noServer + " dbname=line user=station password=hunter2",
+       {"host=" + noServer, "dbname=line", "cannot be reached", "No such file or directory"}, true},
+      {"PostgreSQL URI without a server", "postgresql://station:hunter2@/line?host=" + noServer,
+       {"host=" + noServer, "user=station", "cannot be reached"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string error;
+    bool unreachable = !c.unreachable;
+    EXPECT_EQ(OpenLineStore(c.where, error, &unreachable), nullptr);
+    for (const std::string& mention : c.mentions) EXPECT_NE(error.find(mention), std::string::npos) << error;
+    EXPECT_EQ(error.find("hunter2"), std::string::npos) << error;
+    EXPECT_EQ(unreachable, c.unreachable) << error;
+  }
+}
+
+TEST(LineStoreOpen, WhereDecidesTheEngineAndTheDefaultFile) {
+  struct Case {
+    const char* where;
+    bool postgres;
+  };
+  const Case cases[] = {
+      {"postgresql://db.line/serials", true}, {"postgres://station@db/serials", true},
+      {"host=db.line dbname=serials", true},  {"dbname=serials", true},
+      {"/var/lib/line/line.db", false},       {"line.db", false},
+      {"postgresql.db", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsPostgresAddress(c.where), c.postgres) << c.where;
+
+  const char* savedData = getenv("XDG_DATA_HOME");
+  const char* savedHome = getenv("HOME");
+  const std::string keptData = savedData ? savedData : "";
+  const std::string keptHome = savedHome ? savedHome : "";
+  setenv("HOME", "/home/operator", 1);
+  setenv("XDG_DATA_HOME", "/srv/data", 1);
+  EXPECT_EQ(DefaultStorePath(), "/srv/data/velkor350qn/line.db");
+  setenv("XDG_DATA_HOME", "relative/data", 1);
+  EXPECT_EQ(DefaultStorePath(), "/home/operator/.local/share/velkor350qn/line.db");
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(DefaultStorePath(), "/home/operator/.local/share/velkor350qn/line.db");
+  savedData ? setenv("XDG_DATA_HOME", keptData.c_str(), 1) : unsetenv("XDG_DATA_HOME");
+  savedHome ? setenv("HOME", keptHome.c_str(), 1) : unsetenv("HOME");
+}
+
+// A station whose connection was cut learns that the database could not be
+// reached (so it can keep its record and retry), and the next call connects
+// again by itself.
+TEST(LineStorePostgres, ALostConnectionIsReportedUnreachableAndTheNextCallConnectsAgain) {
+  StoreLocation location(Engine::Postgres);
+  ASSERT_FALSE(location.where.empty()) << location.error;
+  std::string error;
+  auto store = OpenLineStore(location.where + " password=hunter2", error);
+  ASSERT_NE(store, nullptr) << error;
+  EXPECT_EQ(store->Where().find("hunter2"), std::string::npos) << store->Where();
+
+  ASSERT_EQ(location.Sql("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
+                         "WHERE datname = current_database() AND pid <> pg_backend_pid()"),
+            "");
+  const StoredRecord record = MakeRecord(Clock::now(), "W25Q64");
+  const auto lost = store->AddRecord(record);
+  EXPECT_FALSE(lost);
+  EXPECT_TRUE(lost.unreachable) << lost.error;
+  EXPECT_NE(lost.error.find("cannot be reached"), std::string::npos) << lost.error;
+
+  const auto kept = store->AddRecord(record);
+  ASSERT_TRUE(kept) << kept.error;
+  const auto records = store->Records(record.time - 1s);
+  ASSERT_TRUE(records) << records.error;
+  EXPECT_EQ(records->size(), 1u);
+}
+
+}  // namespace
+}  // namespace velkor::store
