@@ -128,7 +128,7 @@ class LineStore {
   // port, database and user (never its password).
   virtual std::string Where() const = 0;
 
-  // Refuses an invalid spec and a name already taken.
+  // Refuses an invalid pool (see ValidatePoolSpec) and a name already taken.
   virtual StoreResult<Done> CreatePool(const PoolSpec& spec) = 0;
   // An empty optional when there is no such pool.
   virtual StoreResult<std::optional<PoolInfo>> Pool(const std::string& name) = 0;

@@ -31,7 +31,7 @@ constexpr int kNumbersEach = 125;
 constexpr uint64_t kFirst = 5000;
 constexpr uint64_t kStep = 3;
 
-struct Issue {
+struct Draw {
   int64_t reservation;
   uint64_t number;
   bool good;
@@ -69,12 +69,12 @@ int ReserveAndFinish(const std::string& where, const std::string& pool, int prog
   return issued ? 0 : 5;
 }
 
-std::vector<Issue> ReadIssues(const std::filesystem::path& path) {
-  std::vector<Issue> issues;
+std::vector<Draw> ReadDraws(const std::filesystem::path& path) {
+  std::vector<Draw> draws;
   std::ifstream in(path);
-  Issue issue{};
-  while (in >> issue.reservation >> issue.number >> issue.good) issues.push_back(issue);
-  return issues;
+  Draw draw{};
+  while (in >> draw.reservation >> draw.number >> draw.good) draws.push_back(draw);
+  return draws;
 }
 
 class LineStoreConcurrency : public ::testing::TestWithParam<std::tuple<Engine, FailedNumbers>> {};
@@ -112,18 +112,18 @@ TEST_P(LineStoreConcurrency, ProgramsReservingAtOnceNeverShareANumberAndEveryNum
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a program failed; status " << status;
   }
 
-  std::map<uint64_t, std::vector<Issue>> byNumber;
+  std::map<uint64_t, std::vector<Draw>> byNumber;
   std::set<int64_t> reservations;
-  std::size_t issues = 0;
+  std::size_t draws = 0;
   for (int program = 0; program < kPrograms; ++program) {
-    for (const Issue& issue : ReadIssues(location.folder / ("issued-" + std::to_string(program)))) {
-      byNumber[issue.number].push_back(issue);
-      reservations.insert(issue.reservation);
-      ++issues;
+    for (const Draw& draw : ReadDraws(location.folder / ("issued-" + std::to_string(program)))) {
+      byNumber[draw.number].push_back(draw);
+      reservations.insert(draw.reservation);
+      ++draws;
     }
   }
-  ASSERT_EQ(issues, static_cast<std::size_t>(kPrograms * kNumbersEach));
-  EXPECT_EQ(reservations.size(), issues) << "a reservation id was given twice";
+  ASSERT_EQ(draws, static_cast<std::size_t>(kPrograms * kNumbersEach));
+  EXPECT_EQ(reservations.size(), draws) << "a reservation id was given twice";
 
   std::string error;
   auto store = OpenLineStore(location.where, error);
@@ -142,9 +142,9 @@ TEST_P(LineStoreConcurrency, ProgramsReservingAtOnceNeverShareANumberAndEveryNum
 
   std::size_t used = 0, failed = 0, voided = 0, issuedAgain = 0;
   for (const PoolNumber& number : *listed) {
-    std::vector<Issue> history = byNumber[number.number];
+    std::vector<Draw> history = byNumber[number.number];
     std::sort(history.begin(), history.end(),
-              [](const Issue& a, const Issue& b) { return a.reservation < b.reservation; });
+              [](const Draw& a, const Draw& b) { return a.reservation < b.reservation; });
     SCOPED_TRACE("number " + std::to_string(number.number));
     EXPECT_EQ(number.timesIssued, history.size());
     EXPECT_EQ(number.reservation, history.back().reservation);

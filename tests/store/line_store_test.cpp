@@ -79,7 +79,7 @@ class LineStoreBehaviour : public ::testing::TestWithParam<Engine> {
   std::unique_ptr<LineStore> store;
 };
 
-TEST_P(LineStoreBehaviour, APoolIsMadeOnceAndKeepsItsSpecAsGiven) {
+TEST_P(LineStoreBehaviour, APoolIsMadeOnceAndKeepsWhatItWasGiven) {
   PoolSpec odd = Spec("boards.rev-B_2", 7, 3, 100, FailedNumbers::Reuse);
   odd.format = "address=0x1F00; order='big'; width=\"4\"; 序列号 \\ end";
   MakePool(odd);
@@ -101,7 +101,7 @@ TEST_P(LineStoreBehaviour, APoolIsMadeOnceAndKeepsItsSpecAsGiven) {
   EXPECT_FALSE(refused);
   EXPECT_NE(refused.error.find("\"boards.rev-B_2\" already exists"), std::string::npos) << refused.error;
   EXPECT_FALSE(refused.unreachable);
-  EXPECT_EQ(Info("boards.rev-B_2").spec.first, 7u) << "the refused spec replaced the pool";
+  EXPECT_EQ(Info("boards.rev-B_2").spec.first, 7u) << "the refused pool replaced the first";
 
   const auto pools = store->Pools();
   ASSERT_TRUE(pools) << pools.error;
@@ -114,7 +114,7 @@ TEST_P(LineStoreBehaviour, APoolIsMadeOnceAndKeepsItsSpecAsGiven) {
   EXPECT_FALSE(missing->has_value());
 }
 
-TEST_P(LineStoreBehaviour, PoolSpecsAreCheckedBeforeAnythingIsStored) {
+TEST_P(LineStoreBehaviour, PoolsAreCheckedBeforeAnythingIsStored) {
   struct Case {
     PoolSpec spec;
     const char* refusal;  // nullptr: accepted
