@@ -83,6 +83,8 @@ int Run(const std::vector<std::string>& args, const std::string& folder, const s
     for (std::string& arg : full) argv.push_back(arg.data());
     argv.push_back(nullptr);
     execvp(argv[0], argv.data());
+    const std::string why = "cannot run " + full[0] + ": " + std::strerror(errno) + "\n";
+    (void)!write(2, why.data(), why.size());
     _exit(127);
   }
   int status = 0;

@@ -31,7 +31,7 @@ class StoreLocation {
     } else {
       PostgresServer& server = PostgresServer::Shared();
       where = server.NewDatabase(error);
-      database_ = where.substr(where.find("dbname=") + 7);
+      if (const auto at = where.find("dbname="); at != std::string::npos) database_ = where.substr(at + 7);
     }
   }
   ~StoreLocation() {
