@@ -13,6 +13,7 @@
 #include "chips/catalogue.hpp"
 #include "chips/chip_lookup.hpp"
 #include "cli/exit_status.hpp"
+#include "cli/line_commands.hpp"
 #include "cli/session.hpp"
 #include "cli/upgrade.hpp"
 #include "data/text_format.hpp"
@@ -55,6 +56,8 @@ struct Common {
   std::string logFile;
   bool automaticLog = false;
   std::string recordFile;
+  std::string db;
+  std::string station;
 };
 
 struct Target {
@@ -65,6 +68,7 @@ struct Target {
   bool trim = false;
   std::string format = "auto";
   bool allowTruncate = false;
+  std::string pool;
   JobOptions job;
 };
 
@@ -86,6 +90,13 @@ ConnectOptions ConnectionOf(const Common& common) {
   c.searchMs = common.searchMs;
   c.allowMissing = common.allowMissing;
   return c;
+}
+
+// The database named, or the one VELKOR_DB names.
+std::string DatabaseOf(const Common& common) {
+  if (!common.db.empty()) return common.db;
+  const char* fromEnvironment = std::getenv("VELKOR_DB");
+  return fromEnvironment ? fromEnvironment : "";
 }
 
 RecordOptions RecordsOf(const Common& common) { return {common.logFile, common.automaticLog, common.recordFile}; }
@@ -231,14 +242,34 @@ int RunOperation(const Common& common, const OperationCommand& operation, Target
       return Finish(output, kExitRefused);
     }
   }
+  if (!target.pool.empty()) {
+    const JobOptions& j = target.job;
+    if (j.serialStart || j.serialStep || j.serialAddress || j.serialBigEndian || j.serialHost) {
+      output.Message(MessageKind::Error, "--pool hands out the serial numbers and says where they go: leave out the "
+                                         "--sn options.");
+      return Finish(output, kExitUsage);
+    }
+  }
   Session session(output);
+  // The line's database before any port: a station that cannot record
+  // or number its chips does not start them.
+  std::optional<store::PoolFormat> poolFormat;
+  int status = session.OpenLine({DatabaseOf(common), common.station, target.pool}, poolFormat);
+  if (status != kExitOk) return Finish(output, status);
+  if (poolFormat) {
+    target.job.serialStart = "0";  // the pool's numbers replace it chip by chip
+    target.job.serialAddress = FormatText("0x%08X", poolFormat->address);
+    target.job.serialBigEndian = poolFormat->bigEndian;
+    target.job.serialHost = true;
+  }
   // The window's start-up resets the chip and the image: connect first.
-  int status = session.Connect(ConnectionOf(common), RecordsOf(common));
+  status = session.Connect(ConnectionOf(common), RecordsOf(common));
   if (status == kExitOk && !target.project.empty()) status = session.LoadProject(target.project);
   if (status == kExitOk && !target.chip.empty()) status = session.ChooseChip(target.chip);
   // The settings come before the data, as in the window: "process by chip
   // size" decides how much of the chip a load covers.
   if (status == kExitOk) status = session.ApplyJob(target.job);
+  if (status == kExitOk) session.UseLine();
   if (status == kExitOk && !target.file.empty())
     status = session.LoadObjectFile(target.file, *FormatChoiceOf(target.format), target.allowTruncate);
   // A read saves the whole chip unless asked to trim it to the data.
@@ -286,6 +317,13 @@ void AddConnectionOptions(CLI::App& app, Common& c) {
   app.add_option("--log-file", c.logFile, "Append the information log to this file at the end")->group(group);
   app.add_flag("--log-auto", c.automaticLog, "Write the window's automatic log file into the Log folder")->group(group);
   app.add_option("--record", c.recordFile, "Append one JSON line per chip to this traceability record")->group(group);
+  const char* line = "Production line";
+  app.add_option("--db", c.db,
+                 "The line's database: an SQLite file, or postgresql://... (or VELKOR_DB); every chip's record goes "
+                 "there too")
+      ->group(line);
+  app.add_option("--station", c.station, "This station's name in the line's database (default: the host name)")
+      ->group(line);
 }
 
 }  // namespace
@@ -314,6 +352,9 @@ static int RunCommandLine(int argc, char* argv[]) {
   convert->add_option("--chip", convertChip, "Chip name")->required();
   AddLoadOptions(*convert, convertFormat, convertAllowTruncate);
 
+  LineCommandOptions lineCommand;
+  AddLineCommands(app, lineCommand);
+
   Target target;
   std::vector<std::pair<const OperationCommand*, CLI::App*>> operations;
   for (const OperationCommand& operation : OperationCommands()) {
@@ -328,6 +369,9 @@ static int RunCommandLine(int argc, char* argv[]) {
       command->add_option("--output,-o", target.output, "Binary file for the chip's data")->required();
       command->add_flag("--trim", target.trim, "Save only up to the last 4 KB block that holds data (flash)");
     }
+    if (operation.kind == Operation::Program || operation.kind == Operation::Auto)
+      command->add_option("--pool", target.pool,
+                          "Host-side serial numbers from this pool of the line's database (velkor-cli pool)");
     AddJobOptions(*command, target.job);
     operations.emplace_back(&operation, command);
   }
@@ -354,6 +398,12 @@ static int RunCommandLine(int argc, char* argv[]) {
     return Finish(output, RunUpgrade(output, ConnectionOf(common), RecordsOf(common), upgradeOptions));
   }
   if (app.got_subcommand("chips")) return RunChips(common, chipSearch);
+  {
+    EventOutput output = MakeOutput(common);
+    lineCommand.db = DatabaseOf(common);
+    int status = kExitOk;
+    if (RunLineCommand(app, lineCommand, output, status)) return Finish(output, status);
+  }
   if (app.got_subcommand(convert))
     return RunConvert(convertIn, convertOut, convertChip, {*FormatChoiceOf(convertFormat), convertAllowTruncate});
   for (auto& [operation, command] : operations)

@@ -13,6 +13,7 @@
 #include "platform/serial_device.hpp"
 #include "platform/serial_ports.hpp"
 #include "platform/text_file.hpp"
+#include "store/line_station.hpp"
 
 namespace velkor::cli {
 
@@ -74,12 +75,13 @@ const std::vector<OperationCommand>& OperationCommands() {
 }
 
 struct Session::Group {
-  Group(EventLoop& loop, EventOutput& output, int base) : view(output), programmer(loop, view), base(base) {}
+  Group(EventLoop& loop, EventOutput& output, int firstBase) : view(output), programmer(loop, view), base(firstBase) {}
   CliView view;
   TQNProgrammer programmer;
   int base;  // programmer numbers base + 1 and base + 2
   bool running[2] = {false, false};
   std::vector<std::string> namedPorts;  // the ports the command line named for it, in order
+  std::unique_ptr<store::PoolNumberSource> poolNumbers;
 };
 
 Session::Session(EventOutput& output) : output_(output) {
@@ -214,6 +216,54 @@ int Session::Connect(const ConnectOptions& options, const RecordOptions& records
                                               group->base + 1, group->base + 2));
   }
   return AwaitSearch();
+}
+
+int Session::OpenLine(const LineOptions& line, std::optional<store::PoolFormat>& format) {
+  if (!line.Used()) return kExitOk;
+  std::string error;
+  bool unreachable = false;
+  line_ = store::OpenLineStore(line.db, error, &unreachable);
+  if (!line_) {
+    output_.Message(MessageKind::Error, "Nothing was started: the line's database " +
+                                            (line.db.empty() ? store::DefaultStorePath().string() : line.db) +
+                                            (unreachable ? " cannot be reached: " : " cannot be used: ") + error);
+    return kExitRefused;
+  }
+  station_ = line.station.empty() ? store::DefaultStationName() : line.station;
+  pool_ = line.pool;
+  if (pool_.empty()) return kExitOk;
+  const auto found = line_->Pool(pool_);
+  if (!found || !*found.value) {
+    output_.Message(MessageKind::Error, "Nothing was started: " +
+                                            (found ? "there is no pool \"" + pool_ + "\" in " + line_->Where() +
+                                                         " (velkor-cli pool list)"
+                                                   : found.error) +
+                                            ".");
+    return kExitRefused;
+  }
+  format = store::ParsePoolFormat((*found.value)->spec.format);
+  if (!format) {
+    output_.Message(MessageKind::Error, "Nothing was started: pool \"" + pool_ + "\" keeps no serial-number format "
+                                        "this program knows (\"" + (*found.value)->spec.format + "\").");
+    return kExitRefused;
+  }
+  return kExitOk;
+}
+
+void Session::UseLine() {
+  if (!line_) return;
+  const store::StationNotice notice = [this](const std::string& text) {
+    output_.Message(MessageKind::Warning, text);
+  };
+  records_ = std::make_unique<store::StoreRecordSink>(*line_, station_, store::DefaultPendingRecordsPath(), notice);
+  for (const auto& group : groups_) {
+    TQNProgrammer& p = group->programmer;
+    p.RecordSink = records_.get();
+    if (pool_.empty()) continue;
+    group->poolNumbers = std::make_unique<store::PoolNumberSource>(*line_, pool_, station_, group->base, notice);
+    p.NumberSource = group->poolNumbers.get();
+    p.NumberPool = pool_;
+  }
 }
 
 int Session::SearchAgain() {
@@ -494,9 +544,18 @@ int Session::Close() {
     TQNProgrammer& p = group->programmer;
     p.OperationEnded = nullptr;
     p.FormClose();
+    p.RecordSink = nullptr;
+    p.NumberSource = nullptr;
     // A chip without its record, or a run without its log, has not ended well.
     for (const std::string& failure : p.WriteFailures) output_.Message(MessageKind::Error, failure);
     written = written && p.WriteFailures.empty();
+  }
+  if (records_) {
+    if (const std::size_t waiting = records_->Flush(); waiting > 0)
+      output_.Message(MessageKind::Warning,
+                      FormatText("%zu record(s) wait in %s for the line's database; the next run that reaches it "
+                                 "writes them.",
+                                 waiting, records_->PendingFile().c_str()));
   }
   return written ? kExitOk : kExitFailed;
 }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "cli/job_options.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/simulator_process.hpp"
+#include "store/line_station.hpp"
 
 namespace velkor::cli {
 
@@ -36,6 +38,15 @@ struct RecordOptions {
   std::string logFile;      // the information log appended to this file at the end
   bool automaticLog = false;  // the window's automatic log file in the Log folder
   std::string recordFile;   // the traceability record
+};
+
+// The production line's database: where it is, this station's name in it,
+// and the pool host-side serial numbers come from.
+struct LineOptions {
+  std::string db;       // empty: the default SQLite file
+  std::string station;  // empty: the host name
+  std::string pool;
+  bool Used() const { return !db.empty() || !pool.empty(); }
 };
 
 // The operations a programmer carries out.
@@ -86,6 +97,12 @@ class Session {
   int Run(const OperationCommand& operation);
   // The same for whatever start sets going on each group's programmers.
   int Run(const std::function<void(TQNProgrammer&, int base)>& start, bool firstGroupOnly = false);
+  // Before any port is opened: the line's database and the pool, when
+  // asked for. format is the pool's serial-number format.
+  int OpenLine(const LineOptions& line, std::optional<store::PoolFormat>& format);
+  // After the job is set: the groups' numbers come from the pool and every
+  // chip's record goes to the line's database as well.
+  void UseLine();
   // Searches for the programmers again, as "查找设备" does, and waits for
   // them as Connect does.
   int SearchAgain();
@@ -119,6 +136,11 @@ class Session {
   // Host-side serial numbers shared by the groups, so that no two chips of
   // a run get the same one.
   std::unique_ptr<SharedCounter> sharedNumbers_;
+  // The production line's database, when one is used.
+  std::unique_ptr<store::LineStore> line_;
+  std::unique_ptr<store::StoreRecordSink> records_;
+  std::string station_;
+  std::string pool_;
   bool allowMissing_ = false;
   bool closed_ = false;
   std::chrono::milliseconds searchTime_{0};

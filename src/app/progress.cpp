@@ -150,11 +150,13 @@ void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& cause
 
 void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
   // One line per chip: a download or a firmware upgrade touches none.
-  if (!Controls.ChkBoxRecord.Checked || outcome.operation == "download" || outcome.operation == "firmware") return;
+  if (outcome.operation == "download" || outcome.operation == "firmware") return;
+  const bool toFile = Controls.ChkBoxRecord.Checked;
+  if (!toFile && !RecordSink) return;
   const std::string& name = Controls.EditRecordFile.Text;
-  if (name.empty()) {
+  if (toFile && name.empty()) {
     view_.ShowMessage(MessageKind::Error, "The traceability record is on, but no record file is named.");
-    return;
+    if (!RecordSink) return;
   }
   TraceRecord record;
   record.time = std::chrono::system_clock::now();
@@ -169,6 +171,9 @@ void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
   record.code = outcome.status;
   record.text = outcome.text;
   record.duration = outcome.duration;
+  if (outcome.serialNumber && NumberSource) record.pool = NumberPool;
+  if (RecordSink) RecordSink->Add(record);
+  if (!toFile || name.empty()) return;
   const std::filesystem::path path = startDirectory_ / name;  // an absolute name stays as it is
   const std::string error = AppendTraceLine(path, TraceRecordLine(record));
   if (!error.empty()) {

@@ -16,6 +16,7 @@
 #include "app/info_log.hpp"
 #include "app/operation_outcome.hpp"
 #include "app/serial_number_source.hpp"
+#include "app/trace_record.hpp"
 #include "app/programmer_channels.hpp"
 #include "link/reassembly.hpp"
 #include "app/view.hpp"
@@ -104,6 +105,11 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // edit box (several groups of programmers, a production line's pool);
   // not owned.
   SerialNumberSource* NumberSource = nullptr;
+  // Where each chip's record goes besides the record file (a production
+  // line's database): every chip's, also with the record file off; not owned.
+  TraceRecordSink* RecordSink = nullptr;
+  // The pool NumberSource draws from, named in the records.
+  std::optional<std::string> NumberPool;
   // Added to the channel number in records: the command line drives more
   // than two programmers as groups of two, numbered on from group to group.
   int ProgrammerNumberBase = 0;

@@ -40,6 +40,7 @@ std::string TraceRecordLine(const TraceRecord& r) {
   line["code"] = r.code;
   line["text"] = r.text;
   line["duration_ms"] = r.duration.count();
+  if (r.pool) line["pool"] = *r.pool;
   // Texts that are not valid UTF-8 (a programmer's name is the
   // programmer's own bytes) are written with replacement characters rather
   // than dropping the record.

@@ -24,6 +24,15 @@ struct TraceRecord {
   uint8_t code = 0;    // the programmer's status, 0 when none
   std::string text;
   std::chrono::milliseconds duration{0};
+  // The production line's pool the serial number came from, if any.
+  std::optional<std::string> pool;
+};
+
+// Where records go besides the record file: a production line's database.
+class TraceRecordSink {
+ public:
+  virtual ~TraceRecordSink() = default;
+  virtual void Add(const TraceRecord& record) = 0;
 };
 
 // The record as one JSON object on one line (no line end). Times are local

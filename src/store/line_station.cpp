@@ -1,0 +1,216 @@
+#include "store/line_station.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "data/text_format.hpp"
+#include "platform/text_file.hpp"
+
+namespace velkor::store {
+
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr uint64_t kLargestChipNumber = 0xFFFFFFFFu;
+
+Json ToJson(const StoredRecord& r) {
+  Json line{{"time_ms", std::chrono::duration_cast<std::chrono::milliseconds>(r.time.time_since_epoch()).count()},
+            {"station", r.station},
+            {"programmer", r.programmer},
+            {"programmer_id", r.programmerId},
+            {"chip", r.chip},
+            {"operation", r.operation},
+            {"result", r.result},
+            {"code", r.code},
+            {"text", r.text},
+            {"acc", r.acc},
+            {"crc", r.crc},
+            {"image_sha256", r.imageSha256},
+            {"duration_ms", r.duration.count()}};
+  if (r.serialNumber) line["serial_number"] = *r.serialNumber;
+  if (r.pool) line["pool"] = *r.pool;
+  return line;
+}
+
+std::optional<StoredRecord> FromJson(const std::string& text) {
+  const Json line = Json::parse(text, nullptr, false);
+  if (line.is_discarded() || !line.is_object()) return std::nullopt;
+  try {
+    StoredRecord r;
+    r.time = Clock::time_point(std::chrono::milliseconds(line.at("time_ms").get<int64_t>()));
+    r.station = line.at("station").get<std::string>();
+    r.programmer = line.at("programmer").get<int>();
+    r.programmerId = line.at("programmer_id").get<std::string>();
+    r.chip = line.at("chip").get<std::string>();
+    r.operation = line.at("operation").get<std::string>();
+    r.result = line.at("result").get<std::string>();
+    r.code = line.at("code").get<int>();
+    r.text = line.at("text").get<std::string>();
+    r.acc = line.at("acc").get<uint16_t>();
+    r.crc = line.at("crc").get<uint16_t>();
+    r.imageSha256 = line.at("image_sha256").get<std::string>();
+    r.duration = std::chrono::milliseconds(line.at("duration_ms").get<int64_t>());
+    if (line.contains("serial_number")) r.serialNumber = line.at("serial_number").get<uint64_t>();
+    if (line.contains("pool")) r.pool = line.at("pool").get<std::string>();
+    return r;
+  } catch (const Json::exception&) {
+    return std::nullopt;
+  }
+}
+
+std::filesystem::path DataFolder() { return DefaultStorePath().parent_path(); }
+
+}  // namespace
+
+std::string PoolFormatText(const PoolFormat& format) {
+  return velkor::FormatText("address=0x%08X order=%s", format.address, format.bigEndian ? "big" : "little");
+}
+
+std::optional<PoolFormat> ParsePoolFormat(const std::string& text) {
+  unsigned address = 0;
+  char order[8] = {};
+  int consumed = 0;
+  if (std::sscanf(text.c_str(), "address=0x%8X order=%7s%n", &address, order, &consumed) != 2 ||
+      static_cast<std::size_t>(consumed) != text.size())
+    return std::nullopt;
+  const std::string word = order;
+  if (word != "big" && word != "little") return std::nullopt;
+  return PoolFormat{address, word == "big"};
+}
+
+PoolNumberSource::PoolNumberSource(LineStore& store, std::string pool, std::string station, int programmerBase,
+                                   StationNotice notice)
+    : store_(store), pool_(std::move(pool)), station_(std::move(station)), base_(programmerBase),
+      notice_(std::move(notice)) {}
+
+std::optional<uint32_t> PoolNumberSource::Take(int channel, std::string& error) {
+  const auto reserved = store_.Reserve(pool_, station_, "programmer " + std::to_string(base_ + channel));
+  if (!reserved) {
+    error = "No serial number for programmer " + std::to_string(base_ + channel) + " from pool \"" + pool_ +
+            "\": " + reserved.error;
+    return std::nullopt;
+  }
+  if (reserved->number > kLargestChipNumber) {
+    // The chip holds four bytes: the number goes back as a failed chip's.
+    store_.Release(reserved->id);
+    error = velkor::FormatText("Pool \"%s\" handed out %llu, which does not fit the chip's four bytes.",
+                               pool_.c_str(), static_cast<unsigned long long>(reserved->number));
+    return std::nullopt;
+  }
+  const auto number = static_cast<uint32_t>(reserved->number);
+  reservations_[number] = reserved->id;
+  return number;
+}
+
+void PoolNumberSource::Done(int channel, uint32_t number, NumberEnd end) {
+  const auto found = reservations_.find(number);
+  if (found == reservations_.end()) return;
+  const int64_t reservation = found->second;
+  reservations_.erase(found);
+  const auto ended = end == NumberEnd::NotUsed ? store_.Release(reservation) : store_.Finish(reservation, end == NumberEnd::Good);
+  if (ended) return;
+  // The number stays reserved in the pool, so it is never handed out twice;
+  // an engineer releases it (velkor-cli pool release) once the chip is known.
+  notice_(velkor::FormatText("Serial number %u of pool \"%s\" (programmer %d) stays reserved: %s. Its reservation is %lld.",
+                             number, pool_.c_str(), base_ + channel, ended.error.c_str(),
+                             static_cast<long long>(reservation)));
+}
+
+StoreRecordSink::StoreRecordSink(LineStore& store, std::string station, std::filesystem::path pending,
+                                 StationNotice notice)
+    : store_(store), station_(std::move(station)), pending_(std::move(pending)), notice_(std::move(notice)) {}
+
+void StoreRecordSink::Add(const TraceRecord& record) {
+  StoredRecord stored;
+  stored.time = record.time;
+  stored.station = station_;
+  stored.programmer = record.programmer;
+  stored.programmerId = record.programmerId;
+  stored.chip = record.chip;
+  stored.operation = record.operation;
+  stored.result = record.result;
+  stored.code = record.code;
+  stored.text = record.text;
+  stored.acc = record.acc;
+  stored.crc = record.crc;
+  if (record.serialNumber) stored.serialNumber = *record.serialNumber;
+  stored.pool = record.pool;
+  stored.duration = record.duration;
+
+  std::lock_guard lock(mutex_);
+  std::vector<StoredRecord> waiting = ReadPending();
+  waiting.push_back(stored);
+  std::size_t written = 0;
+  std::string why;
+  for (; written < waiting.size(); ++written) {
+    const auto added = store_.AddRecord(waiting[written]);
+    if (added) continue;
+    why = added.error;
+    break;
+  }
+  if (written == waiting.size()) {
+    if (waiting.size() > 1) WritePending({});
+    return;
+  }
+  const std::vector<StoredRecord> left(waiting.begin() + static_cast<std::ptrdiff_t>(written), waiting.end());
+  if (!WritePending(left)) {
+    notice_("The record of programmer " + std::to_string(record.programmer) + "'s chip reached neither the line's "
+            "database (" + why + ") nor " + pending_.string() + ".");
+    return;
+  }
+  notice_(velkor::FormatText("The line's database did not take a record (%s): %zu record(s) wait in %s and go in "
+                             "when it is back.",
+                             why.c_str(), left.size(), pending_.string().c_str()));
+}
+
+std::size_t StoreRecordSink::Flush() {
+  std::lock_guard lock(mutex_);
+  std::vector<StoredRecord> waiting = ReadPending();
+  std::size_t written = 0;
+  while (written < waiting.size() && store_.AddRecord(waiting[written])) ++written;
+  if (written == 0) return waiting.size();
+  const std::vector<StoredRecord> left(waiting.begin() + static_cast<std::ptrdiff_t>(written), waiting.end());
+  WritePending(left);
+  return left.size();
+}
+
+std::vector<StoredRecord> StoreRecordSink::ReadPending() {
+  std::vector<StoredRecord> records;
+  std::ifstream in(pending_);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    if (auto record = FromJson(line)) {
+      records.push_back(std::move(*record));
+    } else {
+      // Never dropped: a damaged line is set aside for a person to look at.
+      AppendToFile(pending_.string() + ".damaged", line + '\n');
+    }
+  }
+  return records;
+}
+
+bool StoreRecordSink::WritePending(const std::vector<StoredRecord>& records) {
+  std::string content;
+  for (const StoredRecord& r : records) content += ToJson(r).dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
+  std::error_code ec;
+  std::filesystem::create_directories(pending_.parent_path(), ec);
+  if (records.empty()) {
+    std::filesystem::remove(pending_, ec);
+    return !ec;
+  }
+  return WriteFileAtomically(pending_, content).empty();
+}
+
+std::string DefaultStationName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";
+  return name;
+}
+
+std::filesystem::path DefaultPendingRecordsPath() { return DataFolder() / "pending-records.jsonl"; }
+
+}  // namespace velkor::store
