@@ -1,0 +1,204 @@
+// A station at work on the line's store: pool numbers for its programmers,
+// and every chip's record, kept in the station's file while the store is
+// out of reach and written once it is back.
+#include "store/line_station.hpp"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace velkor::store {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The real SQLite store, with its records refused as out of reach while
+// down is set: the way a lost connection looks to the station.
+class FlakyStore final : public LineStore {
+ public:
+  explicit FlakyStore(std::unique_ptr<LineStore> store) : store_(std::move(store)) {}
+  bool down = false;
+
+  std::string Where() const override { return store_->Where(); }
+  StoreResult<Done> CreatePool(const PoolSpec& spec) override { return store_->CreatePool(spec); }
+  StoreResult<std::optional<PoolInfo>> Pool(const std::string& name) override { return store_->Pool(name); }
+  StoreResult<std::vector<PoolInfo>> Pools() override { return store_->Pools(); }
+  StoreResult<std::vector<PoolNumber>> PoolNumbers(const std::string& pool, std::optional<NumberState> only) override {
+    return store_->PoolNumbers(pool, only);
+  }
+  StoreResult<Reservation> Reserve(const std::string& pool, const std::string& station,
+                                   const std::string& programmer) override {
+    if (down) return Unreachable<Reservation>();
+    return store_->Reserve(pool, station, programmer);
+  }
+  StoreResult<NumberState> Finish(int64_t reservation, bool chipGood) override {
+    if (down) return Unreachable<NumberState>();
+    return store_->Finish(reservation, chipGood);
+  }
+  StoreResult<NumberState> Release(int64_t reservation) override {
+    if (down) return Unreachable<NumberState>();
+    return store_->Release(reservation);
+  }
+  StoreResult<Done> AddRecord(const StoredRecord& record) override {
+    if (down) return Unreachable<Done>();
+    return store_->AddRecord(record);
+  }
+  StoreResult<std::vector<StoredRecord>> Records(Clock::time_point since, std::optional<std::size_t> limit) override {
+    return store_->Records(since, limit);
+  }
+
+ private:
+  template <class T>
+  static StoreResult<T> Unreachable() {
+    StoreResult<T> result;
+    result.error = "the server closed the connection";
+    result.unreachable = true;
+    return result;
+  }
+  std::unique_ptr<LineStore> store_;
+};
+
+class LineStationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/velkor-station-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder = pattern;
+    std::string error;
+    auto opened = OpenLineStore((folder / "line.db").string(), error);
+    ASSERT_TRUE(opened) << error;
+    store = std::make_unique<FlakyStore>(std::move(opened));
+  }
+  void TearDown() override { fs::remove_all(folder); }
+
+  TraceRecord Chip(int programmer, uint32_t number) const {
+    TraceRecord r;
+    r.time = Clock::now();
+    r.programmer = programmer;
+    r.programmerId = "Velkor350QN V3.10";
+    r.chip = "24xx02";
+    r.operation = "program";
+    r.result = "ok";
+    r.serialNumber = number;
+    r.pool = "boards";
+    return r;
+  }
+
+  fs::path folder;
+  std::unique_ptr<FlakyStore> store;
+  std::vector<std::string> notices;
+  StationNotice notice = [this](const std::string& text) { notices.push_back(text); };
+};
+
+TEST(PoolFormatTest, TextRoundTripsAndAnythingElseIsRefused) {
+  for (const PoolFormat& format : {PoolFormat{0, false}, PoolFormat{0x20, true}, PoolFormat{0xFFFFFFFC, false}}) {
+    const auto parsed = ParsePoolFormat(PoolFormatText(format));
+    ASSERT_TRUE(parsed) << PoolFormatText(format);
+    EXPECT_EQ(parsed->address, format.address);
+    EXPECT_EQ(parsed->bigEndian, format.bigEndian);
+  }
+  EXPECT_EQ(PoolFormatText({0x20, false}), "address=0x00000020 order=little");
+  for (const char* wrong : {"", "address=0x20", "address=0x20 order=middle", "address=0x20 order=big extra",
+                            "order=big address=0x20", "address=0x100000000 order=big"})
+    EXPECT_FALSE(ParsePoolFormat(wrong)) << wrong;
+}
+
+TEST_F(LineStationTest, RecordsWaitInTheStationsFileWhileTheStoreIsOutOfReachAndGoInOnceItIsBack) {
+  const fs::path pending = folder / "pending.jsonl";
+  StoreRecordSink sink(*store, "north", pending, notice);
+  sink.Add(Chip(1, 100));
+  store->down = true;
+  sink.Add(Chip(2, 101));
+  sink.Add(Chip(1, 102));
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_NE(notices.back().find("2 record(s) wait in " + pending.string()), std::string::npos) << notices.back();
+  EXPECT_EQ(sink.Flush(), 2u) << "still out of reach";
+  EXPECT_EQ(store->Records(Clock::time_point{}, std::nullopt)->size(), 1u);
+
+  // Back: the next record takes the waiting ones in with it, oldest first.
+  store->down = false;
+  sink.Add(Chip(2, 103));
+  const auto records = store->Records(Clock::time_point{}, std::nullopt);
+  ASSERT_TRUE(records);
+  std::vector<uint64_t> numbers;
+  for (const StoredRecord& r : *records.value) {
+    numbers.push_back(*r.serialNumber);
+    EXPECT_EQ(r.station, "north");
+    EXPECT_EQ(r.pool, "boards");
+  }
+  EXPECT_EQ(numbers, (std::vector<uint64_t>{100, 101, 102, 103}));
+  EXPECT_FALSE(fs::exists(pending)) << "nothing waits any more";
+
+  // Records left waiting by an earlier run go in with the next run's Flush.
+  store->down = true;
+  sink.Add(Chip(1, 104));
+  store->down = false;
+  StoreRecordSink nextRun(*store, "north", pending, notice);
+  EXPECT_EQ(nextRun.Flush(), 0u);
+  EXPECT_EQ(store->Records(Clock::time_point{}, std::nullopt)->size(), 5u);
+}
+
+TEST_F(LineStationTest, PoolNumbersAreReservedPerChipAndEndAsTheChipDid) {
+  PoolSpec spec;
+  spec.name = "boards";
+  spec.first = 10;
+  spec.last = 20;
+  spec.format = PoolFormatText({0x10, false});
+  spec.failed = FailedNumbers::Void;
+  ASSERT_TRUE(store->CreatePool(spec));
+  // The second group of a run: programmers 3 and 4.
+  PoolNumberSource numbers(*store, "boards", "north", 2, notice);
+  std::string error;
+  const auto a = numbers.Take(1, error);
+  const auto b = numbers.Take(2, error);
+  const auto c = numbers.Take(1, error);
+  ASSERT_TRUE(a && b && c) << error;
+  EXPECT_EQ(*a, 10u);
+  EXPECT_EQ(*b, 11u);
+  numbers.Done(1, *a, NumberEnd::Good);
+  numbers.Done(2, *b, NumberEnd::Failed);
+  numbers.Done(1, *c, NumberEnd::NotUsed);
+  std::map<uint64_t, std::pair<NumberState, std::string>> states;
+  const auto issued = store->PoolNumbers("boards", std::nullopt);
+  ASSERT_TRUE(issued) << issued.error;
+  for (const PoolNumber& n : *issued.value) states[n.number] = {n.state, n.programmer};
+  EXPECT_EQ(states[10], std::make_pair(NumberState::Used, std::string("programmer 3")));
+  EXPECT_EQ(states[11], std::make_pair(NumberState::Voided, std::string("programmer 4")));
+  EXPECT_EQ(states[12].first, NumberState::Voided) << "a number taken and not used ends as the policy says";
+
+  // Out of reach at the end of a chip: the number stays reserved, and the
+  // operator is told which reservation to release.
+  const auto d = numbers.Take(2, error);
+  ASSERT_TRUE(d) << error;
+  store->down = true;
+  numbers.Done(2, *d, NumberEnd::Good);
+  ASSERT_FALSE(notices.empty());
+  EXPECT_NE(notices.back().find("stays reserved"), std::string::npos) << notices.back();
+  EXPECT_FALSE(numbers.Take(1, error));
+  EXPECT_NE(error.find("pool \"boards\""), std::string::npos) << error;
+  store->down = false;
+  EXPECT_EQ(store->PoolNumbers("boards", NumberState::Reserved)->size(), 1u);
+}
+
+TEST_F(LineStationTest, APoolNumberBeyondFourBytesIsRefusedAndGoesBack) {
+  PoolSpec spec;
+  spec.name = "wide";
+  spec.first = 0xFFFFFFFFull;
+  spec.last = 0x100000001ull;
+  spec.format = PoolFormatText({0, false});
+  ASSERT_TRUE(store->CreatePool(spec));
+  PoolNumberSource numbers(*store, "wide", "north", 0, notice);
+  std::string error;
+  EXPECT_EQ(numbers.Take(1, error), 0xFFFFFFFFu);
+  EXPECT_FALSE(numbers.Take(1, error));
+  EXPECT_NE(error.find("does not fit the chip's four bytes"), std::string::npos) << error;
+  EXPECT_TRUE(store->PoolNumbers("wide", NumberState::Reserved)->size() == 1u) << "only the first stays reserved";
+}
+
+}  // namespace
+}  // namespace velkor::store
