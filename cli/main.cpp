@@ -253,15 +253,8 @@ int RunOperation(const Common& common, const OperationCommand& operation, Target
   Session session(output);
   // The line's database before any port: a station that cannot record
   // or number its chips does not start them.
-  std::optional<store::PoolFormat> poolFormat;
-  int status = session.OpenLine({DatabaseOf(common), common.station, target.pool}, poolFormat);
+  int status = session.OpenLine({DatabaseOf(common), common.station, target.pool});
   if (status != kExitOk) return Finish(output, status);
-  if (poolFormat) {
-    target.job.serialStart = "0";  // the pool's numbers replace it chip by chip
-    target.job.serialAddress = FormatText("0x%08X", poolFormat->address);
-    target.job.serialBigEndian = poolFormat->bigEndian;
-    target.job.serialHost = true;
-  }
   // The window's start-up resets the chip and the image: connect first.
   status = session.Connect(ConnectionOf(common), RecordsOf(common));
   if (status == kExitOk && !target.project.empty()) status = session.LoadProject(target.project);

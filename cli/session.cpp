@@ -81,7 +81,6 @@ struct Session::Group {
   int base;  // programmer numbers base + 1 and base + 2
   bool running[2] = {false, false};
   std::vector<std::string> namedPorts;  // the ports the command line named for it, in order
-  std::unique_ptr<store::PoolNumberSource> poolNumbers;
 };
 
 Session::Session(EventOutput& output) : output_(output) {
@@ -218,51 +217,26 @@ int Session::Connect(const ConnectOptions& options, const RecordOptions& records
   return AwaitSearch();
 }
 
-int Session::OpenLine(const LineOptions& line, std::optional<store::PoolFormat>& format) {
-  if (!line.Used()) return kExitOk;
-  std::string error;
-  bool unreachable = false;
-  line_ = store::OpenLineStore(line.db, error, &unreachable);
-  if (!line_) {
-    output_.Message(MessageKind::Error, "Nothing was started: the line's database " +
-                                            (line.db.empty() ? store::DefaultStorePath().string() : line.db) +
-                                            (unreachable ? " cannot be reached: " : " cannot be used: ") + error);
+int Session::OpenLine(const LineSettings& settings) {
+  if (!settings.Used()) return kExitOk;
+  line_ = std::make_unique<store::StationLine>(
+      [this](const std::string& text) { output_.Message(MessageKind::Warning, text); });
+  if (const std::string error = line_->Use(settings); !error.empty()) {
+    output_.Message(MessageKind::Error, "Nothing was started: " + error + ".");
     return kExitRefused;
   }
-  station_ = line.station.empty() ? store::DefaultStationName() : line.station;
-  pool_ = line.pool;
-  if (pool_.empty()) return kExitOk;
-  const auto found = line_->Pool(pool_);
-  if (!found || !*found.value) {
-    output_.Message(MessageKind::Error, "Nothing was started: " +
-                                            (found ? "there is no pool \"" + pool_ + "\" in " + line_->Where() +
-                                                         " (velkor-cli pool list)"
-                                                   : found.error) +
-                                            ".");
-    return kExitRefused;
-  }
-  format = store::ParsePoolFormat((*found.value)->spec.format);
-  if (!format) {
-    output_.Message(MessageKind::Error, "Nothing was started: pool \"" + pool_ + "\" keeps no serial-number format "
-                                        "this program knows (\"" + (*found.value)->spec.format + "\").");
-    return kExitRefused;
-  }
+  lineSettings_ = settings;
   return kExitOk;
 }
 
 void Session::UseLine() {
   if (!line_) return;
-  const store::StationNotice notice = [this](const std::string& text) {
-    output_.Message(MessageKind::Warning, text);
-  };
-  records_ = std::make_unique<store::StoreRecordSink>(*line_, station_, store::DefaultPendingRecordsPath(), notice);
   for (const auto& group : groups_) {
     TQNProgrammer& p = group->programmer;
-    p.RecordSink = records_.get();
-    if (pool_.empty()) continue;
-    group->poolNumbers = std::make_unique<store::PoolNumberSource>(*line_, pool_, station_, group->base, notice);
-    p.NumberSource = group->poolNumbers.get();
-    p.NumberPool = pool_;
+    p.Line = line_.get();
+    p.Controls.EditLineDb.Text = lineSettings_.database;
+    p.Controls.EditStation.Text = lineSettings_.station;
+    p.Controls.EditLinePool.Text = lineSettings_.pool;
   }
 }
 
@@ -544,18 +518,16 @@ int Session::Close() {
     TQNProgrammer& p = group->programmer;
     p.OperationEnded = nullptr;
     p.FormClose();
-    p.RecordSink = nullptr;
-    p.NumberSource = nullptr;
     // A chip without its record, or a run without its log, has not ended well.
     for (const std::string& failure : p.WriteFailures) output_.Message(MessageKind::Error, failure);
     written = written && p.WriteFailures.empty();
   }
-  if (records_) {
-    if (const std::size_t waiting = records_->Flush(); waiting > 0)
+  if (line_) {
+    if (const std::size_t waiting = line_->Flush(); waiting > 0)
       output_.Message(MessageKind::Warning,
                       FormatText("%zu record(s) wait in %s for the line's database; the next run that reaches it "
                                  "writes them.",
-                                 waiting, records_->PendingFile().c_str()));
+                                 waiting, line_->PendingFile().c_str()));
   }
   return written ? kExitOk : kExitFailed;
 }

@@ -40,15 +40,6 @@ struct RecordOptions {
   std::string recordFile;   // the traceability record
 };
 
-// The production line's database: where it is, this station's name in it,
-// and the pool host-side serial numbers come from.
-struct LineOptions {
-  std::string db;       // empty: the default SQLite file
-  std::string station;  // empty: the host name
-  std::string pool;
-  bool Used() const { return !db.empty() || !pool.empty(); }
-};
-
 // The operations a programmer carries out.
 enum class Operation { Download, Auto, Program, Verify, Erase, BlankCheck, Read, ReadId };
 
@@ -98,10 +89,10 @@ class Session {
   // The same for whatever start sets going on each group's programmers.
   int Run(const std::function<void(TQNProgrammer&, int base)>& start, bool firstGroupOnly = false);
   // Before any port is opened: the line's database and the pool, when
-  // asked for. format is the pool's serial-number format.
-  int OpenLine(const LineOptions& line, std::optional<store::PoolFormat>& format);
-  // After the job is set: the groups' numbers come from the pool and every
-  // chip's record goes to the line's database as well.
+  // asked for; nothing starts when they cannot be used.
+  int OpenLine(const LineSettings& settings);
+  // After the job is set: every group uses the line as the window's
+  // settings would (its records, the pool's numbers).
   void UseLine();
   // Searches for the programmers again, as "查找设备" does, and waits for
   // them as Connect does.
@@ -137,10 +128,8 @@ class Session {
   // a run get the same one.
   std::unique_ptr<SharedCounter> sharedNumbers_;
   // The production line's database, when one is used.
-  std::unique_ptr<store::LineStore> line_;
-  std::unique_ptr<store::StoreRecordSink> records_;
-  std::string station_;
-  std::string pool_;
+  std::unique_ptr<store::StationLine> line_;
+  LineSettings lineSettings_;
   bool allowMissing_ = false;
   bool closed_ = false;
   std::chrono::milliseconds searchTime_{0};

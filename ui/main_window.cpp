@@ -123,6 +123,8 @@ MainWindow::MainWindow(QtMainLoop& loop, StartOptions options)
   setWindowTitle(kCaption);
   setObjectName("TQNProgrammer");
   core_ = std::make_unique<TQNProgrammer>(loop_, *this);
+  line_ = std::make_unique<store::StationLine>([this](const std::string& text) { core_->LineNotice(text); });
+  core_->Line = line_.get();
   binder_ = new ControlBinder(core_->Controls.All(), [this](const std::function<void()>& handler) { Run(handler); },
                               this);
   BindHandlers();
@@ -467,6 +469,13 @@ void MainWindow::BuildControlPage(QWidget* page) {
   recordFile->setMinimumWidth(180);
   record->addWidget(b.CompanionLabel("EditRecordFile", trace), 1, 0);
   record->addWidget(recordFile, 1, 1);
+  // The production line's database (docs/production.md): empty, none.
+  int lineRow = 2;
+  for (const char* name : {"EditLineDb", "EditStation", "EditLinePool"}) {
+    QLineEdit* edit = b.Edit(name, trace);
+    record->addWidget(b.CompanionLabel(name, trace), lineRow, 0);
+    record->addWidget(edit, lineRow++, 1);
+  }
   leftColumn->addWidget(trace);
 
   QGroupBox* addressing = Section("Large chips", "GroupBoxAddressing", page);
@@ -549,6 +558,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   if (!closing_) {
     closing_ = true;
     Run([this] { core_->FormClose(); });
+    // Records that wait for the line's database get one more chance.
+    line_->Flush();
     FlushLog();
   }
   QMainWindow::closeEvent(event);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/qn_programmer.hpp"
+#include "store/line_station.hpp"
 #include "app/view.hpp"
 #include "control_binder.hpp"
 #include "hex_grid.hpp"
@@ -122,6 +123,7 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   QtMainLoop& loop_;
   StartOptions options_;
   std::unique_ptr<SimulatorProcess> simulator_;
+  std::unique_ptr<store::StationLine> line_;  // before core_, which uses it
   std::unique_ptr<TQNProgrammer> core_;
   ControlBinder* binder_ = nullptr;
 

@@ -172,12 +172,19 @@ MainControls::MainControls()
       SpinEditNumb(Spin("", 0, 1000000, 10, 0)),
       ChkBoxRecord(Check("Traceability record")),
       EditRecordFile(Edit("Record file:", "trace-records.jsonl", 0)),
+      EditLineDb(Edit("Line database:", "", 0)),
+      EditStation(Edit("Station:", "", 0)),
+      EditLinePool(Edit("Serial-number pool:", "", 0)),
       ChkBoxExtAddr(Check("Addressing beyond 64 MiB (programmer firmware must support it)")),
       StatusPanel0(Label("ACC CheckSum : ")),
       StatusPanel1(Label("CRC CheckSum : ")),
       StatusPanel2(Label("烧写OK总数: 0")),
       StatusPanel3(Label("烧写NG总数: 0")) {
   CheckBoxSN.Hint = "序列号只存储于Flash区域！";
+  EditLineDb.Hint = "The production line's database: an SQLite file, or postgresql://user@host/line. Empty: none "
+                    "(the default file when a pool is named).";
+  EditStation.Hint = "This station's name in the line's database. Empty: the host name.";
+  EditLinePool.Hint = "Host-side serial numbers from this pool of the line's database. Empty: none.";
 }
 
 std::vector<NamedControl> MainControls::All() {
@@ -265,6 +272,9 @@ std::vector<NamedControl> MainControls::All() {
       {"SpinEditNumb", &SpinEditNumb},
       {"ChkBoxRecord", &ChkBoxRecord},
       {"EditRecordFile", &EditRecordFile},
+      {"EditLineDb", &EditLineDb},
+      {"EditStation", &EditStation},
+      {"EditLinePool", &EditLinePool},
       {"ChkBoxExtAddr", &ChkBoxExtAddr},
       {"StatusPanel0", &StatusPanel0},
       {"StatusPanel1", &StatusPanel1},

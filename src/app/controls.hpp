@@ -162,6 +162,11 @@ struct MainControls {
   // The traceability record: one line per chip appended to this file.
   CheckControl ChkBoxRecord;
   EditControl EditRecordFile;
+  // The production line's database, this station's name in it, and the
+  // pool host-side serial numbers come from; all empty: no database.
+  EditControl EditLineDb;
+  EditControl EditStation;
+  EditControl EditLinePool;
   // Block positions and used sizes of 64 MiB and more, in the bytes only a
   // programmer firmware that knows them reads.
   CheckControl ChkBoxExtAddr;

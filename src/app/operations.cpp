@@ -34,7 +34,7 @@ constexpr uint8_t kSensorClockCode = 200;
 
 }  // namespace
 
-bool TQNProgrammer::CheckPreconditions(bool needsFile) {
+bool TQNProgrammer::CheckPreconditions(bool needsFile, bool touchesChips) {
   if (!ChipConfirmed) {
     view_.ShowMessage(MessageKind::Warning, kNoChip);
     return false;
@@ -43,7 +43,53 @@ bool TQNProgrammer::CheckPreconditions(bool needsFile) {
     view_.ShowMessage(MessageKind::Warning, kNoFile);
     return false;
   }
+  return !touchesChips || UseLine();
+}
+
+bool TQNProgrammer::UseLine() {
+  const LineSettings settings{Controls.EditLineDb.Text, Controls.EditStation.Text, Controls.EditLinePool.Text};
+  const auto letGoOfNumbers = [this] {
+    if (!numbersFromLine_) return;
+    NumberSource = nullptr;
+    NumberPool.reset();
+    numbersFromLine_ = false;
+  };
+  if (!settings.Used()) {
+    RecordSink = nullptr;
+    letGoOfNumbers();
+    return true;
+  }
+  if (!Line) {
+    Warn("This program was built without the production line's database; clear its settings to go on.");
+    return false;
+  }
+  if (const std::string error = Line->Use(settings); !error.empty()) {
+    AppendInfo(error);
+    Warn(error + "\nNo chip was started.");
+    return false;
+  }
+  RecordSink = &Line->Records();
+  if (settings.pool.empty()) {
+    letGoOfNumbers();
+    return true;
+  }
+  NumberSource = &Line->Numbers(ProgrammerNumberBase);
+  NumberPool = settings.pool;
+  numbersFromLine_ = true;
+  // The pool says where its numbers go; the serial-number settings show it.
+  const PoolPlacement placement = Line->Placement();
+  Controls.CheckBoxSN.Checked = true;
+  CheckBoxSNClick();
+  Controls.ChkBoxPCSN.Checked = true;
+  Controls.AddrEdit.Text = FormatText("0x%08X", placement.address);
+  Controls.SNOrderChk.Checked = placement.bigEndian;
   return true;
+}
+
+void TQNProgrammer::LineNotice(const std::string& text) {
+  AppendInfo(text);
+  // After the event under way, as every box.
+  loop_.post([this, text] { view_.ShowMessage(MessageKind::Warning, text); });
 }
 
 void TQNProgrammer::PrepareJob() {
@@ -200,7 +246,8 @@ bool TQNProgrammer::NumberedRunMayStart() {
 }
 
 void TQNProgrammer::SpdBtnDownLoadClick() {
-  if (!CheckPreconditions(true)) return;
+  // A download touches no chip: the programmers number theirs themselves.
+  if (!CheckPreconditions(true, false)) return;
   PrepareJob();
   if (!RangeAddressable()) return;
   ForEachFreeChannel(*this, false, [this](int n) {

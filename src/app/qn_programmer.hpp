@@ -15,6 +15,7 @@
 #include "app/controls.hpp"
 #include "app/info_log.hpp"
 #include "app/operation_outcome.hpp"
+#include "app/production_line.hpp"
 #include "app/serial_number_source.hpp"
 #include "app/trace_record.hpp"
 #include "app/programmer_channels.hpp"
@@ -110,6 +111,12 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   TraceRecordSink* RecordSink = nullptr;
   // The pool NumberSource draws from, named in the records.
   std::optional<std::string> NumberPool;
+  // The production line's database (EditLineDb, EditStation, EditLinePool);
+  // not owned, nothing when the program has none.
+  ProductionLine* Line = nullptr;
+  // Something about the line's database the operator must know, though the
+  // run goes on: the log and a box.
+  void LineNotice(const std::string& text);
   // Added to the channel number in records: the command line drives more
   // than two programmers as groups of two, numbered on from group to group.
   int ProgrammerNumberBase = 0;
@@ -359,8 +366,14 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
  private:
   void SetChipName(const std::string& caption);
   // The preconditions of an operation: a chosen chip and, if needed, loaded
-  // data; a warning box says what is missing.
-  bool CheckPreconditions(bool needsFile);
+  // data, and for one that touches chips the line's database when one is
+  // set; a warning box says what is missing.
+  bool CheckPreconditions(bool needsFile, bool touchesChips = true);
+  // Opens the line's database the settings name, or lets go of it when none
+  // is named; with a pool, the chips' numbers come from it. False (with a
+  // box) when chips may not start.
+  bool UseLine();
+  bool numbersFromLine_ = false;
   // The first command of program and of automatic programming on channel n.
   void StartProgram(int n);
   void StartAuto(int n);

@@ -205,6 +205,51 @@ bool StoreRecordSink::WritePending(const std::vector<StoredRecord>& records) {
   return WriteFileAtomically(pending_, content).empty();
 }
 
+StationLine::StationLine(StationNotice notice, std::filesystem::path pending)
+    : notice_(std::move(notice)), pending_(std::move(pending)) {}
+
+std::string StationLine::Use(const LineSettings& settings) {
+  if (store_ && settings == settings_) return {};
+  records_.reset();
+  numbers_.clear();
+  store_.reset();
+  settings_ = settings;
+  std::string error;
+  bool unreachable = false;
+  const std::string where = settings.database.empty() ? DefaultStorePath().string() : settings.database;
+  store_ = OpenLineStore(settings.database, error, &unreachable);
+  if (!store_) {
+    return "The line's database " + where + (unreachable ? " cannot be reached: " : " cannot be used: ") + error;
+  }
+  station_ = settings.station.empty() ? DefaultStationName() : settings.station;
+  records_ = std::make_unique<StoreRecordSink>(*store_, station_, pending_, notice_);
+  placement_ = {};
+  if (settings.pool.empty()) return {};
+  const auto found = store_->Pool(settings.pool);
+  std::string refusal;
+  if (!found) {
+    refusal = found.error;
+  } else if (!*found.value) {
+    refusal = "there is no pool \"" + settings.pool + "\" in " + store_->Where() + " (velkor-cli pool list)";
+  } else if (const auto format = ParsePoolFormat((*found.value)->spec.format)) {
+    placement_ = {format->address, format->bigEndian};
+    return {};
+  } else {
+    refusal = "pool \"" + settings.pool + "\" keeps no serial-number format this program knows (\"" +
+              (*found.value)->spec.format + "\")";
+  }
+  // Opened again next time: the pool may be made meanwhile.
+  records_.reset();
+  store_.reset();
+  return refusal;
+}
+
+SerialNumberSource& StationLine::Numbers(int programmerBase) {
+  auto& source = numbers_[programmerBase];
+  if (!source) source = std::make_unique<PoolNumberSource>(*store_, settings_.pool, station_, programmerBase, notice_);
+  return *source;
+}
+
 std::string DefaultStationName() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";

@@ -8,11 +8,13 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/production_line.hpp"
 #include "app/serial_number_source.hpp"
 #include "app/trace_record.hpp"
 #include "store/line_store.hpp"
@@ -77,5 +79,32 @@ std::string DefaultStationName();
 // Where records wait while the store is out of reach:
 // $XDG_DATA_HOME/velkor350qn/pending-records.jsonl (or ~/.local/share/...).
 std::filesystem::path DefaultPendingRecordsPath();
+
+}  // namespace velkor::store
+
+namespace velkor::store {
+
+// The production line for the window's logic: one database connection per
+// settings, shared by every group of programmers of the program.
+class StationLine final : public ProductionLine {
+ public:
+  explicit StationLine(StationNotice notice, std::filesystem::path pending = DefaultPendingRecordsPath());
+  std::string Use(const LineSettings& settings) override;
+  TraceRecordSink& Records() override { return *records_; }
+  SerialNumberSource& Numbers(int programmerBase) override;
+  PoolPlacement Placement() const override { return placement_; }
+  std::size_t Flush() override { return records_ ? records_->Flush() : 0; }
+  const std::filesystem::path& PendingFile() const { return pending_; }
+
+ private:
+  StationNotice notice_;
+  std::filesystem::path pending_;
+  LineSettings settings_;
+  std::string station_;
+  std::unique_ptr<LineStore> store_;
+  std::unique_ptr<StoreRecordSink> records_;
+  std::map<int, std::unique_ptr<PoolNumberSource>> numbers_;
+  PoolPlacement placement_;
+};
 
 }  // namespace velkor::store
