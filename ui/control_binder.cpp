@@ -332,6 +332,7 @@ void ControlBinder::SyncBinding(Binding& binding) {
             const QString text = QtText(state->Text);
             if (edit->text() != text) edit->setText(text);
             if (edit->isReadOnly() != state->ReadOnly) edit->setReadOnly(state->ReadOnly);
+            SetToolTip(edit, QtText(state->Hint));
             ShowState(edit, *state);
             if (binding.companion != nullptr) {
               const QString label = QtText(state->Label);

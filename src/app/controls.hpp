@@ -41,6 +41,7 @@ struct LabelControl : Control {
 
 struct EditControl : Control {
   std::string Label;  // the caption of the label beside it, if any
+  std::string Hint;
   std::string Text;
   int MaxLength = 0;  // 0: no limit
   bool ReadOnly = false;
