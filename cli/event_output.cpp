@@ -154,11 +154,19 @@ void EventOutput::Result(const OperationOutcome& o, const std::string& identific
   Emit(text);
 }
 
-void EventOutput::FileWritten(const std::string& what, const std::string& path, std::size_t bytes) {
-  if (style_ == OutputStyle::Json)
-    EmitJson(Dump(Json{{"event", "file"}, {"what", what}, {"path", path}, {"bytes", bytes}}));
-  else
-    Emit(FormatText("%s written to %s (%zu bytes)", what.c_str(), path.c_str(), bytes));
+void EventOutput::FileWritten(const std::string& what, const std::string& path, std::size_t bytes,
+                              const std::optional<ImageDigest>& digest) {
+  if (style_ == OutputStyle::Json) {
+    Json event{{"event", "file"}, {"what", what}, {"path", path}, {"bytes", bytes}};
+    if (digest) {
+      event["sha256"] = digest->sha256;
+      event["crc32"] = FormatText("0x%08X", digest->crc32);
+    }
+    EmitJson(Dump(event));
+  } else {
+    Emit(FormatText("%s written to %s (%zu bytes)%s", what.c_str(), path.c_str(), bytes,
+                    digest ? (": " + DigestText(*digest)).c_str() : ""));
+  }
 }
 
 void EventOutput::Finished(int status) {

@@ -5,11 +5,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/operation_outcome.hpp"
 #include "app/view.hpp"
+#include "data/image_digest.hpp"
 
 namespace velkor::cli {
 
@@ -35,7 +37,8 @@ class EventOutput {
   // The result line of one programmer.
   void Result(const OperationOutcome& outcome, const std::string& identification);
   // A file was written (a chip read, a conversion).
-  void FileWritten(const std::string& what, const std::string& path, std::size_t bytes);
+  void FileWritten(const std::string& what, const std::string& path, std::size_t bytes,
+                   const std::optional<ImageDigest>& digest = std::nullopt);
   // The end, with the exit status.
   void Finished(int status);
   // A line of a listing (ports, chips, programmers), already formatted for

@@ -214,6 +214,7 @@ int ListRecords(const LineCommandOptions& o, EventOutput& output) {
               {"crc", FormatText("0x%04X", unsigned{r.crc})},                 {"duration_ms", r.duration.count()}};
     json["serial_number"] = r.serialNumber ? Json(*r.serialNumber) : Json(nullptr);
     json["pool"] = r.pool ? Json(*r.pool) : Json(nullptr);
+    json["sha256"] = r.imageSha256.empty() ? Json(nullptr) : Json(r.imageSha256);
     output.Listing(FormatText("%s %s programmer %d %s %s %s%s", UtcText(r.time).c_str(), r.station.c_str(),
                               r.programmer, r.chip.c_str(), r.operation.c_str(), r.result.c_str(),
                               r.serialNumber ? FormatText(" serial %llu", static_cast<unsigned long long>(*r.serialNumber)).c_str()

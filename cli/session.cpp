@@ -506,7 +506,7 @@ int Session::SaveImage(const std::string& path) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(path, ec);
   if (first.view.warnings != before || ec) return kExitFailed;
-  output_.FileWritten("chip data", path, static_cast<std::size_t>(size));
+  output_.FileWritten("chip data", path, static_cast<std::size_t>(size), first.programmer.UsedRangeDigest());
   return kExitOk;
 }
 

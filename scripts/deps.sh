@@ -13,6 +13,8 @@ packages=(
   libsqlite3-dev        # the line store: one station's database file
   libpq-dev             # the line store: the database several stations share
   postgresql            # initdb and pg_ctl: the line store's tests run a server of their own
+  libssl-dev            # SHA-256 of images (OpenSSL's libcrypto)
+  zlib1g-dev            # CRC-32 of images
   srecord               # srec_cat: object-file cross-check tests and loader benchmark
   binutils              # objcopy: the same
   help2man              # the manual pages, made from the programs' --help

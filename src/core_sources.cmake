@@ -37,6 +37,7 @@ set(VELKOR_CORE_SOURCES
   chips/catalogue_listing.cpp
   chips/chip_lookup.cpp
   data/image_buffer.cpp
+  data/image_digest.cpp
   data/image_checksums.cpp
   data/line_reader.cpp
   data/object_file.cpp

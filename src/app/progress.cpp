@@ -165,6 +165,12 @@ void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
   record.chip = Controls.MCUNameEdit.Text;
   record.acc = Image.AccSum16;
   record.crc = Image.Crc16;
+  // Only what was written or compared against the image has its digest.
+  if (outcome.operation == "program" || outcome.operation == "auto" || outcome.operation == "verify") {
+    const ImageDigest digest = UsedRangeDigest();
+    record.sha256 = digest.sha256;
+    record.crc32 = digest.crc32;
+  }
   record.serialNumber = outcome.serialNumber;
   record.operation = outcome.operation;
   record.result = outcome.timedOut ? "timeout" : outcome.failed ? "failed" : "ok";

@@ -519,6 +519,7 @@ void TQNProgrammer::LoadFile(const std::string& path) {
     Warn(text);
     return;
   }
+  AppendInfo(FormatText("Image 0x%06X-0x%06X: ", Image.ChipStart, Image.ChipEnd) + DigestText(UsedRangeDigest()) + ".");
   // Data past the chip's end never reaches it: say so rather than let a
   // run end in success with part of the file missing.
   if (!ChipConfirmed) return;
@@ -526,6 +527,12 @@ void TQNProgrammer::LoadFile(const std::string& path) {
     AppendInfo(*beyond);
     Warn(*beyond);
   }
+}
+
+ImageDigest TQNProgrammer::UsedRangeDigest() const {
+  const uint64_t end = std::min<uint64_t>(Image.ChipEnd, kImageCapacity - 1);
+  const uint64_t size = end >= Image.ChipStart ? end - Image.ChipStart + 1 : 0;
+  return DigestOf(Image.Data.get() + (size > 0 ? Image.ChipStart : 0), static_cast<std::size_t>(size));
 }
 
 void TQNProgrammer::FileSaveBtnClick() {

@@ -24,6 +24,7 @@
 #include "chips/catalogue.hpp"
 #include "chips/chip_params.hpp"
 #include "data/image_buffer.hpp"
+#include "data/image_digest.hpp"
 #include "data/image_report.hpp"
 #include "data/object_file.hpp"
 #include "data/project_file.hpp"
@@ -114,6 +115,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The production line's database (EditLineDb, EditStation, EditLinePool);
   // not owned, nothing when the program has none.
   ProductionLine* Line = nullptr;
+  // The digests of the image's used range (ChipStart..ChipEnd): what a
+  // chip is given, or what a read returned.
+  ImageDigest UsedRangeDigest() const;
   // Something about the line's database the operator must know, though the
   // run goes on: the log and a box.
   void LineNotice(const std::string& text);

@@ -34,6 +34,10 @@ std::string TraceRecordLine(const TraceRecord& r) {
   line["chip"] = r.chip;
   line["acc"] = FormatText("0x%04X", unsigned{r.acc});
   line["crc"] = FormatText("0x%04X", unsigned{r.crc});
+  if (!r.sha256.empty()) {
+    line["sha256"] = r.sha256;
+    line["crc32"] = FormatText("0x%08X", r.crc32);
+  }
   line["serial_number"] = r.serialNumber ? nlohmann::ordered_json(*r.serialNumber) : nlohmann::ordered_json(nullptr);
   line["operation"] = r.operation;
   line["result"] = r.result;

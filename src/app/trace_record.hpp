@@ -18,6 +18,9 @@ struct TraceRecord {
   std::string chip;          // the chip's caption
   uint16_t acc = 0;          // the image's ACC and CRC checksums
   uint16_t crc = 0;
+  // The digests of the data the chip was given (the used range).
+  std::string sha256;
+  uint32_t crc32 = 0;
   std::optional<uint32_t> serialNumber;
   std::string operation;
   std::string result;  // "ok", "failed" or "timeout"

@@ -137,6 +137,7 @@ void StoreRecordSink::Add(const TraceRecord& record) {
   stored.text = record.text;
   stored.acc = record.acc;
   stored.crc = record.crc;
+  stored.imageSha256 = record.sha256;
   if (record.serialNumber) stored.serialNumber = *record.serialNumber;
   stored.pool = record.pool;
   stored.duration = record.duration;

@@ -605,5 +605,48 @@ TEST_F(CliWireTest, EightProgrammersRunAsGroupsAndNumberTheirChipsFromOneCounter
   EXPECT_EQ(read.Events("result")[0]["programmer"], 1);
 }
 
+// ------------------------------------------------ digests
+
+// What sha256sum and gzip (whose trailer holds the CRC-32) say of a file.
+std::pair<std::string, std::string> IndependentDigests(const fs::path& file) {
+  const std::string command = "sha256sum '" + file.string() + "' | cut -c1-64; gzip -c '" + file.string() +
+                              "' | tail -c8 | head -c4 | od -An -tx4 | tr -d ' \\n'";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  std::string out;
+  char buffer[256];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  ::pclose(pipe);
+  const auto newline = out.find('\n');
+  std::string crc = out.substr(newline + 1);
+  for (char& c : crc) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return {out.substr(0, newline), "0x" + crc};
+}
+
+TEST_F(CliWireTest, ReadsAndRecordsCarryDigestsThatIndependentToolsAgreeWith) {
+  WriteRandom("data.bin", 256);
+  const auto [fileSha, fileCrc] = IndependentDigests(directory / "data.bin");
+  ASSERT_EQ(fileSha.size(), 64u);
+  const CliRun program = Cli("--simulate --json --record rec.jsonl program --chip 24xx02 --file data.bin");
+  ASSERT_EQ(program.status, 0) << program.out << program.err;
+  std::ifstream record(directory / "rec.jsonl");
+  int lines = 0;
+  for (std::string line; std::getline(record, line); ++lines) {
+    const Json parsed = Json::parse(line);
+    EXPECT_EQ(parsed["sha256"], fileSha) << "the record's digest is the data the chip was given";
+    EXPECT_EQ(parsed["crc32"], fileCrc);
+  }
+  EXPECT_EQ(lines, 2);
+
+  const CliRun read = Cli("--simulate --json" + Sim({"--chip-content", Path("data.bin")}) +
+                          " read --chip 24xx02 --output chip.bin");
+  ASSERT_EQ(read.status, 0) << read.out << read.err;
+  const auto written = read.Events("file");
+  ASSERT_EQ(written.size(), 1u);
+  const auto [readSha, readCrc] = IndependentDigests(directory / "chip.bin");
+  EXPECT_EQ(written[0]["sha256"], readSha);
+  EXPECT_EQ(written[0]["crc32"], readCrc);
+  EXPECT_EQ(readSha, fileSha) << "the chip held the file";
+}
+
 }  // namespace
 }  // namespace velkor::test

@@ -1,0 +1,32 @@
+#include "data/image_digest.hpp"
+
+#include <openssl/evp.h>
+#include <zlib.h>
+
+#include <stdexcept>
+
+#include "data/text_format.hpp"
+
+namespace velkor {
+
+ImageDigest DigestOf(const uint8_t* data, std::size_t size) {
+  ImageDigest digest;
+  unsigned char sha[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(data, size, sha, &length, EVP_sha256(), nullptr) != 1)
+    throw std::runtime_error("SHA-256 could not be computed");
+  static constexpr char kHex[] = "0123456789abcdef";
+  digest.sha256.reserve(2 * length);
+  for (unsigned int i = 0; i < length; ++i) {
+    digest.sha256 += kHex[sha[i] >> 4];
+    digest.sha256 += kHex[sha[i] & 0x0F];
+  }
+  digest.crc32 = static_cast<uint32_t>(crc32_z(crc32_z(0, nullptr, 0), data, size));
+  return digest;
+}
+
+std::string DigestText(const ImageDigest& digest) {
+  return "SHA-256 " + digest.sha256 + FormatText(", CRC-32 0x%08X", digest.crc32);
+}
+
+}  // namespace velkor
