@@ -71,7 +71,9 @@ constexpr uint8_t kOperations[8] = {kOpReadBlocks, kOpReadStream, kOpReadId, kOp
 // Sets channel 1 up as the operation commands do before the first reply.
 LinkChannel& PrepareProgram(Program& p, uint8_t setup, std::size_t chipIndex) {
   TQNProgrammer& qn = p.programmer;
-  qn.Info.Clear();
+  // Each input is a session of its own: the session log keeps every line
+  // of a session, so it must not carry the lines of millions of inputs.
+  qn.Info = InfoLog{};
   const auto& catalogue = ChipCatalogue();
   qn.ChipSelectionFormShow();
   qn.ChooseChip(catalogue[chipIndex % catalogue.size()]);
