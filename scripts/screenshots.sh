@@ -4,7 +4,8 @@
 # menu (docs/screenshots/<chip>.png), after an automatic programming run
 # on two simulated programmers (docs/screenshots/auto-two-programmers.png),
 # during one (busy-two-programmers.png), and with an EEPROM image in the hex
-# grid (24xx02-hex-grid.png).
+# grid (24xx02-hex-grid.png), and the programmer-control page with the
+# production line's settings (programmer-control.png).
 # Pass another build directory as the first argument to use a build you
 # already have.
 set -euo pipefail
@@ -48,3 +49,6 @@ shoot busy-two-programmers.png --simulate --sim-option=--pace --sim-option=--blo
 # The hex grid of an EEPROM image: every address whole.
 head -c 256 "$scratch/data.bin" > "$scratch/eeprom.bin"
 shoot 24xx02-hex-grid.png --screenshot-chip "24xx02" --screenshot-load eeprom.bin --screenshot-page TabSheetFlash
+# The programmer-control page: traceability and the production line's
+# database, pool and station.
+shoot programmer-control.png --screenshot-chip "W25x10xx" --screenshot-page TabSheetCtrl
