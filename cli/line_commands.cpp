@@ -54,8 +54,7 @@ std::unique_ptr<store::LineStore> Open(const std::string& db, EventOutput& outpu
   bool unreachable = false;
   auto line = store::OpenLineStore(db, error, &unreachable);
   if (!line) {
-    output.Message(MessageKind::Error, "The line's database " + (db.empty() ? store::DefaultStorePath().string() : db) +
-                                           (unreachable ? " cannot be reached: " : " cannot be used: ") + error);
+    output.Message(MessageKind::Error, store::OpenFailureText(db, unreachable, error));
     status = unreachable ? kExitFailed : kExitRefused;
   }
   return line;

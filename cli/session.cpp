@@ -289,9 +289,7 @@ int Session::AwaitSearch() {
   // Adapters found but not usable are named with their reason.
   if (listed == 0 && groups_.front()->namedPorts.empty())
     for (const PortCandidate& port : ScanUsbSerialPorts())
-      if (port.access != PortCandidate::Access::Usable)
-        output_.Message(MessageKind::Error, FormatText("Port %s (%s): %s.", port.name.c_str(),
-                                                       DevicePathOf(port.name).c_str(), WhyUnusable(port).c_str()));
+      if (port.access != PortCandidate::Access::Usable) ReportPort(port, WhyUnusable(port));
   output_.Message(MessageKind::Error, listed == 0           ? "No programmer port was found (see velkor-cli ports)."
                                       : withoutFirmware > 0 ? "No programmer with firmware was found."
                                                             : "No programmer answered on the ports listed.");
@@ -315,10 +313,14 @@ int Session::ReportMissingProgrammers(Group& group) {
     const std::string why = bootLoaderOnly ? "the programmer on it holds its boot loader only, no firmware"
                             : searched     ? "no programmer answered on it"
                                            : WhyUnusable(port);
-    output_.Message(MessageKind::Error, FormatText("Port %s (%s): %s.", port.name.c_str(),
-                                                   DevicePathOf(port.name).c_str(), why.c_str()));
+    ReportPort(port, why);
   }
   return missing;
+}
+
+void Session::ReportPort(const PortCandidate& port, const std::string& why) {
+  output_.Message(MessageKind::Error,
+                  FormatText("Port %s (%s): %s.", port.name.c_str(), DevicePathOf(port.name).c_str(), why.c_str()));
 }
 
 int Session::ChooseChip(const std::string& name) {
@@ -354,22 +356,24 @@ int Session::ChooseChip(const std::string& name) {
 }
 
 int Session::LoadObjectFile(const std::string& path, FormatChoice format, bool allowTruncate) {
-  bool truncated = false;
-  const int before = groups_.front()->view.warnings;
+  std::vector<int> before;
   for (const auto& group : groups_) {
     group->view.fileAnswers = {path};
     group->programmer.LoadFormat = format;
+    before.push_back(group->view.warnings);
   }
-  const bool clean = RunCommand([](TQNProgrammer& p) { p.FileOpenBtnClick(); });
+  RunCommand([](TQNProgrammer& p) { p.FileOpenBtnClick(); });
   TQNProgrammer& p = Programmer();
   for (const auto& group : groups_) group->view.fileAnswers.clear();
-  truncated = DataBeyondChip(p.Image, p.Chip, path, p.Controls.MCUNameEdit.Text).has_value();
+  const bool truncated = DataBeyondChip(p.Image, p.Chip, path, p.Controls.MCUNameEdit.Text).has_value();
   if (truncated && !allowTruncate) {
     output_.Message(MessageKind::Error, "Nothing was sent: --allow-truncate programs the chip's part of the data.");
     return kExitRefused;
   }
-  // The one warning a truncation raises is allowed when asked for.
-  if (groups_.front()->view.warnings - before > (truncated ? 1 : 0) || (!clean && !truncated)) return kExitRefused;
+  // Every group loaded the same file; the one warning a truncation raises
+  // is allowed when asked for.
+  for (std::size_t g = 0; g < groups_.size(); ++g)
+    if (groups_[g]->view.warnings - before[g] > (truncated ? 1 : 0)) return kExitRefused;
   const LoadOutcome& load = p.LastLoad;
   if (load.code != kRecordAccepted) {
     const bool binary = p.LastLoadFormat == ObjectFormat::Binary;

@@ -14,6 +14,7 @@
 #include "cli/event_output.hpp"
 #include "cli/job_options.hpp"
 #include "platform/event_loop.hpp"
+#include "platform/serial_ports.hpp"
 #include "platform/simulator_process.hpp"
 #include "store/line_station.hpp"
 
@@ -116,6 +117,8 @@ class Session {
   bool RunCommand(const std::function<void(TQNProgrammer&)>& command, bool allGroupsSpeak = false);
   // Each named port without a usable programmer, with the reason; how many.
   int ReportMissingProgrammers(Group& group);
+  // "Port NAME (PATH): why."
+  void ReportPort(const PortCandidate& port, const std::string& why);
   // Waits for the search under way and names the programmers it found.
   int AwaitSearch();
   void ShowProgress();

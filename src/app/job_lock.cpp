@@ -33,7 +33,7 @@ std::vector<Control*> TQNProgrammer::JobLockedControls() {
       &c.ChkBoxCPES, &c.ChkBoxExtAddr, &c.ComBoxWP8, &c.ComBoxWPF, &c.ChkBoxSRWD, &c.CheckBoxQE, &c.CheckBoxWRP,
       &c.EditDevAdrX, &c.SpinEditPGSZ, &c.SpinEditPTM, &c.SpinPowDown, &c.CheckBoxAut, &c.SpinEditIn, &c.SpinEditOut,
       &c.CheckBoxSN, &c.SNEdit, &c.GainEdit, &c.AddrEdit, &c.SNOrderChk, &c.ChkBoxPCSN, &c.ChkBoxStrSN, &c.ChkBoxNumb,
-      &c.SpinEditNumb, &c.ChkBoxRecord, &c.EditRecordFile,
+      &c.SpinEditNumb, &c.ChkBoxRecord, &c.EditRecordFile, &c.EditLineDb, &c.EditStation, &c.EditLinePool,
   };
 }
 

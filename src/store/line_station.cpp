@@ -217,11 +217,8 @@ std::string StationLine::Use(const LineSettings& settings) {
   settings_ = settings;
   std::string error;
   bool unreachable = false;
-  const std::string where = settings.database.empty() ? DefaultStorePath().string() : settings.database;
   store_ = OpenLineStore(settings.database, error, &unreachable);
-  if (!store_) {
-    return "The line's database " + where + (unreachable ? " cannot be reached: " : " cannot be used: ") + error;
-  }
+  if (!store_) return OpenFailureText(settings.database, unreachable, error);
   station_ = settings.station.empty() ? DefaultStationName() : settings.station;
   records_ = std::make_unique<StoreRecordSink>(*store_, station_, pending_, notice_);
   placement_ = {};
@@ -249,6 +246,11 @@ SerialNumberSource& StationLine::Numbers(int programmerBase) {
   auto& source = numbers_[programmerBase];
   if (!source) source = std::make_unique<PoolNumberSource>(*store_, settings_.pool, station_, programmerBase, notice_);
   return *source;
+}
+
+std::string OpenFailureText(const std::string& where, bool unreachable, const std::string& error) {
+  return "The line's database " + (where.empty() ? DefaultStorePath().string() : where) +
+         (unreachable ? " cannot be reached: " : " cannot be used: ") + error;
 }
 
 std::string DefaultStationName() {

@@ -74,6 +74,10 @@ class StoreRecordSink final : public TraceRecordSink {
   std::mutex mutex_;
 };
 
+// Why the store at where (empty: the default file) could not be opened, as
+// OpenLineStore said.
+std::string OpenFailureText(const std::string& where, bool unreachable, const std::string& error);
+
 // The station's name in the store: the host name unless one is given.
 std::string DefaultStationName();
 // Where records wait while the store is out of reach:

@@ -177,8 +177,7 @@ TEST_P(CliLineTest, ADatabaseOutOfReachOrAMissingPoolStartsNoChip) {
     const CliRun run = Cli("--db '" + k.db + "' --json --simulate" + (" --sim-option=--capture --sim-option=" + Path("wire")) +
                            " " + k.words);
     EXPECT_NE(run.status, 0);
-    std::string messages;
-    for (const Json& m : run.Events("message")) messages += m["text"].get<std::string>() + "\n";
+    const std::string messages = run.MessageTexts();
     EXPECT_NE(messages.find(k.said), std::string::npos) << messages << run.err;
     EXPECT_FALSE(fs::exists(directory / "wire.1")) << "the programmers were started";
   }

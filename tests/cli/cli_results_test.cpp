@@ -478,8 +478,7 @@ TEST_F(CliWireTest, EveryRefusalNamesTheFileTheReasonAndWhatWasKept) {
     const std::string name = "refused-" + std::to_string(++run);
     const CliRun refused = Cli("--simulate --sim-count 1 --json" + Capture(name) + " " + k.words);
     EXPECT_EQ(refused.status, k.status) << refused.out << refused.err;
-    std::string messages;
-    for (const Json& message : refused.Events("message")) messages += std::string(message["text"]) + "\n";
+    const std::string messages = refused.MessageTexts();
     for (const std::string& text : k.said) EXPECT_NE(messages.find(text), std::string::npos) << text << "\n" << messages;
     EXPECT_TRUE(Received(name).empty()) << "nothing may reach the programmer";
   }

@@ -29,6 +29,12 @@ struct CliRun {
   std::string err;
   std::vector<Json> events;  // the lines of out that are JSON objects
 
+  // The texts of every message event, one per line.
+  std::string MessageTexts() const {
+    std::string texts;
+    for (const Json& m : Events("message")) texts += m["text"].get<std::string>() + "\n";
+    return texts;
+  }
   std::vector<Json> Events(const std::string& kind) const {
     std::vector<Json> found;
     for (const Json& e : events)

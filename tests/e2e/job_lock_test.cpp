@@ -39,6 +39,10 @@ TEST_F(JobLockTest, ActionsThatWouldChangeTheJobWaitUntilTheProgrammerIsDone) {
   programmer->SpdBtnProgClick();
   ASSERT_FALSE(Idle(1));
   for (Control* locked : programmer->JobLockedControls()) EXPECT_FALSE(locked->Usable());
+  // Where records and numbers go is part of the job too.
+  MainControls& c = programmer->Controls;
+  for (const Control* line : {&c.EditRecordFile, &c.EditLineDb, &c.EditStation, &c.EditLinePool})
+    EXPECT_FALSE(line->Usable());
   EXPECT_TRUE(programmer->Controls.SpdBtnProg.Usable()) << "operation buttons stay for a free programmer";
 
   struct Action {
