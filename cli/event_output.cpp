@@ -139,6 +139,17 @@ void EventOutput::Result(const OperationOutcome& o, const std::string& identific
               {"text", o.text},
               {"duration_ms", o.duration.count()}};
     line["serial_number"] = o.serialNumber ? Json(*o.serialNumber) : Json(nullptr);
+    if (o.chipId) line["chip_id"] = Json::array({(*o.chipId)[0], (*o.chipId)[1]});
+    if (o.differences) {
+      const DifferenceReport& d = *o.differences;
+      line["compared"] = d.compared;
+      line["differences"] = d.count;
+      line["first_difference"] = d.FirstAddress() ? Json(*d.FirstAddress()) : Json(nullptr);
+      Json listed = Json::array();
+      for (const ByteDifference& b : d.listed)
+        listed.push_back(Json{{"address", b.address}, {"expected", b.expected}, {"found", b.found}});
+      line["first_differences"] = listed;
+    }
     EmitJson(Dump(line));
     return;
   }
@@ -152,6 +163,13 @@ void EventOutput::Result(const OperationOutcome& o, const std::string& identific
   text += FormatText(" in %.2f s", seconds);
   if (o.serialNumber) text += FormatText(", serial number 0x%08X", *o.serialNumber);
   Emit(text);
+  if (!o.differences) return;
+  const DifferenceReport& d = *o.differences;
+  Emit(FormatText("programmer %d: read back %llu bytes: ", o.channel, static_cast<unsigned long long>(d.compared)) +
+       DifferenceSummary(d));
+  for (const ByteDifference& b : d.listed) Emit("  " + DifferenceLine(b));
+  if (d.count > d.listed.size())
+    Emit(FormatText("  ... and %llu more", static_cast<unsigned long long>(d.count - d.listed.size())));
 }
 
 void EventOutput::FileWritten(const std::string& what, const std::string& path, std::size_t bytes,

@@ -143,6 +143,18 @@ void AddJobOptions(CLI::App& command, JobOptions& o) {
                    "firmware that reads them (without it such operations are refused)")
       ->group(steps);
 
+  const char* verification = "Verification";
+  AddStepSwitch(command, "locate", o.locate,
+                "On a failed verify or blank check, read the chip back (up to 16 MiB) and name where it differs",
+                window.ChkBoxLocate, verification);
+  command.add_flag("--check-id", o.checkId,
+                   "Read the chip's ID before programming it and refuse a chip whose ID is not the catalogue's")
+      ->group(verification);
+  if (command.get_name() == "verify")
+    command.add_flag("--readback", o.readback,
+                     "Read each chip back and compare it on the host, instead of the programmer's own verify")
+        ->group(verification);
+
   const char* detect = "Automatic chip detection (stand-alone use)";
   command.add_flag("--detect-chip", o.detectChip, "Detect a chip put into the socket")->group(detect);
   command.add_option("--power-up-ms", o.powerUpMs, SpinHelp("Power-up settling time", window.SpinEditPTM))
@@ -212,6 +224,8 @@ std::string ApplyJobOptions(const JobOptions& o, TQNProgrammer& p) {
   if (o.errorIfNotBlank) c.ChkBoxNotBLK.Checked = true;
   if (o.wholeChip) c.ChkBoxCPES.Checked = true;
   if (o.extendedAddressing) c.ChkBoxExtAddr.Checked = true;
+  if (o.locate) c.ChkBoxLocate.Checked = *o.locate;
+  if (o.checkId) c.ChkBoxCheckId.Checked = true;
 
   if (o.detectChip) {
     c.CheckBoxAut.Checked = true;

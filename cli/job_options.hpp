@@ -30,6 +30,11 @@ struct JobOptions {
   bool serialBigEndian = false;
   bool serialHost = false;
   std::optional<int> burnLimit;
+  // Verification: read a failing chip back to find where it differs, check
+  // the chip's ID before programming, verify by read-back on the host.
+  std::optional<bool> locate;
+  bool checkId = false;
+  bool readback = false;
 };
 
 // Registers the options on a subcommand, in an option group of their own.

@@ -149,6 +149,15 @@ std::array<uint8_t, 2> ParseBytePair(const std::string& option, const std::strin
           static_cast<uint8_t>(NumberOrThrow(option, std::string_view(text).substr(comma + 1), 0, 0xFF))};
 }
 
+// OFFSET=VALUE: a chip cell that always holds VALUE.
+StuckByte ParseStuckByte(const std::string& text) {
+  const std::string option = "--stuck-byte";
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos) throw CLI::ValidationError(option, "'" + text + "' is not OFFSET=VALUE");
+  return {NumberOrThrow(option, std::string_view(text).substr(0, equals), 0, kLargestChipBytes - 1),
+          static_cast<uint8_t>(NumberOrThrow(option, std::string_view(text).substr(equals + 1), 0, 0xFF))};
+}
+
 // A whole file's bytes, or its first more than most when it is longer (a
 // device that never ends, say), for the caller to refuse. Reading through
 // the stream's read keeps a read error (a directory, say) a failed read
@@ -256,6 +265,10 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
   AddRepeated(
       app, "--chip-content", [&p](const std::string& text) { p.chipContents.push_back(ReadChipContent(text)); },
       "FILE[@OFFSET]", "every fresh chip holds the bytes of FILE from OFFSET of its memory (default: erased); repeatable");
+
+  AddRepeated(
+      app, "--stuck-byte", [&p](const std::string& text) { p.stuckBytes.push_back(ParseStuckByte(text)); },
+      "OFFSET=VALUE", "every chip holds VALUE at OFFSET of its memory, whatever is programmed or erased; repeatable");
 
   AddNumber(app, "--auto-cycles", p.autoCycles, 0, 1000000,
             "after every completed download, run N stand-alone cycles by itself (default 0)");

@@ -94,6 +94,7 @@ constexpr uint32_t kLargestUsedKB = kLargestChipBytes / 1024;
 
 ProgrammerModel::ProgrammerModel(ProgrammerOptions options, LogSink log)
     : options_(std::move(options)), log_(std::move(log)), serialNumbers_(options_.serialNumbers) {
+  chip_.SetStuckBytes(options_.stuckBytes);
   if (options_.expectedFirmware) {
     // The boot loader keeps the file; the options are copied for every
     // identification reply.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "link/firmware_file.hpp"
+#include "sim/socket_chip.hpp"
 
 namespace velkor::sim {
 
@@ -94,6 +95,9 @@ struct ProgrammerOptions {
   std::optional<std::array<uint8_t, 2>> chipId;
   std::array<uint8_t, 2> chipStatus = {0x00, 0x00};
   std::vector<ChipContent> chipContents;
+  // Cells of every chip that hold their value whatever is written (offsets
+  // of the chip's own layout).
+  std::vector<StuckByte> stuckBytes;
   // After every completed download the programmer runs this many
   // stand-alone cycles by itself, as a line operator would start them; when
   // they run is the front end's choice.

@@ -23,6 +23,11 @@ bool SocketChip::Insert(const ChipShape& shape) {
 void SocketChip::Replace(const ChipShape& shape) {
   shape_ = shape;
   memory_ = ChipMemory(IsPageFlash() ? kPageFlashBytes : shape.size);
+  HoldStuckBytes();
+}
+
+void SocketChip::HoldStuckBytes() {
+  for (const StuckByte& cell : stuck_) memory_.Write(cell.offset, std::span<const uint8_t>(&cell.value, 1), WriteMode::Overwrite);
 }
 
 uint64_t SocketChip::BlockOffset(uint32_t positionKB) const {
@@ -42,6 +47,7 @@ bool SocketChip::BlockInside(uint32_t positionKB) const {
 void SocketChip::ProgramBlock(uint32_t positionKB, std::span<const uint8_t> data) {
   const WriteMode mode = shape_.family < kFirstEepromFamily ? WriteMode::ClearBits : WriteMode::Overwrite;
   memory_.Write(BlockOffset(positionKB), data, mode);
+  HoldStuckBytes();
 }
 
 void SocketChip::ReadBlock(uint32_t positionKB, std::span<uint8_t> out) const {

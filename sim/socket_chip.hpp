@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
+#include <vector>
 
 #include "link/commands.hpp"
 #include "sim/chip_memory.hpp"
@@ -22,6 +24,13 @@ namespace velkor::sim {
 // The largest chip the programmer takes, besides the page flash.
 inline constexpr uint32_t kLargestChipBytes = 128u << 20;
 inline constexpr std::size_t kPageFlashBlockBytes = 8 * kDataFlashPageSize;
+
+// A cell that holds one value whatever is written to it or erased: a chip
+// with a defect at a known place, at this offset of the chip's own layout.
+struct StuckByte {
+  uint64_t offset = 0;
+  uint8_t value = 0;
+};
 
 struct ChipShape {
   uint8_t family = 0;
@@ -58,9 +67,20 @@ class SocketChip {
 
   // Writes bytes as they are, at an offset of the chip's own layout, as if
   // they had been programmed before the chip went into the socket.
-  void Preload(uint64_t offset, std::span<const uint8_t> bytes) { memory_.Write(offset, bytes, WriteMode::Overwrite); }
+  void Preload(uint64_t offset, std::span<const uint8_t> bytes) {
+    memory_.Write(offset, bytes, WriteMode::Overwrite);
+    HoldStuckBytes();
+  }
 
-  void Erase() { memory_.Erase(); }
+  void Erase() {
+    memory_.Erase();
+    HoldStuckBytes();
+  }
+  // Every chip that goes into the socket from now on has these defects.
+  void SetStuckBytes(std::vector<StuckByte> stuck) {
+    stuck_ = std::move(stuck);
+    HoldStuckBytes();
+  }
   bool IsBlank() const { return memory_.IsErased(); }
 
   // The image checksums of the first length bytes of the chip as the host
@@ -88,9 +108,12 @@ class SocketChip {
 
  private:
   uint64_t BlockOffset(uint32_t positionKB) const;
+  // Puts the stuck cells' values back after a change of the memory.
+  void HoldStuckBytes();
 
   ChipShape shape_;
   ChipMemory memory_;
+  std::vector<StuckByte> stuck_;
 };
 
 }  // namespace velkor::sim

@@ -24,6 +24,8 @@ set(VELKOR_CORE_SOURCES
   app/convert.cpp
   app/trace_record.cpp
   app/job_lock.cpp
+  app/read_back.cpp
+  app/chip_id_check.cpp
   link/comm.cpp
   platform/event_loop.cpp
   platform/erased_pages.cpp
@@ -38,6 +40,7 @@ set(VELKOR_CORE_SOURCES
   chips/chip_lookup.cpp
   data/image_buffer.cpp
   data/image_digest.cpp
+  data/image_difference.cpp
   data/image_checksums.cpp
   data/line_reader.cpp
   data/object_file.cpp

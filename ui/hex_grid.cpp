@@ -31,6 +31,14 @@ void HexGridModel::BytesChanged(uint32_t first, uint32_t last) {
   emit dataChanged(index(firstRow, 0), index(lastRow, kHexGridColumns - 1));
 }
 
+QModelIndex HexGridModel::IndexOf(uint32_t address) const {
+  if (!image_ || rows_ == 0 || address < first_) return {};
+  const uint64_t offset = address - first_;
+  const uint64_t row = offset / kHexGridRowBytes;
+  if (row >= static_cast<uint64_t>(rows_)) return {};
+  return index(static_cast<int>(row), 1 + static_cast<int>(offset % kHexGridRowBytes));
+}
+
 int HexGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
 
 int HexGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kHexGridColumns; }

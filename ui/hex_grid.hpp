@@ -26,6 +26,9 @@ class HexGridModel final : public QAbstractTableModel {
   void ShowRange(const ImageBuffer* image, uint32_t first, uint32_t last);
   // Bytes first..last of the image changed: repaint the rows that show them.
   void BytesChanged(uint32_t first, uint32_t last);
+  // The cell of the byte at this address; invalid when the grid does not
+  // show it.
+  QModelIndex IndexOf(uint32_t address) const;
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;

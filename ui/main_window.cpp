@@ -66,6 +66,8 @@ constexpr std::pair<const char*, Handler> kHandlers[] = {
     {"SpdBtnAutoP", &TQNProgrammer::SpdBtnAutoPClick},
     {"AutoProgramming1", &TQNProgrammer::SpdBtnAutoPClick},
     {"ReadChipIDandStatus1", &TQNProgrammer::ReadChipIDandStatus1Click},
+    {"ReadbackVerify1", &TQNProgrammer::ReadbackVerifyClick},
+    {"GoToDifference1", &TQNProgrammer::GoToDifferenceClick},
     {"DoFirmwareUpgrade1", &TQNProgrammer::DoFirmwareUpgrade1Click},
     {"SpdBtnOpen", &TQNProgrammer::FileOpenBtnClick},
     {"LoadDataFile1", &TQNProgrammer::FileOpenBtnClick},
@@ -223,7 +225,8 @@ void MainWindow::BuildMenus() {
   QMenu* command = menuBar()->addMenu("&Command");
   command->setObjectName("Command1");
   for (const char* name : {"DownloadToProgrammer1", "ReadTargetChipMemory1", "BlankCheck1", "EraseChip1",
-                           "Programming1", "Verification1", "AutoProgramming1", "ReadChipIDandStatus1"})
+                           "Programming1", "Verification1", "ReadbackVerify1", "AutoProgramming1",
+                           "ReadChipIDandStatus1"})
     command->addAction(b.Action(name, this));
   command->addSeparator();
   command->addAction(b.Action("DoFirmwareUpgrade1", this));
@@ -236,6 +239,7 @@ void MainWindow::BuildMenus() {
   file->addAction(b.Action("N5", this));
   file->addAction(b.Action("SaveInfotoFile1", this));
   file->addAction(b.Action("ViewDataBuffer1", this));
+  file->addAction(b.Action("GoToDifference1", this));
   file->addSeparator();
   file->addAction(b.Action("Exit1", this));
 
@@ -356,6 +360,7 @@ QTabWidget* MainWindow::BuildPages() {
   ControlBinder& b = *binder_;
   auto* tabs = new QTabWidget(this);
   tabs->setObjectName("PageControl1");
+  pages_ = tabs;
 
   QWidget* chip = b.Page("TabSheetChip", tabs);
   infoMemo_ = new QPlainTextEdit(chip);
@@ -502,6 +507,11 @@ void MainWindow::BuildControlPage(QWidget* page) {
   sn->addWidget(b.PushButton("BitBtnFixSN", serial), row++, 0, 1, 2, Qt::AlignLeft);
   auto* rightColumn = new QVBoxLayout;
   rightColumn->addWidget(serial);
+  QGroupBox* verification = Section("Verification", "GroupBoxVerification", page);
+  auto* checks = new QVBoxLayout(verification);
+  checks->addWidget(b.CheckBox("ChkBoxLocate", verification));
+  checks->addWidget(b.CheckBox("ChkBoxCheckId", verification));
+  rightColumn->addWidget(verification);
   rightColumn->addStretch(1);
 
   layout->addLayout(leftColumn, 1);
@@ -764,5 +774,13 @@ void MainWindow::HexViewChanged() {
 }
 
 void MainWindow::HexBytesChanged(uint32_t first, uint32_t last) { hexModel_->BytesChanged(first, last); }
+
+void MainWindow::ShowImageAddress(uint32_t address) {
+  pages_->setCurrentWidget(hexViewer_->parentWidget());
+  const QModelIndex cell = hexModel_->IndexOf(address);
+  if (!cell.isValid()) return;
+  hexViewer_->scrollTo(cell, QAbstractItemView::PositionAtCenter);
+  hexViewer_->setCurrentIndex(cell);
+}
 
 }  // namespace velkor::ui

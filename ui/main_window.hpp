@@ -88,6 +88,7 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   void SetBusy(bool busy) override;
   void HexViewChanged() override;
   void HexBytesChanged(uint32_t first, uint32_t last) override;
+  void ShowImageAddress(uint32_t address) override;
 
  signals:
   // The start-up (FormShow) has run.
@@ -129,6 +130,7 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
 
   QPlainTextEdit* infoMemo_ = nullptr;
   QTableView* hexViewer_ = nullptr;
+  QTabWidget* pages_ = nullptr;
   QTableView* rdDatView_ = nullptr;
   HexGridModel* hexModel_ = nullptr;
   std::vector<QGroupBox*> sections_;  // page sections that hide when empty

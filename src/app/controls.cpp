@@ -111,12 +111,14 @@ MainControls::MainControls()
       AutoProgramming1(Button("&Auto Programming", "F5")),
       ReadChipIDandStatus1(Button("Read Chip ID and Status")),
       DoFirmwareUpgrade1(Button("Do Firmware Upgrade")),
+      ReadbackVerify1(Button("Verify by Read-back")),
       LoadDataFile1(Button("&Load Data File", "Ctrl+L")),
       SaveBufferToFile1(Button("&Save Buffer To File", "Ctrl+S")),
       N5(Button("Config Log File")),
       SaveInfotoFile1(Button("Save Info to File")),
       ViewDataBuffer1(Button("View Data Buffer")),
       Exit1(Button("E&xit", "Ctrl+X")),
+      GoToDifference1(Button("Go to First Difference")),
       LoadFromOrvaneProject(Button("打开Orvane工程文件")),
       SaveToOrvAneProject(Button("保存为Orvane工程文件")),
       About1(Button("About")),
@@ -176,6 +178,8 @@ MainControls::MainControls()
       EditStation(Edit("Station:", "", 0)),
       EditLinePool(Edit("Serial-number pool:", "", 0)),
       ChkBoxExtAddr(Check("Addressing beyond 64 MiB (programmer firmware must support it)")),
+      ChkBoxLocate(Check("Find where a failed verify or blank check differs", true)),
+      ChkBoxCheckId(Check("Check the chip's ID before programming")),
       StatusPanel0(Label("ACC CheckSum : ")),
       StatusPanel1(Label("CRC CheckSum : ")),
       StatusPanel2(Label("烧写OK总数: 0")),
@@ -185,6 +189,10 @@ MainControls::MainControls()
                     "(the default file when a pool is named).";
   EditStation.Hint = "This station's name in the line's database. Empty: the host name.";
   EditLinePool.Hint = "Host-side serial numbers from this pool of the line's database. Empty: none.";
+  ChkBoxLocate.Hint = "Reads the chip back (up to 16 MiB) and names the first differing addresses with both bytes.";
+  ChkBoxCheckId.Hint = "Reads the chip's ID first and refuses a chip whose ID is not the catalogue's. Leave it off for "
+                       "generic catalogue entries.";
+  ReadbackVerify1.Hint = "Each programmer reads its chip back, and the host compares it with the image.";
 }
 
 std::vector<NamedControl> MainControls::All() {
@@ -208,11 +216,13 @@ std::vector<NamedControl> MainControls::All() {
       {"AutoProgramming1", &AutoProgramming1},
       {"ReadChipIDandStatus1", &ReadChipIDandStatus1},
       {"DoFirmwareUpgrade1", &DoFirmwareUpgrade1},
+      {"ReadbackVerify1", &ReadbackVerify1},
       {"LoadDataFile1", &LoadDataFile1},
       {"SaveBufferToFile1", &SaveBufferToFile1},
       {"N5", &N5},
       {"SaveInfotoFile1", &SaveInfotoFile1},
       {"ViewDataBuffer1", &ViewDataBuffer1},
+      {"GoToDifference1", &GoToDifference1},
       {"Exit1", &Exit1},
       {"LoadFromOrvaneProject", &LoadFromOrvaneProject},
       {"SaveToOrvAneProject", &SaveToOrvAneProject},
@@ -276,6 +286,8 @@ std::vector<NamedControl> MainControls::All() {
       {"EditStation", &EditStation},
       {"EditLinePool", &EditLinePool},
       {"ChkBoxExtAddr", &ChkBoxExtAddr},
+      {"ChkBoxLocate", &ChkBoxLocate},
+      {"ChkBoxCheckId", &ChkBoxCheckId},
       {"StatusPanel0", &StatusPanel0},
       {"StatusPanel1", &StatusPanel1},
       {"StatusPanel2", &StatusPanel2},

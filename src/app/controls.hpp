@@ -113,8 +113,12 @@ struct MainControls {
   // "&Command" menu.
   ButtonControl DownloadToProgrammer1, ReadTargetChipMemory1, BlankCheck1, EraseChip1, Programming1, Verification1,
       AutoProgramming1, ReadChipIDandStatus1, DoFirmwareUpgrade1;
+  // The host reads each chip back and compares it with the image.
+  ButtonControl ReadbackVerify1;
   // "&File" menu.
   ButtonControl LoadDataFile1, SaveBufferToFile1, N5, SaveInfotoFile1, ViewDataBuffer1, Exit1;
+  // The data page at the first address where the last chip read back differed.
+  ButtonControl GoToDifference1;
   // "Project" menu.
   ButtonControl LoadFromOrvaneProject, SaveToOrvAneProject;
   // "&Help" menu.
@@ -171,6 +175,11 @@ struct MainControls {
   // Block positions and used sizes of 64 MiB and more, in the bytes only a
   // programmer firmware that knows them reads.
   CheckControl ChkBoxExtAddr;
+  // Verification: a failed verify or blank check reads the chip back to name
+  // where it differs; the chip's ID is compared with the catalogue's before
+  // it is programmed.
+  CheckControl ChkBoxLocate;
+  CheckControl ChkBoxCheckId;
 
   // Status bar panels 0 to 3.
   LabelControl StatusPanel0, StatusPanel1, StatusPanel2, StatusPanel3;

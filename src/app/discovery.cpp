@@ -25,7 +25,6 @@ constexpr const char* kChoosePort = "请选择通讯口......";
 constexpr const char* kSettingsRule = ">---------------------------------------------------------------";
 constexpr int16_t kIdentifyTicks = 500;
 constexpr const char* kPortWentAway = "The programmer's port went away and was closed.";
-constexpr uint8_t kStreamedReadCapability = 0x32;  // byte 19 above this: streamed chip reads
 constexpr std::size_t kCapabilityByte = 19;
 constexpr std::size_t kVersionTextLimit = 31;
 constexpr int kUpgradeNeeded = 3;

@@ -3,10 +3,15 @@
 // status, and the traceability record.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "data/image_difference.hpp"
 
 namespace velkor {
 
@@ -26,13 +31,24 @@ struct OperationOutcome {
   std::chrono::milliseconds duration{0};
   // The host-side serial number written into this chip's image, if any.
   std::optional<uint32_t> serialNumber;
+  // Where the chip differs from what it should hold, when it was read back
+  // (a failed verify or blank check, a verify by read-back).
+  std::optional<DifferenceReport> differences;
+  // The chip's two ID bytes and its status bytes, when they were read (the
+  // ID check before programming, the read of ID and status).
+  std::optional<std::array<uint8_t, 2>> chipId;
+  std::vector<uint8_t> chipStatus;
 };
 
 // What decided an operation's end, when it was not plain success.
 struct EndCause {
+  EndCause() = default;
+  EndCause(uint8_t statusCode, bool timeOut, std::string message, std::optional<DifferenceReport> found = std::nullopt)
+      : status(statusCode), timedOut(timeOut), text(std::move(message)), differences(std::move(found)) {}
   uint8_t status = 0;
   bool timedOut = false;
   std::string text;  // empty: "操作成功！" or "操作失败！"
+  std::optional<DifferenceReport> differences;
 };
 
 // The name of an operation code (link/operation_codes.hpp), "auto" for a

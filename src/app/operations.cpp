@@ -331,6 +331,20 @@ void TQNProgrammer::ContinueNumberedRun(uint32_t previousNumber) {
 }
 
 void TQNProgrammer::StartProgram(int n) {
+  if (ChecksChipId(n))
+    StartIdCheck(n, false);
+  else
+    BeginProgram(n);
+}
+
+void TQNProgrammer::StartAuto(int n) {
+  if (ChecksChipId(n))
+    StartIdCheck(n, true);
+  else
+    BeginAuto(n);
+}
+
+void TQNProgrammer::BeginProgram(int n) {
   LinkChannel& ch = Channels.Channel(n);
   ch.GaugeCreep = 0;
   ch.Operation = kOpProgram;
@@ -340,7 +354,7 @@ void TQNProgrammer::StartProgram(int n) {
   SendProgramBlock(n);
 }
 
-void TQNProgrammer::StartAuto(int n) {
+void TQNProgrammer::BeginAuto(int n) {
   LinkChannel& ch = Channels.Channel(n);
   ch.AutoRun = 1;
   ch.GaugeCreep = 0;

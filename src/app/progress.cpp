@@ -76,7 +76,10 @@ void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
     operationStart_[index] = std::chrono::steady_clock::now();
     // Only a chip being written takes a number. (AutoRun outlives the
     // automatic run: a read after it must not count as one.)
-    const bool writesChip = ch.Operation == kOpProgram || (ch.AutoRun && ch.Operation == kOpErase);
+    const bool writesChip =
+        ch.Operation == kOpProgram || ch.Operation == kOpCheckId || (ch.AutoRun && ch.Operation == kOpErase);
+    chipId_[index].reset();
+    chipStatus_[index].clear();
     serialNumber_[index] = HostSerialNumbersOn() && writesChip ? std::optional<uint32_t>(Job.SnValue) : std::nullopt;
   }
   ch.Busy = 1;
@@ -104,12 +107,15 @@ void TQNProgrammer::ShowCounters() {
   Controls.StatusPanel3.Caption = FormatText(kNgCounterText, FailCount);
 }
 
-void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& cause) {
+void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& endCause) {
   LinkChannel& ch = Channels.Channel(channel);
+  EndCause cause = endCause;
+  SettleReadBack(channel, failed, cause);
   // A chip the automatic programming started on and did not finish is a
   // failed burn, as a failed cycle of the programmer's own is: its good
   // burns are counted by the verify that ends it.
-  const bool burning = ch.Operation == kOpErase || ch.Operation == kOpProgram || ch.Operation == kOpVerify;
+  const bool burning = ch.Operation == kOpErase || ch.Operation == kOpProgram || ch.Operation == kOpVerify ||
+                       ch.Operation == kOpCheckId;
   if (failed && ch.AutoRun && burning) {
     ++FailCount;
     ShowCounters();
@@ -125,6 +131,9 @@ void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& cause
   outcome.duration =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - operationStart_[index]);
   outcome.serialNumber = serialNumber_[index];
+  outcome.differences = cause.differences;
+  outcome.chipId = chipId_[index];
+  outcome.chipStatus = chipStatus_[index];
   ch.Busy = 0;
   ch.GaugeCreep = 0;
   ch.Operation = kOpIdle;
@@ -200,9 +209,11 @@ std::string OperationName(uint8_t operation, bool autoRun) {
   static constexpr Name kNames[] = {
       {kOpDownload, "download"}, {kOpErase, "erase"},     {kOpProgram, "program"},  {kOpVerify, "verify"},
       {kOpBlankCheck, "blank"},  {kOpReadBlocks, "read"}, {kOpReadStream, "read"}, {kOpReadId, "id"},
-      {kOpFirmware, "firmware"},
+      {kOpFirmware, "firmware"}, {kOpReadBack, "read-back"}, {kOpCheckId, "program"},
   };
-  const bool autoStep = operation == kOpErase || operation == kOpProgram || operation == kOpVerify;
+  // The ID check is the first step of the programming it was started for.
+  const bool autoStep =
+      operation == kOpErase || operation == kOpProgram || operation == kOpVerify || operation == kOpCheckId;
   if (autoRun && autoStep) return "auto";
   for (const Name& n : kNames)
     if (n.operation == operation) return n.name;

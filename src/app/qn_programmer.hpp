@@ -31,6 +31,7 @@
 #include "link/commands.hpp"
 #include "link/firmware_file.hpp"
 #include "link/job_settings.hpp"
+#include "link/operation_codes.hpp"
 #include "platform/main_loop.hpp"
 
 namespace velkor {
@@ -144,6 +145,8 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
     uint32_t current = 0;
   };
   ProgrammerReport Reported[2];
+  // A capability byte above this announces the streamed chip read.
+  static constexpr uint8_t kStreamedReadCapability = 0x32;
   // What discovery found of each programmer's firmware against the file's;
   // Unknown before it answers and once its firmware has been replaced.
   enum class FirmwareState { Unknown, Current, Older, BootLoaderOnly };
@@ -198,6 +201,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The message of a failure code, shown in a box after the receive event
   // that brought it has returned, then logged for the channel.
   void ShowResult(int channel, uint8_t code);
+  // The same for a failure text, with a second line in the box only (the
+  // log has its own lines for the detail).
+  void ShowResultText(int channel, const std::string& text, const std::string& detail = "");
   // The 10 ms tick: creeping gauges and reply time-outs.
   void Timer1Timer();
   // Host-side serial numbers: the next chip gets the next number.
@@ -306,6 +312,19 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   void ContinueNumberedRun(uint32_t previousNumber);
   bool NumberedRunPending() const { return !numberedQueue_.empty(); }
 
+  // --- Reading a chip back to compare it ---
+  // A failed verify or blank check reads the chip back (when ChkBoxLocate is
+  // ticked) to name where it differs; a read-back larger than this is left
+  // out, and the log says how to have it anyway.
+  static constexpr uint64_t kLocateLimitBytes = uint64_t{16} << 20;
+  // Verify by read-back: every free programmer reads its chip, and the host
+  // compares it with the image (velkor-cli verify --readback).
+  void ReadbackVerifyClick();
+  // The first address of the last difference found, shown by GoToDifference1.
+  std::optional<uint32_t> LastDifference;
+  // The data page's grid moves to the first difference.
+  void GoToDifferenceClick();
+
   // --- Commands ---
   void SpdBtnDownLoadClick();
   void SpeedButtonRDClick();
@@ -378,9 +397,21 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // box) when chips may not start.
   bool UseLine();
   bool numbersFromLine_ = false;
-  // The first command of program and of automatic programming on channel n.
+  // The first command of program and of automatic programming on channel n
+  // (the ID check first, when it is on).
   void StartProgram(int n);
   void StartAuto(int n);
+  void BeginProgram(int n);
+  void BeginAuto(int n);
+  // Whether the chip's ID is read and compared before it is programmed; the
+  // log says when the chip has none to compare.
+  bool ChecksChipId(int n);
+  void StartIdCheck(int n, bool autoRun);
+  void CheckIdReply(int n, uint16_t packetLength);
+  // What the chip on each channel answered to the last read of its ID,
+  // since its operation started.
+  std::optional<std::array<uint8_t, 2>> chipId_[2];
+  std::vector<uint8_t> chipStatus_[2];
   void StartNumberedChip(int n);
   // Whether the operation's range (the used size) fits the packets' 16-bit
   // KB fields, or extended addressing is on; a box and the log say why not.
@@ -398,6 +429,36 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // record applied as a load reaches it.
   ProjectRecord GatherProject() const;
   void RestoreProjectPart(const ProjectRecord& record, ProjectPart part);
+
+  // Reading back: what the read compares, and the end of the operation it
+  // belongs to. The channel's Operation is kOpReadBack meanwhile.
+  struct ReadBack {
+    uint8_t operation = kOpVerify;  // the operation it explains or carries out
+    uint8_t autoRun = 0;
+    bool againstErased = false;     // a blank check: every byte should be 0xFF
+    bool carriesResult = false;     // a verify by read-back: the comparison is the result
+    bool streamed = false;
+    uint64_t rangeEnd = 0;          // the image bytes [0, rangeEnd) are compared
+    ChipParams chip;                // as the read commands give it
+    EndCause cause;                 // how the operation ended before the read
+    DifferenceReport report;
+  };
+  // The read-back that explains how operation ended (cause); and the one
+  // that is a verify of its own.
+  static ReadBack Explaining(uint8_t operation, uint8_t autoRun, bool againstErased, EndCause cause);
+  static ReadBack VerifyingByReadBack();
+  std::optional<ReadBack> readBack_[2];
+  // Starts reading the chip on channel n back after the operation found it
+  // differs (cause) or to verify it; false when it is not read back (the
+  // log says why), and the caller ends the operation as before.
+  bool StartReadBack(int n, ReadBack readBack);
+  void SendReadBackBlock(int n);
+  void ReadBackReply(int n, uint16_t packetLength);
+  void ReadBackFailed(int n, uint8_t result);
+  void FinishReadBack(int n);
+  // An operation ending while its chip is being read back: the operation it
+  // belongs to again, and the cause it ended with before the read.
+  void SettleReadBack(int n, bool& failed, EndCause& cause);
 
   // What a successful reply does for the operation under way.
   void DownloadReply(int channel);

@@ -19,7 +19,6 @@ namespace {
 
 constexpr uint8_t kStatusOk = 0x00;
 constexpr uint8_t kStatusOkToo = 0x06;
-constexpr uint8_t kStatusNotBlank = 0x15;
 constexpr int32_t kDownloadTicks = 300;
 constexpr int32_t kProgramBlockTicks = 1000;
 constexpr const char* kNoWholeBlock = "The programmer's reply holds no whole block of data.";
@@ -84,6 +83,11 @@ bool TQNProgrammer::DispatchReply(LinkChannel& channel, uint16_t& frameLength) {
   if (!Succeeded(result)) {
     if (channel.Operation == kOpBlankCheck) {
       BlankCheckReply(n, result);
+    } else if (channel.Operation == kOpReadBack) {
+      ReadBackFailed(n, result);
+    } else if (channel.Operation == kOpVerify && result == kStatusCompareFailed &&
+               StartReadBack(n, Explaining(kOpVerify, channel.AutoRun, false, {result, false, ResultText(result)}))) {
+      // The end comes when the chip has been read back.
     } else if (channel.Operation != kOpIdle) {
       EndOperation(n, true, {result, false, ResultText(result)});
       ShowResult(n, result);
@@ -108,6 +112,8 @@ bool TQNProgrammer::DispatchReply(LinkChannel& channel, uint16_t& frameLength) {
     case kOpReadId:
       if (channel1) ReadIdReply(n, decoded.packetLength);
       break;
+    case kOpReadBack: ReadBackReply(n, decoded.packetLength); break;
+    case kOpCheckId: CheckIdReply(n, decoded.packetLength); break;
     case kOpFirmware: FirmwareReply(n); break;
     default:
       break;
@@ -186,7 +192,8 @@ void TQNProgrammer::BlankCheckReply(int n, uint8_t result) {
     EndOperation(n, false);
   } else if (result == kStatusNotBlank) {
     ChannelLog(n, "Chip is Not Blank!");
-    EndOperation(n, true, {result, false, "Chip is Not Blank!"});
+    const EndCause cause{result, false, "Chip is Not Blank!"};
+    if (!StartReadBack(n, Explaining(kOpBlankCheck, 0, true, cause))) EndOperation(n, true, cause);
   } else {
     EndOperation(n, true, {result, false, ResultText(result)});
     ShowResult(n, result);
@@ -203,17 +210,9 @@ void TQNProgrammer::ReadBlockReply(int n, uint16_t packetLength) {
     EndOperation(n, true, {0, false, kNoWholeBlock});
     return;
   }
-  if (Chip.Family == kFamilyDataFlash528) {
-    // Eight pages of 512 data bytes and 16 spare bytes each.
-    for (uint32_t page = 0; page < 8; ++page) {
-      const uint8_t* from = payload + page * kDataFlashPageSize;
-      std::copy(from, from + kDataFlashMainSize, Image.Data.get() + base + page * kDataFlashMainSize);
-      std::copy(from + kDataFlashMainSize, from + kDataFlashPageSize,
-                Image.Data.get() + kDataFlashSpareBase + uint64_t{ch.BlockPos} * 32 + page * kDataFlashSpareSize);
-    }
-  } else {
-    std::copy(payload, payload + kBlockBytes, Image.Data.get() + base);
-  }
+  ForEachReadPiece(Chip, ch.BlockPos, payload, [this](uint64_t address, const uint8_t* bytes, std::size_t length) {
+    std::copy(bytes, bytes + length, Image.Data.get() + address);
+  });
   ch.BlockPos += kBlockKB;
   Gauge(n).SetProgress(static_cast<int>(ch.BlockPos + 2));
   if (ch.BlockPos < ch.BlockEnd) {
@@ -254,12 +253,14 @@ void TQNProgrammer::FinishRead(int n) {
 void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
   const uint8_t* payload = Channels.Channel(n).PacketBuffer.data() + kPacketHeaderLength;
   const std::size_t payloadLength = packetLength >= kPacketHeaderLength + 2 ? packetLength - kPacketHeaderLength - 2 : 0;
+  const std::size_t index = static_cast<std::size_t>(n - 1);
   if (Chip.Family == kFamilySpiEeprom) {
     if (payloadLength < 130) {
       ChannelLog(n, kTooFewIdBytes);
       EndOperation(n, true, {0, false, kTooFewIdBytes});
       return;
     }
+    chipStatus_[index] = {payload[0]};
     ChannelLog(n, FormatText("Read Chip Statu data is : 0x%02X.", payload[0]));
     ChannelLog(n, "Read Chip DID data are : ");
     for (int line = 0; line < 8; ++line) {
@@ -273,6 +274,8 @@ void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
       EndOperation(n, true, {0, false, kTooFewIdBytes});
       return;
     }
+    chipId_[index] = std::array<uint8_t, 2>{payload[0], payload[1]};
+    chipStatus_[index] = {payload[4], payload[5]};
     ChannelLog(n, "Read Chip Information success: ID=" +
                       FormatText("0x%02X,0x%02X, Statu Reg=0x%02X,", payload[1], payload[0], payload[4]) +
                       FormatText("0x%02X", payload[5]));
@@ -286,12 +289,13 @@ std::string TQNProgrammer::ResultText(uint8_t status) {
   return FormatText("操作失败！错误代码: 0%d", status);
 }
 
-void TQNProgrammer::ShowResult(int n, uint8_t code) {
-  const std::string text = ResultText(code);
+void TQNProgrammer::ShowResult(int n, uint8_t code) { ShowResultText(n, ResultText(code)); }
+
+void TQNProgrammer::ShowResultText(int n, const std::string& text, const std::string& detail) {
   // After the receive event has returned, so that the box never re-enters
   // the reassembly of the channel whose reply is being handled.
-  loop_.post([this, n, text] {
-    view_.ShowMessage(MessageKind::Error, text);
+  loop_.post([this, n, text, detail] {
+    view_.ShowMessage(MessageKind::Error, detail.empty() ? text : text + "\n" + detail);
     ChannelLog(n, text);
     ShowControls();
   });

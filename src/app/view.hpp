@@ -50,6 +50,9 @@ class ProgrammerView {
   // the logic), or some of its bytes changed.
   virtual void HexViewChanged() = 0;
   virtual void HexBytesChanged(uint32_t first, uint32_t last) = 0;
+  // The data page comes to the front with the grid at this address of the
+  // image (a view without one ignores it).
+  virtual void ShowImageAddress(uint32_t /*address*/) {}
   // Ends the program's window.
   virtual void CloseMainWindow() = 0;
 };

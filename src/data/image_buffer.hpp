@@ -3,6 +3,7 @@
 // after every change of the image.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -31,6 +32,24 @@ inline constexpr uint32_t kDataFlashMainSize = 512;
 inline constexpr uint32_t kDataFlashSpareSize = 16;
 inline constexpr uint32_t kDataFlashSpareBase = 0x200000;
 inline constexpr uint32_t kDataFlashScratch = 0x300000;
+
+// The bytes of a chip's read block at positionKB as they lie in the image:
+// piece(imageAddress, bytes, length) for each run. A block of the DataFlash
+// holds eight pages, each a main area and a spare area; any other block is
+// one run of 4 KB from positionKB x 1024.
+template <typename Piece>
+void ForEachReadPiece(const ChipParams& chip, uint32_t positionKB, const uint8_t* block, Piece piece) {
+  if (chip.Family != kFamilyDataFlash528) {
+    piece(uint64_t{positionKB} * 1024, block, std::size_t{4096});
+    return;
+  }
+  for (uint32_t page = 0; page < 8; ++page) {
+    const uint8_t* from = block + page * kDataFlashPageSize;
+    piece(uint64_t{positionKB} * 1024 + page * kDataFlashMainSize, from, std::size_t{kDataFlashMainSize});
+    piece(uint64_t{kDataFlashSpareBase} + uint64_t{positionKB} * 32 + page * kDataFlashSpareSize,
+          from + kDataFlashMainSize, std::size_t{kDataFlashSpareSize});
+  }
+}
 
 // Log and status-bar texts of the recompute.
 inline constexpr const char* kFileStartLine = "目标文件首地址 = 0x%06X.";

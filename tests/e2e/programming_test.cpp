@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "simulated_programmers.hpp"
+#include "data/text_format.hpp"
 #include "support/files.hpp"
 #include "support/wire_decoder.hpp"
 
@@ -30,15 +31,18 @@ class ProgrammingTest : public test::SimulatedProgrammersTest {
     ASSERT_TRUE(RunToIdle());
     loop.runFor(20ms);  // a failure's box comes after the receive event
   }
-  // Both programmers ended their operation this way.
-  void ExpectEnded(bool failed) {
+  // Both programmers ended their operation this way; a chip read back
+  // after its failure has a full bar.
+  void ExpectEnded(bool failed, bool readBack = false) {
     for (int n = 1; n <= 2; ++n) {
       SCOPED_TRACE(n);
       EXPECT_TRUE(LoggedLine(ChannelLine(n, failed ? "操作失败！" : "操作成功！")));
       const GaugeControl& gauge = programmer->Gauge(n);
       EXPECT_EQ(gauge.Colour, failed ? GaugeColour::Red : GaugeColour::Blue);
-      if (failed)
+      if (failed && !readBack)
         EXPECT_LT(gauge.Progress, gauge.MaxValue) << "a failed operation's bar stays where it stood";
+      else if (failed)
+        EXPECT_EQ(gauge.Progress, gauge.MaxValue) << "the read-back went through the whole chip";
       else
         EXPECT_EQ(gauge.Progress, gauge.MaxValue);
       EXPECT_EQ(programmer->Channels.Channel(n).Operation, 0xF0);
@@ -89,7 +93,14 @@ TEST_F(ProgrammingTest, EveryOperationRunsOnBothProgrammersAsTheOperatorSeesIt) 
   RunToEnd(&TQNProgrammer::BlankCheck1Click);
   EXPECT_TRUE(LoggedLine(Line("芯片1 ：开始芯片查空......")));
   for (int n = 1; n <= 2; ++n) EXPECT_TRUE(LoggedLine(ChannelLine(n, "Chip is Not Blank!")));
-  ExpectEnded(true);
+  // Each chip was read back whole (128 KB) and its programmed bytes counted.
+  const auto programmed = std::count_if(data.begin(), data.end(), [](uint8_t b) { return b != 0xFF; });
+  const auto firstProgrammed = std::find_if(data.begin(), data.end(), [](uint8_t b) { return b != 0xFF; }) - data.begin();
+  for (int n = 1; n <= 2; ++n)
+    EXPECT_TRUE(LoggedLine(ChannelLine(
+        n, FormatText("Read back 0x00000000-0x0001FFFF: %lld bytes differ, the first at 0x%08llX.",
+                      static_cast<long long>(programmed), static_cast<long long>(firstProgrammed)))));
+  ExpectEnded(true, true);
   RunToEnd(&TQNProgrammer::SpdBtnVerifyClick);
   EXPECT_TRUE(LoggedLine(Line("芯片2 ：执行数据校验......")));
   ExpectEnded(false);

@@ -1,0 +1,75 @@
+#include "data/image_difference.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "data/text_format.hpp"
+
+namespace velkor {
+
+namespace {
+
+// Compares in slices: memcmp finds an equal slice at memory speed, and only
+// a slice that differs is walked byte by byte.
+constexpr std::size_t kSlice = 256;
+
+template <typename ExpectedAt>
+void Walk(DifferenceReport& report, uint32_t address, std::span<const uint8_t> found, ExpectedAt expectedAt) {
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    const uint8_t expected = expectedAt(i);
+    if (found[i] == expected) continue;
+    ++report.count;
+    // The list keeps the lowest addresses, whatever order pieces come in
+    // (a DataFlash block brings main and spare bytes of far-apart places).
+    const ByteDifference difference{static_cast<uint32_t>(address + i), expected, found[i]};
+    auto& listed = report.listed;
+    if (listed.size() == kListedDifferences && difference.address > listed.back().address) continue;
+    listed.insert(std::upper_bound(listed.begin(), listed.end(), difference,
+                                   [](const ByteDifference& a, const ByteDifference& b) { return a.address < b.address; }),
+                  difference);
+    if (listed.size() > kListedDifferences) listed.pop_back();
+  }
+}
+
+}  // namespace
+
+void CompareBytes(DifferenceReport& report, uint32_t address, std::span<const uint8_t> expected,
+                  std::span<const uint8_t> found) {
+  const std::size_t length = std::min(expected.size(), found.size());
+  for (std::size_t at = 0; at < length; at += kSlice) {
+    const std::size_t n = std::min(kSlice, length - at);
+    if (std::memcmp(expected.data() + at, found.data() + at, n) == 0) continue;
+    Walk(report, static_cast<uint32_t>(address + at), found.subspan(at, n),
+         [&](std::size_t i) { return expected[at + i]; });
+  }
+  report.compared += length;
+}
+
+void CompareWithErased(DifferenceReport& report, uint32_t address, std::span<const uint8_t> found) {
+  static const std::array<uint8_t, kSlice> kErased = [] {
+    std::array<uint8_t, kSlice> erased;
+    erased.fill(0xFF);
+    return erased;
+  }();
+  for (std::size_t at = 0; at < found.size(); at += kSlice) {
+    const std::size_t n = std::min(kSlice, found.size() - at);
+    if (std::memcmp(kErased.data(), found.data() + at, n) == 0) continue;
+    Walk(report, static_cast<uint32_t>(address + at), found.subspan(at, n), [](std::size_t) { return uint8_t{0xFF}; });
+  }
+  report.compared += found.size();
+}
+
+std::string DifferenceSummary(const DifferenceReport& report) {
+  if (report.count == 0) return "no byte differs";
+  const uint32_t first = *report.FirstAddress();
+  if (report.count == 1) return FormatText("1 byte differs, at 0x%08X", first);
+  return FormatText("%llu bytes differ, the first at 0x%08X", static_cast<unsigned long long>(report.count), first);
+}
+
+std::string DifferenceLine(const ByteDifference& difference) {
+  return FormatText("0x%08X: expected 0x%02X, found 0x%02X", difference.address, unsigned{difference.expected},
+                    unsigned{difference.found});
+}
+
+}  // namespace velkor
