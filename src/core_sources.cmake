@@ -44,6 +44,7 @@ set(VELKOR_CORE_SOURCES
   data/image_checksums.cpp
   data/line_reader.cpp
   data/object_file.cpp
+  data/object_writer.cpp
   data/content_format.cpp
   data/intel_hex.cpp
   data/srecord.cpp

@@ -39,4 +39,14 @@ QString DialogDefaultSuffix(const std::string& defaultExtension) {
   return suffix;
 }
 
+QString FilterDefaultSuffix(const QString& qtFilter) {
+  // The patterns are the words inside the last pair of parentheses.
+  const qsizetype open = qtFilter.lastIndexOf('(');
+  const qsizetype close = qtFilter.lastIndexOf(')');
+  if (open < 0 || close < open) return {};
+  const QStringList patterns = qtFilter.mid(open + 1, close - open - 1).split(' ', Qt::SkipEmptyParts);
+  if (patterns.isEmpty()) return {};
+  return DialogDefaultSuffix(patterns.front().toLower().toStdString());
+}
+
 }  // namespace velkor::ui

@@ -22,4 +22,9 @@ QString SelectedFileFilter(const QStringList& filters, int filterIndex);
 // "*.log", ".log" or "log" all give "log"; "*.*" and "*" give none.
 QString DialogDefaultSuffix(const std::string& defaultExtension);
 
+// The suffix a save dialog adds to a typed name while this Qt filter entry
+// is chosen: its first pattern's, in lower case ("All Intel Hex Files
+// (*.HEX *.hex)" gives "hex"); none for a filter of every file.
+QString FilterDefaultSuffix(const QString& qtFilter);
+
 }  // namespace velkor::ui

@@ -696,6 +696,12 @@ std::optional<std::string> MainWindow::AskFile(bool save, const FileDialogOption
     dialog.setNameFilters(filters);
     if (!selected.isEmpty()) dialog.selectNameFilter(selected);
     dialog.setDefaultSuffix(suffix);
+    // A name typed without an extension takes the chosen filter's, so that
+    // "image" saved under the Intel HEX filter becomes image.hex, and is
+    // written as Intel HEX.
+    if (save)
+      connect(&dialog, &QFileDialog::filterSelected, &dialog,
+              [&dialog](const QString& filter) { dialog.setDefaultSuffix(FilterDefaultSuffix(filter)); });
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) chosen = dialog.selectedFiles().front();
   }
   if (!chosen || chosen->isEmpty()) return std::nullopt;

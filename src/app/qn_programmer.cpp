@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "app/integer_text.hpp"
+#include "data/object_writer.hpp"
 #include "platform/text_encoding.hpp"
 #include "platform/text_file.hpp"
 
@@ -540,12 +541,15 @@ void TQNProgrammer::FileSaveBtnClick() {
     view_.ShowMessage(MessageKind::Information, kNothingToSave);
     return;
   }
-  const auto path = view_.AskSaveFile({kSaveDialogFilter, kSaveDialogFilterIndex, kSaveDialogDefaultExtension});
+  // Binary first, as it always was; the name's extension picks the format
+  // (.hex Intel HEX, .srec/.s19/... S-records, anything else binary).
+  const auto path =
+      view_.AskSaveFile({kSaveDialogFormatFilter, kSaveDialogFilterIndex, kSaveDialogDefaultExtension});
   if (!path) {
     view_.ShowMessage(MessageKind::Information, kNothingToSave);
     return;
   }
-  SaveUsedRange(Image, *path);
+  SaveUsedRangeAs(Image, *path, SaveFormatForPath(*path));
   view_.ShowMessage(MessageKind::Information, FileSavedMessage(*path));
 }
 

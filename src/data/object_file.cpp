@@ -62,16 +62,23 @@ namespace {
 struct ExtensionFormat {
   std::string_view extension;
   ObjectFormat format;
+  // Whether a load goes by this name. The others only name the format a
+  // save writes: a load recognises such a file by its content, as it does
+  // any name it does not know.
+  bool loadsByName;
 };
-constexpr std::array<ExtensionFormat, 8> kExtensions = {{
-    {".HEX", ObjectFormat::IntelHex},
-    {".TXT", ObjectFormat::HexText},
-    {".S19", ObjectFormat::MotorolaS},
-    {".S28", ObjectFormat::MotorolaS},
-    {".S37", ObjectFormat::MotorolaS},
-    {".SREC", ObjectFormat::MotorolaS},
-    {".MOT", ObjectFormat::MotorolaS},
-    {".BIN", ObjectFormat::Binary},
+constexpr std::array<ExtensionFormat, 11> kExtensions = {{
+    {".HEX", ObjectFormat::IntelHex, true},
+    {".TXT", ObjectFormat::HexText, true},
+    {".S19", ObjectFormat::MotorolaS, true},
+    {".S28", ObjectFormat::MotorolaS, true},
+    {".S37", ObjectFormat::MotorolaS, true},
+    {".SREC", ObjectFormat::MotorolaS, true},
+    {".MOT", ObjectFormat::MotorolaS, true},
+    {".BIN", ObjectFormat::Binary, true},
+    {".IHX", ObjectFormat::IntelHex, false},
+    {".IHEX", ObjectFormat::IntelHex, false},
+    {".S", ObjectFormat::MotorolaS, false},
 }};
 
 const ExtensionFormat* FindExtension(const std::filesystem::path& path) {
@@ -79,6 +86,11 @@ const ExtensionFormat* FindExtension(const std::filesystem::path& path) {
   for (const ExtensionFormat& e : kExtensions)
     if (e.extension == extension) return &e;
   return nullptr;
+}
+
+const ExtensionFormat* FindLoadExtension(const std::filesystem::path& path) {
+  const ExtensionFormat* found = FindExtension(path);
+  return found && found->loadsByName ? found : nullptr;
 }
 
 struct ChoiceWord {
@@ -96,11 +108,28 @@ constexpr std::array<ChoiceWord, 5> kChoiceWords = {{
 }  // namespace
 
 ObjectFormat ObjectFormatForPath(const std::filesystem::path& path) {
-  const ExtensionFormat* known = FindExtension(path);
+  const ExtensionFormat* known = FindLoadExtension(path);
   return known ? known->format : ObjectFormat::Binary;
 }
 
-bool KnownObjectExtension(const std::filesystem::path& path) { return FindExtension(path) != nullptr; }
+bool KnownObjectExtension(const std::filesystem::path& path) { return FindLoadExtension(path) != nullptr; }
+
+ObjectFormat SaveFormatForPath(const std::filesystem::path& path) {
+  const ExtensionFormat* known = FindExtension(path);
+  if (!known || known->format == ObjectFormat::HexText) return ObjectFormat::Binary;
+  return known->format;
+}
+
+std::optional<ObjectFormat> SaveFormatFor(const std::filesystem::path& path, FormatChoice choice) {
+  switch (choice) {
+    case FormatChoice::Auto: return SaveFormatForPath(path);
+    case FormatChoice::IntelHex: return ObjectFormat::IntelHex;
+    case FormatChoice::MotorolaS: return ObjectFormat::MotorolaS;
+    case FormatChoice::Binary: return ObjectFormat::Binary;
+    case FormatChoice::HexText: break;
+  }
+  return std::nullopt;
+}
 
 std::optional<FormatChoice> FormatChoiceOf(std::string_view word) {
   for (const ChoiceWord& w : kChoiceWords)

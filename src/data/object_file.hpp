@@ -80,6 +80,10 @@ enum class ObjectFormat { IntelHex, MotorolaS, HexText, Binary };
 ObjectFormat ObjectFormatForPath(const std::filesystem::path& path);
 // Whether the extension is one of those above or .BIN.
 bool KnownObjectExtension(const std::filesystem::path& path);
+// The format a save writes for the name, in any case: .HEX .IHX .IHEX Intel
+// HEX; .S19 .S28 .S37 .SREC .MOT .S Motorola S-records; everything else
+// (.TXT included: the text hex format is only read) raw binary.
+ObjectFormat SaveFormatForPath(const std::filesystem::path& path);
 
 // How a load picks the parser: Auto by the extension, and for an extension
 // the loaders do not know, by the content (a file whose every line is an
@@ -89,6 +93,9 @@ enum class FormatChoice { Auto, IntelHex, MotorolaS, HexText, Binary };
 // The words of the choices ("auto", "hex", "srec", "txt", "bin"), for
 // options and settings; nothing for an unknown word.
 std::optional<FormatChoice> FormatChoiceOf(std::string_view word);
+// The format a save to path writes under choice: Auto goes by the name
+// (SaveFormatForPath); nothing for HexText, which is never written.
+std::optional<ObjectFormat> SaveFormatFor(const std::filesystem::path& path, FormatChoice choice);
 inline constexpr const char* kRecognisedFormatLine =
     "\"%s\": the extension is not one the loaders know, but every line is a well-formed %s with a correct "
     "checksum; the file is loaded as %s.";
