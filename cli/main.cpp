@@ -38,6 +38,7 @@ constexpr const char* kFooter =
     "  velkor-cli detect\n"
     "  velkor-cli auto --chip W25x64xx --file firmware.hex --record trace.jsonl\n"
     "  velkor-cli read --chip 24xx512 --output chip.bin\n"
+    "  velkor-cli read --chip W25x64xx -o - | sha256sum   (the chip's bytes on standard output)\n"
     "  velkor-cli upgrade --firmware VelkorQN_EDF.VFR\n"
     "  velkor-cli --simulate auto --chip W25x10xx --file data.bin   (no hardware needed)\n\n"
     "Ports: --ports ttyUSB0,ttyUSB1 (or VELKOR_PORTS); without them the USB serial adapters are searched.";
@@ -67,14 +68,24 @@ struct Target {
   std::string output;
   bool trim = false;
   std::string format = "auto";
+  std::string saveFormat = "auto";  // read: how --output is written
   bool allowTruncate = false;
   std::string pool;
   JobOptions job;
 };
 
-EventOutput MakeOutput(const Common& common) {
-  const OutputStyle style = common.json ? OutputStyle::Json : common.plain ? OutputStyle::Plain : DefaultOutputStyle();
-  return EventOutput(style, common.log);
+// dataOnStandardOutput: standard output carries the data ("read -o -"),
+// so every event, progress and log line goes to standard error instead.
+EventOutput MakeOutput(const Common& common, bool dataOnStandardOutput = false) {
+  if (!dataOnStandardOutput) {
+    const OutputStyle style = common.json ? OutputStyle::Json : common.plain ? OutputStyle::Plain : DefaultOutputStyle();
+    return EventOutput(style, common.log);
+  }
+  const OutputStyle style = common.json              ? OutputStyle::Json
+                            : common.plain           ? OutputStyle::Plain
+                            : ::isatty(STDERR_FILENO) ? OutputStyle::Terminal
+                                                     : OutputStyle::Plain;
+  return EventOutput(style, common.log, stderr, stderr);
 }
 
 ConnectOptions ConnectionOf(const Common& common) {
@@ -208,7 +219,9 @@ int RunConvert(const std::string& input, const std::string& outputPath, const st
                const ConvertOptions& options) {
   const ChipLookup lookup = LookUpChip(chipName);
   const std::string caption = lookup.entry ? lookup.entry->caption : chipName;
-  const int status = ConvertObjectFile(input, outputPath, caption, std::cout, std::cerr, options);
+  // Standard output that carries the image takes nothing else.
+  std::ostream& log = outputPath == kStandardStreamName ? std::cerr : std::cout;
+  const int status = ConvertObjectFile(input, outputPath, caption, log, std::cerr, options);
   std::cout.flush();
   switch (status) {
     case kConvertOk: return kExitOk;
@@ -219,7 +232,8 @@ int RunConvert(const std::string& input, const std::string& outputPath, const st
 }
 
 int RunOperation(const Common& common, const OperationCommand& operation, Target& target) {
-  EventOutput output = MakeOutput(common);
+  const bool toStandardOutput = operation.kind == Operation::Read && target.output == kStandardStreamName;
+  EventOutput output = MakeOutput(common, toStandardOutput);
   if (operation.needsFile && target.file.empty() && target.project.empty()) {
     output.Message(MessageKind::Error, std::string(operation.command) + " needs --file PATH or --project PATH.");
     return Finish(output, kExitUsage);
@@ -233,7 +247,12 @@ int RunOperation(const Common& common, const OperationCommand& operation, Target
     output.Message(MessageKind::Error, wrong);
     return Finish(output, kExitUsage);
   }
-  if (operation.kind == Operation::Read) {
+  if (target.file == kStandardStreamName && ::isatty(STDIN_FILENO)) {
+    output.Message(MessageKind::Error, "--file - reads the file from standard input, which is a terminal here: "
+                                       "give the data through a pipe or a redirection.");
+    return Finish(output, kExitUsage);
+  }
+  if (operation.kind == Operation::Read && !toStandardOutput) {
     const std::filesystem::path folder = std::filesystem::absolute(target.output).parent_path();
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec) || ::access(folder.c_str(), W_OK) != 0) {
@@ -268,8 +287,11 @@ int RunOperation(const Common& common, const OperationCommand& operation, Target
   // A read saves the whole chip unless asked to trim it to the data.
   if (status == kExitOk && operation.kind == Operation::Read && !target.trim)
     session.Programmer().Controls.ChkBoxCPES.Checked = true;
-  if (status == kExitOk) status = session.Run(operation);
-  if (status == kExitOk && operation.kind == Operation::Read) status = session.SaveImage(target.output);
+  // verify --readback: the host compares what each chip reads back.
+  OperationCommand chosen = operation;
+  if (target.job.readback) chosen.handler = &TQNProgrammer::ReadbackVerifyClick;
+  if (status == kExitOk) status = session.Run(chosen);
+  if (status == kExitOk && operation.kind == Operation::Read) status = session.SaveImage(target.output, *FormatChoiceOf(target.saveFormat));
   const int closing = session.Close();
   return Finish(output, status == kExitOk ? closing : status);
 }
@@ -283,6 +305,16 @@ void AddLoadOptions(CLI::App& command, std::string& format, bool& allowTruncate)
       ->check(CLI::IsMember({"auto", "bin", "hex", "srec", "txt"}));
   command.add_flag("--allow-truncate", allowTruncate,
                    "Go on when the file's data reaches past the chip's end (only the chip's part is used)");
+}
+
+// How a saved image is written.
+CLI::Option* AddSaveFormatOption(CLI::App& command, const std::string& name, std::string& format) {
+  return command
+      .add_option(name, format,
+                  "auto (by the output's extension: .hex .ihx .ihex Intel HEX; .srec .s19 .s28 .s37 .mot .s "
+                  "S-records; anything else binary), bin, hex (Intel), srec (Motorola); default auto, and binary "
+                  "on standard output")
+      ->check(CLI::IsMember({"auto", "bin", "hex", "srec"}));
 }
 
 void AddConnectionOptions(CLI::App& app, Common& c) {
@@ -337,13 +369,17 @@ static int RunCommandLine(int argc, char* argv[]) {
   std::string chipSearch;
   CLI::App* chips = app.add_subcommand("chips", "List the chip catalogue, or the chips whose name contains TEXT");
   chips->add_option("TEXT", chipSearch, "Part of a chip name or menu name");
-  std::string convertIn, convertOut, convertChip, convertFormat = "auto";
+  std::string convertIn, convertOut, convertChip, convertFormat = "auto", convertSaveFormat = "auto";
   bool convertAllowTruncate = false;
-  CLI::App* convert = app.add_subcommand("convert", "Load an object file for a chip and save the image as binary");
-  convert->add_option("IN", convertIn, "Intel HEX, S-record, text hex or binary file")->required();
-  convert->add_option("OUT", convertOut, "Binary file to write")->required();
+  CLI::App* convert = app.add_subcommand(
+      "convert", "Load an object file for a chip and save the image (binary, Intel HEX or S-records)");
+  convert->add_option("IN", convertIn, "Intel HEX, S-record, text hex or binary file; - for standard input")
+      ->required();
+  convert->add_option("OUT", convertOut, "File to write, in the format of its extension; - for standard output")
+      ->required();
   convert->add_option("--chip", convertChip, "Chip name")->required();
   AddLoadOptions(*convert, convertFormat, convertAllowTruncate);
+  AddSaveFormatOption(*convert, "--output-format", convertSaveFormat);
 
   LineCommandOptions lineCommand;
   AddLineCommands(app, lineCommand);
@@ -355,11 +391,16 @@ static int RunCommandLine(int argc, char* argv[]) {
     command->add_option("--chip", target.chip, "Chip name: the exact caption or a unique case-insensitive match");
     command->add_option("--project", target.project, "Load this project file (chip, settings, data) first");
     if (operation.needsFile) {
-      command->add_option("--file", target.file, "Object file: Intel HEX, S-record, text hex, binary");
+      command->add_option("--file", target.file,
+                          "Object file: Intel HEX, S-record, text hex, binary; - for standard input");
       AddLoadOptions(*command, target.format, target.allowTruncate);
     }
     if (operation.kind == Operation::Read) {
-      command->add_option("--output,-o", target.output, "Binary file for the chip's data")->required();
+      command
+          ->add_option("--output,-o", target.output,
+                       "File for the chip's data, in the format of its extension; - for standard output")
+          ->required();
+      AddSaveFormatOption(*command, "--format", target.saveFormat);
       command->add_flag("--trim", target.trim, "Save only up to the last 4 KB block that holds data (flash)");
     }
     if (operation.kind == Operation::Program || operation.kind == Operation::Auto)
@@ -398,7 +439,8 @@ static int RunCommandLine(int argc, char* argv[]) {
     if (RunLineCommand(app, lineCommand, output, status)) return Finish(output, status);
   }
   if (app.got_subcommand(convert))
-    return RunConvert(convertIn, convertOut, convertChip, {*FormatChoiceOf(convertFormat), convertAllowTruncate});
+    return RunConvert(convertIn, convertOut, convertChip,
+                      {*FormatChoiceOf(convertFormat), convertAllowTruncate, *FormatChoiceOf(convertSaveFormat)});
   for (auto& [operation, command] : operations)
     if (command->parsed()) return RunOperation(common, *operation, target);
   std::cerr << app.help();

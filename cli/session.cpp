@@ -1,13 +1,18 @@
 #include "cli/session.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <optional>
 
+#include "app/convert.hpp"
 #include "chips/chip_lookup.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/upgrade.hpp"
 #include "data/object_file.hpp"
+#include "data/object_writer.hpp"
 #include "data/text_format.hpp"
 #include "link/operation_codes.hpp"
 #include "platform/serial_device.hpp"
@@ -355,7 +360,20 @@ int Session::ChooseChip(const std::string& name) {
   return clean && confirmed ? kExitOk : kExitRefused;
 }
 
-int Session::LoadObjectFile(const std::string& path, FormatChoice format, bool allowTruncate) {
+int Session::LoadObjectFile(const std::string& named, FormatChoice format, bool allowTruncate) {
+  // "-": standard input, kept in a file of its own while every group loads
+  // it (the loaders read a file, some of them twice).
+  std::optional<StandardInputFile> standardInput;
+  const bool fromStandardInput = named == kStandardStreamName;
+  if (fromStandardInput) {
+    try {
+      standardInput.emplace();
+    } catch (const EInOutError& e) {
+      output_.Message(MessageKind::Error, std::string("Nothing was sent: ") + e.what());
+      return kExitRefused;
+    }
+  }
+  const std::string path = standardInput ? standardInput->Path() : named;
   std::vector<int> before;
   for (const auto& group : groups_) {
     group->view.fileAnswers = {path};
@@ -364,7 +382,12 @@ int Session::LoadObjectFile(const std::string& path, FormatChoice format, bool a
   }
   RunCommand([](TQNProgrammer& p) { p.FileOpenBtnClick(); });
   TQNProgrammer& p = Programmer();
-  for (const auto& group : groups_) group->view.fileAnswers.clear();
+  for (const auto& group : groups_) {
+    group->view.fileAnswers.clear();
+    // The file's name the programmers are given with a download: not the
+    // temporary copy's, which is gone when the run ends.
+    if (fromStandardInput) group->programmer.Controls.ProductEditX.Text = kStandardInputCaption;
+  }
   const bool truncated = DataBeyondChip(p.Image, p.Chip, path, p.Controls.MCUNameEdit.Text).has_value();
   if (truncated && !allowTruncate) {
     output_.Message(MessageKind::Error, "Nothing was sent: --allow-truncate programs the chip's part of the data.");
@@ -377,7 +400,8 @@ int Session::LoadObjectFile(const std::string& path, FormatChoice format, bool a
   const LoadOutcome& load = p.LastLoad;
   if (load.code != kRecordAccepted) {
     const bool binary = p.LastLoadFormat == ObjectFormat::Binary;
-    output_.Message(MessageKind::Error, FormatText("%s: loading stopped at %s %u: %s (code %d).", path.c_str(),
+    output_.Message(MessageKind::Error, FormatText("%s: loading stopped at %s %u: %s (code %d).",
+                                                   fromStandardInput ? "standard input" : path.c_str(),
                                                    binary ? "offset" : "line", load.position,
                                                    RecordCodeMessage(load.code), int{load.code}));
     return kExitRefused;
@@ -500,9 +524,35 @@ int Session::Run(const std::function<void(TQNProgrammer&, int base)>& start, boo
   return ExitStatusOf(outcomes);
 }
 
-int Session::SaveImage(const std::string& path) {
+int Session::SaveImage(const std::string& path, FormatChoice format) {
   // The chip was read on programmer 1: the first group's image.
   Group& first = *groups_.front();
+  TQNProgrammer& p = first.programmer;
+  const bool toStandardOutput = path == kStandardStreamName;
+  if (toStandardOutput || format != FormatChoice::Auto) {
+    // What File › Save does, with the format given rather than taken from
+    // the name, or to standard output: the bytes alone, no header text.
+    if (!p.FileLoaded) {
+      output_.Message(MessageKind::Error, kNothingToSave);
+      return kExitFailed;
+    }
+    const std::optional<ObjectFormat> written = SaveFormatFor(toStandardOutput ? "" : path, format);
+    if (!written) {
+      output_.Message(MessageKind::Error, "The text hex format is only read: save as bin, hex or srec.");
+      return kExitFailed;
+    }
+    uint64_t bytes = 0;
+    try {
+      bytes = toStandardOutput ? WriteUsedRange(STDOUT_FILENO, "standard output", p.Image, *written, "")
+                               : SaveUsedRangeAs(p.Image, path, *written);
+    } catch (const EInOutError& e) {
+      output_.Message(MessageKind::Error, e.what());
+      return kExitFailed;
+    }
+    if (!toStandardOutput) output_.Message(MessageKind::Information, FileSavedMessage(path));
+    output_.FileWritten("chip data", path, static_cast<std::size_t>(bytes), p.UsedRangeDigest());
+    return kExitOk;
+  }
   first.view.fileAnswers = {path};
   const int before = first.view.warnings;
   first.programmer.RunCommand([&first] { first.programmer.FileSaveBtnClick(); });

@@ -79,7 +79,8 @@ class Session {
   int Connect(const ConnectOptions& options, const RecordOptions& records);
   // The chip by name (exact caption or a unique case-insensitive match).
   int ChooseChip(const std::string& name);
-  // Data past the chip's end is refused unless allowTruncate.
+  // Data past the chip's end is refused unless allowTruncate. "-" reads
+  // the file from standard input.
   int LoadObjectFile(const std::string& path, FormatChoice format, bool allowTruncate);
   int LoadProject(const std::string& path);
   int ApplyJob(const JobOptions& options);
@@ -98,8 +99,10 @@ class Session {
   // Searches for the programmers again, as "查找设备" does, and waits for
   // them as Connect does.
   int SearchAgain();
-  // Saves the used range of the image as binary (after a read).
-  int SaveImage(const std::string& path);
+  // Saves the used range of the image after a read, as File › Save does
+  // (the format by the name's extension), or in the format given; "-"
+  // writes it to standard output (binary unless a format is given).
+  int SaveImage(const std::string& path, FormatChoice format = FormatChoice::Auto);
   // Closes the ports and writes the log file, as the window does at exit.
   // kExitFailed when a record line or the log file could not be written
   // (each is reported), else kExitOk.

@@ -1,9 +1,18 @@
 #include "app/convert.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
+#include <filesystem>
+#include <vector>
 
 #include "app/qn_programmer.hpp"
 #include "app/quiet_view.hpp"
+#include "data/object_writer.hpp"
 #include "platform/event_loop.hpp"
 
 namespace velkor {
@@ -43,7 +52,54 @@ class ConsoleView final : public QuietView {
   std::ostream& errors_;
 };
 
+constexpr std::size_t kCopyBlock = 1u << 20;
+
 }  // namespace
+
+StandardInputFile::StandardInputFile() {
+  if (::isatty(STDIN_FILENO))
+    throw EInOutError("Standard input is a terminal: give the file's data through a pipe or a redirection.");
+  std::string pattern = (std::filesystem::temp_directory_path() / "velkor-stdin-XXXXXX").string();
+  if (!::mkdtemp(pattern.data()))
+    throw EInOutError("Cannot keep standard input in " + pattern + ": " + std::strerror(errno));
+  folder_ = pattern;
+  path_ = folder_ + "/standard-input";
+  std::string failure;
+  const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    failure = "Cannot keep standard input in " + path_ + ": " + std::strerror(errno);
+  } else {
+    std::vector<char> block(kCopyBlock);
+    while (failure.empty()) {
+      const ssize_t got = ::read(STDIN_FILENO, block.data(), block.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        failure = std::string("Cannot read standard input: ") + std::strerror(errno);
+        break;
+      }
+      if (got == 0) break;
+      for (ssize_t put = 0; put < got && failure.empty();) {
+        const ssize_t n = ::write(fd, block.data() + put, static_cast<std::size_t>(got - put));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failure = "Cannot keep standard input in " + path_ + ": " + std::strerror(errno);
+        if (n > 0) put += n;
+      }
+      size_ += static_cast<uint64_t>(got);
+    }
+    if (::close(fd) != 0 && failure.empty())
+      failure = "Cannot keep standard input in " + path_ + ": " + std::strerror(errno);
+  }
+  if (!failure.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
+    throw EInOutError(failure);
+  }
+}
+
+StandardInputFile::~StandardInputFile() {
+  std::error_code ec;
+  std::filesystem::remove_all(folder_, ec);
+}
 
 int ConvertObjectFile(const std::string& input, const std::string& output, const std::string& chipCaption,
                       std::ostream& log, std::ostream& errors, const ConvertOptions& options) {
@@ -63,21 +119,57 @@ int ConvertObjectFile(const std::string& input, const std::string& output, const
   };
   programmer.RunCommand([&] { programmer.DevButtonClick(); });
 
-  view.fileAnswers = {input};
+  const bool fromStandardInput = input == kStandardStreamName;
+  const bool toStandardOutput = output == kStandardStreamName;
+  const std::optional<ObjectFormat> saveFormat =
+      SaveFormatFor(toStandardOutput ? std::filesystem::path() : std::filesystem::path(output), options.saveFormat);
+  if (!saveFormat) {
+    errors << "The text hex format is only read: save as bin, hex or srec.\n";
+    return kConvertSaveFailed;
+  }
+  std::optional<StandardInputFile> standardInput;
+  if (fromStandardInput) {
+    try {
+      standardInput.emplace();
+    } catch (const EInOutError& e) {
+      errors << e.what() << '\n';
+      return kConvertLoadFailed;
+    }
+  }
+  const std::string source = standardInput ? standardInput->Path() : input;
+  const std::string inputName = fromStandardInput ? "standard input" : input;
+
+  view.fileAnswers = {source};
   programmer.LoadFormat = options.format;
   const int before = view.warningsAndErrors;
   programmer.RunCommand([&] { programmer.FileOpenBtnClick(); });
-  const bool truncated = DataBeyondChip(programmer.Image, programmer.Chip, input, entry->caption).has_value();
+  const bool truncated = DataBeyondChip(programmer.Image, programmer.Chip, source, entry->caption).has_value();
   // The one warning a truncation raises is allowed when asked for.
   const int tolerated = truncated && options.allowTruncate ? 1 : 0;
   if (view.warningsAndErrors - before > tolerated) return kConvertLoadFailed;
   if (programmer.LastLoad.code != kRecordAccepted) {
-    errors << input << ": loading stopped at " << (programmer.LastLoadFormat == ObjectFormat::Binary ? "offset " : "line ")
+    errors << inputName << ": loading stopped at " << (programmer.LastLoadFormat == ObjectFormat::Binary ? "offset " : "line ")
            << programmer.LastLoad.position << ": " << RecordCodeMessage(programmer.LastLoad.code) << " (code "
            << int{programmer.LastLoad.code} << ").\n";
     return kConvertLoadFailed;
   }
 
+  if (toStandardOutput || options.saveFormat != FormatChoice::Auto) {
+    // The window's save goes by the name alone: the same range, written in
+    // the format asked for, or to standard output (no name, no header text).
+    try {
+      if (toStandardOutput) {
+        WriteUsedRange(STDOUT_FILENO, "standard output", programmer.Image, *saveFormat, "");
+      } else {
+        SaveUsedRangeAs(programmer.Image, output, *saveFormat);
+        errors << FileSavedMessage(output) << '\n';
+      }
+    } catch (const EInOutError& e) {
+      errors << e.what() << '\n';
+      return kConvertSaveFailed;
+    }
+    return kConvertOk;
+  }
   view.fileAnswers = {output};
   const int afterLoad = view.warningsAndErrors;
   programmer.RunCommand([&] { programmer.FileSaveBtnClick(); });
