@@ -140,6 +140,7 @@ void EventOutput::Result(const OperationOutcome& o, const std::string& identific
               {"duration_ms", o.duration.count()}};
     line["serial_number"] = o.serialNumber ? Json(*o.serialNumber) : Json(nullptr);
     if (o.chipId) line["chip_id"] = Json::array({(*o.chipId)[0], (*o.chipId)[1]});
+    if (!o.chipStatus.empty()) line["chip_status"] = o.chipStatus;
     if (o.differences) {
       const DifferenceReport& d = *o.differences;
       line["compared"] = d.compared;
