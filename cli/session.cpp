@@ -71,7 +71,7 @@ const std::vector<OperationCommand>& OperationCommands() {
       {Operation::Verify, "verify", "Verify the chips against the loaded data", true, &TQNProgrammer::SpdBtnVerifyClick},
       {Operation::Erase, "erase", "Erase the chips", false, &TQNProgrammer::SpdBtnEraseClick},
       {Operation::BlankCheck, "blank", "Blank check the chips", false, &TQNProgrammer::BlankCheck1Click},
-      {Operation::Read, "read", "Read the chip on programmer 1 into a binary file", false,
+      {Operation::Read, "read", "Read the chip on programmer 1 into a file (binary, Intel HEX or S-records)", false,
        &TQNProgrammer::SpeedButtonRDClick},
       {Operation::ReadId, "id", "Read the chip's ID and status on programmer 1", false,
        &TQNProgrammer::ReadChipIDandStatus1Click},

@@ -4,8 +4,10 @@
 # menu (docs/screenshots/<chip>.png), after an automatic programming run
 # on two simulated programmers (docs/screenshots/auto-two-programmers.png),
 # during one (busy-two-programmers.png), and with an EEPROM image in the hex
-# grid (24xx02-hex-grid.png), and the programmer-control page with the
-# production line's settings (programmer-control.png).
+# grid (24xx02-hex-grid.png), the programmer-control page with the
+# production line's settings (programmer-control.png), and a verify that
+# fails on a chip with a defective cell, read back to name the address
+# (verify-difference.png).
 # Pass another build directory as the first argument to use a build you
 # already have.
 set -euo pipefail
@@ -52,3 +54,7 @@ shoot 24xx02-hex-grid.png --screenshot-chip "24xx02" --screenshot-load eeprom.bi
 # The programmer-control page: traceability and the production line's
 # database, pool and station.
 shoot programmer-control.png --screenshot-chip "W25x10xx" --screenshot-page TabSheetCtrl
+# A verify that fails: both chips have a cell stuck at 0x00, and the
+# read-back names its address with both bytes.
+shoot verify-difference.png --simulate --sim-option=--stuck-byte --sim-option=0x1234=0x00 \
+  --screenshot-chip "W25x10xx" --screenshot-load data.bin --screenshot-auto
