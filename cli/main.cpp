@@ -252,6 +252,12 @@ int RunOperation(const Common& common, const OperationCommand& operation, Target
                                        "give the data through a pipe or a redirection.");
     return Finish(output, kExitUsage);
   }
+  // Raw chip bytes would garble the terminal and show nothing useful.
+  if (toStandardOutput && ::isatty(STDOUT_FILENO) && target.saveFormat != "hex" && target.saveFormat != "srec") {
+    output.Message(MessageKind::Error, "read -o - writes the chip's bytes to standard output, which is a terminal "
+                                       "here: redirect it, pipe it, or give --format hex or srec.");
+    return Finish(output, kExitUsage);
+  }
   if (operation.kind == Operation::Read && !toStandardOutput) {
     const std::filesystem::path folder = std::filesystem::absolute(target.output).parent_path();
     std::error_code ec;
