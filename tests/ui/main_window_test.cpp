@@ -4,6 +4,7 @@
 // sets the window up for that chip.
 #include "data_view_form.hpp"
 #include "main_window.hpp"
+#include "data/object_writer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -521,6 +522,35 @@ TEST_F(MainWindowTest, LoadedEepromImageShowsInTheHexGridAndPagesInTheViewer) {
   EXPECT_EQ(messages_[0], "'zz' is not a valid integer value");
 }
 
+TEST_F(MainWindowTest, GoToFirstDifferenceShowsTheDataPageAtThatByte) {
+  ASSERT_TRUE(window_->ChooseChipFromMenu("24xx16"));
+  {
+    std::ofstream hex(directory_ / "data.hex");
+    hex << ":0107FF00A554\n:00000001FF\n";
+  }
+  window_->SetFileAsker([&](bool, const QStringList&, const QString&, const QString&) {
+    return std::optional<QString>(QString::fromStdString((directory_ / "data.hex").string()));
+  });
+  Widget<QAbstractButton>("SpdBtnOpen")->click();
+  ASSERT_TRUE(messages_.empty()) << messages_.front();
+
+  // Nothing found yet: the command says so and moves nothing.
+  Widget<QTabWidget>("PageControl1")->setCurrentIndex(0);
+  window_->Core().GoToDifferenceClick();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(Widget<QTabWidget>("PageControl1")->currentIndex(), 0);
+
+  window_->Core().LastDifference = 0x5A3;
+  window_->Core().GoToDifferenceClick();
+  auto* grid = Widget<QTableView>("HexViewer");
+  EXPECT_EQ(Widget<QTabWidget>("PageControl1")->currentWidget(), grid->parentWidget());
+  const QModelIndex cell = grid->currentIndex();
+  ASSERT_TRUE(cell.isValid());
+  EXPECT_EQ(cell.row(), 0x5A);
+  EXPECT_EQ(cell.column(), 1 + 3);
+  EXPECT_EQ(grid->model()->data(grid->model()->index(cell.row(), 0)).toString(), "0x000005A0");
+}
+
 TEST_F(MainWindowTest, ButtonsAndMenuItemsRunTheirCommands) {
   const std::string noChip = NoChipMessage();
   ASSERT_FALSE(noChip.empty());
@@ -871,6 +901,19 @@ TEST(FileFilterTest, DefaultSuffixDropsTheWildcardAndDot) {
       {"*.log", "log"}, {".bin", "bin"}, {"hex", "hex"}, {"*.*", ""}, {"*", ""}, {"", ""},
   };
   for (const auto& [extension, suffix] : cases) EXPECT_EQ(DialogDefaultSuffix(extension), suffix) << extension;
+}
+
+TEST(FileFilterTest, ANameTypedWithoutExtensionTakesTheChosenSaveFiltersFirstPattern) {
+  // Every entry of the save dialog, as the program offers it.
+  const QStringList filters = QtFileFilters(kSaveDialogFormatFilter);
+  ASSERT_FALSE(filters.isEmpty());
+  EXPECT_EQ(FilterDefaultSuffix(filters.front()), "bin") << filters.front().toStdString();
+  QStringList suffixes;
+  for (const QString& filter : filters) suffixes << FilterDefaultSuffix(filter);
+  EXPECT_TRUE(suffixes.contains("hex")) << suffixes.join(',').toStdString();
+  EXPECT_TRUE(suffixes.contains("srec") || suffixes.contains("s19")) << suffixes.join(',').toStdString();
+  EXPECT_EQ(FilterDefaultSuffix("All (*.*)"), "");
+  EXPECT_EQ(FilterDefaultSuffix("Everything (*)"), "");
 }
 
 }  // namespace
