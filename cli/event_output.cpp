@@ -188,6 +188,19 @@ void EventOutput::FileWritten(const std::string& what, const std::string& path, 
   }
 }
 
+void EventOutput::ImageLoaded(const std::string& path, uint32_t first, uint32_t last, const ImageDigest& digest) {
+  if (style_ == OutputStyle::Json) {
+    EmitJson(Dump(Json{{"event", "loaded"},
+                       {"path", path},
+                       {"start", first},
+                       {"end", last},
+                       {"sha256", digest.sha256},
+                       {"crc32", FormatText("0x%08X", digest.crc32)}}));
+  } else {
+    Emit(FormatText("%s loaded: 0x%06X-0x%06X, ", path.c_str(), first, last) + DigestText(digest));
+  }
+}
+
 void EventOutput::Finished(int status) {
   ClearBars();
   if (style_ == OutputStyle::Json) EmitJson(Dump(Json{{"event", "end"}, {"exit_status", status}}));

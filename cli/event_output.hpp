@@ -39,6 +39,8 @@ class EventOutput {
   // A file was written (a chip read, a conversion).
   void FileWritten(const std::string& what, const std::string& path, std::size_t bytes,
                    const std::optional<ImageDigest>& digest = std::nullopt);
+  // An object file was loaded: the image's used range and its digests.
+  void ImageLoaded(const std::string& path, uint32_t first, uint32_t last, const ImageDigest& digest);
   // The end, with the exit status.
   void Finished(int status);
   // A line of a listing (ports, chips, programmers), already formatted for

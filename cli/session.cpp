@@ -406,6 +406,8 @@ int Session::LoadObjectFile(const std::string& named, FormatChoice format, bool 
                                                    RecordCodeMessage(load.code), int{load.code}));
     return kExitRefused;
   }
+  output_.ImageLoaded(fromStandardInput ? std::string(kStandardInputCaption) : named, p.Image.ChipStart, p.Image.ChipEnd,
+                      p.UsedRangeDigest());
   return kExitOk;
 }
 

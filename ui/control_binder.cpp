@@ -323,6 +323,7 @@ void ControlBinder::SyncBinding(Binding& binding) {
             auto* label = static_cast<QLabel*>(object);
             const QString caption = QtText(state->Caption);
             if (label->text() != caption) label->setText(caption);
+            SetToolTip(label, QtText(state->Hint));
             ShowState(label, *state);
           },
           [&](EditControl* state) {

@@ -37,6 +37,7 @@ struct CheckControl : Control {
 
 struct LabelControl : Control {
   std::string Caption;
+  std::string Hint;
 };
 
 struct EditControl : Control {

@@ -520,7 +520,7 @@ void TQNProgrammer::LoadFile(const std::string& path) {
     Warn(text);
     return;
   }
-  AppendInfo(FormatText("Image 0x%06X-0x%06X: ", Image.ChipStart, Image.ChipEnd) + DigestText(UsedRangeDigest()) + ".");
+  ShowDigest("Image");
   // Data past the chip's end never reaches it: say so rather than let a
   // run end in success with part of the file missing.
   if (!ChipConfirmed) return;
@@ -534,6 +534,16 @@ ImageDigest TQNProgrammer::UsedRangeDigest() const {
   const uint64_t end = std::min<uint64_t>(Image.ChipEnd, kImageCapacity - 1);
   const uint64_t size = end >= Image.ChipStart ? end - Image.ChipStart + 1 : 0;
   return DigestOf(Image.Data.get() + (size > 0 ? Image.ChipStart : 0), static_cast<std::size_t>(size));
+}
+
+void TQNProgrammer::ShowDigest(const char* what) {
+  const ImageDigest digest = UsedRangeDigest();
+  const std::string range = FormatText("0x%06X-0x%06X", Image.ChipStart, Image.ChipEnd);
+  AppendInfo(std::string(what) + " " + range + ": " + DigestText(digest) + ".");
+  // The checksum panels name the digests of the same range on hover.
+  const std::string hint = range + "\nSHA-256 " + digest.sha256 + FormatText("\nCRC-32 0x%08X", digest.crc32);
+  Controls.StatusPanel0.Hint = hint;
+  Controls.StatusPanel1.Hint = hint;
 }
 
 void TQNProgrammer::FileSaveBtnClick() {

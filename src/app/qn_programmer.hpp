@@ -119,6 +119,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The digests of the image's used range (ChipStart..ChipEnd): what a
   // chip is given, or what a read returned.
   ImageDigest UsedRangeDigest() const;
+  // "<what> 0x000000-0x00FFFF: SHA-256 …, CRC-32 …" in the log, and the
+  // same digests in the checksum panels' hints.
+  void ShowDigest(const char* what);
   // Something about the line's database the operator must know, though the
   // run goes on: the log and a box.
   void LineNotice(const std::string& text);

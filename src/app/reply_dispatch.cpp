@@ -247,7 +247,7 @@ void TQNProgrammer::FinishRead(int n) {
   ChannelLog(n, "Chip Data has been read out.");
   EndOperation(n, false);
   RecomputeImage();
-  AppendInfo(FormatText("Read 0x%06X-0x%06X: ", Image.ChipStart, Image.ChipEnd) + DigestText(UsedRangeDigest()) + ".");
+  ShowDigest("Read");
 }
 
 void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {

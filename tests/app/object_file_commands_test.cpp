@@ -2,6 +2,8 @@
 // headless conversion built on them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -49,6 +51,22 @@ TEST_F(ObjectFileCommandsTest, LoadFillsTheImageAndRecomputesForTheChip) {
   EXPECT_EQ(programmer->HexViewLast, 255u);
   EXPECT_EQ(programmer->Controls.StatusPanel0.Caption.rfind("ACC CheckSum : 0x", 0), 0u);
   EXPECT_TRUE(view.messages.empty());
+
+  // The digest of the chip's 256 bytes as sha256sum computes it, in the log
+  // and in the checksum panels' hints.
+  std::string range(256, '\xFF');
+  range.replace(0x10, 4, "\x01\x02\x03\x04");
+  WriteFile(directory / "range.bin", range);
+  FILE* pipe = ::popen(("sha256sum '" + (directory / "range.bin").string() + "' | cut -c1-64").c_str(), "r");
+  char sha[65] = {};
+  ASSERT_EQ(std::fread(sha, 1, 64, pipe), 64u);
+  ::pclose(pipe);
+  const auto digestLine = std::find_if(view.lines.begin(), view.lines.end(), [](const std::string& line) {
+    return line.find("Image 0x000000-0x0000FF: SHA-256 ") != std::string::npos;
+  });
+  ASSERT_NE(digestLine, view.lines.end());
+  EXPECT_NE(digestLine->find(sha), std::string::npos) << *digestLine;
+  EXPECT_NE(programmer->Controls.StatusPanel1.Hint.find(std::string("SHA-256 ") + sha), std::string::npos);
 }
 
 TEST_F(ObjectFileCommandsTest, AFileWithoutDataLoadsNothingAndSaysSo) {

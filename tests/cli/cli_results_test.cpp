@@ -627,6 +627,11 @@ TEST_F(CliWireTest, ReadsAndRecordsCarryDigestsThatIndependentToolsAgreeWith) {
   ASSERT_EQ(fileSha.size(), 64u);
   const CliRun program = Cli("--simulate --json --record rec.jsonl program --chip 24xx02 --file data.bin");
   ASSERT_EQ(program.status, 0) << program.out << program.err;
+  const auto loaded = program.Events("loaded");
+  ASSERT_EQ(loaded.size(), 1u) << program.out;
+  EXPECT_EQ(loaded[0]["sha256"], fileSha) << "the load names the digest of the whole file, the chip's 256 bytes";
+  EXPECT_EQ(loaded[0]["crc32"], fileCrc);
+  EXPECT_EQ(loaded[0]["end"], 255);
   std::ifstream record(directory / "rec.jsonl");
   int lines = 0;
   for (std::string line; std::getline(record, line); ++lines) {
