@@ -109,6 +109,10 @@ Session::Group& Session::AddGroup() {
   // Firmware is replaced only when asked for: velkor-cli upgrade.
   group.programmer.UpgradeWhenFound = false;
   if (groups_.size() > 1) group.programmer.FirmwareFileNamed = groups_.front()->programmer.FirmwareFileNamed;
+  // One run, one job: every group's chips carry the first group's id, and
+  // the station's name of the run.
+  group.programmer.HoldJobId(groups_.front()->programmer.JobId());
+  group.programmer.Controls.EditStation.Text = lineSettings_.station;
   return group;
 }
 
@@ -223,6 +227,9 @@ int Session::Connect(const ConnectOptions& options, const RecordOptions& records
 }
 
 int Session::OpenLine(const LineSettings& settings) {
+  // The station's name goes into the records also without a database.
+  lineSettings_.station = settings.station;
+  for (const auto& group : groups_) group->programmer.Controls.EditStation.Text = settings.station;
   if (!settings.Used()) return kExitOk;
   line_ = std::make_unique<store::StationLine>(
       [this](const std::string& text) { output_.Message(MessageKind::Warning, text); });

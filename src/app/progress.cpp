@@ -158,6 +158,8 @@ void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& endCa
 }
 
 void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
+  // A read puts the chip's bytes into the image: it is no file's any more.
+  if (outcome.operation == "read") ImageFile.clear();
   // One line per chip: a download or a firmware upgrade touches none.
   if (outcome.operation == "download" || outcome.operation == "firmware") return;
   const bool toFile = Controls.ChkBoxRecord.Checked;
@@ -169,16 +171,25 @@ void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
   }
   TraceRecord record;
   record.time = std::chrono::system_clock::now();
+  record.station = Station();
+  record.jobId = JobId();
   record.programmer = ProgrammerNumberBase + outcome.channel;
   record.programmerId = DeviceName[outcome.channel - 1];
   record.chip = Controls.MCUNameEdit.Text;
+  record.chipId = outcome.chipId;
   record.acc = Image.AccSum16;
   record.crc = Image.Crc16;
-  // Only what was written or compared against the image has its digest.
+  // Only what was written or compared against the image has its digest,
+  // and the file it came from.
   if (outcome.operation == "program" || outcome.operation == "auto" || outcome.operation == "verify") {
     const ImageDigest digest = UsedRangeDigest();
     record.sha256 = digest.sha256;
     record.crc32 = digest.crc32;
+    record.imageFile = ImageFile;
+  }
+  if (outcome.differences) {
+    record.differences = outcome.differences->count;
+    record.firstDifference = outcome.differences->FirstAddress();
   }
   record.serialNumber = outcome.serialNumber;
   record.operation = outcome.operation;
@@ -187,6 +198,13 @@ void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
   record.text = outcome.text;
   record.duration = outcome.duration;
   if (outcome.serialNumber && NumberSource) record.pool = NumberPool;
+  // The log names each job once, with the first chip recorded for it, so
+  // that its lines can be found from the records.
+  if (loggedJobId_ != record.jobId) {
+    loggedJobId_ = record.jobId;
+    AppendInfo("Job " + record.jobId + ": chip " + record.chip + (ImageFile.empty() ? "" : ", file " + ImageFile) +
+               ".");
+  }
   if (RecordSink) RecordSink->Add(record);
   if (!toFile || name.empty()) return;
   const std::filesystem::path path = startDirectory_ / name;  // an absolute name stays as it is

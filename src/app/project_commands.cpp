@@ -209,6 +209,12 @@ void TQNProgrammer::LoadProject(const std::string& path) {
   const auto last = std::min(header.reached, ProjectPart::SerialNumbers);
   for (auto part = ProjectPart::FixedBytes; part <= last; part = NextProjectPart(part))
     RestoreProjectPart(record, part);
+  // Whatever was taken from the project makes a new job; its image comes
+  // from the file the project names, or from the project itself.
+  if (header.status != ProjectHeaderStatus::BadFixedBytes && header.status != ProjectHeaderStatus::BadMagic) {
+    RenewJobId();
+    ImageFile = record.ProductEditX.empty() ? path : record.ProductEditX;
+  }
 
   // The log keeps its marks; the command line, which does not show the
   // log, says which file, why, and what was taken from it.

@@ -352,6 +352,8 @@ void TQNProgrammer::ApplyChipSelection() {
   // The data is forgotten with the chip: nothing may still name the old
   // file or show its checksums.
   c.ProductEditX.Text.clear();
+  ImageFile.clear();
+  RenewJobId();
   MainControls fresh;
   c.StatusPanel0.Caption = fresh.StatusPanel0.Caption;
   c.StatusPanel1.Caption = fresh.StatusPanel1.Caption;
@@ -505,6 +507,13 @@ void TQNProgrammer::LoadFile(const std::string& path) {
   Image.Erase();
   FileLoaded = true;  // before parsing: a load that stops early keeps what it took
   Controls.ProductEditX.Text = path;
+  {
+    // The records name the file wherever the program was started.
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(path, ec);
+    ImageFile = ec ? path : full.string();
+  }
+  RenewJobId();
   AppendInfo(LoadObjectFileLine(path));
   LastLoad = LoadOutcome{kRecordReadError, 0};  // until the parser says otherwise
   LastLoadFormat = ChooseObjectFormat(path, LoadFormat, *this);
@@ -534,6 +543,19 @@ ImageDigest TQNProgrammer::UsedRangeDigest() const {
   const uint64_t end = std::min<uint64_t>(Image.ChipEnd, kImageCapacity - 1);
   const uint64_t size = end >= Image.ChipStart ? end - Image.ChipStart + 1 : 0;
   return DigestOf(Image.Data.get() + (size > 0 ? Image.ChipStart : 0), static_cast<std::size_t>(size));
+}
+
+std::string TQNProgrammer::Station() const {
+  return Controls.EditStation.Text.empty() ? HostName() : Controls.EditStation.Text;
+}
+
+void TQNProgrammer::RenewJobId() {
+  if (!jobIdHeld_) jobId_ = NewJobId();
+}
+
+void TQNProgrammer::HoldJobId(const std::string& id) {
+  jobId_ = id;
+  jobIdHeld_ = true;
 }
 
 void TQNProgrammer::ShowDigest(const char* what) {

@@ -116,6 +116,27 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The production line's database (EditLineDb, EditStation, EditLinePool);
   // not owned, nothing when the program has none.
   ProductionLine* Line = nullptr;
+  // --- What every chip's record names besides the chip ---
+  // This station's name: the one set (EditStation, velkor-cli --station),
+  // else the host name. The record file and the line's database both take
+  // it from here.
+  std::string Station() const;
+  // The job the chips belong to: "20261211T034512-7f3a9c21", the UTC time
+  // it was made and 32 random bits. A new one is made when the program
+  // starts and whenever the job changes (another chip chosen, an object file
+  // or a project loaded); the log names it once, with its first recorded
+  // chip.
+  const std::string& JobId() const { return jobId_; }
+  void RenewJobId();
+  // One id for a whole run, kept whatever the job's changes: every group of
+  // programmers of one velkor-cli run shares it.
+  void HoldJobId(const std::string& id);
+  // The file the image came from, named in the records of the chips that
+  // were given or compared with it: the object file as loaded, or the image
+  // file a loaded project names (the project file itself when it names
+  // none); empty when the image came from a chip read, or nothing was
+  // loaded since the chip was chosen.
+  std::string ImageFile;
   // The digests of the image's used range (ChipStart..ChipEnd): what a
   // chip is given, or what a read returned.
   ImageDigest UsedRangeDigest() const;
@@ -479,6 +500,10 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
 
   // Appends the chip's line to the traceability record file, when on.
   void RecordOutcome(const OperationOutcome& outcome);
+  std::string jobId_ = NewJobId();
+  bool jobIdHeld_ = false;
+  // The last job id the log named.
+  std::string loggedJobId_;
 
   MainLoop& loop_;
   ProgrammerView& view_;

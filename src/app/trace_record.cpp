@@ -1,7 +1,13 @@
 #include "app/trace_record.hpp"
 
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <random>
 
 #include "data/text_format.hpp"
 #include "platform/text_file.hpp"
@@ -45,6 +51,14 @@ std::string TraceRecordLine(const TraceRecord& r) {
   line["text"] = r.text;
   line["duration_ms"] = r.duration.count();
   if (r.pool) line["pool"] = *r.pool;
+  if (!r.station.empty()) line["station"] = r.station;
+  if (!r.jobId.empty()) line["job_id"] = r.jobId;
+  if (!r.imageFile.empty()) line["image_file"] = r.imageFile;
+  if (r.chipId) line["chip_id"] = {(*r.chipId)[0], (*r.chipId)[1]};
+  if (r.differences) {
+    line["differences"] = *r.differences;
+    if (r.firstDifference) line["first_difference"] = *r.firstDifference;
+  }
   // Texts that are not valid UTF-8 (a programmer's name is the
   // programmer's own bytes) are written with replacement characters rather
   // than dropping the record.
@@ -55,6 +69,47 @@ std::string AppendTraceLine(const std::filesystem::path& path, const std::string
   // One write per line, so that lines of two programmers (or two programs)
   // never interleave.
   return AppendToFile(path, line + '\n');
+}
+
+std::string MakeJobId(std::chrono::system_clock::time_point time, uint32_t random) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", &utc);
+  return FormatText("%s-%08x", stamp, random);
+}
+
+std::string NewJobId() {
+  uint32_t bits = 0;
+  ssize_t got = -1;
+  do {
+    got = getrandom(&bits, sizeof bits, 0);
+  } while (got < 0 && errno == EINTR);
+  // The kernel's source is the one meant; a system without the call still
+  // has its random device.
+  if (got != static_cast<ssize_t>(sizeof bits)) bits = std::random_device{}();
+  return MakeJobId(std::chrono::system_clock::now(), bits);
+}
+
+std::string HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";
+  return name;
+}
+
+std::string ChipIdText(const std::array<uint8_t, 2>& id) {
+  return FormatText("0x%02X 0x%02X", unsigned{id[0]}, unsigned{id[1]});
+}
+
+std::optional<std::array<uint8_t, 2>> ParseChipIdText(const std::string& text) {
+  unsigned first = 0;
+  unsigned second = 0;
+  if (std::sscanf(text.c_str(), "0x%2X 0x%2X", &first, &second) != 2) return std::nullopt;
+  const std::array<uint8_t, 2> id{static_cast<uint8_t>(first), static_cast<uint8_t>(second)};
+  // Only the exact form: nothing before, between or after.
+  if (ChipIdText(id) != text) return std::nullopt;
+  return id;
 }
 
 }  // namespace velkor

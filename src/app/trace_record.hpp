@@ -3,6 +3,7 @@
 // can show what every unit received.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -29,6 +30,19 @@ struct TraceRecord {
   std::chrono::milliseconds duration{0};
   // The production line's pool the serial number came from, if any.
   std::optional<std::string> pool;
+  // This station's name (TQNProgrammer::Station) and the job the chip
+  // belongs to (TQNProgrammer::JobId).
+  std::string station;
+  std::string jobId;
+  // The file the image came from, for the operations that wrote or
+  // compared the image; empty when there is none (a chip read's image).
+  std::string imageFile;
+  // The chip's two ID bytes, when they were read.
+  std::optional<std::array<uint8_t, 2>> chipId;
+  // When the chip was read back to be compared: how many bytes differ, and
+  // the first differing address (none when no byte differs).
+  std::optional<uint64_t> differences;
+  std::optional<uint32_t> firstDifference;
 };
 
 // Where records go besides the record file: a production line's database.
@@ -40,7 +54,24 @@ class TraceRecordSink {
 
 // The record as one JSON object on one line (no line end). Times are local
 // with their offset, to the millisecond: "2026-12-10T14:35:02.123+01:00".
+// The chip's ID is an array of its two bytes, [239, 64], in the order the
+// chip gives them; the fields that do not apply are left out.
 std::string TraceRecordLine(const TraceRecord& record);
+
+// A job's id: the UTC time to the second and 32 random bits, in hex:
+// "20261211T034512-7f3a9c21".
+std::string MakeJobId(std::chrono::system_clock::time_point time, uint32_t random);
+// A new job's id, now, with bits from the system's random source.
+std::string NewJobId();
+
+// The machine's host name ("station" when it has none): a station's name
+// when none is set.
+std::string HostName();
+
+// The chip's ID as text, "0xEF 0x40", and back (nothing for a text that is
+// not one ChipIdText makes).
+std::string ChipIdText(const std::array<uint8_t, 2>& id);
+std::optional<std::array<uint8_t, 2>> ParseChipIdText(const std::string& text);
 
 // Appends line and a line end to the file at path in one write, creating
 // the file when missing, and waits until it is on the disk. Returns an
