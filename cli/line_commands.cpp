@@ -214,10 +214,19 @@ int ListRecords(const LineCommandOptions& o, EventOutput& output) {
     json["serial_number"] = r.serialNumber ? Json(*r.serialNumber) : Json(nullptr);
     json["pool"] = r.pool ? Json(*r.pool) : Json(nullptr);
     json["sha256"] = r.imageSha256.empty() ? Json(nullptr) : Json(r.imageSha256);
-    output.Listing(FormatText("%s %s programmer %d %s %s %s%s", UtcText(r.time).c_str(), r.station.c_str(),
-                              r.programmer, r.chip.c_str(), r.operation.c_str(), r.result.c_str(),
-                              r.serialNumber ? FormatText(" serial %llu", static_cast<unsigned long long>(*r.serialNumber)).c_str()
-                                             : ""),
+    // As in the record file; null where the record holds none (and in the
+    // records made before these were kept).
+    json["job_id"] = r.jobId.empty() ? Json(nullptr) : Json(r.jobId);
+    json["image_file"] = r.imageFile.empty() ? Json(nullptr) : Json(r.imageFile);
+    json["chip_id"] = r.chipId ? Json(*r.chipId) : Json(nullptr);
+    json["differences"] = r.differences ? Json(*r.differences) : Json(nullptr);
+    json["first_difference"] = r.firstDifference ? Json(*r.firstDifference) : Json(nullptr);
+    const std::string serial =
+        r.serialNumber ? FormatText(" serial %llu", static_cast<unsigned long long>(*r.serialNumber)) : "";
+    const std::string job = r.jobId.empty() ? "" : " job " + r.jobId;
+    output.Listing(FormatText("%s %s programmer %d %s %s %s%s%s", UtcText(r.time).c_str(), r.station.c_str(),
+                              r.programmer, r.chip.c_str(), r.operation.c_str(), r.result.c_str(), serial.c_str(),
+                              job.c_str()),
                    Dump(json));
   }
   return kExitOk;

@@ -1,7 +1,5 @@
 #include "store/line_station.hpp"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -33,6 +31,12 @@ Json ToJson(const StoredRecord& r) {
             {"duration_ms", r.duration.count()}};
   if (r.serialNumber) line["serial_number"] = *r.serialNumber;
   if (r.pool) line["pool"] = *r.pool;
+  // Left out when not known, as in the lines of earlier programs.
+  if (!r.imageFile.empty()) line["image_file"] = r.imageFile;
+  if (r.chipId) line["chip_id"] = *r.chipId;
+  if (!r.jobId.empty()) line["job_id"] = r.jobId;
+  if (r.firstDifference) line["first_difference"] = *r.firstDifference;
+  if (r.differences) line["differences"] = *r.differences;
   return line;
 }
 
@@ -56,10 +60,27 @@ std::optional<StoredRecord> FromJson(const std::string& text) {
     r.duration = std::chrono::milliseconds(line.at("duration_ms").get<int64_t>());
     if (line.contains("serial_number")) r.serialNumber = line.at("serial_number").get<uint64_t>();
     if (line.contains("pool")) r.pool = line.at("pool").get<std::string>();
+    if (line.contains("image_file")) r.imageFile = line.at("image_file").get<std::string>();
+    if (line.contains("chip_id")) r.chipId = line.at("chip_id").get<std::array<uint8_t, 2>>();
+    if (line.contains("job_id")) r.jobId = line.at("job_id").get<std::string>();
+    if (line.contains("first_difference")) r.firstDifference = line.at("first_difference").get<uint32_t>();
+    if (line.contains("differences")) r.differences = line.at("differences").get<uint64_t>();
     return r;
   } catch (const Json::exception&) {
     return std::nullopt;
   }
+}
+
+// The record with every text as the store can keep it. A programmer's
+// name is the programmer's own bytes, and a file's name need not be UTF-8:
+// refused, the record would wait forever, and every record behind it. The
+// record file writes them with replacement characters too.
+StoredRecord Storable(StoredRecord r) {
+  for (std::string* text : {&r.station, &r.programmerId, &r.chip, &r.operation, &r.text, &r.imageSha256,
+                            &r.imageFile, &r.jobId})
+    *text = StorableText(*text);
+  if (r.pool) r.pool = StorableText(*r.pool);
+  return r;
 }
 
 std::filesystem::path DataFolder() { return DefaultStorePath().parent_path(); }
@@ -127,7 +148,8 @@ StoreRecordSink::StoreRecordSink(LineStore& store, std::string station, std::fil
 void StoreRecordSink::Add(const TraceRecord& record) {
   StoredRecord stored;
   stored.time = record.time;
-  stored.station = station_;
+  // The station the record names, the same as in the record file.
+  stored.station = record.station.empty() ? station_ : record.station;
   stored.programmer = record.programmer;
   stored.programmerId = record.programmerId;
   stored.chip = record.chip;
@@ -141,6 +163,11 @@ void StoreRecordSink::Add(const TraceRecord& record) {
   if (record.serialNumber) stored.serialNumber = *record.serialNumber;
   stored.pool = record.pool;
   stored.duration = record.duration;
+  stored.imageFile = record.imageFile;
+  stored.chipId = record.chipId;
+  stored.jobId = record.jobId;
+  stored.differences = record.differences;
+  stored.firstDifference = record.firstDifference;
 
   std::lock_guard lock(mutex_);
   std::vector<StoredRecord> waiting = ReadPending();
@@ -148,7 +175,7 @@ void StoreRecordSink::Add(const TraceRecord& record) {
   std::size_t written = 0;
   std::string why;
   for (; written < waiting.size(); ++written) {
-    const auto added = store_.AddRecord(waiting[written]);
+    const auto added = store_.AddRecord(Storable(waiting[written]));
     if (added) continue;
     why = added.error;
     break;
@@ -172,7 +199,7 @@ std::size_t StoreRecordSink::Flush() {
   std::lock_guard lock(mutex_);
   std::vector<StoredRecord> waiting = ReadPending();
   std::size_t written = 0;
-  while (written < waiting.size() && store_.AddRecord(waiting[written])) ++written;
+  while (written < waiting.size() && store_.AddRecord(Storable(waiting[written]))) ++written;
   if (written == 0) return waiting.size();
   const std::vector<StoredRecord> left(waiting.begin() + static_cast<std::ptrdiff_t>(written), waiting.end());
   WritePending(left);
@@ -253,11 +280,7 @@ std::string OpenFailureText(const std::string& where, bool unreachable, const st
          (unreachable ? " cannot be reached: " : " cannot be used: ") + error;
 }
 
-std::string DefaultStationName() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";
-  return name;
-}
+std::string DefaultStationName() { return HostName(); }
 
 std::filesystem::path DefaultPendingRecordsPath() { return DataFolder() / "pending-records.jsonl"; }
 

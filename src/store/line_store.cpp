@@ -9,6 +9,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "app/trace_record.hpp"
 #include "store/sql_connection.hpp"
 
 namespace velkor::store {
@@ -41,44 +42,48 @@ int64_t ToInt(const std::optional<std::string>& text) {
 
 std::string Text(const std::optional<std::string>& text) { return text.value_or(std::string()); }
 
+// The length of the well-formed UTF-8 sequence at text[i] other than NUL;
+// 0 when there is none.
+std::size_t SequenceLength(std::string_view text, std::size_t i) {
+  const auto byte = static_cast<unsigned char>(text[i]);
+  if (byte == 0) return 0;
+  if (byte < 0x80) return 1;
+  // The sequence's length, its first bits, and the least code point that
+  // needs that length (a longer form of a smaller one is refused).
+  std::size_t length = 0;
+  uint32_t point = 0;
+  uint32_t least = 0;
+  if ((byte & 0xE0) == 0xC0) {
+    length = 2;
+    point = byte & 0x1F;
+    least = 0x80;
+  } else if ((byte & 0xF0) == 0xE0) {
+    length = 3;
+    point = byte & 0x0F;
+    least = 0x800;
+  } else if ((byte & 0xF8) == 0xF0) {
+    length = 4;
+    point = byte & 0x07;
+    least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    point = (point << 6) | (next & 0x3F);
+  }
+  if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return 0;
+  return length;
+}
+
 // Well-formed UTF-8 without NUL: PostgreSQL refuses anything else and
 // libpq would cut a text at its first NUL, so both engines refuse alike.
 bool IsStorableText(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == 0) return false;
-    if (byte < 0x80) {
-      ++i;
-      continue;
-    }
-    // The sequence's length, its first bits, and the least code point
-    // that needs that length (a longer form of a smaller one is refused).
-    std::size_t length = 0;
-    uint32_t point = 0;
-    uint32_t least = 0;
-    if ((byte & 0xE0) == 0xC0) {
-      length = 2;
-      point = byte & 0x1F;
-      least = 0x80;
-    } else if ((byte & 0xF0) == 0xE0) {
-      length = 3;
-      point = byte & 0x0F;
-      least = 0x800;
-    } else if ((byte & 0xF8) == 0xF0) {
-      length = 4;
-      point = byte & 0x07;
-      least = 0x10000;
-    } else {
-      return false;
-    }
-    if (i + length > text.size()) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      point = (point << 6) | (next & 0x3F);
-    }
-    if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = SequenceLength(text, i);
+    if (length == 0) return false;
     i += length;
   }
   return true;
@@ -108,6 +113,12 @@ FailedNumbers PolicyOf(const std::optional<std::string>& text) {
 }
 
 std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+
+std::array<uint8_t, 2> ChipIdOf(const std::string& text) {
+  const auto id = ParseChipIdText(text);
+  if (!id) throw StoreError("the database holds \"" + text + "\" where a chip's ID belongs");
+  return *id;
+}
 
 // The counts go with the pool's row: one statement, one consistent view.
 constexpr const char* kPoolColumns = R"(
@@ -297,19 +308,32 @@ class SqlLineStore final : public LineStore {
       CheckText("record's text", record.text);
       CheckText("image's SHA-256", record.imageSha256);
       if (record.pool) CheckText("pool", *record.pool);
-      if (record.serialNumber && *record.serialNumber > kLargestNumber) {
-        throw StoreError("the serial number " + std::to_string(*record.serialNumber) + " is beyond the largest " +
-                         std::to_string(kLargestNumber) + " the store keeps");
+      CheckText("image file", record.imageFile);
+      CheckText("job id", record.jobId);
+      for (const auto& [what, number] : {std::pair{"serial number", record.serialNumber},
+                                         std::pair{"count of differences", record.differences}}) {
+        if (number && *number > kLargestNumber) {
+          throw StoreError(std::string("the ") + what + " " + std::to_string(*number) + " is beyond the largest " +
+                           std::to_string(kLargestNumber) + " the store keeps");
+        }
       }
+      // Nothing rather than an empty text: the same as in the records made
+      // before these were kept.
+      const auto textOrNull = [](const std::string& text) { return text.empty() ? SqlValue(nullptr) : SqlValue(text); };
       db_->Run(
           "INSERT INTO records (time_ms, station, programmer, programmer_id, chip, operation, result, code, text, "
-          "acc, crc, image_sha256, serial_number, pool, duration_ms) "
-          "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15)",
+          "acc, crc, image_sha256, serial_number, pool, duration_ms, image_file, chip_id, job_id, first_difference, "
+          "differences) "
+          "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20)",
           {ToMs(record.time), record.station, static_cast<int64_t>(record.programmer), record.programmerId,
            record.chip, record.operation, record.result, static_cast<int64_t>(record.code), record.text,
            static_cast<int64_t>(record.acc), static_cast<int64_t>(record.crc), record.imageSha256,
            record.serialNumber ? SqlValue(static_cast<int64_t>(*record.serialNumber)) : SqlValue(nullptr),
-           record.pool ? SqlValue(*record.pool) : SqlValue(nullptr), static_cast<int64_t>(record.duration.count())});
+           record.pool ? SqlValue(*record.pool) : SqlValue(nullptr), static_cast<int64_t>(record.duration.count()),
+           textOrNull(record.imageFile), record.chipId ? SqlValue(ChipIdText(*record.chipId)) : SqlValue(nullptr),
+           textOrNull(record.jobId),
+           record.firstDifference ? SqlValue(static_cast<int64_t>(*record.firstDifference)) : SqlValue(nullptr),
+           record.differences ? SqlValue(static_cast<int64_t>(*record.differences)) : SqlValue(nullptr)});
       return Done{};
     });
   }
@@ -318,7 +342,8 @@ class SqlLineStore final : public LineStore {
     return Guarded<std::vector<StoredRecord>>(Access::None, [&] {
       std::string sql =
           "SELECT time_ms, station, programmer, programmer_id, chip, operation, result, code, text, acc, crc, "
-          "image_sha256, serial_number, pool, duration_ms FROM records WHERE time_ms >= $1 ORDER BY time_ms, id";
+          "image_sha256, serial_number, pool, duration_ms, image_file, chip_id, job_id, first_difference, "
+          "differences FROM records WHERE time_ms >= $1 ORDER BY time_ms, id";
       std::vector<SqlValue> params{ToMs(since)};
       if (limit) {
         sql += " LIMIT $2";
@@ -342,6 +367,11 @@ class SqlLineStore final : public LineStore {
         if (row[12]) record.serialNumber = static_cast<uint64_t>(ToInt(row[12]));
         record.pool = row[13];
         record.duration = std::chrono::milliseconds(ToInt(row[14]));
+        record.imageFile = Text(row[15]);
+        if (row[16]) record.chipId = ChipIdOf(*row[16]);
+        record.jobId = Text(row[17]);
+        if (row[18]) record.firstDifference = static_cast<uint32_t>(ToInt(row[18]));
+        if (row[19]) record.differences = static_cast<uint64_t>(ToInt(row[19]));
         records.push_back(std::move(record));
       }
       return records;
@@ -437,6 +467,22 @@ const char* NumberStateName(NumberState state) {
       return "voided";
   }
   return "?";
+}
+
+std::string StorableText(std::string_view text) {
+  std::string kept;
+  kept.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = SequenceLength(text, i);
+    if (length == 0) {
+      kept += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      kept.append(text.substr(i, length));
+      i += length;
+    }
+  }
+  return kept;
 }
 
 const char* FailedNumbersName(FailedNumbers policy) { return policy == FailedNumbers::Reuse ? "reuse" : "void"; }

@@ -5,6 +5,7 @@
 // Nothing outside this folder sees SQL.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velkor::store {
@@ -95,9 +97,20 @@ struct StoredRecord {
   std::optional<uint64_t> serialNumber;
   std::optional<std::string> pool;
   std::chrono::milliseconds duration{0};
+  // Kept since the second version of the tables; a record made before has
+  // none of them.
+  std::string imageFile;  // the file the image came from; may be empty
+  std::optional<std::array<uint8_t, 2>> chipId;
+  std::string jobId;  // may be empty
+  std::optional<uint64_t> differences;  // bytes that differ, when read back
+  std::optional<uint32_t> firstDifference;
 
   bool operator==(const StoredRecord&) const = default;
 };
+
+// text as the store can keep it: every byte that is not part of
+// well-formed UTF-8, and every NUL, becomes U+FFFD.
+std::string StorableText(std::string_view text);
 
 // A call's outcome: a value, or why there is none. unreachable tells a
 // database that could not be reached (connection lost, server down, file

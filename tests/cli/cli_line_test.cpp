@@ -4,7 +4,11 @@
 // PostgreSQL server the test starts itself; and a station killed mid-run.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -183,9 +187,97 @@ TEST_P(CliLineTest, ADatabaseOutOfReachOrAMissingPoolStartsNoChip) {
   }
 }
 
+// What the record file's line and the database's record of a chip both
+// tell, compared field by field.
+const char* const kTraceFields[] = {"station", "job_id", "image_file", "chip_id", "differences", "first_difference"};
+
+TEST_P(CliLineTest, EveryChipOfARunCarriesItsJobStationFileAndEvidenceInTheFileAndTheDatabase) {
+  std::vector<uint8_t> data = WriteRandom("data.bin", 4096);
+  data[0x100] = 0xA5;  // the stuck cell below holds 0x00: every chip differs there
+  std::ofstream(directory / "data.bin", std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  // Four programmers in two groups, their chips' IDs checked before they
+  // are programmed; then another run reads a chip's ID.
+  const CliRun run = Line("--json --station bench-9 --record rec.jsonl --simulate --sim-count 4" +
+                          Sim({"--stuck-byte", "0x100=0x00", "--chip-id", "0xC8,0x40"}) +
+                          " auto --check-id --chip GD25Q512x --file data.bin");
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  std::map<int, Json> results;
+  for (const Json& r : run.Events("result")) results[r["programmer"].get<int>()] = r;
+  ASSERT_EQ(results.size(), 4u) << run.out;
+  const CliRun id = Line("--json --station bench-9 --record rec.jsonl --simulate --sim-count 1" +
+                         Sim({"--chip-id", "0xEF,0x40"}) + " id --chip W25x10xx");
+  ASSERT_EQ(id.status, 0) << id.out << id.err;
+
+  std::vector<Json> lines;
+  std::ifstream in(directory / "rec.jsonl");
+  for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+  ASSERT_EQ(lines.size(), 5u);
+  const Json job = lines[0]["job_id"];
+  ASSERT_TRUE(job.is_string()) << lines[0].dump();
+  EXPECT_TRUE(std::regex_match(job.get<std::string>(), std::regex("[0-9]{8}T[0-9]{6}-[0-9a-f]{8}"))) << job;
+  std::set<int> programmers;
+  for (std::size_t i = 0; i < 4; ++i) {
+    const Json& r = lines[i];
+    SCOPED_TRACE(r.dump());
+    const int programmer = r["programmer"].get<int>();
+    programmers.insert(programmer);
+    EXPECT_EQ(r["job_id"], job) << "one run, one job, whichever group";
+    EXPECT_EQ(r["station"], "bench-9");
+    EXPECT_EQ(r["image_file"], Path("data.bin"));
+    EXPECT_EQ(r["chip_id"], (Json{0xC8, 0x40}));
+    EXPECT_EQ(r["chip_id"], results[programmer]["chip_id"]);
+    EXPECT_EQ(r["differences"], 1);
+    EXPECT_EQ(r["first_difference"], 0x100);
+  }
+  EXPECT_EQ(programmers, (std::set<int>{1, 2, 3, 4}));
+  const Json& read = lines[4];
+  EXPECT_NE(read["job_id"], job) << "another run";
+  EXPECT_EQ(read["chip_id"], (Json{0xEF, 0x40}));
+  EXPECT_FALSE(read.contains("image_file") || read.contains("differences")) << read.dump();
+
+  // The database holds the same of every chip.
+  const CliRun records = Line("--json records");
+  ASSERT_EQ(records.status, 0) << records.err;
+  const auto stored = records.Events("record");
+  ASSERT_EQ(stored.size(), 5u);
+  for (const Json& r : lines) {
+    SCOPED_TRACE(r.dump());
+    const auto same = std::find_if(stored.begin(), stored.end(), [&](const Json& s) {
+      return s["job_id"] == r["job_id"] && s["programmer"] == r["programmer"];
+    });
+    ASSERT_NE(same, stored.end());
+    for (const char* field : kTraceFields) EXPECT_EQ((*same)[field], r.value(field, Json())) << field;
+  }
+  const CliRun plain = Line("--plain records");
+  EXPECT_NE(plain.out.find(" job " + job.get<std::string>()), std::string::npos) << plain.out;
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, CliLineTest,
                          ::testing::Values(LineCase{"sqlite", "reuse"}, LineCase{"postgresql", "void"}),
                          [](const auto& info) { return std::string(info.param.engine) + "_" + info.param.policy; });
+
+// Without a database the record file names the station too: the one
+// given, else the machine's.
+TEST_F(CliTest, TheRecordFileNamesTheStationWithoutADatabase) {
+  char host[256] = {};
+  ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+  struct Case {
+    std::string words;
+    std::string station;
+  };
+  const Case cases[] = {{"--station solo", "solo"}, {"", host}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words);
+    fs::remove(directory / "rec.jsonl");
+    const CliRun run = Cli(c.words + " --json --record rec.jsonl --simulate --sim-count 1 id --chip W25x10xx");
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    std::ifstream in(directory / "rec.jsonl");
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(Json::parse(line)["station"], c.station);
+  }
+}
 
 }  // namespace
 }  // namespace velkor::test

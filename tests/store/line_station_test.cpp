@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -141,6 +143,71 @@ TEST_F(LineStationTest, RecordsWaitInTheStationsFileWhileTheStoreIsOutOfReachAnd
   StoreRecordSink nextRun(*store, "north", pending, notice);
   EXPECT_EQ(nextRun.Flush(), 0u);
   EXPECT_EQ(store->Records(Clock::time_point{}, std::nullopt)->size(), 5u);
+}
+
+TEST_F(LineStationTest, PendingLinesOfEarlierProgramsGoInAndNewFieldsSurviveTheWait) {
+  const fs::path pending = folder / "pending.jsonl";
+  // A record left waiting by the program before the record's later fields.
+  std::ofstream(pending) << R"({"time_ms":1780000000123,"station":"north","programmer":2,)"
+                            R"("programmer_id":"Velkor350QN V3.10","chip":"24xx02","operation":"program",)"
+                            R"("result":"ok","code":0,"text":"done","acc":4660,"crc":65535,"image_sha256":"",)"
+                            R"("duration_ms":412,"serial_number":100,"pool":"boards"})"
+                         << '\n';
+  StoreRecordSink sink(*store, "north", pending, notice);
+  // Out of reach, the next record waits with everything it tells.
+  store->down = true;
+  TraceRecord chip = Chip(1, 101);
+  chip.station = "bench-7";
+  chip.jobId = "20261211T034512-7f3a9c21";
+  chip.imageFile = "/srv/images/board.hex";
+  chip.chipId = std::array<uint8_t, 2>{0xEF, 0x40};
+  chip.differences = 3;
+  chip.firstDifference = 0x1000;
+  sink.Add(chip);
+  {
+    std::ifstream in(pending);
+    std::vector<nlohmann::json> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1]["chip_id"], (nlohmann::json{0xEF, 0x40}));
+    EXPECT_EQ(lines[1]["job_id"], "20261211T034512-7f3a9c21");
+  }
+  store->down = false;
+  EXPECT_EQ(sink.Flush(), 0u);
+  const auto records = store->Records(Clock::time_point{}, std::nullopt);
+  ASSERT_TRUE(records) << records.error;
+  ASSERT_EQ(records->size(), 2u);
+  const StoredRecord& old = (*records.value)[0];
+  EXPECT_EQ(old.serialNumber, 100u);
+  EXPECT_EQ(old.programmer, 2);
+  EXPECT_EQ(old.imageFile, "");
+  EXPECT_EQ(old.jobId, "");
+  EXPECT_FALSE(old.chipId || old.differences || old.firstDifference);
+  const StoredRecord& later = (*records.value)[1];
+  EXPECT_EQ(later.station, "bench-7") << "the record's station, the one its record line names";
+  EXPECT_EQ(later.jobId, chip.jobId);
+  EXPECT_EQ(later.imageFile, chip.imageFile);
+  EXPECT_EQ(later.chipId, chip.chipId);
+  EXPECT_EQ(later.differences, 3u);
+  EXPECT_EQ(later.firstDifference, 0x1000u);
+}
+
+TEST_F(LineStationTest, TextsThatAreNotUtf8GoInReplacedRatherThanHoldingUpTheRecords) {
+  const fs::path pending = folder / "pending.jsonl";
+  StoreRecordSink sink(*store, "north", pending, notice);
+  TraceRecord odd = Chip(1, 200);
+  odd.programmerId = "Velkor\xB0\xE6 V3.10";  // the programmer's own bytes
+  odd.imageFile = std::string("/data/\xff\0.bin", 12);
+  sink.Add(odd);
+  sink.Add(Chip(2, 201));
+  EXPECT_TRUE(notices.empty()) << notices.front();
+  EXPECT_FALSE(fs::exists(pending)) << "nothing waits";
+  const auto records = store->Records(Clock::time_point{}, std::nullopt);
+  ASSERT_TRUE(records) << records.error;
+  ASSERT_EQ(records->size(), 2u);
+  EXPECT_EQ((*records.value)[0].programmerId, "Velkor\uFFFD\uFFFD V3.10");
+  EXPECT_EQ((*records.value)[0].imageFile, "/data/\uFFFD\uFFFD.bin");
+  EXPECT_EQ((*records.value)[1].serialNumber, 201u);
 }
 
 TEST_F(LineStationTest, PoolNumbersAreReservedPerChipAndEndAsTheChipDid) {

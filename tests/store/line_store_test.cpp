@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <array>
 #include <chrono>
 #include <limits>
 #include <optional>
@@ -384,6 +385,11 @@ TEST_P(LineStoreBehaviour, RecordsComeBackWholeInTimeOrderSinceATime) {
   const Clock::time_point t0 = Clock::time_point(std::chrono::milliseconds(1'780'000'000'123));
   StoredRecord full = MakeRecord(t0 + 2s, "W25Q64");
   full.serialNumber = kLargest;
+  full.imageFile = "/srv/images/board v2 — 固件's \"final\".hex";
+  full.chipId = std::array<uint8_t, 2>{0xEF, 0x40};
+  full.jobId = "20261211T034512-7f3a9c21";
+  full.differences = kLargest;
+  full.firstDifference = 0xFFFFFFFF;
   StoredRecord bare = MakeRecord(t0 + 1s, "24C02");
   bare.result = "timeout";
   bare.code = -7;
@@ -407,6 +413,17 @@ TEST_P(LineStoreBehaviour, RecordsComeBackWholeInTimeOrderSinceATime) {
   ASSERT_TRUE(since) << since.error;
   const std::vector<StoredRecord> expected{bare, full, sameTime, stopped};
   EXPECT_EQ(*since, expected);
+
+  // In the columns as a person querying the database finds them: the ID as
+  // text, and nothing where a record has none.
+  using Row = std::vector<std::optional<std::string>>;
+  const auto columns = location->Query(
+      "SELECT chip, image_file, chip_id, job_id, first_difference, differences FROM records "
+      "WHERE chip IN ('W25Q64', '24C02') ORDER BY chip");
+  EXPECT_EQ(columns, (StoreLocation::Rows{
+                         Row{"24C02", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+                         Row{"W25Q64", full.imageFile, "0xEF 0x40", "20261211T034512-7f3a9c21", "4294967295",
+                             "9223372036854775807"}}));
 
   const auto limited = store->Records(t0, 2);
   ASSERT_TRUE(limited) << limited.error;
@@ -434,10 +451,16 @@ TEST_P(LineStoreBehaviour, RecordsComeBackWholeInTimeOrderSinceATime) {
   badText.text = std::string("cut\0here", 8);
   StoredRecord badSerial = MakeRecord(t0, "x");
   badSerial.serialNumber = kLargest + 1;
+  StoredRecord badFile = MakeRecord(t0, "x");
+  badFile.imageFile = "/images/\xff.bin";
+  StoredRecord badCount = MakeRecord(t0, "x");
+  badCount.differences = kLargest + 1;
   const Refused refusals[] = {
       {"result", badResult, "not \"maybe\""},
       {"NUL in text", badText, "record's text is not UTF-8 text without NUL"},
       {"serial", badSerial, "serial number 9223372036854775808 is beyond the largest"},
+      {"image file", badFile, "image file is not UTF-8 text"},
+      {"differences", badCount, "count of differences 9223372036854775808 is beyond the largest"},
   };
   for (const Refused& r : refusals) {
     SCOPED_TRACE(r.what);
@@ -468,6 +491,130 @@ TEST_P(LineStoreBehaviour, AReopenedStoreKeepsItsDataAndANewerOneIsRefused) {
   EXPECT_NE(error.find("written by a newer program"), std::string::npos) << error;
   EXPECT_NE(error.find("version 99"), std::string::npos) << error;
   EXPECT_FALSE(unreachable);
+}
+
+// The tables as the first released program made them: the databases out
+// on production lines that this program must open and bring up to date.
+std::string VersionOneTables(Engine engine) {
+  std::string sql = R"(
+CREATE TABLE schema_version (version BIGINT PRIMARY KEY, applied_ms BIGINT NOT NULL);
+CREATE TABLE pools (
+  id {ID},
+  name TEXT NOT NULL UNIQUE,
+  first_number BIGINT NOT NULL,
+  step BIGINT NOT NULL CHECK (step >= 1),
+  last_number BIGINT NOT NULL,
+  format TEXT NOT NULL,
+  failed_numbers TEXT NOT NULL CHECK (failed_numbers IN ('void', 'reuse')),
+  issued BIGINT NOT NULL DEFAULT 0,
+  created_ms BIGINT NOT NULL,
+  CHECK (first_number <= last_number)
+);
+CREATE TABLE reservations (
+  id {ID},
+  pool_id BIGINT NOT NULL REFERENCES pools (id),
+  number BIGINT NOT NULL,
+  station TEXT NOT NULL,
+  programmer TEXT NOT NULL,
+  reserved_ms BIGINT NOT NULL,
+  finished_ms BIGINT,
+  outcome TEXT CHECK (outcome IN ('used', 'failed', 'voided')),
+  ended_by TEXT CHECK (ended_by IN ('finish', 'release'))
+);
+CREATE TABLE numbers (
+  pool_id BIGINT NOT NULL REFERENCES pools (id),
+  number BIGINT NOT NULL,
+  state TEXT NOT NULL CHECK (state IN ('reserved', 'used', 'failed', 'voided')),
+  reservation_id BIGINT NOT NULL REFERENCES reservations (id),
+  issued_count BIGINT NOT NULL,
+  PRIMARY KEY (pool_id, number)
+);
+CREATE INDEX numbers_by_state ON numbers (pool_id, state, number);
+CREATE TABLE records (
+  id {ID},
+  time_ms BIGINT NOT NULL,
+  station TEXT NOT NULL,
+  programmer INTEGER NOT NULL,
+  programmer_id TEXT NOT NULL,
+  chip TEXT NOT NULL,
+  operation TEXT NOT NULL,
+  result TEXT NOT NULL CHECK (result IN ('ok', 'failed', 'timeout', 'stopped')),
+  code INTEGER NOT NULL,
+  text TEXT NOT NULL,
+  acc INTEGER NOT NULL,
+  crc INTEGER NOT NULL,
+  image_sha256 TEXT NOT NULL,
+  serial_number BIGINT,
+  pool TEXT,
+  duration_ms BIGINT NOT NULL
+);
+CREATE INDEX records_by_time ON records (time_ms, id);
+INSERT INTO schema_version (version, applied_ms) VALUES (1, 1780000000000);
+)";
+  const std::string id = engine == Engine::Sqlite ? "INTEGER PRIMARY KEY AUTOINCREMENT"
+                                                  : "BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY";
+  for (std::size_t at; (at = sql.find("{ID}")) != std::string::npos;) sql.replace(at, 4, id);
+  return sql;
+}
+
+TEST_P(LineStoreBehaviour, AVersionOneDatabaseIsUpgradedInPlaceKeepingItsRecordsAndPools) {
+  StoreLocation old(GetParam());
+  ASSERT_FALSE(old.where.empty()) << old.error;
+  ASSERT_EQ(old.Sql(VersionOneTables(GetParam())), "");
+  // A chip recorded and a pool half used by the program of version 1.
+  ASSERT_EQ(old.Sql("INSERT INTO records (time_ms, station, programmer, programmer_id, chip, operation, result, code, "
+                    "text, acc, crc, image_sha256, serial_number, pool, duration_ms) VALUES (1780000000123, 'north', "
+                    "3, 'Velkor350QN V3.10', 'W25x64xx', 'auto', 'ok', 0, 'done', 4660, 65535, '" +
+                    std::string(64, 'c') + "', 1000, 'boards', 412);"
+                    "INSERT INTO pools (name, first_number, step, last_number, format, failed_numbers, issued, "
+                    "created_ms) VALUES ('boards', 1000, 1, 1999, 'address=0x00000020 order=little', 'void', 1, "
+                    "1780000000000)"),
+            "");
+
+  std::string error;
+  auto upgraded = OpenLineStore(old.where, error);
+  ASSERT_NE(upgraded, nullptr) << error;
+  StoredRecord before;
+  before.time = Clock::time_point(std::chrono::milliseconds(1'780'000'000'123));
+  before.station = "north";
+  before.programmer = 3;
+  before.programmerId = "Velkor350QN V3.10";
+  before.chip = "W25x64xx";
+  before.operation = "auto";
+  before.result = "ok";
+  before.text = "done";
+  before.acc = 4660;
+  before.crc = 65535;
+  before.imageSha256 = std::string(64, 'c');
+  before.serialNumber = 1000;
+  before.pool = "boards";
+  before.duration = 412ms;
+  StoredRecord after = MakeRecord(before.time + 1h, "W25x64xx");
+  after.imageFile = "/srv/images/board.hex";
+  after.chipId = std::array<uint8_t, 2>{0xEF, 0x17};
+  after.jobId = "20270101T000000-00000001";
+  after.differences = 2;
+  after.firstDifference = 0x10;
+  const auto added = upgraded->AddRecord(after);
+  ASSERT_TRUE(added) << added.error;
+  const auto records = upgraded->Records(Clock::time_point{});
+  ASSERT_TRUE(records) << records.error;
+  EXPECT_EQ(*records, (std::vector<StoredRecord>{before, after}));
+  const auto taken = upgraded->Reserve("boards", "north", "programmer 1");
+  ASSERT_TRUE(taken) << taken.error;
+  EXPECT_EQ(taken->number, 1001u) << "the pool counts on from where version 1 left it";
+  upgraded.reset();
+
+  using Row = std::vector<std::optional<std::string>>;
+  EXPECT_EQ(old.Query("SELECT MAX(version), COUNT(*) FROM schema_version"), (StoreLocation::Rows{Row{"2", "2"}}));
+  EXPECT_EQ(old.Query("SELECT station, job_id, chip_id, differences FROM records ORDER BY id"),
+            (StoreLocation::Rows{Row{"north", std::nullopt, std::nullopt, std::nullopt},
+                                 Row{"station-1", "20270101T000000-00000001", "0xEF 0x17", "2"}}));
+  // Opened again, it is up to date: nothing is applied twice.
+  upgraded = OpenLineStore(old.where, error);
+  ASSERT_NE(upgraded, nullptr) << error;
+  EXPECT_EQ(upgraded->Records(Clock::time_point{})->size(), 2u);
+  EXPECT_EQ(old.Query("SELECT COUNT(*) FROM schema_version"), (StoreLocation::Rows{Row{"2"}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, LineStoreBehaviour, ::testing::Values(Engine::Sqlite, Engine::Postgres),

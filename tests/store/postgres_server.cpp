@@ -192,6 +192,32 @@ std::string PostgresServer::Admin(const std::string& database, const std::string
   return error;
 }
 
+std::vector<std::vector<std::optional<std::string>>> PostgresServer::Query(const std::string& database,
+                                                                           const std::string& sql,
+                                                                           std::string& error) const {
+  std::vector<std::vector<std::optional<std::string>>> rows;
+  error.clear();
+  PGconn* connection = PQconnectdb(ConnectionString(database).c_str());
+  if (PQstatus(connection) != CONNECTION_OK) {
+    error = PQerrorMessage(connection);
+  } else {
+    PGresult* result = PQexec(connection, sql.c_str());
+    if (PQresultStatus(result) != PGRES_TUPLES_OK) {
+      error = PQresultErrorMessage(result);
+    } else {
+      for (int r = 0; r < PQntuples(result); ++r) {
+        auto& row = rows.emplace_back();
+        for (int c = 0; c < PQnfields(result); ++c)
+          row.push_back(PQgetisnull(result, r, c) ? std::nullopt
+                                                  : std::optional<std::string>(PQgetvalue(result, r, c)));
+      }
+    }
+    PQclear(result);
+  }
+  PQfinish(connection);
+  return rows;
+}
+
 std::string PostgresServer::NewDatabase(std::string& error) {
   if (!failure_.empty()) {
     error = "the test's PostgreSQL server did not start: " + failure_;

@@ -4,7 +4,9 @@
 // refuses root) it runs as the postgres user, or nobody.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace velkor::test {
 
@@ -25,6 +27,10 @@ class PostgresServer {
 
   // Runs sql as the server's superuser; an empty string, or the error.
   std::string Admin(const std::string& database, const std::string& sql) const;
+  // The rows sql answers, run as the superuser: each value as text, NULL
+  // as nothing; error set when it fails.
+  std::vector<std::vector<std::optional<std::string>>> Query(const std::string& database, const std::string& sql,
+                                                             std::string& error) const;
 
   void Stop();
 

@@ -3,11 +3,14 @@
 // PostgreSQL server. The same behaviour is asked of both.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "postgres_server.hpp"
 
@@ -57,6 +60,39 @@ class StoreLocation {
     }
     sqlite3_close(db);
     return failure;
+  }
+
+  // The rows a query answers, read straight from the database: each value
+  // as the engine gives it as text, NULL as nothing. A failure fails the
+  // test.
+  using Rows = std::vector<std::vector<std::optional<std::string>>>;
+  Rows Query(const std::string& sql) const {
+    std::string failure;
+    Rows rows;
+    if (engine_ == Engine::Postgres) {
+      rows = PostgresServer::Shared().Query(database_, sql, failure);
+    } else {
+      sqlite3* db = nullptr;
+      sqlite3_stmt* statement = nullptr;
+      if (sqlite3_open_v2(where.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
+          sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+        failure = sqlite3_errmsg(db);
+      } else {
+        int step = SQLITE_OK;
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+          auto& row = rows.emplace_back();
+          for (int c = 0; c < sqlite3_column_count(statement); ++c) {
+            const auto* text = sqlite3_column_text(statement, c);
+            row.push_back(text ? std::optional<std::string>(reinterpret_cast<const char*>(text)) : std::nullopt);
+          }
+        }
+        if (step != SQLITE_DONE) failure = sqlite3_errmsg(db);
+      }
+      sqlite3_finalize(statement);
+      sqlite3_close(db);
+    }
+    EXPECT_EQ(failure, "") << sql;
+    return rows;
   }
 
   std::string where;
