@@ -393,7 +393,10 @@ int Session::LoadObjectFile(const std::string& named, FormatChoice format, bool 
     group->view.fileAnswers.clear();
     // The file's name the programmers are given with a download: not the
     // temporary copy's, which is gone when the run ends.
-    if (fromStandardInput) group->programmer.Controls.ProductEditX.Text = kStandardInputCaption;
+    if (fromStandardInput) {
+      group->programmer.Controls.ProductEditX.Text = kStandardInputCaption;
+      group->programmer.ImageFile = kStandardInputCaption;
+    }
   }
   const bool truncated = DataBeyondChip(p.Image, p.Chip, path, p.Controls.MCUNameEdit.Text).has_value();
   if (truncated && !allowTruncate) {
