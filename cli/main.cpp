@@ -11,6 +11,8 @@
 
 #include "app/convert.hpp"
 #include "chips/catalogue.hpp"
+#include "chips/catalogue_listing.hpp"
+#include "chips/catalogue_loading.hpp"
 #include "chips/chip_lookup.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/line_commands.hpp"
@@ -203,13 +205,15 @@ int RunChips(const Common& common, const std::string& search) {
     ApplyCatalogueEntry(*entry, chip, optionBits);
     std::string menu;
     for (const std::string& submenu : entry->menu) menu += (menu.empty() ? "" : " > ") + submenu;
+    if (!entry->origin.empty()) menu += "  (" + CatalogueOrigin(*entry) + ")";
     output.Listing(FormatText("%-24s %10u bytes  family 0x%02X  %s", entry->caption.c_str(), chip.Size,
                               unsigned{chip.Family}, menu.c_str()),
                    Json{{"event", "chip"},
                         {"caption", entry->caption},
                         {"menu", entry->menu},
                         {"size", chip.Size},
-                        {"family", chip.Family}}
+                        {"family", chip.Family},
+                        {"origin", CatalogueOrigin(*entry)}}
                        .dump(-1, ' ', false, Json::error_handler_t::replace));
   }
   return Finish(output, found.empty() ? kExitUsage : kExitOk);
@@ -430,6 +434,10 @@ static int RunCommandLine(int argc, char* argv[]) {
     std::cerr << "velkor-cli: --sim-count, --sim-option and --sim-log need --simulate.\n";
     return kExitUsage;
   }
+
+  // The chip catalogue: chips.json and the user's chip files; the files
+  // refused are named on standard error.
+  for (const std::string& line : LoadAndUseCatalogue().problems) std::cerr << "velkor-cli: " << line << '\n';
 
   if (app.got_subcommand("ports")) return RunPorts(common);
   if (app.got_subcommand("detect")) return RunDetect(common);

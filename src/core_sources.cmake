@@ -38,6 +38,8 @@ set(VELKOR_CORE_SOURCES
   chips/catalogue.cpp
   chips/catalogue_listing.cpp
   chips/chip_lookup.cpp
+  chips/catalogue_file.cpp
+  chips/catalogue_loading.cpp
   data/image_buffer.cpp
   data/image_digest.cpp
   data/image_difference.cpp

@@ -17,6 +17,7 @@
 
 #include "app/convert.hpp"
 #include "chips/catalogue_listing.hpp"
+#include "chips/catalogue_loading.hpp"
 #include "main_window.hpp"
 #include "qt_main_loop.hpp"
 #include "screenshot.hpp"
@@ -59,6 +60,16 @@ int RunConversion(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // The chip catalogue before anything names a chip: chips.json and the
+  // user's chip files. The window shows what the load says in its log; the
+  // listing and the conversion print the files refused on standard error.
+  const velkor::CatalogueLoad catalogue = velkor::LoadAndUseCatalogue();
+  bool windowless = false;
+  for (int i = 1; i < argc; ++i)
+    windowless = windowless || std::strcmp(argv[i], "--list-chips") == 0 || std::strcmp(argv[i], "--convert") == 0;
+  if (windowless)
+    for (const std::string& line : catalogue.problems) std::cerr << line << '\n';
+
   // The listing needs no window and no display.
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--list-chips") == 0) {
@@ -142,6 +153,10 @@ int main(int argc, char* argv[]) {
 
   velkor::ui::QtMainLoop loop;
   velkor::ui::MainWindow window(loop, options);
+  QObject::connect(&window, &velkor::ui::MainWindow::StartupDone, &window, [&window] {
+    for (const std::string& line : velkor::CatalogueNotes()) window.Core().AppendInfo(line);
+    window.FlushLog();
+  });
   int result = 0;
   if (parser.isSet(screenshot)) {
     window.resize(kScreenshotWidth, kScreenshotHeight);

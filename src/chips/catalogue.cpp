@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <optional>
 #include <utility>
@@ -21,20 +22,6 @@ constexpr Cell kUnset{};
 using F = ChipField;
 
 enum class Visibility { kOffered, kHidden };
-
-// A separator of the menu, placed in the submenu `menu` just before the
-// catalogue entry with index `beforeEntry` (or at the end of that submenu
-// when no later entry lives there).
-struct MenuSeparator {
-  std::vector<std::string> menu;
-  std::size_t beforeEntry;
-};
-
-struct Catalogue {
-  std::vector<CatalogueEntry> entries;
-  std::vector<MenuSeparator> separators;
-  std::vector<std::vector<std::string>> hiddenSubmenus;
-};
 
 // Collects the entries in menu order. Each group fixes its submenu, the
 // fields all its entries assign, and the columns its rows fill in; a row
@@ -404,11 +391,6 @@ Catalogue BuildCatalogue() {
   return b.Take();
 }
 
-const Catalogue& TheCatalogue() {
-  static const Catalogue catalogue = BuildCatalogue();
-  return catalogue;
-}
-
 // The submenu reached by `path` below `level`, created at the end of the
 // level when it does not exist yet.
 std::vector<ChipMenuNode>& SubmenuChildren(std::vector<ChipMenuNode>& level, const std::vector<std::string>& path,
@@ -433,7 +415,31 @@ std::vector<ChipMenuNode>& SubmenuChildren(std::vector<ChipMenuNode>& level, con
   return *children;
 }
 
-std::vector<ChipMenuNode> BuildMenu(const Catalogue& catalogue) {
+// A catalogue in use with its menu. Once in use it is never freed, so that
+// entries and menu nodes handed out stay valid.
+struct CatalogueInUse {
+  Catalogue catalogue;
+  std::vector<std::string> notes;
+  std::vector<ChipMenuNode> menu;
+};
+
+CatalogueInUse* NewCatalogueInUse(Catalogue catalogue, std::vector<std::string> notes) {
+  auto* made = new CatalogueInUse{std::move(catalogue), std::move(notes), {}};
+  made->menu = BuildChipMenu(made->catalogue);
+  return made;
+}
+
+std::atomic<const CatalogueInUse*> g_chosen{nullptr};
+
+const CatalogueInUse& InUse() {
+  if (const CatalogueInUse* chosen = g_chosen.load(std::memory_order_acquire)) return *chosen;
+  static const CatalogueInUse* const compiled = NewCatalogueInUse(CompiledCatalogue(), {});
+  return *compiled;
+}
+
+}  // namespace
+
+std::vector<ChipMenuNode> BuildChipMenu(const Catalogue& catalogue) {
   std::vector<ChipMenuNode> top;
   auto addSeparatorsBefore = [&](std::size_t index) {
     for (const MenuSeparator& separator : catalogue.separators) {
@@ -457,8 +463,6 @@ std::vector<ChipMenuNode> BuildMenu(const Catalogue& catalogue) {
   return top;
 }
 
-}  // namespace
-
 const char* ChipFieldName(ChipField field) {
   switch (field) {
     case ChipField::Family: return "Family";
@@ -479,7 +483,18 @@ const char* ChipFieldName(ChipField field) {
   return "";
 }
 
-const std::vector<CatalogueEntry>& ChipCatalogue() { return TheCatalogue().entries; }
+const Catalogue& CompiledCatalogue() {
+  static const Catalogue catalogue = BuildCatalogue();
+  return catalogue;
+}
+
+void UseCatalogue(Catalogue catalogue, std::vector<std::string> notes) {
+  g_chosen.store(NewCatalogueInUse(std::move(catalogue), std::move(notes)), std::memory_order_release);
+}
+
+const std::vector<std::string>& CatalogueNotes() { return InUse().notes; }
+
+const std::vector<CatalogueEntry>& ChipCatalogue() { return InUse().catalogue.entries; }
 
 const CatalogueEntry* FindChip(std::string_view caption) {
   for (const CatalogueEntry& entry : ChipCatalogue()) {
@@ -510,9 +525,6 @@ void ApplyCatalogueEntry(const CatalogueEntry& entry, ChipParams& chip, uint8_t&
   }
 }
 
-const std::vector<ChipMenuNode>& ChipMenu() {
-  static const std::vector<ChipMenuNode> menu = BuildMenu(TheCatalogue());
-  return menu;
-}
+const std::vector<ChipMenuNode>& ChipMenu() { return InUse().menu; }
 
 }  // namespace velkor

@@ -9,6 +9,10 @@
 
 namespace velkor {
 
+std::string CatalogueOrigin(const CatalogueEntry& entry) {
+  return entry.origin.empty() ? "built-in" : "user: " + entry.origin;
+}
+
 void WriteCatalogueListing(std::ostream& out) {
   for (const CatalogueEntry& entry : ChipCatalogue()) {
     std::vector<FieldAssignment> fields = entry.fields;
@@ -22,6 +26,7 @@ void WriteCatalogueListing(std::ostream& out) {
     line["caption"] = entry.caption;
     line["hidden"] = entry.hidden;
     line["fields"] = std::move(assigned);
+    line["origin"] = CatalogueOrigin(entry);
     out << line.dump() << '\n';
   }
 }

@@ -498,7 +498,8 @@ TEST(CatalogueListingTest, EveryLineParsesBackToItsEntry) {
 
     std::vector<std::string> keys;
     for (const auto& item : line.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"menu", "caption", "hidden", "fields"})) << lines[i];
+    EXPECT_EQ(keys, (std::vector<std::string>{"menu", "caption", "hidden", "fields", "origin"})) << lines[i];
+    EXPECT_EQ(line["origin"], "built-in") << lines[i];
 
     EXPECT_EQ(line["menu"].get<std::vector<std::string>>(), entry.menu) << lines[i];
     EXPECT_EQ(line["caption"].get<std::string>(), entry.caption) << lines[i];
@@ -531,15 +532,15 @@ TEST(CatalogueListingTest, ExactLinesAndRawUtf8) {
   };
   EXPECT_EQ(lineOf("W25x64xx"),
             R"({"menu":["SPI  Flash","Winbond"],"caption":"W25x64xx","hidden":false,)"
-            R"("fields":{"Family":7,"SubType":7,"Size":8388608,"EraseTime":1500,"PageFlash":0}})");
+            R"("fields":{"Family":7,"SubType":7,"Size":8388608,"EraseTime":1500,"PageFlash":0},"origin":"built-in"})");
   EXPECT_EQ(lineOf("AG9311-MAQ"),
             R"({"menu":["AG9xxx"],"caption":"AG9311-MAQ","hidden":true,)"
             R"("fields":{"Family":128,"SubType":0,"Size":131072,"IdByte1":16,"IdByte2":161,"EraseTime":200,)"
-            R"("PageFlash":0}})");
+            R"("PageFlash":0},"origin":"built-in"})");
   EXPECT_EQ(lineOf("ESP8285"), std::string("{\"menu\":[\"") + kEspressif +
                                    "\"],\"caption\":\"ESP8285\",\"hidden\":false,\"fields\":{\"Family\":3,"
                                    "\"SubType\":4,\"Size\":1048576,\"IdByte1\":200,\"IdByte2\":64,\"EraseTime\":400,"
-                                   "\"PageFlash\":0,\"HideProtect\":1}}");
+                                   "\"PageFlash\":0,\"HideProtect\":1},\"origin\":\"built-in\"}");
   EXPECT_NE(lineOf("1M Bits(1M\xE4\xBD\x8D)"), "");
   EXPECT_EQ(text.find("\\u"), std::string::npos);
 }

@@ -4,7 +4,7 @@
 set -euo pipefail
 window=$1
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=none-at-all "$window" --list-chips)
-entries=$(printf '%s\n' "$out" | grep -c '^{"menu":\[.*\],"caption":"[^"]*","hidden":\(true\|false\),"fields":{.*}}$' || true)
+entries=$(printf '%s\n' "$out" | grep -c '^{"menu":\[.*\],"caption":"[^"]*","hidden":\(true\|false\),"fields":{.*},"origin":"built-in"}$' || true)
 total=$(printf '%s\n' "$out" | wc -l)
 echo "$entries well-formed lines of $total"
 [ "$entries" -eq 188 ] && [ "$total" -eq 188 ]
