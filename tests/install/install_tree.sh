@@ -37,7 +37,7 @@ expected=(
   share/doc/velkor350qn/install.md
   share/doc/velkor350qn/simulator.md
   share/doc/velkor350qn/examples/70-velkor350qn.rules
-  share/velkor350qn/
+  share/velkor350qn/chips.json
 )
 icon_sizes=(16 24 32 48 64 128 256)
 for size in "${icon_sizes[@]}"; do expected+=("share/icons/hicolor/${size}x${size}/apps/velkor350qn.png"); done
@@ -117,6 +117,7 @@ cp "$firmware" "$prefix/share/velkor350qn/"
 window "$scratch/installed.txt"
 expect_line "$scratch/installed.txt" "Firmware file: $prefix/share/velkor350qn/VelkorQN_EDF.VFR"
 expect_line "$scratch/installed.txt" "C1: Find Device: Velkor350QN V3.10!"
+expect_line "$scratch/installed.txt" "Chip catalogue: $prefix/share/velkor350qn/chips.json, "
 expect_line "$scratch/installed.txt" "No Log folder can be made in the start directory; log files go to $user_data/Log."
 ls "$user_data/Log/"QN_*.log >/dev/null 2>&1 || fail "no log file in $user_data/Log"
 
