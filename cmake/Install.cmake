@@ -48,5 +48,6 @@ install(DIRECTORY DESTINATION ${VELKOR_DATA_FOLDER})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/usage.md ${PROJECT_SOURCE_DIR}/docs/cli.md
               ${PROJECT_SOURCE_DIR}/docs/install.md
               ${PROJECT_SOURCE_DIR}/docs/simulator.md
+              ${PROJECT_SOURCE_DIR}/docs/chips.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${velkor_packaging}/70-velkor350qn.rules DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)

@@ -36,6 +36,7 @@ expected=(
   share/doc/velkor350qn/cli.md
   share/doc/velkor350qn/install.md
   share/doc/velkor350qn/simulator.md
+  share/doc/velkor350qn/chips.md
   share/doc/velkor350qn/examples/70-velkor350qn.rules
   share/velkor350qn/chips.json
 )
