@@ -19,6 +19,8 @@
 #include "cli/session.hpp"
 #include "cli/upgrade.hpp"
 #include "data/text_format.hpp"
+#include "platform/event_loop.hpp"
+#include "platform/hotplug_monitor.hpp"
 #include "platform/serial_device.hpp"
 #include "platform/serial_ports.hpp"
 #include "platform/simulator_process.hpp"
@@ -43,7 +45,9 @@ constexpr const char* kFooter =
     "  velkor-cli read --chip W25x64xx -o - | sha256sum   (the chip's bytes on standard output)\n"
     "  velkor-cli upgrade --firmware VelkorQN_EDF.VFR\n"
     "  velkor-cli --simulate auto --chip W25x10xx --file data.bin   (no hardware needed)\n\n"
-    "Ports: --ports ttyUSB0,ttyUSB1 (or VELKOR_PORTS); without them the USB serial adapters are searched.";
+    "Ports: --ports ttyUSB0,ttyUSB1 (or VELKOR_PORTS); a port may also be named by its link in\n"
+    "/dev/serial/by-id or by its adapter's USB serial number (usb-serial:FT1234AB); without them the\n"
+    "USB serial adapters are searched.";
 
 struct Common {
   bool simulate = false;
@@ -121,6 +125,19 @@ int Finish(EventOutput& output, int status) {
 
 // ---------------------------------------------------------------- commands
 
+// The adapter of a USB serial port, for the port and detected events; null
+// for a port without one.
+Json UsbJson(const UsbIdentity& usb) {
+  if (!usb.Known()) return nullptr;
+  return Json{{"by_id", usb.byId.empty() ? Json(nullptr) : Json(usb.byId)},
+              {"vid", usb.vendorId},
+              {"pid", usb.productId},
+              {"manufacturer", usb.manufacturer},
+              {"product", usb.product},
+              {"serial", usb.serial.empty() ? Json(nullptr) : Json(usb.serial)},
+              {"driver", usb.driver}};
+}
+
 int RunPorts(const Common& common) {
   EventOutput output = MakeOutput(common);
   const ConnectOptions connection = ConnectionOf(common);
@@ -137,16 +154,24 @@ int RunPorts(const Common& common) {
     }
     ports = CheckPorts(simulator->Ports());
   } else {
-    ports = connection.ports.empty() ? ScanUsbSerialPorts() : CheckPorts(connection.ports);
+    ports = connection.ports.empty() ? ScanUsbSerialPorts(DeviceRoots{}) : CheckPorts(connection.ports);
   }
   for (const PortCandidate& port : ports) {
     const char* access = kAccess[static_cast<int>(port.access)];
     const std::string why = WhyUnusable(port);
-    Json event{{"event", "port"}, {"name", port.name}, {"path", DevicePathOf(port.name)}, {"access", access}};
+    Json event{{"event", "port"},
+               {"name", port.name},
+               {"path", port.path.empty() ? Json(nullptr) : Json(port.path)},
+               {"access", access},
+               {"usb", UsbJson(port.usb)}};
     if (!why.empty()) event["why"] = why;
-    output.Listing(FormatText("%-16s %-24s %s%s%s", port.name.c_str(), DevicePathOf(port.name).c_str(), access,
-                              why.empty() ? "" : ": ", why.c_str()),
-                   event.dump());
+    std::string line = FormatText("%-16s %-24s %s%s%s", port.name.c_str(), port.path.c_str(), access,
+                                  why.empty() ? "" : ": ", why.c_str());
+    if (port.usb.Known()) {
+      line += "\n    " + DescribeUsbIdentity(port.usb);
+      if (!port.usb.byId.empty()) line += "\n    " + port.usb.byId;
+    }
+    output.Listing(line, event.dump(-1, ' ', false, Json::error_handler_t::replace));
   }
   if (ports.empty()) output.Message(MessageKind::Error, "No USB serial port was found.");
   return Finish(output, ports.empty() ? kExitNoProgrammer : kExitOk);
@@ -164,7 +189,7 @@ void ListDetected(TQNProgrammer& p, int base, EventOutput& output) {
     const bool streamed = r.capability > 0x32;
     Json json{{"event", "detected"},      {"programmer", base + n},          {"port", p.Channels.Port(n).CommName},
               {"name", name},             {"version", version},       {"capability", r.capability},
-              {"streamed_read", streamed}};
+              {"streamed_read", streamed}, {"usb", UsbJson(p.PortAdapter[n - 1])}};
     std::string human = FormatText("programmer %d: %s, firmware %s, capability 0x%02X (%s)", base + n, name.c_str(),
                                    version.c_str(), unsigned{r.capability},
                                    streamed ? "streamed chip read" : "block reads only");
@@ -187,10 +212,59 @@ void ListDetected(TQNProgrammer& p, int base, EventOutput& output) {
   }
 }
 
-int RunDetect(const Common& common) {
+struct DetectOptions {
+  bool wait = false;
+  int waitSeconds = 60;
+};
+
+// Whether the ports a search would use are there: every named port usable
+// (one is enough with --allow-missing), else any USB serial adapter's.
+bool PortsPresent(const ConnectOptions& connection) {
+  if (connection.ports.empty()) {
+    for (const PortCandidate& port : ScanUsbSerialPorts(DeviceRoots{}))
+      if (port.access == PortCandidate::Access::Usable) return true;
+    return false;
+  }
+  int usable = 0;
+  for (const PortCandidate& port : CheckPorts(connection.ports))
+    usable += port.access == PortCandidate::Access::Usable ? 1 : 0;
+  return connection.allowMissing ? usable > 0 : usable == static_cast<int>(connection.ports.size());
+}
+
+// Waits until the ports are there: woken by the kernel's device events
+// where they can be had, and looking again twice a second in any case
+// (named paths, containers without the events).
+bool WaitForPorts(const ConnectOptions& connection, std::chrono::seconds limit, EventOutput& output) {
+  if (PortsPresent(connection)) return true;
+  output.Message(MessageKind::Information,
+                 FormatText("Waiting up to %lld s for a programmer to be plugged in...",
+                            static_cast<long long>(limit.count())));
+  EventLoop loop;
+  bool changed = false;
+  std::string error;
+  const auto monitor = HotplugMonitor::Start(loop, [&changed](const HotplugEvent&) { changed = true; }, error);
+  const auto deadline = EventLoop::Clock::now() + limit;
+  constexpr std::chrono::milliseconds kLookAgain{500};
+  while (EventLoop::Clock::now() < deadline) {
+    changed = false;
+    loop.runUntil([&changed] { return changed; }, std::min(deadline, EventLoop::Clock::now() + kLookAgain));
+    // A new adapter's node and links take a moment to be set up.
+    if (changed) loop.runFor(std::chrono::milliseconds(300));
+    if (PortsPresent(connection)) return true;
+  }
+  return false;
+}
+
+int RunDetect(const Common& common, const DetectOptions& detect) {
   EventOutput output = MakeOutput(common);
+  const ConnectOptions connection = ConnectionOf(common);
+  if (detect.wait && !connection.simulate && !WaitForPorts(connection, std::chrono::seconds(detect.waitSeconds), output)) {
+    output.Message(MessageKind::Error,
+                   FormatText("No programmer port appeared within %d s (see velkor-cli ports).", detect.waitSeconds));
+    return Finish(output, kExitNoProgrammer);
+  }
   Session session(output);
-  const int status = session.Connect(ConnectionOf(common), RecordsOf(common));
+  const int status = session.Connect(connection, RecordsOf(common));
   if (status != kExitOk) return Finish(output, status);
   session.ForEachGroup([&output](TQNProgrammer& p, int base) { ListDetected(p, base, output); });
   return Finish(output, session.Close());
@@ -373,7 +447,13 @@ static int RunCommandLine(int argc, char* argv[]) {
   AddConnectionOptions(app, common);
 
   app.add_subcommand("ports", "List the ports the programmers are searched on");
-  app.add_subcommand("detect", "Find the programmers; print name, version, capabilities and serial-number settings");
+  CLI::App* detect =
+      app.add_subcommand("detect", "Find the programmers; print name, version, capabilities and serial-number settings");
+  DetectOptions detectOptions;
+  detect->add_flag("--wait", detectOptions.wait,
+                   "Wait for the programmers' ports to be plugged in (all named ports, else any USB serial adapter)");
+  detect->add_option("--wait-timeout", detectOptions.waitSeconds, "How long --wait waits, in seconds (default 60)")
+      ->check(CLI::Range(1, 86400));
   UpgradeOptions upgradeOptions;
   CLI::App* upgrade = AddUpgradeCommand(app, upgradeOptions);
   std::string chipSearch;
@@ -440,7 +520,7 @@ static int RunCommandLine(int argc, char* argv[]) {
   for (const std::string& line : LoadAndUseCatalogue().problems) std::cerr << "velkor-cli: " << line << '\n';
 
   if (app.got_subcommand("ports")) return RunPorts(common);
-  if (app.got_subcommand("detect")) return RunDetect(common);
+  if (app.got_subcommand("detect")) return RunDetect(common, detectOptions);
   if (upgrade->parsed()) {
     EventOutput output = MakeOutput(common);
     return Finish(output, RunUpgrade(output, ConnectionOf(common), RecordsOf(common), upgradeOptions));

@@ -35,6 +35,8 @@ set(VELKOR_CORE_SOURCES
   platform/text_file.cpp
   platform/text_encoding.cpp
   platform/serial_ports.cpp
+  platform/usb_identity.cpp
+  platform/hotplug_monitor.cpp
   chips/catalogue.cpp
   chips/catalogue_listing.cpp
   chips/chip_lookup.cpp

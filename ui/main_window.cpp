@@ -551,6 +551,18 @@ void MainWindow::Startup() {
   }
   core_->ExplicitPorts = ports;
   Run([this] { core_->FormShow(); });
+  // Real adapters come and go; simulated programmers do not.
+  if (!simulator_) {
+    std::string hotplugError;
+    hotplug_ = HotplugMonitor::Start(
+        loop_, [this](const HotplugEvent& event) { Run([this, &event] { core_->UsbPortsChanged(event); }); },
+        hotplugError);
+    if (!hotplug_)
+      Run([this, &hotplugError] {
+        core_->AppendInfo("Adapters plugged in later are not noticed (" + hotplugError +
+                          "): press the search button to look for them.");
+      });
+  }
   if (!simulatorError.empty())
     Run([this, &simulatorError] { core_->AppendInfo("Simulated programmers could not be started: " + simulatorError); });
   startupDone_ = true;

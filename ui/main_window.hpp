@@ -18,6 +18,7 @@
 #include "app/view.hpp"
 #include "control_binder.hpp"
 #include "hex_grid.hpp"
+#include "platform/hotplug_monitor.hpp"
 #include "platform/simulator_process.hpp"
 #include "qt_main_loop.hpp"
 
@@ -126,6 +127,8 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   std::unique_ptr<SimulatorProcess> simulator_;
   std::unique_ptr<store::StationLine> line_;  // before core_, which uses it
   std::unique_ptr<TQNProgrammer> core_;
+  // Adapters plugged in or out (after core_: it goes first).
+  std::unique_ptr<HotplugMonitor> hotplug_;
   ControlBinder* binder_ = nullptr;
 
   QPlainTextEdit* infoMemo_ = nullptr;

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "app/qn_programmer.hpp"
 #include "data/text_format.hpp"
@@ -14,6 +15,7 @@
 #include "link/identify_query.hpp"
 #include "platform/serial_device.hpp"
 #include "platform/serial_ports.hpp"
+#include "platform/usb_identity.hpp"
 
 namespace velkor {
 
@@ -25,6 +27,13 @@ constexpr const char* kChoosePort = "请选择通讯口......";
 constexpr const char* kSettingsRule = ">---------------------------------------------------------------";
 constexpr int16_t kIdentifyTicks = 500;
 constexpr const char* kPortWentAway = "The programmer's port went away and was closed.";
+// While an operation runs, the search after a plug event waits this long
+// before it looks again.
+constexpr std::chrono::milliseconds kBusyRetry{1000};
+constexpr const char* kLatencyHint =
+    "Its adapter holds short replies for %d ms before passing them on (latency_timer), which slows every exchange, "
+    "and this user may not lower it. The udev rule in the examples of the documentation "
+    "(/usr/share/doc/velkor350qn/examples/70-velkor350qn.rules) sets it to 1 ms as the adapter is plugged in: %s";
 constexpr std::size_t kCapabilityByte = 19;
 constexpr std::size_t kVersionTextLimit = 31;
 constexpr int kUpgradeNeeded = 3;
@@ -51,16 +60,18 @@ std::string DeviceGroup(const std::string& path) {
 
 void TQNProgrammer::ListSerialPorts() {
   const bool named = !ExplicitPorts.empty();
-  const std::vector<PortCandidate> candidates = named ? CheckPorts(ExplicitPorts) : ScanUsbSerialPorts();
+  const std::vector<PortCandidate> candidates = named ? CheckPorts(ExplicitPorts, Devices) : ScanUsbSerialPorts(Devices);
   auto& list = Controls.ComboBoxCOM;
   list.Items.clear();
   SearchSlots.clear();
   for (const PortCandidate& port : candidates) {
     const bool usable = port.access == PortCandidate::Access::Usable;
-    if (usable) list.Items.push_back(port.name);
-    if (usable || named) SearchSlots.push_back(usable ? port.name : std::string());
+    if (usable) list.Items.push_back(DescribePort(port));
+    // A port found below another /dev than the system's is opened by its path.
+    const std::string slot = named || Devices.IsSystem() ? port.name : port.path;
+    if (usable || named) SearchSlots.push_back(usable ? slot : std::string());
     if (usable) continue;
-    const std::string path = DevicePathOf(port.name);
+    const std::string path = port.path.empty() ? port.name : port.path;
     if (port.access == PortCandidate::Access::NoPermission) {
       AppendInfo(FormatText("Port %s cannot be opened: permission denied. Serial devices belong to the group \"%s\": "
                             "add your user to it (sudo usermod -aG %s $USER) and log in again.",
@@ -121,6 +132,7 @@ void TQNProgrammer::BitBtnFindCOMClick() {
     AppendInfo(FormatText("Checking Device %d In %s............", n, SearchSlots[i].c_str()));
     TComm& port = Channels.Port(n);
     port.OpenPort();  // an error ends the search and is shown to the operator
+    ShowPortAdapter(n);
     // The adapter needs a moment after opening before it listens.
     identifyTimers_[n - 1] = loop_.singleShot(std::chrono::milliseconds(50), [this, n] {
       if (Channels.Port(n).IsOpen()) IdentifyQuery(Channels.Channel(n));
@@ -246,6 +258,8 @@ void TQNProgrammer::RequestHangup(int channel) {
   Channels.Port(channel).ClosePort();
   Channels.Channel(channel).Identified = 0;
   ChannelLog(channel, kPortWentAway);
+  if (const UsbIdentity& usb = PortAdapter[channel - 1]; usb.Known())
+    ChannelLog(channel, "Its port was " + Channels.Port(channel).CommName + ", adapter " + DescribeUsbIdentity(usb) + ".");
   // An operation under way has failed with its programmer; its record still
   // names the programmer it ran on.
   if (Channels.Channel(channel).Busy) EndOperation(channel, true, {0, false, kPortWentAway});
@@ -261,6 +275,49 @@ void TQNProgrammer::RequestHangup(int channel) {
     list.ItemIndex = static_cast<int>(list.Items.size()) - 1;
   }
   ShowControls();
+}
+
+void TQNProgrammer::ShowPortAdapter(int channel) {
+  const std::string path = DevicePathOf(Channels.Port(channel).CommName);
+  const std::string kernelName = KernelNameOf(path);
+  UsbIdentity& usb = PortAdapter[channel - 1];
+  usb = ReadUsbIdentity(kernelName, Devices);
+  if (!usb.Known()) return;
+  ChannelLog(channel, "Adapter " + DescribeUsbIdentity(usb) + (usb.byId.empty() ? "" : " (" + usb.byId + ")") + ".");
+  const LatencyTimer timer = LowerLatencyTimer(kernelName, Devices);
+  if (timer.state == LatencyTimer::State::Lowered)
+    ChannelLog(channel, FormatText("Its latency timer was %d ms; it is now 1 ms.", timer.before));
+  else if (timer.state == LatencyTimer::State::Refused)
+    ChannelLog(channel, FormatText(kLatencyHint, timer.before, kLatencyRule));
+}
+
+void TQNProgrammer::UsbPortsChanged(const HotplugEvent& event) {
+  if (event.kind == HotplugEvent::Kind::Removed) {
+    for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+      TComm& port = Channels.Port(n);
+      if (!port.IsOpen()) continue;
+      // The kernel has removed the device node when it announces the
+      // removal; a by-id link or a serial number then leads nowhere.
+      const std::string path = DevicePathOf(port.CommName);
+      std::error_code ec;
+      const bool gone = path.empty() || !std::filesystem::exists(path, ec) || KernelNameOf(path) == event.deviceName;
+      if (!gone) continue;
+      ChannelLog(n, "Its USB serial adapter " + event.deviceName + " (" + port.CommName + ") was unplugged.");
+      RequestHangup(n);
+    }
+  }
+  SearchWhenSettled(HotplugSettle);
+}
+
+void TQNProgrammer::SearchWhenSettled(std::chrono::milliseconds delay) {
+  HotplugSearch.Start(loop_, delay, [this] {
+    if (AnyProgrammerBusy()) {
+      SearchWhenSettled(kBusyRetry);
+      return;
+    }
+    AppendInfo("USB serial adapters were plugged in or out: searching for programmers again.");
+    BitBtnFindCOMClick();
+  });
 }
 
 }  // namespace velkor

@@ -32,7 +32,9 @@
 #include "link/firmware_file.hpp"
 #include "link/job_settings.hpp"
 #include "link/operation_codes.hpp"
+#include "platform/hotplug_monitor.hpp"
 #include "platform/main_loop.hpp"
+#include "platform/usb_identity.hpp"
 
 namespace velkor {
 
@@ -104,6 +106,22 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // Ports named by the operator (--ports, VELKOR_PORTS) or the simulator's:
   // they replace the search over the machine's USB serial adapters.
   std::vector<std::string> ExplicitPorts;
+  // --- USB serial adapters (discovery.cpp) ---
+  // Where adapters are looked up: sysfs and /dev (tests give a fake tree).
+  DeviceRoots Devices;
+  // The adapter of each programmer's port as it was opened; unknown for a
+  // port without one (pseudo-terminals).
+  UsbIdentity PortAdapter[2];
+  // An adapter was plugged in or pulled out: a programmer whose port went
+  // with it is hung up at once (its operation fails); the programmers are
+  // searched again once the ports have settled and no operation runs.
+  void UsbPortsChanged(const HotplugEvent& event);
+  void SearchWhenSettled(std::chrono::milliseconds delay);
+  std::chrono::milliseconds HotplugSettle{700};
+  SettleTimer HotplugSearch;
+  // Names the adapter of the programmer's freshly opened port in the log and
+  // lowers its latency timer, or says how to.
+  void ShowPortAdapter(int channel);
   // Where host-side serial numbers come from when not from the serial-number
   // edit box (several groups of programmers, a production line's pool);
   // not owned.

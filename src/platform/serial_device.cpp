@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/custom_baud.hpp"
+#include "platform/usb_identity.hpp"
 
 namespace velkor {
 
@@ -69,6 +70,17 @@ void SetModemLines(int fd, const CommLineSettings& s) {
   drive(TIOCM_RTS, s.RtsControl != TRtsControl::RtsDisable);
 }
 
+// Asks the driver to hand received bytes on at once rather than batching
+// them (USB serial drivers then also shorten their own polling where they
+// can). Drivers without serial_struct support (pseudo-terminals) refuse;
+// that is fine.
+void RequestLowLatency(int fd) {
+  serial_struct serial{};
+  if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY)) return;
+  serial.flags |= ASYNC_LOW_LATENCY;
+  ioctl(fd, TIOCSSERIAL, &serial);
+}
+
 }  // namespace
 
 IoStatus ClassifyIoError(int error) {
@@ -92,10 +104,7 @@ IoStatus ClassifyIoError(int error) {
   }
 }
 
-std::string DevicePathOf(const std::string& portName) {
-  if (!portName.empty() && portName.front() == '/') return portName;
-  return "/dev/" + portName;
-}
+std::string DevicePathOf(const std::string& portName) { return ResolvePortName(portName).path; }
 
 SerialDevice::SerialDevice(int fd, std::unique_ptr<SavedSettings> saved) : fd_(fd), saved_(std::move(saved)) {}
 
@@ -121,6 +130,7 @@ OpenFailure SerialDevice::Open(const std::string& path, std::unique_ptr<SerialDe
     ::close(fd);
     return OpenFailure::CannotPrepare;
   }
+  RequestLowLatency(fd);
   device.reset(new SerialDevice(fd, std::move(saved)));
   return OpenFailure::None;
 }

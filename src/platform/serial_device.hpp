@@ -55,6 +55,7 @@ class SerialDevice {
   // Opens path read-write, without becoming its controlling terminal,
   // non-blocking, and takes it exclusively (TIOCEXCL and flock), so that a
   // port in use by any program, this one included, cannot be opened twice.
+  // Asks the driver for low latency (ASYNC_LOW_LATENCY) where it offers it.
   static OpenFailure Open(const std::string& path, std::unique_ptr<SerialDevice>& device);
 
   // Opens and closes path at once, as the port listing tests a port: a port
@@ -92,8 +93,10 @@ class SerialDevice {
   std::unique_ptr<SavedSettings> saved_;
 };
 
-// Port names are device names below /dev ("ttyUSB0"), or full paths for
-// pseudo-terminals and unusual adapters.
+// Port names are device names below /dev ("ttyUSB0"), full paths for
+// pseudo-terminals and unusual adapters, names below /dev/serial/by-id, or
+// "usb-serial:SERIAL" for the adapter with that USB serial number
+// (ResolvePortName); empty when the name leads to no device.
 std::string DevicePathOf(const std::string& portName);
 
 }  // namespace velkor

@@ -13,14 +13,6 @@ namespace velkor {
 
 namespace {
 
-constexpr const char* kUsbSerialBus = "usb-serial";
-
-bool IsUsbSerialDevice(const std::filesystem::path& ttyEntry) {
-  std::error_code ec;
-  const auto subsystem = std::filesystem::read_symlink(ttyEntry / "device" / "subsystem", ec);
-  return !ec && subsystem.filename() == kUsbSerialBus;
-}
-
 PortCandidate::Access TryOpen(const std::string& path) {
   const PortFailure failure = SerialDevice::Probe(path);
   switch (failure) {
@@ -66,17 +58,40 @@ std::vector<PortCandidate> ScanUsbSerialPorts(const std::filesystem::path& sysCl
   std::vector<std::string> names;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(sysClassTty, ec))
-    if (IsUsbSerialDevice(entry.path())) names.push_back(entry.path().filename().string());
+    if (IsUsbSerialTty(entry.path())) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end(), NaturalLess);
+  const DeviceRoots roots{sysClassTty.parent_path().parent_path(), devDirectory};
   std::vector<PortCandidate> ports;
-  for (const auto& name : names) ports.push_back({name, TryOpen((devDirectory / name).string())});
+  for (const auto& name : names) {
+    const std::string path = (devDirectory / name).string();
+    ports.push_back({name, TryOpen(path), path, {}, ReadUsbIdentity(name, roots)});
+  }
   return ports;
 }
 
-std::vector<PortCandidate> CheckPorts(const std::vector<std::string>& names) {
+std::vector<PortCandidate> ScanUsbSerialPorts(const DeviceRoots& roots) {
+  return ScanUsbSerialPorts(roots.ClassTty(), roots.dev);
+}
+
+std::vector<PortCandidate> CheckPorts(const std::vector<std::string>& names, const DeviceRoots& roots) {
   std::vector<PortCandidate> ports;
-  for (const auto& name : names) ports.push_back({name, TryOpen(DevicePathOf(name))});
+  for (const auto& name : names) {
+    const ResolvedPort resolved = ResolvePortName(name, roots);
+    PortCandidate port{name, PortCandidate::Access::Absent, resolved.path, resolved.problem, {}};
+    if (!resolved.path.empty()) {
+      port.access = TryOpen(resolved.path);
+      port.usb = ReadUsbIdentity(KernelNameOf(resolved.path), roots);
+    }
+    ports.push_back(std::move(port));
+  }
   return ports;
+}
+
+std::string DescribePort(const PortCandidate& port) {
+  if (!port.usb.Known()) return port.name;
+  std::string text = port.name;
+  if (!port.usb.byId.empty()) text += "  " + port.usb.byId;
+  return text + "  " + DescribeUsbIdentity(port.usb);
 }
 
 std::string PortHolders(const std::string& devicePath, const std::filesystem::path& proc) {
@@ -112,7 +127,8 @@ std::string PortHolders(const std::string& devicePath, const std::filesystem::pa
 }
 
 std::string WhyUnusable(const PortCandidate& port) {
-  const std::string path = DevicePathOf(port.name);
+  if (port.access != PortCandidate::Access::Usable && !port.problem.empty()) return port.problem;
+  const std::string path = port.path.empty() ? DevicePathOf(port.name) : port.path;
   switch (port.access) {
     case PortCandidate::Access::Usable:
       return {};
