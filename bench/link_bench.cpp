@@ -3,7 +3,13 @@
 // with no chip time, timed against the time the bytes exchanged need on the
 // wire.
 //
-//   velkor-bench-link [--size-mib N]     (flash size, default 16)
+//   velkor-bench-link [--size-mib N] [--adapter-latency-ms M]
+//
+// --size-mib: the flash size (default 16). --adapter-latency-ms: a USB
+// serial adapter with that latency timer between the simulated line and
+// the host (velkor-sim --adapter-latency-ms): a reply shorter than the
+// adapter's USB packet reaches the host only when the timer runs out. The
+// wire bound stays the line's; the ratio shows what the timer costs.
 //
 // Every case runs on one programmer and then on two at once, except the
 // reads: only programmer 1 reads, into the one image. The bytes on
@@ -48,6 +54,9 @@ namespace velkor {
 namespace {
 
 using namespace std::chrono_literals;
+
+// --adapter-latency-ms; 0 leaves the adapter out.
+uint32_t gAdapterLatencyMs = 0;
 using Clock = std::chrono::steady_clock;
 
 constexpr double kByteTimeSeconds = 11e-6;
@@ -93,9 +102,10 @@ class Simulator {
     if (saved < 0 || !file) Fail("cannot redirect standard error to " + errorFile.string());
     dup2(fileno(file), STDERR_FILENO);
     std::string error;
-    process_ = SimulatorProcess::Start(
-        FindSimulatorProgram(), {"--count", std::to_string(count), "--pace", "--block-time-us", "0", "--wire-summary"},
-        count, 10s, error);
+    std::vector<std::string> args = {"--count", std::to_string(count), "--pace", "--block-time-us", "0",
+                                     "--wire-summary"};
+    if (gAdapterLatencyMs > 0) args.insert(args.end(), {"--adapter-latency-ms", std::to_string(gAdapterLatencyMs)});
+    process_ = SimulatorProcess::Start(FindSimulatorProgram(), args, count, 10s, error);
     dup2(saved, STDERR_FILENO);
     close(saved);
     std::fclose(file);
@@ -282,8 +292,15 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--size-mib") == 0 && i + 1 < argc) {
       sizeMiB = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (std::strcmp(argv[i], "--adapter-latency-ms") == 0 && i + 1 < argc) {
+      gAdapterLatencyMs = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+      if (gAdapterLatencyMs > 255) {
+        std::fprintf(stderr, "--adapter-latency-ms must be 0..255\n");
+        return 2;
+      }
     } else {
-      std::fprintf(stderr, "usage: %s [--size-mib N]   (1..16, default 16)\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--size-mib N] [--adapter-latency-ms M]   (N 1..16, default 16; M 0..255, "
+                   "default 0: no adapter)\n", argv[0]);
       return 2;
     }
   }
@@ -335,8 +352,9 @@ int main(int argc, char** argv) {
   std::filesystem::current_path(previous);
   std::filesystem::remove_all(directory);
 
-  std::printf("\nflash %u MiB, EEPROM 64 KiB; peak resident memory of this process %ld KiB\n", sizeMiB,
-              PeakResidentKiB());
+  std::printf("\nflash %u MiB, EEPROM 64 KiB, adapter latency timer %u ms%s; peak resident memory of this process "
+              "%ld KiB\n",
+              sizeMiB, gAdapterLatencyMs, gAdapterLatencyMs == 0 ? " (no adapter)" : "", PeakResidentKiB());
   for (const Result& r : results)
     std::printf("link %s programmers=%d ratio=%.4f cpu_us_per_block=%.1f\n", r.operation.c_str(), r.programmers,
                 r.wall / r.bound, r.cpu * 1e6 / static_cast<double>(r.blocks));

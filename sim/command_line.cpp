@@ -358,6 +358,12 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
   uint32_t blockTime = 0;
   AddNumber(app, "--block-time-us", blockTime, 0, 10000000,
             "time the chip takes per 4 KB block before its answer goes out, in microseconds (default 0)");
+  uint32_t adapterLatency = 0;
+  AddNumber(app, "--adapter-latency-ms", adapterLatency, 0, 255,
+            "put a USB serial adapter with this latency timer between the line and the host: a partial USB packet "
+            "is held until the timer runs out (FTDI default 16; default 0, no adapter)");
+  AddNumber(app, "--adapter-packet", settings.adapter.packetBytes, 1, 4096,
+            "the adapter's USB packet payload in bytes (default 62, an FT232R's)");
 
   try {
     app.parse(argc, argv);
@@ -367,6 +373,7 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
     if (hangUpCut->count() > 0) faults.hangUpInReplyTo = hangUpInReply;
     line.splitDelay = std::chrono::microseconds(splitDelay);
     line.blockTime = std::chrono::microseconds(blockTime);
+    settings.adapter.latency = std::chrono::milliseconds(adapterLatency);
     settings.cycleInterval = std::chrono::milliseconds(cycleInterval);
     if (dump->count() > 0) CheckDumpDirectory(settings.dumpDirectory);
     CheckName(p);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sim/programmer_options.hpp"
+#include "sim/adapter_latency.hpp"
 #include "sim/wire_schedule.hpp"
 
 namespace velkor::sim {
@@ -18,6 +19,7 @@ struct SimulatorSettings {
   int count = 1;  // programmers, one pseudo-terminal each
   ProgrammerOptions programmer;  // every programmer alike
   LineOptions line;
+  AdapterOptions adapter;  // the USB serial adapter's latency timer
   bool verbose = false;  // log every frame
   // Bytes each programmer received and sent, on standard error at the end
   // and on SIGUSR2.

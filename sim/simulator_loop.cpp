@@ -62,7 +62,8 @@ struct Programmer {
       : number(n),
         link(std::move(pty)),
         model(settings.programmer, [n](std::string_view text) { WriteDiagnostic(n, text); }),
-        wire(settings.line) {
+        wire(settings.line),
+        adapter(settings.adapter) {
     model.SetFrameTrace(settings.verbose);
   }
   ~Programmer() {
@@ -72,11 +73,20 @@ struct Programmer {
   Programmer& operator=(const Programmer&) = delete;
 
   std::size_t Unsent() const { return pending.size() - pendingSent; }
+  // Output the line has yet to carry (what the adapter holds is past it).
+  std::size_t OnLine() const { return Unsent() - adapter.Held(); }
+  // When the next output may move: over the line, or out of the adapter.
+  Clock::time_point NextOutput() const {
+    Clock::time_point next = adapter.NextRelease();
+    if (OnLine() > 0) next = std::min(next, wire.NextWrite());
+    return next;
+  }
 
   int number;
   PtyLink link;
   ProgrammerModel model;
   WireSchedule wire;
+  AdapterBuffer adapter;
   std::vector<uint8_t> pending;  // output the master did not take yet
   std::size_t pendingSent = 0;
   uint32_t blocksSeen = 0;  // blocks the wire schedule has been told about
@@ -117,13 +127,26 @@ bool Flush(Programmer& p) {
   for (;;) {
     const Clock::time_point now = Clock::now();
     Refill(p, now);
-    const std::size_t allowed = p.wire.Allowance(now, p.Unsent());
+    std::size_t allowed = p.wire.Allowance(now, p.OnLine());
+    if (p.adapter.Active()) {
+      // The line hands its bytes to the adapter, which passes them on by
+      // whole packets or when its timer runs out.
+      if (allowed > 0) {
+        p.wire.Wrote(allowed, now);
+        p.adapter.Arrived(allowed, now);
+        continue;
+      }
+      allowed = p.adapter.Releasable(now);
+    }
     if (allowed == 0) return true;  // nothing to send, or not yet
     const ssize_t n = write(p.link.MasterFd(), p.pending.data() + p.pendingSent, allowed);
     if (n > 0) {
       p.pendingSent += static_cast<std::size_t>(n);
       p.bytesSent += static_cast<uint64_t>(n);
-      p.wire.Wrote(static_cast<std::size_t>(n), now);
+      if (p.adapter.Active())
+        p.adapter.Released(static_cast<std::size_t>(n), now);
+      else
+        p.wire.Wrote(static_cast<std::size_t>(n), now);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -284,10 +307,11 @@ int Serve(std::vector<std::unique_ptr<Programmer>>& programmers, const SignalCha
       short events = 0;
       if (unsent < kMostPendingOutput && !p.model.HungUp()) events |= POLLIN;
       if (unsent > 0) {
-        if (p.wire.NextWrite() <= now)
+        const Clock::time_point next = p.NextOutput();
+        if (next <= now)
           events |= POLLOUT;
-        else
-          waitAtMost(p.wire.NextWrite() - now);
+        else if (next != Clock::time_point::max())
+          waitAtMost(next - now);
       }
       if (p.model.HungUp()) waitAtMost(kHangUpCheck);
       if (p.nextAutoCycle) waitAtMost(std::max(*p.nextAutoCycle - now, Clock::duration::zero()));
