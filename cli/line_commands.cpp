@@ -217,6 +217,7 @@ int ListRecords(const LineCommandOptions& o, EventOutput& output) {
     // As in the record file; null where the record holds none (and in the
     // records made before these were kept).
     json["job_id"] = r.jobId.empty() ? Json(nullptr) : Json(r.jobId);
+    json["adapter_serial"] = r.adapterSerial.empty() ? Json(nullptr) : Json(r.adapterSerial);
     json["image_file"] = r.imageFile.empty() ? Json(nullptr) : Json(r.imageFile);
     json["chip_id"] = r.chipId ? Json(*r.chipId) : Json(nullptr);
     json["differences"] = r.differences ? Json(*r.differences) : Json(nullptr);

@@ -175,6 +175,7 @@ void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
   record.jobId = JobId();
   record.programmer = ProgrammerNumberBase + outcome.channel;
   record.programmerId = DeviceName[outcome.channel - 1];
+  record.adapterSerial = PortAdapter[outcome.channel - 1].serial;
   record.chip = Controls.MCUNameEdit.Text;
   record.chipId = outcome.chipId;
   record.acc = Image.AccSum16;

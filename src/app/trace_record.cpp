@@ -54,6 +54,7 @@ std::string TraceRecordLine(const TraceRecord& r) {
   if (!r.station.empty()) line["station"] = r.station;
   if (!r.jobId.empty()) line["job_id"] = r.jobId;
   if (!r.imageFile.empty()) line["image_file"] = r.imageFile;
+  if (!r.adapterSerial.empty()) line["adapter_serial"] = r.adapterSerial;
   if (r.chipId) line["chip_id"] = {(*r.chipId)[0], (*r.chipId)[1]};
   if (r.differences) {
     line["differences"] = *r.differences;

@@ -39,6 +39,8 @@ struct TraceRecord {
   std::string imageFile;
   // The chip's two ID bytes, when they were read.
   std::optional<std::array<uint8_t, 2>> chipId;
+  // The USB serial number of the programmer's adapter, where it has one.
+  std::string adapterSerial;
   // When the chip was read back to be compared: how many bytes differ, and
   // the first differing address (none when no byte differs).
   std::optional<uint64_t> differences;

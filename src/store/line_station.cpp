@@ -35,6 +35,7 @@ Json ToJson(const StoredRecord& r) {
   if (!r.imageFile.empty()) line["image_file"] = r.imageFile;
   if (r.chipId) line["chip_id"] = *r.chipId;
   if (!r.jobId.empty()) line["job_id"] = r.jobId;
+  if (!r.adapterSerial.empty()) line["adapter_serial"] = r.adapterSerial;
   if (r.firstDifference) line["first_difference"] = *r.firstDifference;
   if (r.differences) line["differences"] = *r.differences;
   return line;
@@ -63,6 +64,7 @@ std::optional<StoredRecord> FromJson(const std::string& text) {
     if (line.contains("image_file")) r.imageFile = line.at("image_file").get<std::string>();
     if (line.contains("chip_id")) r.chipId = line.at("chip_id").get<std::array<uint8_t, 2>>();
     if (line.contains("job_id")) r.jobId = line.at("job_id").get<std::string>();
+    if (line.contains("adapter_serial")) r.adapterSerial = line.at("adapter_serial").get<std::string>();
     if (line.contains("first_difference")) r.firstDifference = line.at("first_difference").get<uint32_t>();
     if (line.contains("differences")) r.differences = line.at("differences").get<uint64_t>();
     return r;
@@ -77,7 +79,7 @@ std::optional<StoredRecord> FromJson(const std::string& text) {
 // record file writes them with replacement characters too.
 StoredRecord Storable(StoredRecord r) {
   for (std::string* text : {&r.station, &r.programmerId, &r.chip, &r.operation, &r.text, &r.imageSha256,
-                            &r.imageFile, &r.jobId})
+                            &r.imageFile, &r.jobId, &r.adapterSerial})
     *text = StorableText(*text);
   if (r.pool) r.pool = StorableText(*r.pool);
   return r;
@@ -166,6 +168,7 @@ void StoreRecordSink::Add(const TraceRecord& record) {
   stored.imageFile = record.imageFile;
   stored.chipId = record.chipId;
   stored.jobId = record.jobId;
+  stored.adapterSerial = record.adapterSerial;
   stored.differences = record.differences;
   stored.firstDifference = record.firstDifference;
 

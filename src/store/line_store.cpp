@@ -310,6 +310,7 @@ class SqlLineStore final : public LineStore {
       if (record.pool) CheckText("pool", *record.pool);
       CheckText("image file", record.imageFile);
       CheckText("job id", record.jobId);
+      CheckText("adapter's serial number", record.adapterSerial);
       for (const auto& [what, number] : {std::pair{"serial number", record.serialNumber},
                                          std::pair{"count of differences", record.differences}}) {
         if (number && *number > kLargestNumber) {
@@ -323,8 +324,8 @@ class SqlLineStore final : public LineStore {
       db_->Run(
           "INSERT INTO records (time_ms, station, programmer, programmer_id, chip, operation, result, code, text, "
           "acc, crc, image_sha256, serial_number, pool, duration_ms, image_file, chip_id, job_id, first_difference, "
-          "differences) "
-          "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20)",
+          "differences, adapter_serial) "
+          "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20, $21)",
           {ToMs(record.time), record.station, static_cast<int64_t>(record.programmer), record.programmerId,
            record.chip, record.operation, record.result, static_cast<int64_t>(record.code), record.text,
            static_cast<int64_t>(record.acc), static_cast<int64_t>(record.crc), record.imageSha256,
@@ -333,7 +334,8 @@ class SqlLineStore final : public LineStore {
            textOrNull(record.imageFile), record.chipId ? SqlValue(ChipIdText(*record.chipId)) : SqlValue(nullptr),
            textOrNull(record.jobId),
            record.firstDifference ? SqlValue(static_cast<int64_t>(*record.firstDifference)) : SqlValue(nullptr),
-           record.differences ? SqlValue(static_cast<int64_t>(*record.differences)) : SqlValue(nullptr)});
+           record.differences ? SqlValue(static_cast<int64_t>(*record.differences)) : SqlValue(nullptr),
+           textOrNull(record.adapterSerial)});
       return Done{};
     });
   }
@@ -343,7 +345,7 @@ class SqlLineStore final : public LineStore {
       std::string sql =
           "SELECT time_ms, station, programmer, programmer_id, chip, operation, result, code, text, acc, crc, "
           "image_sha256, serial_number, pool, duration_ms, image_file, chip_id, job_id, first_difference, "
-          "differences FROM records WHERE time_ms >= $1 ORDER BY time_ms, id";
+          "differences, adapter_serial FROM records WHERE time_ms >= $1 ORDER BY time_ms, id";
       std::vector<SqlValue> params{ToMs(since)};
       if (limit) {
         sql += " LIMIT $2";
@@ -372,6 +374,7 @@ class SqlLineStore final : public LineStore {
         record.jobId = Text(row[17]);
         if (row[18]) record.firstDifference = static_cast<uint32_t>(ToInt(row[18]));
         if (row[19]) record.differences = static_cast<uint64_t>(ToInt(row[19]));
+        record.adapterSerial = Text(row[20]);
         records.push_back(std::move(record));
       }
       return records;

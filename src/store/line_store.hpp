@@ -102,6 +102,7 @@ struct StoredRecord {
   std::string imageFile;  // the file the image came from; may be empty
   std::optional<std::array<uint8_t, 2>> chipId;
   std::string jobId;  // may be empty
+  std::string adapterSerial;  // the programmer's USB adapter's serial number; may be empty
   std::optional<uint64_t> differences;  // bytes that differ, when read back
   std::optional<uint32_t> firstDifference;
 

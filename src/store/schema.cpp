@@ -82,14 +82,15 @@ CREATE TABLE records (
 CREATE INDEX records_by_time ON records (time_ms, id);
 )"},
       // What a record tells besides: the file the image came from, the
-      // chip's ID ("0xEF 0x40"), the job the chip belongs to, and where a
-      // chip read back differs. Nullable: the records made before have none.
+      // chip's ID ("0xEF 0x40"), the job the chip belongs to, where a chip
+      // read back differs, and the programmer's USB adapter. Nullable: the records made before have none.
       {2, R"(
 ALTER TABLE records ADD COLUMN image_file TEXT;
 ALTER TABLE records ADD COLUMN chip_id TEXT;
 ALTER TABLE records ADD COLUMN job_id TEXT;
 ALTER TABLE records ADD COLUMN first_difference BIGINT;
 ALTER TABLE records ADD COLUMN differences BIGINT;
+ALTER TABLE records ADD COLUMN adapter_serial TEXT;
 CREATE INDEX records_by_job ON records (job_id);
 )"},
   };

@@ -70,6 +70,7 @@ TEST(TraceRecordLine, CarriesTheJobStationFileIdAndDifferencesOnlyWhereKnown) {
   known.chipId = std::array<uint8_t, 2>{0xEF, 0x40};
   known.differences = 3;
   known.firstDifference = 0xFFFFFFFF;
+  known.adapterSerial = "FT1234AB";
   TraceRecord matched;  // read back, and no byte differs
   matched.differences = 0;
   struct Case {
@@ -84,13 +85,14 @@ TEST(TraceRecordLine, CarriesTheJobStationFileIdAndDifferencesOnlyWhereKnown) {
             {"image_file", "/srv/images/board v2 — 固件.hex"},
             {"chip_id", Json::array({0xEF, 0x40})},
             {"differences", 3},
-            {"first_difference", 0xFFFFFFFFu}}},
+            {"first_difference", 0xFFFFFFFFu},
+            {"adapter_serial", "FT1234AB"}}},
       {"read back, nothing differs", matched,
        Json{{"station", nullptr}, {"job_id", nullptr}, {"image_file", nullptr}, {"chip_id", nullptr},
-            {"differences", 0}, {"first_difference", nullptr}}},
+            {"differences", 0}, {"first_difference", nullptr}, {"adapter_serial", nullptr}}},
       {"none known", TraceRecord{},
        Json{{"station", nullptr}, {"job_id", nullptr}, {"image_file", nullptr}, {"chip_id", nullptr},
-            {"differences", nullptr}, {"first_difference", nullptr}}},
+            {"differences", nullptr}, {"first_difference", nullptr}, {"adapter_serial", nullptr}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

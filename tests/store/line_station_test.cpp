@@ -163,6 +163,7 @@ TEST_F(LineStationTest, PendingLinesOfEarlierProgramsGoInAndNewFieldsSurviveTheW
   chip.chipId = std::array<uint8_t, 2>{0xEF, 0x40};
   chip.differences = 3;
   chip.firstDifference = 0x1000;
+  chip.adapterSerial = "FT1234AB";
   sink.Add(chip);
   {
     std::ifstream in(pending);
@@ -171,6 +172,7 @@ TEST_F(LineStationTest, PendingLinesOfEarlierProgramsGoInAndNewFieldsSurviveTheW
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1]["chip_id"], (nlohmann::json{0xEF, 0x40}));
     EXPECT_EQ(lines[1]["job_id"], "20261211T034512-7f3a9c21");
+    EXPECT_EQ(lines[1]["adapter_serial"], "FT1234AB");
   }
   store->down = false;
   EXPECT_EQ(sink.Flush(), 0u);
@@ -190,6 +192,7 @@ TEST_F(LineStationTest, PendingLinesOfEarlierProgramsGoInAndNewFieldsSurviveTheW
   EXPECT_EQ(later.chipId, chip.chipId);
   EXPECT_EQ(later.differences, 3u);
   EXPECT_EQ(later.firstDifference, 0x1000u);
+  EXPECT_EQ(later.adapterSerial, "FT1234AB");
 }
 
 TEST_F(LineStationTest, TextsThatAreNotUtf8GoInReplacedRatherThanHoldingUpTheRecords) {

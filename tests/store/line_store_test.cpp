@@ -390,6 +390,7 @@ TEST_P(LineStoreBehaviour, RecordsComeBackWholeInTimeOrderSinceATime) {
   full.jobId = "20261211T034512-7f3a9c21";
   full.differences = kLargest;
   full.firstDifference = 0xFFFFFFFF;
+  full.adapterSerial = "FT1234AB";
   StoredRecord bare = MakeRecord(t0 + 1s, "24C02");
   bare.result = "timeout";
   bare.code = -7;
@@ -418,12 +419,13 @@ TEST_P(LineStoreBehaviour, RecordsComeBackWholeInTimeOrderSinceATime) {
   // text, and nothing where a record has none.
   using Row = std::vector<std::optional<std::string>>;
   const auto columns = location->Query(
-      "SELECT chip, image_file, chip_id, job_id, first_difference, differences FROM records "
+      "SELECT chip, image_file, chip_id, job_id, first_difference, differences, adapter_serial FROM records "
       "WHERE chip IN ('W25Q64', '24C02') ORDER BY chip");
   EXPECT_EQ(columns, (StoreLocation::Rows{
-                         Row{"24C02", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+                         Row{"24C02", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                             std::nullopt},
                          Row{"W25Q64", full.imageFile, "0xEF 0x40", "20261211T034512-7f3a9c21", "4294967295",
-                             "9223372036854775807"}}));
+                             "9223372036854775807", "FT1234AB"}}));
 
   const auto limited = store->Records(t0, 2);
   ASSERT_TRUE(limited) << limited.error;
