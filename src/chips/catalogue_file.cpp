@@ -494,21 +494,80 @@ std::string WriteCatalogueFile(const Catalogue& catalogue) {
   return text;
 }
 
+// What both kinds of file start with: a JSON object whose members are
+// checked and whose format, if named, is this program's; nothing (with the
+// problems) when the text is no JSON object.
+struct ChipsDocument {
+  Json json;
+  TextIndex index;
+};
+
+std::optional<ChipsDocument> OpenChipsDocument(std::string_view text, const std::vector<std::string>& allowed,
+                                               const std::vector<std::string>& required, const char* notAnObject,
+                                               std::vector<FileProblem>& problems) {
+  std::optional<Json> json = Parse(text, problems);
+  if (!json) return std::nullopt;
+  ChipsDocument document{std::move(*json), IndexText(text)};
+  ReportRepeatedKeys(document.index, problems);
+  if (!document.json.is_object()) {
+    problems.push_back({1, notAnObject});
+    return std::nullopt;
+  }
+  CheckMembers(document.json, allowed, required,
+               [&](const std::string&, const std::string& why) { problems.push_back({1, why}); });
+  if (document.json.contains("format") && document.json["format"] != kCatalogueFileFormat)
+    problems.push_back({1, "\"format\" is not " + std::to_string(kCatalogueFileFormat)});
+  return document;
+}
+
+// The document's "chips" list; nothing when there is none to read items
+// from (a member that is no list is a problem).
+const Json* ChipsList(const ChipsDocument& document, std::vector<FileProblem>& problems) {
+  if (!document.json.contains("chips")) return nullptr;
+  const Json& chips = document.json["chips"];
+  if (chips.is_array()) return &chips;
+  problems.push_back({1, "\"chips\" is not a list"});
+  return nullptr;
+}
+
+// Item i of the list: its line, and a report that names the line of the
+// member at fault, or the item's.
+std::size_t ItemLine(const TextIndex& index, std::size_t i) {
+  return i < index.chipItems.size() ? index.LineOf(index.chipItems[i]) : 0;
+}
+
+auto ItemReport(const TextIndex& index, std::string_view text, std::size_t i, std::vector<FileProblem>& problems) {
+  return [&index, text, i, &problems](const std::string& key, const std::string& why) {
+    problems.push_back(
+        {key.empty() || i >= index.chipItems.size() ? ItemLine(index, i) : index.LineOfKey(i, text, key), why});
+  };
+}
+
+// The item's caption when it is a sound name named once in its file
+// (where ends the message of one named twice); nothing otherwise.
+template <typename Report>
+std::optional<std::string> CaptionOf(const Json& item, std::size_t line, const char* where,
+                                     std::map<std::string, std::size_t>& lineOfCaption, Report& report) {
+  if (!item.contains("caption")) return std::nullopt;
+  if (const std::string problem = NameProblem(item["caption"]); !problem.empty()) {
+    report("caption", "the caption " + problem);
+    return std::nullopt;
+  }
+  std::string caption = item["caption"].get<std::string>();
+  if (const auto [at, fresh] = lineOfCaption.emplace(caption, line); !fresh)
+    report("caption", "chip " + Quoted(caption) + " is named twice" + where + " (first on line " +
+                          std::to_string(at->second) + ")");
+  return caption;
+}
+
 CatalogueFileReading ReadCatalogueFile(std::string_view text) {
   CatalogueFileReading reading;
   std::vector<FileProblem>& problems = reading.problems;
-  const std::optional<Json> json = Parse(text, problems);
-  if (!json) return reading;
-  const TextIndex index = IndexText(text);
-  ReportRepeatedKeys(index, problems);
-  if (!json->is_object()) {
-    problems.push_back({1, "the file does not hold a JSON object"});
-    return reading;
-  }
-  CheckMembers(*json, {"format", "hidden_menus", "chips"}, {"format", "chips"},
-               [&](const std::string&, const std::string& why) { problems.push_back({1, why}); });
-  if (json->contains("format") && (*json)["format"] != kCatalogueFileFormat)
-    problems.push_back({1, "\"format\" is not " + std::to_string(kCatalogueFileFormat)});
+  const std::optional<ChipsDocument> document = OpenChipsDocument(
+      text, {"format", "hidden_menus", "chips"}, {"format", "chips"}, "the file does not hold a JSON object", problems);
+  if (!document) return reading;
+  const Json* json = &document->json;
+  const TextIndex& index = document->index;
 
   Catalogue catalogue;
   if (json->contains("hidden_menus")) {
@@ -523,18 +582,14 @@ CatalogueFileReading ReadCatalogueFile(std::string_view text) {
     }
     if (!sound) problems.push_back({1, "\"hidden_menus\" is not a list of submenu paths"});
   }
-  if (!json->contains("chips") || !(*json)["chips"].is_array()) {
-    if (json->contains("chips")) problems.push_back({1, "\"chips\" is not a list"});
-    return reading;
-  }
+  const Json* list = ChipsList(*document, problems);
+  if (!list) return reading;
 
-  const Json& chips = (*json)["chips"];
+  const Json& chips = *list;
   std::map<std::string, std::size_t> lineOfCaption;
   for (std::size_t i = 0; i < chips.size(); ++i) {
-    const std::size_t line = i < index.chipItems.size() ? index.LineOf(index.chipItems[i]) : 0;
-    auto report = [&](const std::string& key, const std::string& why) {
-      problems.push_back({key.empty() || i >= index.chipItems.size() ? line : index.LineOfKey(i, text, key), why});
-    };
+    const std::size_t line = ItemLine(index, i);
+    auto report = ItemReport(index, text, i, problems);
     const Json& item = chips[i];
     if (!item.is_object()) {
       report("", "an item of \"chips\" is not an object");
@@ -552,16 +607,7 @@ CatalogueFileReading ReadCatalogueFile(std::string_view text) {
     CheckMembers(item, {"menu", "caption", "hidden", "fields"}, {"caption", "fields"}, report);
     CatalogueEntry entry;
     if (menu) entry.menu = *menu;
-    if (item.contains("caption")) {
-      if (const std::string problem = NameProblem(item["caption"]); !problem.empty()) {
-        report("caption", "the caption " + problem);
-      } else {
-        entry.caption = item["caption"].get<std::string>();
-        if (const auto [at, fresh] = lineOfCaption.emplace(entry.caption, line); !fresh)
-          report("caption", "chip " + Quoted(entry.caption) + " is named twice (first on line " +
-                                std::to_string(at->second) + ")");
-      }
-    }
+    if (auto caption = CaptionOf(item, line, "", lineOfCaption, report)) entry.caption = std::move(*caption);
     if (item.contains("hidden")) {
       if (item["hidden"].is_boolean())
         entry.hidden = item["hidden"].get<bool>();
@@ -590,31 +636,20 @@ CatalogueFileReading ReadCatalogueFile(std::string_view text) {
 UserChipFileReading ReadUserChipFile(std::string_view text, const std::string& origin) {
   UserChipFileReading reading;
   std::vector<FileProblem>& problems = reading.problems;
-  const std::optional<Json> json = Parse(text, problems);
-  if (!json) return reading;
-  const TextIndex index = IndexText(text);
-  ReportRepeatedKeys(index, problems);
-  if (!json->is_object()) {
-    problems.push_back({1, "the file does not hold a JSON object with a \"chips\" list"});
-    return reading;
-  }
-  CheckMembers(*json, {"format", "chips"}, {"chips"},
-               [&](const std::string&, const std::string& why) { problems.push_back({1, why}); });
-  if (json->contains("format") && (*json)["format"] != kCatalogueFileFormat)
-    problems.push_back({1, "\"format\" is not " + std::to_string(kCatalogueFileFormat)});
-  if (!json->contains("chips") || !(*json)["chips"].is_array()) {
-    if (json->contains("chips")) problems.push_back({1, "\"chips\" is not a list"});
-    return reading;
-  }
+  const std::optional<ChipsDocument> document =
+      OpenChipsDocument(text, {"format", "chips"}, {"chips"},
+                        "the file does not hold a JSON object with a \"chips\" list", problems);
+  if (!document) return reading;
+  const TextIndex& index = document->index;
+  const Json* list = ChipsList(*document, problems);
+  if (!list) return reading;
 
-  const Json& chips = (*json)["chips"];
+  const Json& chips = *list;
   std::map<std::string, std::size_t> lineOfCaption;
   std::vector<UserChip> read;
   for (std::size_t i = 0; i < chips.size(); ++i) {
-    const std::size_t line = i < index.chipItems.size() ? index.LineOf(index.chipItems[i]) : 0;
-    auto report = [&](const std::string& key, const std::string& why) {
-      problems.push_back({key.empty() || i >= index.chipItems.size() ? line : index.LineOfKey(i, text, key), why});
-    };
+    const std::size_t line = ItemLine(index, i);
+    auto report = ItemReport(index, text, i, problems);
     const Json& item = chips[i];
     if (!item.is_object()) {
       report("", "an item of \"chips\" is not an object");
@@ -626,16 +661,8 @@ UserChipFileReading ReadUserChipFile(std::string_view text, const std::string& o
     chip.line = line;
     chip.entry.origin = origin;
     chip.entry.menu = {kUserChipMenu};
-    if (item.contains("caption")) {
-      if (const std::string problem = NameProblem(item["caption"]); !problem.empty()) {
-        report("caption", "the caption " + problem);
-      } else {
-        chip.entry.caption = item["caption"].get<std::string>();
-        if (const auto [at, fresh] = lineOfCaption.emplace(chip.entry.caption, line); !fresh)
-          report("caption", "chip " + Quoted(chip.entry.caption) + " is named twice in this file (first on line " +
-                                std::to_string(at->second) + ")");
-      }
-    }
+    if (auto caption = CaptionOf(item, line, " in this file", lineOfCaption, report))
+      chip.entry.caption = std::move(*caption);
     if (item.contains("menu")) {
       std::string why;
       if (const auto menu = MenuOf(item["menu"], why)) {
