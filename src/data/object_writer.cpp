@@ -1,7 +1,6 @@
 #include "data/object_writer.hpp"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 
 #include "data/in_out_error.hpp"
 #include "data/text_format.hpp"
+#include "platform/text_file.hpp"
 
 namespace velkor {
 
@@ -188,8 +188,6 @@ void WriteSRecords(BufferedOutput& out, const uint8_t* bytes, uint32_t first, st
   SRecord(out, endType, addressBytes, 0, nullptr, 0);
 }
 
-std::string Reason(int error) { return std::strerror(error); }
-
 }  // namespace
 
 uint64_t WriteObject(int fd, const std::string& what, const uint8_t* bytes, uint32_t first, std::size_t count,
@@ -215,58 +213,18 @@ uint64_t WriteObject(int fd, const std::string& what, const uint8_t* bytes, uint
   return out.Written();
 }
 
-uint64_t WriteObjectFile(const std::filesystem::path& named, const uint8_t* bytes, uint32_t first, std::size_t count,
+uint64_t WriteObjectFile(const std::filesystem::path& path, const uint8_t* bytes, uint32_t first, std::size_t count,
                          ObjectFormat format) {
-  auto fail = [](const std::filesystem::path& path, const std::string& why) -> EInOutError {
-    return EInOutError("Cannot save file: " + path.string() + ": " + why);
-  };
-  // A symbolic link is saved through: its target gets the content and the
-  // link stays. What is there must be a regular file, whose mode (and owner,
-  // where the program may set it) the new content keeps.
-  std::error_code ec;
-  std::filesystem::path path = named;
-  if (std::filesystem::is_symlink(named, ec)) {
-    path = std::filesystem::weakly_canonical(named, ec);
-    if (ec) throw fail(named, ec.message());
-  }
-  struct stat existing {};
-  const bool exists = ::stat(path.c_str(), &existing) == 0;
-  if (exists && !S_ISREG(existing.st_mode))
-    throw fail(path, std::string(S_ISDIR(existing.st_mode) ? "it is a directory"
-                                                           : "it is not a regular file (a FIFO or a device)") +
-                         "; nothing was saved");
-  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  // ".NAME.XXXXXX" beside the target, the name cut so the whole stays
-  // within the 255 bytes a file name may have.
-  std::string tempName = ".";
-  tempName += path.filename().string().substr(0, 200);
-  tempName += ".XXXXXX";
-  std::string temp = (folder / tempName).string();
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw fail(path, Reason(errno));
-  if (exists) {
-    (void)!::fchown(fd, existing.st_uid, existing.st_gid);  // only where allowed
-    ::fchmod(fd, existing.st_mode & 07777);
-  } else {
-    // A new file gets the usual permissions rather than mkstemp's 0600.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-  }
   uint64_t written = 0;
-  try {
-    written = WriteObject(fd, path.string(), bytes, first, count, format, path.filename().string());
-    if (::fsync(fd) != 0) throw EInOutError(path.string() + ": " + Reason(errno));
-  } catch (const EInOutError& e) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    throw EInOutError(std::string("Cannot save file: ") + e.what());
-  }
-  if (::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    throw fail(path, Reason(error));
-  }
+  const std::string failure = ReplaceFile(path, [&](int fd) {
+    try {
+      written = WriteObject(fd, path.string(), bytes, first, count, format, path.filename().string());
+      return std::string();
+    } catch (const EInOutError& e) {
+      return std::string(e.what());
+    }
+  });
+  if (!failure.empty()) throw EInOutError("Cannot save file: " + failure);
   return written;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/text_file.hpp"
 
+#include <functional>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,7 +76,7 @@ std::string ReadRegularFile(const std::filesystem::path& path, std::size_t most,
   return error;
 }
 
-std::string WriteFileAtomically(const std::filesystem::path& named, std::string_view content) {
+std::string ReplaceFile(const std::filesystem::path& named, const std::function<std::string(int fd)>& write) {
   // A symbolic link is saved through: its target gets the content and the
   // link stays. What is there must be a regular file, whose mode (and owner,
   // where the program may set it) the new content keeps.
@@ -90,8 +92,10 @@ std::string WriteFileAtomically(const std::filesystem::path& named, std::string_
     return path.string() + ": " + (S_ISDIR(existing.st_mode) ? "it is a directory" : "it is not a regular file (a FIFO or a device)") +
            "; nothing was saved";
   const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+  // ".NAME.XXXXXX" beside the target, the name cut so that the whole stays
+  // within the 255 bytes a file name may have.
   std::string tempName = ".";
-  tempName += path.filename().string();
+  tempName += path.filename().string().substr(0, 200);
   tempName += ".XXXXXX";
   std::string temp = (dir / tempName).string();
   const int fd = mkstemp(temp.data());
@@ -105,11 +109,12 @@ std::string WriteFileAtomically(const std::filesystem::path& named, std::string_
     umask(mask);
     fchmod(fd, 0666 & ~mask);
   }
-  if (!WriteAll(fd, content) || fsync(fd) != 0) {
-    const int error = errno;
+  std::string failure = write(fd);
+  if (failure.empty() && fsync(fd) != 0) failure = Describe(path, errno);
+  if (!failure.empty()) {
     ::close(fd);
     ::unlink(temp.c_str());
-    return Describe(path, error);
+    return failure;
   }
   if (::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
     const int error = errno;
@@ -117,6 +122,10 @@ std::string WriteFileAtomically(const std::filesystem::path& named, std::string_
     return Describe(path, error);
   }
   return {};
+}
+
+std::string WriteFileAtomically(const std::filesystem::path& path, std::string_view content) {
+  return ReplaceFile(path, [&](int fd) { return WriteAll(fd, content) ? std::string() : Describe(path, errno); });
 }
 
 std::string CheckAppendable(const std::filesystem::path& path) {

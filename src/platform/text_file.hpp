@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,12 @@ std::string ReadRegularFile(const std::filesystem::path& path, std::size_t most,
 // Replaces (or creates) path with content. Returns an empty string on
 // success, otherwise what went wrong.
 std::string WriteFileAtomically(const std::filesystem::path& path, std::string_view content);
+// The same for content that write(fd) puts into the open file, returning
+// what went wrong (empty: all of it written). The file is written beside
+// path and renamed over it only when everything succeeded, so a failure
+// leaves the old file as it was; a symbolic link is written through, and an
+// existing file's mode and owner are kept.
+std::string ReplaceFile(const std::filesystem::path& path, const std::function<std::string(int fd)>& write);
 
 // Appends content to path in one write at the file's end (O_APPEND), so
 // that programs appending to the same file never lose each other's lines;
