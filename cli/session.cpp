@@ -417,7 +417,7 @@ int Session::LoadObjectFile(const std::string& named, FormatChoice format, bool 
     return kExitRefused;
   }
   output_.ImageLoaded(fromStandardInput ? std::string(kStandardInputCaption) : named, p.Image.ChipStart, p.Image.ChipEnd,
-                      p.UsedRangeDigest());
+                      p.LastDigest);
   return kExitOk;
 }
 
@@ -562,7 +562,7 @@ int Session::SaveImage(const std::string& path, FormatChoice format) {
       return kExitFailed;
     }
     if (!toStandardOutput) output_.Message(MessageKind::Information, FileSavedMessage(path));
-    output_.FileWritten("chip data", path, static_cast<std::size_t>(bytes), p.UsedRangeDigest());
+    output_.FileWritten("chip data", path, static_cast<std::size_t>(bytes), p.LastDigest);
     return kExitOk;
   }
   first.view.fileAnswers = {path};
@@ -572,7 +572,7 @@ int Session::SaveImage(const std::string& path, FormatChoice format) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(path, ec);
   if (first.view.warnings != before || ec) return kExitFailed;
-  output_.FileWritten("chip data", path, static_cast<std::size_t>(size), first.programmer.UsedRangeDigest());
+  output_.FileWritten("chip data", path, static_cast<std::size_t>(size), first.programmer.LastDigest);
   return kExitOk;
 }
 

@@ -559,7 +559,8 @@ void TQNProgrammer::HoldJobId(const std::string& id) {
 }
 
 void TQNProgrammer::ShowDigest(const char* what) {
-  const ImageDigest digest = UsedRangeDigest();
+  LastDigest = UsedRangeDigest();
+  const ImageDigest& digest = LastDigest;
   const std::string range = FormatText("0x%06X-0x%06X", Image.ChipStart, Image.ChipEnd);
   AppendInfo(std::string(what) + " " + range + ": " + DigestText(digest) + ".");
   // The checksum panels name the digests of the same range on hover.

@@ -159,8 +159,10 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // chip is given, or what a read returned.
   ImageDigest UsedRangeDigest() const;
   // "<what> 0x000000-0x00FFFF: SHA-256 …, CRC-32 …" in the log, and the
-  // same digests in the checksum panels' hints.
+  // same digests in the checksum panels' hints; kept in LastDigest.
   void ShowDigest(const char* what);
+  // The digests the last load or chip read showed.
+  ImageDigest LastDigest;
   // Something about the line's database the operator must know, though the
   // run goes on: the log and a box.
   void LineNotice(const std::string& text);
