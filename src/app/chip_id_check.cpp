@@ -15,7 +15,6 @@ constexpr const char* kIdMatches = "Chip ID 0x%02X 0x%02X matches %s.";
 constexpr const char* kIdMismatch = "Chip ID 0x%02X 0x%02X does not match %s: 0x%02X 0x%02X";
 constexpr const char* kNoIdToCompare =
     "The chip's ID is not checked: %s is not a flash chip, and has no ID to compare.";
-constexpr const char* kTooFewIdBytes = "The programmer's reply holds too few identification bytes.";
 constexpr int32_t kIdCheckRange = 500;
 
 }  // namespace

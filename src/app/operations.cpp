@@ -398,6 +398,13 @@ void TQNProgrammer::SpdBtnVerifyClick() {
   });
 }
 
+void TQNProgrammer::ReadbackVerifyClick() {
+  if (!CheckPreconditions(true)) return;
+  PrepareJob();
+  if (!RangeAddressable()) return;
+  ForEachFreeChannel(*this, true, [this](int n) { StartReadBack(n, VerifyingByReadBack()); });
+}
+
 void TQNProgrammer::SpdBtnAutoPClick() {
   if (!CheckPreconditions(true)) return;
   PrepareJob();

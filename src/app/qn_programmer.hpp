@@ -301,6 +301,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   std::function<void(const OperationOutcome&)> OperationEnded;
   // The failure message of a programmer's status.
   static std::string ResultText(uint8_t status);
+  // Replies too short for what they should carry.
+  static constexpr const char* kNoWholeBlock = "The programmer's reply holds no whole block of data.";
+  static constexpr const char* kTooFewIdBytes = "The programmer's reply holds too few identification bytes.";
   // Shows the progress report held in the channel's packet buffer.
   void ShowProgressReport(int channel);
   GaugeControl& Gauge(int channel) { return channel == 1 ? Controls.GaugeBar1 : Controls.GaugeBar2; }

@@ -25,7 +25,6 @@ constexpr const char* kNotFoundAgain =
     "The chip read back as it should be: the difference was not found again (a weak cell, or a chip that moved in "
     "its socket).";
 constexpr const char* kReadBackStopped = "The read-back to find where the chip differs stopped: %s";
-constexpr const char* kNoWholeBlock = "The programmer's reply holds no whole block of data.";
 constexpr const char* kMatchesImage = "Verified by read-back: the chip holds the image.";
 
 uint32_t LastAddress(uint64_t rangeEnd) { return static_cast<uint32_t>(rangeEnd - 1); }
@@ -191,20 +190,6 @@ void TQNProgrammer::SettleReadBack(int n, bool& failed, EndCause& cause) {
   failed = true;
   cause = r.cause;
   if (r.operation == kOpVerify) ShowResultText(n, r.cause.text, FormatText(kReadBackStopped, why.c_str()));
-}
-
-void TQNProgrammer::ReadbackVerifyClick() {
-  if (!CheckPreconditions(true)) return;
-  PrepareJob();
-  if (!RangeAddressable()) return;
-  bool started = false;
-  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
-    const LinkChannel& ch = Channels.Channel(n);
-    if (!ch.Identified || ch.Busy) continue;
-    started = true;
-    StartReadBack(n, VerifyingByReadBack());
-  }
-  if (!started) AppendInfo("请连接好设备!");
 }
 
 void TQNProgrammer::GoToDifferenceClick() {

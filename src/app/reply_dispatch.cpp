@@ -21,8 +21,6 @@ constexpr uint8_t kStatusOk = 0x00;
 constexpr uint8_t kStatusOkToo = 0x06;
 constexpr int32_t kDownloadTicks = 300;
 constexpr int32_t kProgramBlockTicks = 1000;
-constexpr const char* kNoWholeBlock = "The programmer's reply holds no whole block of data.";
-constexpr const char* kTooFewIdBytes = "The programmer's reply holds too few identification bytes.";
 
 struct ResultMessage {
   uint8_t code;
