@@ -37,6 +37,12 @@ class ReadBackTest : public test::SimulatedProgrammersTest {
     static const OperationOutcome none;
     return none;
   }
+  // The image holds data from 0, as a load of it would leave it.
+  void LoadImage(const std::vector<uint8_t>& data) {
+    std::copy(data.begin(), data.end(), programmer->Image.Data.get());
+    programmer->FileLoaded = true;
+    programmer->RecomputeImage();
+  }
   std::vector<OperationOutcome> outcomes;
 };
 
@@ -68,9 +74,7 @@ TEST_F(ReadBackTest, AFailedVerifyNamesTheStuckCellsWithBothBytesOnEveryProgramm
   Connect(2, StuckOptions(cells));
   Choose("W25x10xx");
   const std::vector<uint8_t> data = Pattern(64 * 1024);
-  std::copy(data.begin(), data.end(), programmer->Image.Data.get());
-  programmer->FileLoaded = true;
-  programmer->RecomputeImage();
+  LoadImage(data);
   programmer->Controls.EnEraseChk.Checked = true;
 
   RunToEnd(&TQNProgrammer::SpdBtnAutoPClick);
@@ -161,9 +165,7 @@ TEST_F(ReadBackTest, VerifyByReadBackComparesOnTheHostAndAgreesWithTheChip) {
   Connect(2, StuckOptions({{0x9000, 0x00}}));
   Choose("W25x10xx");
   const std::vector<uint8_t> data = Pattern(32 * 1024);
-  std::copy(data.begin(), data.end(), programmer->Image.Data.get());
-  programmer->FileLoaded = true;
-  programmer->RecomputeImage();
+  LoadImage(data);
   RunToEnd(&TQNProgrammer::SpdBtnProgClick);
 
   // The stuck cell lies beyond the file's 32 KB: the range verifies.
@@ -205,9 +207,7 @@ TEST_F(ReadBackTest, AChipWhoseIdIsNotTheCataloguesIsRefusedBeforeAByteIsWritten
   Choose("W25x64xx");
   const ChipParams expected = programmer->Chip;
   const std::vector<uint8_t> data = Pattern(8 * 1024);
-  std::copy(data.begin(), data.end(), programmer->Image.Data.get());
-  programmer->FileLoaded = true;
-  programmer->RecomputeImage();
+  LoadImage(data);
   programmer->Controls.ChkBoxCheckId.Checked = true;
 
   for (auto command : {&TQNProgrammer::SpdBtnProgClick, &TQNProgrammer::SpdBtnAutoPClick}) {
@@ -240,9 +240,7 @@ TEST_F(ReadBackTest, AChipWhoseIdMatchesIsProgrammedAfterTheCheck) {
   Connect(1);
   Choose("W25x10xx");
   const std::vector<uint8_t> data = Pattern(4 * 1024);
-  std::copy(data.begin(), data.end(), programmer->Image.Data.get());
-  programmer->FileLoaded = true;
-  programmer->RecomputeImage();
+  LoadImage(data);
   programmer->Controls.ChkBoxCheckId.Checked = true;
   RunToEnd(&TQNProgrammer::SpdBtnAutoPClick);
   const OperationOutcome& o = OutcomeOf(1);
