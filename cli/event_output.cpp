@@ -1,8 +1,10 @@
 #include "cli/event_output.hpp"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include <nlohmann/json.hpp>
 
@@ -14,11 +16,44 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr int kBarWidth = 24;
+constexpr int kBarWidth = 20;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr int kPlainStepPercent = 10;
+// Up to this many programmers get a bar line each; more share one line of
+// percentages.
+constexpr std::size_t kMostBarLines = 4;
+constexpr int kAssumedColumns = 80;
 
 int Percent(int progress, int maximum) { return maximum > 0 ? progress * 100 / maximum : 0; }
+
+// The terminal's width, for lines that must not wrap (the bars are redrawn
+// in place).
+int TerminalColumns(std::FILE* out) {
+  winsize size{};
+  if (::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return kAssumedColumns;
+}
+
+// The first columns characters of a UTF-8 line.
+std::string FitColumns(const std::string& line, int columns) {
+  int characters = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const bool startsCharacter = (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
+    if (startsCharacter && ++characters > columns) return line.substr(0, i);
+  }
+  return line;
+}
+
+// A figure not known yet is null.
+Json BytesPerSecond(const ProgressFigures& figures) {
+  if (!figures.bytesPerSecond) return nullptr;
+  return static_cast<long long>(std::llround(*figures.bytesPerSecond));
+}
+
+Json TimeLeftMs(const ProgressFigures& figures) {
+  if (!figures.timeLeft) return nullptr;
+  return static_cast<long long>(figures.timeLeft->count());
+}
 
 const char* KindName(MessageKind kind) {
   switch (kind) {
@@ -29,7 +64,6 @@ const char* KindName(MessageKind kind) {
   return "information";
 }
 
-const char* ResultName(const OperationOutcome& o) { return o.timedOut ? "timeout" : o.failed ? "failed" : "ok"; }
 
 std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
@@ -96,28 +130,39 @@ void EventOutput::Started(int channel, const std::string& operation) {
     DrawBars(true);
 }
 
-void EventOutput::Progress(int channel, int progress, int maximum) {
+void EventOutput::Progress(int channel, int progress, int maximum, const ProgressFigures& figures) {
   Bar& bar = BarOf(channel);
   if (!bar.active) return;
   bar.progress = progress;
   bar.maximum = maximum;
+  bar.figures = figures;
   const int percent = Percent(progress, maximum);
   switch (style_) {
-    case OutputStyle::Json:
-      if (percent == bar.lastReported) return;
+    case OutputStyle::Json: {
+      if (percent == bar.lastReported && figures.stage == bar.lastStage) return;
       bar.lastReported = percent;
+      bar.lastStage = figures.stage;
       EmitJson(Dump(Json{{"event", "progress"},
                          {"programmer", channel},
                          {"operation", bar.operation},
                          {"percent", percent},
                          {"progress", progress},
-                         {"maximum", maximum}}));
+                         {"maximum", maximum},
+                         {"stage", figures.stage},
+                         {"elapsed_ms", figures.elapsed.count()},
+                         {"bytes_per_second", BytesPerSecond(figures)},
+                         {"eta_ms", TimeLeftMs(figures)}}));
       break;
+    }
     case OutputStyle::Plain: {
       const int step = percent / kPlainStepPercent * kPlainStepPercent;
       if (step <= bar.lastReported || step == 0 || step == 100) return;
       bar.lastReported = step;
-      Emit(FormatText("programmer %d: %s %d%%", channel, bar.operation.c_str(), step));
+      const std::string line = ProgressText(figures);
+      if (line.empty())
+        Emit(FormatText("programmer %d: %s %d%%", channel, bar.operation.c_str(), step));
+      else
+        Emit(FormatText("programmer %d: %s", channel, line.c_str()));
       break;
     }
     case OutputStyle::Terminal:
@@ -134,7 +179,7 @@ void EventOutput::Result(const OperationOutcome& o, const std::string& identific
               {"programmer", o.channel},
               {"id", identification},
               {"operation", o.operation},
-              {"result", ResultName(o)},
+              {"result", OutcomeResult(o)},
               {"code", o.status},
               {"text", o.text},
               {"duration_ms", o.duration.count()}};
@@ -157,6 +202,8 @@ void EventOutput::Result(const OperationOutcome& o, const std::string& identific
   std::string text = FormatText("programmer %d (%s): %s ", o.channel, identification.c_str(), o.operation.c_str());
   if (!o.failed)
     text += "OK";
+  else if (o.stopped)
+    text += "STOPPED: " + o.text;
   else if (o.timedOut)
     text += "TIMED OUT: " + o.text;
   else
@@ -219,40 +266,60 @@ EventOutput::Bar& EventOutput::BarOf(int programmer) {
   return bars_[index];
 }
 
+std::string EventOutput::BarLine(int programmer, const Bar& bar) const {
+  const int percent = std::clamp(Percent(bar.progress, bar.maximum), 0, 100);
+  const int filled = percent * kBarWidth / 100;
+  const std::string figures = ProgressText(bar.figures);
+  return FormatText("P%d %-8s [", programmer, bar.operation.c_str()) +
+         std::string(static_cast<std::size_t>(filled), '#') +
+         std::string(static_cast<std::size_t>(kBarWidth - filled), '.') +
+         (figures.empty() ? FormatText("] %3d%%", percent) : FormatText("] %s", figures.c_str()));
+}
+
 void EventOutput::DrawBars(bool force) {
   if (style_ != OutputStyle::Terminal) return;
   const auto now = std::chrono::steady_clock::now();
   if (!force && now - lastDraw_ < kRedrawInterval) return;
-  // Two bars fit a terminal line; more programmers show their percentages.
-  const auto active = std::count_if(bars_.begin(), bars_.end(), [](const Bar& bar) { return bar.active; });
-  std::string line;
+  const auto active =
+      static_cast<std::size_t>(std::count_if(bars_.begin(), bars_.end(), [](const Bar& bar) { return bar.active; }));
+  std::vector<std::string> lines;
+  std::string shared;
   for (std::size_t i = 0; i < bars_.size(); ++i) {
     const Bar& bar = bars_[i];
     if (!bar.active) continue;
     const int n = static_cast<int>(i) + 1;
-    const int percent = Percent(bar.progress, bar.maximum);
-    if (active > 2) {
-      line += FormatText("P%d %3d%%  ", n, percent);
-      continue;
-    }
-    const int filled = percent * kBarWidth / 100;
-    line += FormatText("P%d %-8s [", n, bar.operation.c_str()) + std::string(static_cast<std::size_t>(filled), '#') +
-            std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + FormatText("] %3d%%   ", percent);
+    if (active > kMostBarLines)
+      shared += FormatText("P%d %3d%%  ", n, Percent(bar.progress, bar.maximum));
+    else
+      lines.push_back(BarLine(n, bar));
   }
-  if (line.empty()) {
+  if (!shared.empty()) lines.push_back(shared);
+  if (lines.empty()) {
     ClearBars();
     return;
   }
-  std::fprintf(out_, "\r\033[K%s", line.c_str());
+  // Redrawn in place: back to the first bar's line, each line written over,
+  // and the lines of bars that have gone cleared. A line must not wrap, or
+  // the way back would miss the first.
+  const int columns = TerminalColumns(out_) - 1;
+  const int count = static_cast<int>(lines.size());
+  std::string text = "\r";
+  if (barLines_ > 1) text += FormatText("\033[%dA", barLines_ - 1);
+  for (int i = 0; i < count; ++i) text += (i > 0 ? "\n\033[K" : "\033[K") + FitColumns(lines[static_cast<std::size_t>(i)], columns);
+  for (int i = count; i < barLines_; ++i) text += "\n\033[K";
+  if (barLines_ > count) text += FormatText("\033[%dA", barLines_ - count);
+  std::fputs(text.c_str(), out_);
   std::fflush(out_);
-  barsShown_ = true;
+  barLines_ = count;
   lastDraw_ = now;
 }
 
 void EventOutput::ClearBars() {
-  if (!barsShown_) return;
-  std::fprintf(out_, "\r\033[K");
-  barsShown_ = false;
+  if (barLines_ == 0) return;
+  std::string text = "\r\033[K";
+  for (int i = 1; i < barLines_; ++i) text += "\033[A\033[K";
+  std::fputs(text.c_str(), out_);
+  barLines_ = 0;
 }
 
 }  // namespace velkor::cli

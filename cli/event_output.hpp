@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/operation_outcome.hpp"
+#include "app/progress_estimate.hpp"
 #include "app/view.hpp"
 #include "data/image_digest.hpp"
 
@@ -32,8 +33,9 @@ class EventOutput {
   void ProgrammerFound(int channel, const std::string& port, const std::string& identification);
   // An operation started on a programmer.
   void Started(int channel, const std::string& operation);
-  // The programmer's gauge: progress of maximum.
-  void Progress(int channel, int progress, int maximum);
+  // The programmer's gauge (progress of maximum) and what its progress line
+  // shows.
+  void Progress(int channel, int progress, int maximum, const ProgressFigures& figures);
   // The result line of one programmer.
   void Result(const OperationOutcome& outcome, const std::string& identification);
   // A file was written (a chip read, a conversion).
@@ -53,10 +55,15 @@ class EventOutput {
     std::string operation;
     int progress = 0;
     int maximum = 0;
+    ProgressFigures figures;
     int lastReported = -1;  // percent
+    std::string lastStage;
   };
   void DrawBars(bool force);
+  // Takes the bars off the terminal; the cursor is left where the first was.
   void ClearBars();
+  // The bar of one programmer as its terminal line shows it.
+  std::string BarLine(int programmer, const Bar& bar) const;
   void Emit(const std::string& text);  // one line to out_
   void EmitJson(const std::string& json);
 
@@ -67,7 +74,8 @@ class EventOutput {
   // The bar of programmer n, made when first needed.
   Bar& BarOf(int programmer);
   std::vector<Bar> bars_;
-  bool barsShown_ = false;
+  // How many terminal lines the bars take now (one per programmer).
+  int barLines_ = 0;
   std::chrono::steady_clock::time_point lastDraw_{};
 };
 

@@ -11,6 +11,7 @@ enum ExitStatus : int {
   kExitNoProgrammer = 3,   // no programmer was found
   kExitRefused = 4,        // a precondition refused the operation (chip, file, serial number, ...)
   kExitTimeout = 5,        // a programmer did not answer in time
+  kExitStopped = 6,        // Ctrl+C stopped an operation before its chip was finished
 };
 
 }  // namespace velkor::cli

@@ -24,6 +24,8 @@
 #include "platform/serial_device.hpp"
 #include "platform/serial_ports.hpp"
 #include "platform/simulator_process.hpp"
+#include "text/language.hpp"
+
 
 namespace {
 
@@ -35,7 +37,8 @@ constexpr const char* kDescription =
     "Drives Velkor350QN serial-memory programmers from the command line: the same operations,\n"
     "checks and messages as the window, for scripts and production lines.\n\n"
     "Exit status: 0 every programmer succeeded, 1 an operation failed, 2 usage error,\n"
-    "3 no programmer found, 4 a precondition refused the operation, 5 a time-out.";
+    "3 no programmer found, 4 a precondition refused the operation, 5 a time-out,\n"
+    "6 stopped by Ctrl+C (a second Ctrl+C, SIGTERM or SIGHUP end the run at once, status 1).";
 
 constexpr const char* kFooter =
     "Examples:\n"
@@ -65,6 +68,7 @@ struct Common {
   std::string recordFile;
   std::string db;
   std::string station;
+  std::string language;
 };
 
 struct Target {
@@ -426,6 +430,10 @@ void AddConnectionOptions(CLI::App& app, Common& c) {
   app.add_option("--log-file", c.logFile, "Append the information log to this file at the end")->group(group);
   app.add_flag("--log-auto", c.automaticLog, "Write the window's automatic log file into the Log folder")->group(group);
   app.add_option("--record", c.recordFile, "Append one JSON line per chip to this traceability record")->group(group);
+  app.add_option("--language", c.language,
+                 "The language of messages and log lines: zh (the original texts, the default) or en (or "
+                 "VELKOR_LANGUAGE)")
+      ->group(group);
   const char* line = "Production line";
   app.add_option("--db", c.db,
                  "The line's database: an SQLite file, or postgresql://... (or VELKOR_DB); every chip's record goes "
@@ -506,6 +514,13 @@ static int RunCommandLine(int argc, char* argv[]) {
     const int status = app.exit(e);
     return status == 0 ? kExitOk : kExitUsage;
   }
+  // The language before the first text is made.
+  const LanguageChoice languageChoice = ChooseLanguage(common.language);
+  if (!languageChoice.error.empty()) {
+    std::cerr << "velkor-cli: " << languageChoice.error << "\n";
+    return kExitUsage;
+  }
+  UseLanguage(languageChoice.language);
   if (common.json && common.plain) {
     std::cerr << "velkor-cli: --json and --plain exclude each other.\n" << app.help();
     return kExitUsage;

@@ -19,15 +19,13 @@
 #include "platform/serial_ports.hpp"
 #include "platform/text_file.hpp"
 #include "store/line_station.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor::cli {
 
 namespace {
 
 using namespace std::chrono_literals;
-
-volatile std::sig_atomic_t gInterrupted = 0;
-volatile std::sig_atomic_t gSignal = 0;
 
 std::string SignalName(int signal) {
   switch (signal) {
@@ -38,25 +36,26 @@ std::string SignalName(int signal) {
   }
 }
 
-void OnInterrupt(int signal) {
-  gSignal = signal;
-  gInterrupted = 1;
-}
-
 // The program's time-outs end every operation; this only guards against a
 // fault of the program itself.
 constexpr auto kOperationLimit = 24h;
 constexpr int kLogAppend = 2;        // "追加到原文件尾部"
 constexpr int kLogNamedFile = 1;     // "客户指定Log文件"
 constexpr std::size_t kListedCandidates = 12;
+constexpr const char* kStopping =
+    "Ctrl+C: the programmers stop after the blocks in flight (what a programmer runs by itself ends first); "
+    "Ctrl+C again ends the run at once.";
 
+// A time-out or failure of any programmer outweighs a stop of another.
 int ExitStatusOf(const std::vector<OperationOutcome>& outcomes) {
   bool failed = false;
+  bool stopped = false;
   for (const OperationOutcome& o : outcomes) {
     if (o.timedOut) return kExitTimeout;
-    failed = failed || o.failed;
+    stopped = stopped || o.stopped;
+    failed = failed || (o.failed && !o.stopped);
   }
-  return failed ? kExitFailed : kExitOk;
+  return failed ? kExitFailed : stopped ? kExitStopped : kExitOk;
 }
 
 }  // namespace
@@ -89,15 +88,14 @@ struct Session::Group {
 };
 
 Session::Session(EventOutput& output) : output_(output) {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  // A closed terminal ends the run as Ctrl+C does: cleanly, with records.
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  loop_.watchReadable(signals_.ReadFd(), [this] { TakeSignals(); });
   AddGroup();
 }
 
-Session::~Session() { Close(); }
+Session::~Session() {
+  Close();
+  loop_.unwatch(signals_.ReadFd());
+}
 
 Session::Group& Session::AddGroup() {
   const int base = static_cast<int>(groups_.size()) * ProgrammerChannels::kChannelCount;
@@ -122,7 +120,19 @@ void Session::ForEachGroup(const std::function<void(TQNProgrammer&, int base)>& 
   for (const auto& group : groups_) visit(group->programmer, group->base);
 }
 
-bool Session::Interrupted() { return gInterrupted != 0; }
+void Session::TakeSignals() {
+  for (const int signal : signals_.Take()) {
+    if (signal == SIGINT && operationsRunning_ && !stopAsked_) {
+      stopAsked_ = true;
+      output_.Message(MessageKind::Warning, kStopping);
+      for (const auto& group : groups_) group->programmer.RunCommand([&] { group->programmer.SpdBtnStopClick(); });
+      continue;
+    }
+    // A closed terminal, a service's stop and a second Ctrl+C end the run
+    // at once, cleanly: the chips under way are recorded as interrupted.
+    if (interruptedBy_ == 0) interruptedBy_ = signal;
+  }
+}
 
 bool Session::RunCommand(const std::function<void(TQNProgrammer&)>& command, bool allGroupsSpeak) {
   bool clean = true;
@@ -142,7 +152,7 @@ void Session::ShowProgress() {
     for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
       if (!group->running[n - 1]) continue;
       const GaugeControl& gauge = group->programmer.Gauge(n);
-      output_.Progress(group->base + n, gauge.Progress, gauge.MaxValue);
+      output_.Progress(group->base + n, gauge.Progress, gauge.MaxValue, group->programmer.ProgressOf(n));
     }
   }
 }
@@ -460,6 +470,12 @@ int Session::Run(const OperationCommand& operation) {
 }
 
 int Session::Run(const std::function<void(TQNProgrammer&, int base)>& start, bool firstGroupOnly) {
+  // A signal that came while the job was being set up: nothing starts.
+  TakeSignals();
+  if (Interrupted()) {
+    output_.Message(MessageKind::Error, "Interrupted by " + SignalName(interruptedBy_) + ": nothing was started.");
+    return kExitFailed;
+  }
   std::vector<OperationOutcome> outcomes;
   const std::size_t groupCount = firstGroupOnly ? 1 : groups_.size();
   for (std::size_t g = 0; g < groupCount; ++g) {
@@ -515,16 +531,19 @@ int Session::Run(const std::function<void(TQNProgrammer&, int base)>& start, boo
                                                       : "No programmer is connected.");
     return anyIdentified ? kExitRefused : kExitNoProgrammer;
   }
+  operationsRunning_ = true;
+  stopAsked_ = false;
   loop_.runUntil(
       [&] {
         noteStarted();
         return Interrupted() || !anyRunning();
       },
       kOperationLimit);
+  operationsRunning_ = false;
   // Every chip started gets its result and record line, also when a signal
   // stopped the run.
   if (Interrupted())
-    for (std::size_t g = 0; g < groupCount; ++g) groups_[g]->programmer.InterruptOperations(SignalName(gSignal));
+    for (std::size_t g = 0; g < groupCount; ++g) groups_[g]->programmer.InterruptOperations(SignalName(interruptedBy_));
   // The failure boxes follow the receive event that brought them.
   loop_.runFor(20ms);
   stopFollowing();
@@ -545,7 +564,7 @@ int Session::SaveImage(const std::string& path, FormatChoice format) {
     // What File › Save does, with the format given rather than taken from
     // the name, or to standard output: the bytes alone, no header text.
     if (!p.FileLoaded) {
-      output_.Message(MessageKind::Error, kNothingToSave);
+      output_.Message(MessageKind::Error, Tx(kNothingToSave));
       return kExitFailed;
     }
     const std::optional<ObjectFormat> written = SaveFormatFor(toStandardOutput ? "" : path, format);

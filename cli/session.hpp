@@ -14,6 +14,7 @@
 #include "cli/event_output.hpp"
 #include "cli/job_options.hpp"
 #include "platform/event_loop.hpp"
+#include "platform/signal_pipe.hpp"
 #include "platform/serial_ports.hpp"
 #include "platform/simulator_process.hpp"
 #include "store/line_station.hpp"
@@ -108,8 +109,9 @@ class Session {
   // (each is reported), else kExitOk.
   int Close();
 
-  // Whether SIGINT or SIGTERM arrived.
-  static bool Interrupted();
+  // Whether the run is to end at once: SIGTERM or SIGHUP, a Ctrl+C while
+  // no operation runs, or a second Ctrl+C.
+  bool Interrupted() const { return interruptedBy_ != 0; }
 
  private:
   struct Group;
@@ -125,9 +127,17 @@ class Session {
   // Waits for the search under way and names the programmers it found.
   int AwaitSearch();
   void ShowProgress();
+  // The signals that arrived: the first Ctrl+C while operations run stops
+  // them after the blocks in flight (SpdBtnStopClick on every group); any
+  // other ends the run at once.
+  void TakeSignals();
 
   EventOutput& output_;
   EventLoop loop_;
+  SignalPipe signals_{SIGINT, SIGTERM, SIGHUP};
+  bool operationsRunning_ = false;
+  bool stopAsked_ = false;
+  int interruptedBy_ = 0;  // the signal that ends the run at once
   std::vector<std::unique_ptr<Group>> groups_;
   std::unique_ptr<SimulatorProcess> simulator_;
   // Host-side serial numbers shared by the groups, so that no two chips of

@@ -1,6 +1,9 @@
 # The core's sources, relative to src/: the library below and the fuzz
 # targets' instrumented copy (fuzz/CMakeLists.txt) both take this one list.
 set(VELKOR_CORE_SOURCES
+  text/language.cpp
+  text/text_table.cpp
+  text/english_texts.cpp
   link/checksum.cpp
   link/frame.cpp
   link/reassembly.cpp
@@ -15,7 +18,10 @@ set(VELKOR_CORE_SOURCES
   app/integer_text.cpp
   app/qn_programmer.cpp
   app/project_commands.cpp
+  app/open_file.cpp
   app/progress.cpp
+  app/progress_estimate.cpp
+  app/progress_line.cpp
   app/discovery.cpp
   app/firmware.cpp
   app/reply_dispatch.cpp
@@ -26,8 +32,10 @@ set(VELKOR_CORE_SOURCES
   app/job_lock.cpp
   app/read_back.cpp
   app/chip_id_check.cpp
+  app/stop.cpp
   link/comm.cpp
   platform/event_loop.cpp
+  platform/signal_pipe.cpp
   platform/erased_pages.cpp
   platform/serial_device.cpp
   platform/custom_baud.cpp
@@ -40,6 +48,8 @@ set(VELKOR_CORE_SOURCES
   chips/catalogue.cpp
   chips/catalogue_listing.cpp
   chips/chip_lookup.cpp
+  chips/chip_search.cpp
+  chips/name_match.cpp
   chips/catalogue_file.cpp
   chips/catalogue_loading.cpp
   data/image_buffer.cpp

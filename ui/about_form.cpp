@@ -11,18 +11,18 @@ namespace velkor::ui {
 
 TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   setObjectName("TAboutForm");
-  setWindowTitle("About");
+  setWindowTitle(tr("About"));
 
   auto* icon = new QLabel(this);
   icon->setPixmap(QApplication::style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(48, 48));
   auto* name = new QLabel("<b>Velkor350QN Flash Programmer</b>", this);
   name->setObjectName("ProductName");
-  auto* version = new QLabel(QString("Version %1").arg(VELKOR_VERSION), this);
+  auto* version = new QLabel(tr("Version %1").arg(VELKOR_VERSION), this);
   version->setObjectName("Version");
   auto* purpose = new QLabel(
-      "Host program of the Velkor350QN stand-alone programmer for serial memories: "
+      tr("Host program of the Velkor350QN stand-alone programmer for serial memories: "
       "SPI NOR flash, I2C, SPI and Microwire EEPROMs and SPD EEPROMs. "
-      "It drives up to two programmers on USB serial ports.",
+      "It drives up to two programmers on USB serial ports."),
       this);
   purpose->setObjectName("Comments");
   purpose->setWordWrap(true);

@@ -8,15 +8,9 @@
 #include <functional>
 
 #include "app/qn_programmer.hpp"
+#include "chip_menu_search.hpp"
 
 namespace velkor::ui {
-
-namespace {
-
-// Chip names are shown as they are: an ampersand is not a mnemonic.
-QString MenuText(const std::string& caption) { return QtText(caption).replace('&', "&&"); }
-
-}  // namespace
 
 TChipSeltForm::TChipSeltForm(TQNProgrammer& core, CommandRunner run, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
@@ -24,8 +18,8 @@ TChipSeltForm::TChipSeltForm(TQNProgrammer& core, CommandRunner run, QWidget* pa
       run_(std::move(run)),
       menu_(new QMenu(this)) {
   setObjectName("TChipSeltForm");
-  setWindowTitle("Chip Selection");
-  auto* label = new QLabel("点击选择芯片.....", this);
+  setWindowTitle(tr("Chip Selection"));
+  auto* label = new QLabel(tr("点击选择芯片....."), this);
   label->setObjectName("Label1");
   label->setCursor(Qt::PointingHandCursor);
   auto* layout = new QVBoxLayout(this);
@@ -35,6 +29,11 @@ TChipSeltForm::TChipSeltForm(TQNProgrammer& core, CommandRunner run, QWidget* pa
 
   menu_->setObjectName("PopupMenuQN");
   AddNodes(menu_, ChipMenu(), false);
+  new ChipMenuSearch(menu_, [this](const CatalogueEntry& entry) { Choose(entry); });
+}
+
+void TChipSeltForm::Choose(const CatalogueEntry& entry) {
+  run_([this, &entry] { core_.ChooseChip(entry); });
 }
 
 void TChipSeltForm::AddNodes(QMenu* menu, const std::vector<ChipMenuNode>& nodes, bool hidden) {
@@ -44,19 +43,19 @@ void TChipSeltForm::AddNodes(QMenu* menu, const std::vector<ChipMenuNode>& nodes
         menu->addSeparator();
         break;
       case ChipMenuNode::Kind::Submenu: {
-        QMenu* submenu = menu->addMenu(MenuText(node.caption));
+        QMenu* submenu = menu->addMenu(ChipMenuText(node.caption));
         submenu->menuAction()->setVisible(!(hidden || node.hidden));
         AddNodes(submenu, node.children, hidden || node.hidden);
         break;
       }
       case ChipMenuNode::Kind::Entry: {
-        QAction* action = menu->addAction(MenuText(node.caption));
+        QAction* action = menu->addAction(ChipMenuText(node.caption));
         const bool offered = !(hidden || node.hidden) && node.entry != nullptr && !node.entry->hidden;
         action->setVisible(offered);
         const CatalogueEntry* entry = node.entry;
         entries_[action] = entry;
         if (entry != nullptr)
-          connect(action, &QAction::triggered, this, [this, entry] { run_([this, entry] { core_.ChooseChip(*entry); }); });
+          connect(action, &QAction::triggered, this, [this, entry] { Choose(*entry); });
         break;
       }
     }

@@ -1,6 +1,7 @@
 // TChipSeltForm: the small chip selection dialog. It holds a label and the
-// chip menu PopupMenuQN, built from the catalogue's menu tree; the menu pops
-// up beside the chip button whenever the form is shown or clicked.
+// chip menu PopupMenuQN, built from the catalogue's menu tree with a search
+// field at its top; the menu pops up beside the chip button whenever the
+// form is shown or clicked.
 #pragma once
 
 #include <QDialog>
@@ -44,6 +45,8 @@ class TChipSeltForm final : public QDialog {
 
  private:
   void AddNodes(QMenu* menu, const std::vector<ChipMenuNode>& nodes, bool hidden);
+  // What choosing the entry in the menu, or among the chips found, does.
+  void Choose(const CatalogueEntry& entry);
 
   TQNProgrammer& core_;
   CommandRunner run_;

@@ -14,7 +14,7 @@ namespace velkor::ui {
 TConfigSNForm::TConfigSNForm(TQNProgrammer& core, CommandRunner run, QWidget* parent)
     : QDialog(parent), binder_(new ControlBinder(core.ConfigSN.All(), std::move(run), this)) {
   setObjectName("TConfigSNForm");
-  setWindowTitle("Config S/N Constant");
+  setWindowTitle(tr("Config S/N Constant"));
   ControlBinder& b = *binder_;
   b.OnInput("BitBtnOK", [&core] { core.BitBtnOKClick(); });
   b.OnInput("BitBtnCancel", [this] { reject(); });

@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QKeySequence>
@@ -19,6 +20,7 @@
 #include <QToolButton>
 #include <algorithm>
 #include <stdexcept>
+#include "text/text_table.hpp"
 
 namespace velkor::ui {
 
@@ -54,8 +56,30 @@ void SetToolTip(QWidget* widget, const QString& tip) {
   if (widget->toolTip() != tip) widget->setToolTip(tip);
 }
 
+// The result panel's text size: legible from a step away at a bench.
+constexpr int kResultPointSize = 24;
+
+QString ResultStyle(ResultState state) {
+  struct Look {
+    ResultState state;
+    const char* background;
+    const char* text;
+  };
+  static constexpr Look kLooks[] = {
+      {ResultState::Neutral, "#f3f3f3", "#303030"},
+      {ResultState::Pass, "#1e8e3e", "#ffffff"},
+      {ResultState::Fail, "#d0302a", "#ffffff"},
+      {ResultState::Stopped, "#c8c8c8", "#303030"},
+  };
+  const Look* look = &kLooks[0];
+  for (const Look& l : kLooks)
+    if (l.state == state) look = &l;
+  return QString("QLabel { border: 1px solid #8c8c8c; border-radius: 4px; background: %1; color: %2; }")
+      .arg(look->background, look->text);
+}
+
 QString GaugeStyle(GaugeColour colour) {
-  const char* chunk = colour == GaugeColour::Red ? "#d0302a" : "#2a62c9";
+  const char* chunk = colour == GaugeColour::Red ? "#d0302a" : colour == GaugeColour::Grey ? "#8c8c8c" : "#2a62c9";
   return QString(
              "QProgressBar { border: 1px solid #8c8c8c; border-radius: 3px; background: #f3f3f3; text-align: center; }"
              "QProgressBar::chunk { background-color: %1; }")
@@ -66,12 +90,19 @@ QString GaugeStyle(GaugeColour colour) {
 
 QString QtText(const std::string& text) { return QString::fromStdString(text); }
 
+QString ShownText(const std::string& text) {
+  const std::string_view shown = Tx(std::string_view(text));
+  return QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
+}
+
 ControlBinder::ControlBinder(std::vector<NamedControl> controls, CommandRunner run, QObject* parent)
     : QObject(parent), controls_(std::move(controls)), run_(std::move(run)) {}
 
 void ControlBinder::OnInput(const std::string& name, std::function<void()> handler) {
   handlers_[name] = std::move(handler);
 }
+
+void ControlBinder::RunHandler(const std::string& name) { Pressed(name); }
 
 template <typename T>
 T* ControlBinder::State(const char* name) const {
@@ -216,10 +247,32 @@ QProgressBar* ControlBinder::Gauge(const char* name, QWidget* parent) {
   return bar;
 }
 
+QLabel* ControlBinder::ResultPanel(const char* name, QWidget* parent) {
+  State<ResultControl>(name);
+  auto* panel = new QLabel(parent);
+  QFont font = panel->font();
+  font.setPointSize(kResultPointSize);
+  font.setBold(true);
+  panel->setFont(font);
+  panel->setAlignment(Qt::AlignCenter);
+  // As wide and high as the longest caption needs, so that the layout
+  // stays put whatever the panel says.
+  const QFontMetrics metrics(font);
+  int widest = 0;
+  for (const ResultState state : {ResultState::Pass, ResultState::Fail, ResultState::Stopped}) {
+    ResultControl probe;
+    probe.Show(state);
+    widest = std::max(widest, metrics.horizontalAdvance(ShownText(probe.Caption)));
+  }
+  panel->setMinimumSize(widest + metrics.averageCharWidth(), metrics.height() + metrics.height() / 4);
+  SyncBinding(Bind(name, panel));
+  return panel;
+}
+
 QWidget* ControlBinder::Page(const char* name, QTabWidget* tabs) {
   PageControl* state = State<PageControl>(name);
   auto* page = new QWidget;
-  tabs->addTab(page, QtText(state->Caption));
+  tabs->addTab(page, ShownText(state->Caption));
   Binding& binding = Bind(name, page);
   binding.tabs = tabs;
   SyncBinding(binding);
@@ -275,7 +328,7 @@ void ControlBinder::SyncRadioButtons(Binding& binding, const RadioGroupControl& 
     }
   }
   for (int i = 0; i < static_cast<int>(state.Items.size()); ++i)
-    SetText(group->button(i), QtText(state.Items[static_cast<std::size_t>(i)]));
+    SetText(group->button(i), ShownText(state.Items[static_cast<std::size_t>(i)]));
   QAbstractButton* chosen = group->button(state.ItemIndex);
   if (chosen != nullptr) {
     if (!chosen->isChecked()) chosen->setChecked(true);
@@ -293,8 +346,8 @@ void ControlBinder::SyncBinding(Binding& binding) {
   std::visit(
       Overloaded{
           [&](ButtonControl* state) {
-            const QString caption = QtText(state->Caption);
-            const QString hint = QtText(state->Hint);
+            const QString caption = ShownText(state->Caption);
+            const QString hint = ShownText(state->Hint);
             if (auto* action = qobject_cast<QAction*>(object)) {
               if (action->text() != caption) action->setText(caption);
               const QKeySequence shortcut = QKeySequence::fromString(QtText(state->Shortcut), QKeySequence::PortableText);
@@ -314,36 +367,38 @@ void ControlBinder::SyncBinding(Binding& binding) {
           },
           [&](CheckControl* state) {
             auto* box = static_cast<QCheckBox*>(object);
-            SetText(box, QtText(state->Caption));
-            SetToolTip(box, QtText(state->Hint));
+            SetText(box, ShownText(state->Caption));
+            SetToolTip(box, ShownText(state->Hint));
             if (box->isChecked() != state->Checked) box->setChecked(state->Checked);
             ShowState(box, *state);
           },
           [&](LabelControl* state) {
             auto* label = static_cast<QLabel*>(object);
-            const QString caption = QtText(state->Caption);
+            const QString caption = ShownText(state->Caption);
             if (label->text() != caption) label->setText(caption);
-            SetToolTip(label, QtText(state->Hint));
+            SetToolTip(label, ShownText(state->Hint));
             ShowState(label, *state);
           },
           [&](EditControl* state) {
             auto* edit = static_cast<QLineEdit*>(object);
             const int maxLength = state->MaxLength > 0 ? state->MaxLength : 32767;
             if (edit->maxLength() != maxLength) edit->setMaxLength(maxLength);
-            const QString text = QtText(state->Text);
+            // The text of a box the operator cannot change is the program's own (a
+            // prompt); what the operator typed is shown as typed.
+            const QString text = state->ReadOnly ? ShownText(state->Text) : QtText(state->Text);
             if (edit->text() != text) edit->setText(text);
             if (edit->isReadOnly() != state->ReadOnly) edit->setReadOnly(state->ReadOnly);
-            SetToolTip(edit, QtText(state->Hint));
+            SetToolTip(edit, ShownText(state->Hint));
             ShowState(edit, *state);
             if (binding.companion != nullptr) {
-              const QString label = QtText(state->Label);
+              const QString label = ShownText(state->Label);
               if (binding.companion->text() != label) binding.companion->setText(label);
               ShowState(binding.companion, *state);
             }
           },
           [&](RadioGroupControl* state) {
             auto* box = static_cast<QGroupBox*>(object);
-            const QString caption = QtText(state->Caption);
+            const QString caption = ShownText(state->Caption);
             if (box->title() != caption) box->setTitle(caption);
             const QSignalBlocker blockGroup(binding.radios);
             SyncRadioButtons(binding, *state);
@@ -353,14 +408,14 @@ void ControlBinder::SyncBinding(Binding& binding) {
             auto* combo = static_cast<QComboBox*>(object);
             bool same = combo->count() == static_cast<int>(state->Items.size());
             for (int i = 0; same && i < combo->count(); ++i)
-              same = combo->itemText(i) == QtText(state->Items[static_cast<std::size_t>(i)]);
+              same = combo->itemText(i) == ShownText(state->Items[static_cast<std::size_t>(i)]);
             if (!same) {
               combo->clear();
-              for (const std::string& item : state->Items) combo->addItem(QtText(item));
+              for (const std::string& item : state->Items) combo->addItem(ShownText(item));
             }
             const int index = state->ItemIndex < combo->count() ? state->ItemIndex : -1;
             if (combo->currentIndex() != index) combo->setCurrentIndex(index);
-            if (combo->placeholderText() != QtText(state->Text)) combo->setPlaceholderText(QtText(state->Text));
+            if (combo->placeholderText() != ShownText(state->Text)) combo->setPlaceholderText(ShownText(state->Text));
             ShowState(combo, *state);
           },
           [&](SpinControl* state) {
@@ -371,13 +426,13 @@ void ControlBinder::SyncBinding(Binding& binding) {
             if (spin->value() != state->Value) spin->setValue(state->Value);
             ShowState(spin, *state);
             if (binding.companion != nullptr) {
-              const QString label = QtText(state->Label);
+              const QString label = ShownText(state->Label);
               if (binding.companion->text() != label) binding.companion->setText(label);
               ShowState(binding.companion, *state);
             }
           },
           [&](PageControl* state) {
-            const QString caption = QtText(state->Caption);
+            const QString caption = ShownText(state->Caption);
             if (binding.tabs != nullptr) {
               const int index = binding.tabs->indexOf(static_cast<QWidget*>(object));
               if (binding.tabs->tabText(index) != caption) binding.tabs->setTabText(index, caption);
@@ -402,6 +457,18 @@ void ControlBinder::SyncBinding(Binding& binding) {
               bar->setStyleSheet(GaugeStyle(state->Colour));
             }
             ShowState(bar, *state);
+          },
+          [&](ResultControl* state) {
+            auto* panel = static_cast<QLabel*>(object);
+            const QString caption = ShownText(state->Caption);
+            if (panel->text() != caption) panel->setText(caption);
+            const int shownState = static_cast<int>(state->State);
+            const QVariant shown = panel->property("resultState");
+            if (!shown.isValid() || shown.toInt() != shownState) {
+              panel->setProperty("resultState", shownState);
+              panel->setStyleSheet(ResultStyle(state->State));
+            }
+            ShowState(panel, *state);
           },
       },
       binding.control);

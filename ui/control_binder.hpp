@@ -42,6 +42,9 @@ class ControlBinder final : public QObject {
   // The handler that runs after the operator pressed, toggled, chose or
   // typed into the control.
   void OnInput(const std::string& name, std::function<void()> handler);
+  // Runs that handler, if any, as after the operator's input: for a value the
+  // program put into the state that must take effect the same way.
+  void RunHandler(const std::string& name);
 
   // Widgets for the named control. Each is created with the control's name
   // as object name and shown from the control's state at once.
@@ -56,6 +59,9 @@ class ControlBinder final : public QObject {
   QSpinBox* Spin(const char* name, QWidget* parent);
   QGroupBox* GroupBox(const char* name, QWidget* parent);
   QProgressBar* Gauge(const char* name, QWidget* parent);
+  // How a programmer's last operation ended: large bold text on the state's
+  // colour, wide enough for every state's caption.
+  QLabel* ResultPanel(const char* name, QWidget* parent);
   // A page of a tab widget: its caption, visibility and enabled state
   // follow the control. The page is appended to tabs.
   QWidget* Page(const char* name, QTabWidget* tabs);
@@ -99,5 +105,7 @@ class ControlBinder final : public QObject {
 
 // The text of a control's state as Qt shows it.
 QString QtText(const std::string& text);
+// A text of the program (a caption, a hint, an item) in the language of the run.
+QString ShownText(const std::string& text);
 
 }  // namespace velkor::ui

@@ -11,6 +11,7 @@
 
 #include "app/integer_text.hpp"
 #include "app/qn_programmer.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor::ui {
 
@@ -33,7 +34,7 @@ std::optional<DataViewKey> PagingKey(int key) {
 TDataViewForm::TDataViewForm(TQNProgrammer& core, CommandRunner run, QWidget* parent)
     : QDialog(parent), core_(core), run_(std::move(run)), memo_(new QPlainTextEdit(this)), address_(new QLineEdit(this)) {
   setObjectName("TDataViewForm");
-  setWindowTitle("View Data Buffer Form");
+  setWindowTitle(tr("View Data Buffer Form"));
 
   memo_->setObjectName("DataViewMemo");
   memo_->setReadOnly(true);
@@ -46,20 +47,20 @@ TDataViewForm::TDataViewForm(TQNProgrammer& core, CommandRunner run, QWidget* pa
   const QFontMetrics metrics(memo_->font());
   memo_->setMinimumSize(metrics.horizontalAdvance(QString(76, 'W')), metrics.lineSpacing() * 35);
 
-  auto* gotoLabel = new QLabel("GOTO: ", this);
+  auto* gotoLabel = new QLabel(tr("GOTO: "), this);
   address_->setObjectName("EditAddr");
   address_->setText(kDataViewInitialAddress);
   address_->setMaxLength(10);
   auto makeButton = [this](const char* name, const char* caption) {
-    auto* button = new QPushButton(caption, this);
+    auto* button = new QPushButton(tr(caption), this);
     button->setObjectName(name);
     button->setAutoDefault(false);
     return button;
   };
-  QPushButton* go = makeButton("BitBtnGo", "GO");
-  QPushButton* pageUp = makeButton("BitBtnPagUp", "Page Up");
-  QPushButton* pageDown = makeButton("BitBtnPagDw", "Page Down");
-  QPushButton* ok = makeButton("BitBtn3", "OK");
+  QPushButton* go = makeButton("BitBtnGo", TextKey("GO"));
+  QPushButton* pageUp = makeButton("BitBtnPagUp", TextKey("Page Up"));
+  QPushButton* pageDown = makeButton("BitBtnPagDw", TextKey("Page Down"));
+  QPushButton* ok = makeButton("BitBtn3", TextKey("OK"));
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(go, &QPushButton::clicked, this, &TDataViewForm::GoClicked);
   connect(pageUp, &QPushButton::clicked, this, [this] {

@@ -15,7 +15,7 @@ namespace velkor::ui {
 TLogCfgForm::TLogCfgForm(TQNProgrammer& core, CommandRunner run, QWidget* parent)
     : QDialog(parent), binder_(new ControlBinder(core.LogCfg.All(), std::move(run), this)) {
   setObjectName("TLogCfgForm");
-  setWindowTitle("Config Log File.");
+  setWindowTitle(tr("Config Log File."));
   ControlBinder& b = *binder_;
   b.OnInput("CheckBoxLog", [&core] { core.CheckBoxLogClick(); });
   b.OnInput("RadioGrpCreat", [&core] { core.RadioGrpCreatClick(); });

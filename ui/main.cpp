@@ -1,5 +1,5 @@
 // The window program:
-//   velkor350qn [--simulate [--sim-count N]] [--ports A,B] [--echo-log] [--exit-after MS]
+//   velkor350qn [--simulate [--sim-count N]] [--ports A,B] [--echo-log] [--exit-after MS] [--fresh] [FILE]
 //   velkor350qn --screenshot FILE.png [--screenshot-chip CAPTION] [--screenshot-page PAGE]
 //               [--screenshot-load FILE] [--screenshot-auto]
 //   velkor350qn --list-chips
@@ -18,7 +18,10 @@
 #include "app/convert.hpp"
 #include "chips/catalogue_listing.hpp"
 #include "chips/catalogue_loading.hpp"
+#include "core_text_translator.hpp"
 #include "main_window.hpp"
+#include "text/language.hpp"
+
 #include "qt_main_loop.hpp"
 #include "screenshot.hpp"
 
@@ -92,6 +95,10 @@ int main(int argc, char* argv[]) {
   const QCommandLineOption ports("ports", "Comma-separated programmer ports, e.g. ttyUSB0,ttyUSB1 (or set VELKOR_PORTS).",
                                  "LIST");
   const QCommandLineOption echoLog("echo-log", "Copy the information log to standard output.");
+  const QCommandLineOption language(
+      "language", "The window's and the log's language: zh (the original texts) or en (or set VELKOR_LANGUAGE).", "NAME");
+  const QCommandLineOption fresh(
+      "fresh", "Start with the default settings, ignoring the remembered ones (they are written again on exit).");
   const QCommandLineOption exitAfter("exit-after", "Close the window after MS milliseconds (for scripted checks).", "MS");
   const QCommandLineOption listChips("list-chips", "Print the chip catalogue, one JSON object per line, and exit.");
   const QCommandLineOption screenshot("screenshot",
@@ -107,8 +114,10 @@ int main(int argc, char* argv[]) {
       "screenshot-auto", "Run auto programming on the programmers found and take the picture when it has ended.");
   const QCommandLineOption screenshotBusy(
       "screenshot-busy", "With --screenshot-auto: take the picture while the programmers work, a third of the way.");
-  parser.addOptions({simulate, simCount, simOption, ports, echoLog, exitAfter, listChips, screenshot, screenshotChip, screenshotPage,
+  parser.addOptions({simulate, simCount, simOption, ports, echoLog, language, fresh, exitAfter, listChips, screenshot, screenshotChip, screenshotPage,
                      screenshotLoad, screenshotAuto, screenshotBusy});
+  parser.addPositionalArgument("file", "An object file or a project file (.OVP) to open once the window has started.",
+                               "[FILE]");
 
   // Help and the version are text only: they need no display, so the
   // installed program answers them anywhere (its manual page is made from
@@ -126,7 +135,32 @@ int main(int argc, char* argv[]) {
   if (!textOnly) QApplication::setApplicationDisplayName("Velkor350QN Flash Programmer");
   parser.process(*app);
 
+  // What the window remembers from run to run. Pictures for the
+  // documentation show the defaults and leave the user's settings alone.
+  velkor::ui::RememberedSettings settings(
+      parser.isSet(screenshot) ? QString() : velkor::ui::RememberedSettings::UserFile(), parser.isSet(fresh));
+
+  // The language before the first text is made: the controls' captions and
+  // the log's first lines are in it. The one chosen in the Help menu counts
+  // when neither the command line nor the environment names one.
+  const velkor::LanguageChoice languageChoice =
+      velkor::ChooseLanguage(parser.value(language).toStdString(), settings.Language().toStdString());
+  if (!languageChoice.error.empty()) {
+    std::fprintf(stderr, "%s\n", languageChoice.error.c_str());
+    return 2;
+  }
+  velkor::UseLanguage(languageChoice.language);
+  velkor::ui::CoreTextTranslator translator;
+  QCoreApplication::installTranslator(&translator);
+
   velkor::ui::StartOptions options;
+  options.settings = &settings;
+  const QStringList files = parser.positionalArguments();
+  if (files.size() > 1) {
+    std::fprintf(stderr, "only one FILE can be opened at start-up\n");
+    return 2;
+  }
+  if (!files.isEmpty()) options.openFile = files.front();
   if (parser.isSet(simulate)) {
     bool ok = false;
     options.simulatedProgrammers = parser.value(simCount).toInt(&ok);

@@ -1,13 +1,17 @@
 #include "main_window.hpp"
 
 #include <QAbstractItemView>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -18,6 +22,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -29,10 +34,13 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <cstdio>
 
 #include "about_form.hpp"
+#include "text/language.hpp"
+#include "chips/chip_lookup.hpp"
 #include "chip_selection_form.hpp"
 #include "config_sn_form.hpp"
 #include "data_view_form.hpp"
@@ -45,6 +53,21 @@ namespace velkor::ui {
 namespace {
 
 const char* const kCaption = "Velkor350QN Flash Programmer";
+// Between the beeps of a failure's sound.
+constexpr int kFailBeepGapMs = 250;
+const char* const kRecentFilesCaption = "Recent Files";
+const char* const kUnknownRememberedChip =
+    "The remembered chip \"%1\" is not in the chip menu: no chip was chosen, and the job settings remembered with "
+    "it were left out.";
+const char* const kRememberedValueLeftOut =
+    "The remembered setting %1 = \"%2\" no longer fits its control and was left out.";
+const char* const kSettingsNotWritten =
+    "The settings could not be written to \"%1\": the file or its folder cannot be written.";
+const char* const kRecentFileGone = "The file \"%1\" is no longer there; it was taken off the recent files.";
+const char* const kSeveralFilesDropped = "%1 files were dropped on the window; only the first, \"%2\", is loaded.";
+// Where the remembered values of each group of controls are kept.
+const char* const kJobGroup = "job";
+const char* const kLogGroup = "log";
 
 using Handler = void (TQNProgrammer::*)();
 
@@ -67,6 +90,8 @@ constexpr std::pair<const char*, Handler> kHandlers[] = {
     {"AutoProgramming1", &TQNProgrammer::SpdBtnAutoPClick},
     {"ReadChipIDandStatus1", &TQNProgrammer::ReadChipIDandStatus1Click},
     {"ReadbackVerify1", &TQNProgrammer::ReadbackVerifyClick},
+    {"SpdBtnStop", &TQNProgrammer::SpdBtnStopClick},
+    {"Stop1", &TQNProgrammer::SpdBtnStopClick},
     {"GoToDifference1", &TQNProgrammer::GoToDifferenceClick},
     {"DoFirmwareUpgrade1", &TQNProgrammer::DoFirmwareUpgrade1Click},
     {"SpdBtnOpen", &TQNProgrammer::FileOpenBtnClick},
@@ -97,6 +122,15 @@ constexpr std::pair<const char*, Handler> kHandlers[] = {
     {"SpinEditNumb", &TQNProgrammer::SpinEditNumbChange},
 };
 
+// The local files among dropped data, in the order they came.
+QStringList LocalFiles(const QMimeData* data) {
+  QStringList files;
+  if (data == nullptr || !data->hasUrls()) return files;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile()) files << url.toLocalFile();
+  return files;
+}
+
 QMessageBox::Icon MessageIcon(MessageKind kind) {
   switch (kind) {
     case MessageKind::Warning:
@@ -124,7 +158,10 @@ MainWindow::MainWindow(QtMainLoop& loop, StartOptions options)
     : loop_(loop), options_(std::move(options)) {
   setWindowTitle(kCaption);
   setObjectName("TQNProgrammer");
+  if (options_.settings == nullptr) ownSettings_ = std::make_unique<RememberedSettings>(QString(), true);
+  settings_ = options_.settings != nullptr ? options_.settings : ownSettings_.get();
   core_ = std::make_unique<TQNProgrammer>(loop_, *this);
+  core_->DataFileLoaded = [this](const std::string& path) { RememberRecentFile(path); };
   line_ = std::make_unique<store::StationLine>([this](const std::string& text) { core_->LineNotice(text); });
   core_->Line = line_.get();
   binder_ = new ControlBinder(core_->Controls.All(), [this](const std::function<void()>& handler) { Run(handler); },
@@ -154,7 +191,8 @@ MainWindow::MainWindow(QtMainLoop& loop, StartOptions options)
   auto* leftColumn = new QWidget(central);
   leftColumn->setLayout(left);
   left->setContentsMargins(0, 0, 0, 0);
-  leftColumn->setFixedWidth(370);
+  // Wide enough for each programmer's gauge beside its result panel.
+  leftColumn->setFixedWidth(440);
   body->addWidget(leftColumn);
   body->addWidget(BuildPages(), 1);
   layout->addLayout(body, 1);
@@ -173,6 +211,12 @@ MainWindow::MainWindow(QtMainLoop& loop, StartOptions options)
 
   SyncControls();
   resize(1180, 720);
+  // Nothing or a damaged value restores nothing: the size above stands.
+  restoreGeometry(settings_->Geometry());
+  ShowRecentFiles();
+  setAcceptDrops(true);
+  // The log panel takes no text drops: files dropped on it reach the window.
+  infoMemo_->setAcceptDrops(false);
 }
 
 MainWindow::~MainWindow() {
@@ -201,6 +245,7 @@ void MainWindow::Run(const std::function<void()>& handler) {
   if (!core_) return;
   core_->RunCommand(handler);
   SyncControls();
+  RememberChip();
 }
 
 void MainWindow::SyncControls() {
@@ -222,19 +267,22 @@ void MainWindow::SyncControls() {
 void MainWindow::BuildMenus() {
   ControlBinder& b = *binder_;
   menuBar()->setObjectName("MainMenu1");
-  QMenu* command = menuBar()->addMenu("&Command");
+  QMenu* command = menuBar()->addMenu(tr("&Command"));
   command->setObjectName("Command1");
   for (const char* name : {"DownloadToProgrammer1", "ReadTargetChipMemory1", "BlankCheck1", "EraseChip1",
                            "Programming1", "Verification1", "ReadbackVerify1", "AutoProgramming1",
                            "ReadChipIDandStatus1"})
     command->addAction(b.Action(name, this));
+  command->addAction(b.Action("Stop1", this));
   command->addSeparator();
   command->addAction(b.Action("DoFirmwareUpgrade1", this));
 
-  QMenu* file = menuBar()->addMenu("&File");
+  QMenu* file = menuBar()->addMenu(tr("&File"));
   file->setObjectName("File1");
   file->addAction(b.Action("LoadDataFile1", this));
   file->addAction(b.Action("SaveBufferToFile1", this));
+  recentMenu_ = file->addMenu(tr(kRecentFilesCaption));
+  recentMenu_->setObjectName("RecentFiles1");
   file->addSeparator();
   file->addAction(b.Action("N5", this));
   file->addAction(b.Action("SaveInfotoFile1", this));
@@ -243,14 +291,38 @@ void MainWindow::BuildMenus() {
   file->addSeparator();
   file->addAction(b.Action("Exit1", this));
 
-  QMenu* project = menuBar()->addMenu("Project");
+  QMenu* project = menuBar()->addMenu(tr("Project"));
   project->setObjectName("Project1");
   project->addAction(b.Action("LoadFromOrvaneProject", this));
   project->addAction(b.Action("SaveToOrvAneProject", this));
 
-  QMenu* help = menuBar()->addMenu("&Help");
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
   help->setObjectName("Help1");
   help->addAction(b.Action("About1", this));
+  BuildLanguageMenu(help);
+}
+
+void MainWindow::BuildLanguageMenu(QMenu* help) {
+  QMenu* languages = help->addMenu(tr("Language"));
+  languages->setObjectName("Language1");
+  auto* group = new QActionGroup(languages);
+  const auto add = [&](Language language, const QString& caption) {
+    QAction* action = languages->addAction(caption);
+    action->setObjectName(QString("Language_") + QString::fromUtf8(LanguageName(language).data()));
+    action->setCheckable(true);
+    action->setChecked(language == CurrentLanguage());
+    group->addAction(action);
+    connect(action, &QAction::triggered, this, [this, language] { RememberLanguage(language); });
+  };
+  add(Language::Original, tr("中文 (原文)"));
+  add(Language::English, tr("English"));
+}
+
+void MainWindow::RememberLanguage(Language language) {
+  settings_->SetLanguage(QString::fromUtf8(LanguageName(language).data()));
+  settings_->Save();
+  if (language != CurrentLanguage())
+    presentMessage_(MessageKind::Information, tr("The language changes when the program starts again."));
 }
 
 QWidget* MainWindow::BuildToolBar() {
@@ -266,7 +338,8 @@ QWidget* MainWindow::BuildToolBar() {
       {"SpdBtnDownLoad", QStyle::SP_ArrowDown},        {"SpeedButtonRD", QStyle::SP_ArrowUp},
       {"SpdBtnBlkChk", QStyle::SP_FileDialogInfoView}, {"SpdBtnErase", QStyle::SP_TrashIcon},
       {"SpdBtnProg", QStyle::SP_ArrowRight},           {"SpdBtnVerify", QStyle::SP_DialogApplyButton},
-      {"SpdBtnAutoP", QStyle::SP_MediaSeekForward},    {"SpdBtnOpen", QStyle::SP_DialogOpenButton},
+      {"SpdBtnAutoP", QStyle::SP_MediaSeekForward},    {"SpdBtnStop", QStyle::SP_MediaStop},
+      {"SpdBtnOpen", QStyle::SP_DialogOpenButton},
       {"SpdBtnSave", QStyle::SP_DialogSaveButton},     {"SpdBtnExit", QStyle::SP_DialogCloseButton},
   };
   for (const auto& [name, icon] : buttons) {
@@ -280,7 +353,7 @@ QWidget* MainWindow::BuildToolBar() {
     button->setSizePolicy(keepPlace);
     layout->addWidget(button);
     // The file buttons stand apart from the chip operations.
-    if (std::string_view(name) == "SpdBtnAutoP") layout->addSpacing(24);
+    if (std::string_view(name) == "SpdBtnStop") layout->addSpacing(24);
   }
   layout->addStretch(1);
   return panel;
@@ -298,7 +371,7 @@ QWidget* MainWindow::BuildChipGroup() {
   chooser->setFixedWidth(36);
   grid->addWidget(chooser, 0, 2);
 
-  auto* sizeCaption = new QLabel("芯片容量：", group);
+  auto* sizeCaption = new QLabel(tr("芯片容量："), group);
   sizeCaption->setObjectName("lbFlashSizeCaption");
   grid->addWidget(sizeCaption, 1, 0);
   grid->addWidget(b.Label("lbFlashSize", group), 1, 1, 1, 2);
@@ -327,10 +400,12 @@ QWidget* MainWindow::BuildChipGroup() {
 
 QWidget* MainWindow::BuildProgrammerGroup() {
   ControlBinder& b = *binder_;
-  auto* group = new QGroupBox("编程器", this);
+  auto* group = new QGroupBox(tr("编程器"), this);
   group->setObjectName("GroupBoxDevice");
   auto* grid = new QGridLayout(group);
   grid->setColumnStretch(1, 1);
+  // Close rows: the two programmers' results fit under the chip group.
+  grid->setVerticalSpacing(4);
 
   QLabel* info = b.Label("InfoPanel", group);
   info->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
@@ -347,12 +422,35 @@ QWidget* MainWindow::BuildProgrammerGroup() {
   ports->addWidget(b.PushButton("BitBtnFresh", group));
   grid->addLayout(ports, 1, 0, 1, 3);
 
-  auto* first = new QLabel("编程器1", group);
-  auto* second = new QLabel("编程器2", group);
-  grid->addWidget(first, 2, 0);
-  grid->addWidget(b.Gauge("GaugeBar1", group), 2, 1, 1, 2);
-  grid->addWidget(second, 3, 0);
-  grid->addWidget(b.Gauge("GaugeBar2", group), 3, 1, 1, 2);
+  // Each programmer: its gauge and its good and failed chips, beside them
+  // how its last operation ended, and under them its progress line.
+  struct ProgrammerRow {
+    QString caption;
+    const char* gauge;
+    const char* progress;
+    const char* result;
+    const char* counts;
+  };
+  const ProgrammerRow rows[] = {
+      {tr("编程器1"), "GaugeBar1", "LabelProgress1", "PanelResult1", "LabelCounts1"},
+      {tr("编程器2"), "GaugeBar2", "LabelProgress2", "PanelResult2", "LabelCounts2"},
+  };
+  int row = 2;
+  for (const ProgrammerRow& r : rows) {
+    grid->addWidget(new QLabel(r.caption, group), row, 0);
+    grid->addWidget(b.Gauge(r.gauge, group), row, 1);
+    QLabel* counts = b.Label(r.counts, group);
+    QFont bold = counts->font();
+    bold.setBold(true);
+    counts->setFont(bold);
+    counts->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    grid->addWidget(counts, row + 1, 0, 1, 2);
+    grid->addWidget(b.ResultPanel(r.result, group), row, 2, 2, 1);
+    QLabel* progress = b.Label(r.progress, group);
+    progress->setWordWrap(true);
+    grid->addWidget(progress, row + 2, 0, 1, 3);
+    row += 3;
+  }
   return group;
 }
 
@@ -404,7 +502,7 @@ void MainWindow::BuildChipSetPage(QWidget* page) {
   ControlBinder& b = *binder_;
   auto* layout = new QVBoxLayout(page);
 
-  QGroupBox* protection = Section("状态寄存器 / 写保护", "GroupBoxProtect", page);
+  QGroupBox* protection = Section(tr("状态寄存器 / 写保护"), "GroupBoxProtect", page);
   auto* protect = new QGridLayout(protection);
   protect->setColumnStretch(2, 1);
   protect->addWidget(b.Label("LabelWP", protection), 0, 0, 1, 2);
@@ -419,7 +517,7 @@ void MainWindow::BuildChipSetPage(QWidget* page) {
   protect->addWidget(b.CheckBox("CheckBoxWRP", protection), 4, 0);
   layout->addWidget(protection);
 
-  QGroupBox* i2c = Section("I2C 器件", "GroupBoxI2c", page);
+  QGroupBox* i2c = Section(tr("I2C 器件"), "GroupBoxI2c", page);
   auto* device = new QGridLayout(i2c);
   device->setColumnStretch(2, 1);
   device->addWidget(b.Label("LabelDevAdr", i2c), 0, 0);
@@ -447,7 +545,7 @@ void MainWindow::BuildControlPage(QWidget* page) {
     grid->addWidget(spin, row, 1);
   };
 
-  QGroupBox* timing = Section("上电与芯片检测", "GroupBoxTiming", page);
+  QGroupBox* timing = Section(tr("上电与芯片检测"), "GroupBoxTiming", page);
   auto* times = new QGridLayout(timing);
   times->setColumnStretch(2, 1);
   addSpin(times, 0, "SpinEditPTM", timing);
@@ -457,7 +555,7 @@ void MainWindow::BuildControlPage(QWidget* page) {
   addSpin(times, 4, "SpinEditOut", timing);
   leftColumn->addWidget(timing);
 
-  QGroupBox* count = Section("烧写数量", "GroupBoxCount", page);
+  QGroupBox* count = Section(tr("烧写数量"), "GroupBoxCount", page);
   auto* limit = new QHBoxLayout(count);
   limit->addWidget(b.CheckBox("ChkBoxNumb", count));
   QSpinBox* number = b.Spin("SpinEditNumb", count);
@@ -466,7 +564,7 @@ void MainWindow::BuildControlPage(QWidget* page) {
   limit->addStretch(1);
   leftColumn->addWidget(count);
 
-  QGroupBox* trace = Section("Traceability", "GroupBoxRecord", page);
+  QGroupBox* trace = Section(tr("Traceability"), "GroupBoxRecord", page);
   auto* record = new QGridLayout(trace);
   record->setColumnStretch(1, 1);
   record->addWidget(b.CheckBox("ChkBoxRecord", trace), 0, 0, 1, 2);
@@ -483,13 +581,13 @@ void MainWindow::BuildControlPage(QWidget* page) {
   }
   leftColumn->addWidget(trace);
 
-  QGroupBox* addressing = Section("Large chips", "GroupBoxAddressing", page);
+  QGroupBox* addressing = Section(tr("Large chips"), "GroupBoxAddressing", page);
   auto* extended = new QVBoxLayout(addressing);
   extended->addWidget(b.CheckBox("ChkBoxExtAddr", addressing));
   leftColumn->addWidget(addressing);
   leftColumn->addStretch(1);
 
-  QGroupBox* serial = Section("序列号", "GroupBoxSN", page);
+  QGroupBox* serial = Section(tr("序列号"), "GroupBoxSN", page);
   auto* sn = new QGridLayout(serial);
   sn->setColumnStretch(2, 1);
   sn->addWidget(b.CheckBox("CheckBoxSN", serial), 0, 0, 1, 2);
@@ -507,11 +605,15 @@ void MainWindow::BuildControlPage(QWidget* page) {
   sn->addWidget(b.PushButton("BitBtnFixSN", serial), row++, 0, 1, 2, Qt::AlignLeft);
   auto* rightColumn = new QVBoxLayout;
   rightColumn->addWidget(serial);
-  QGroupBox* verification = Section("Verification", "GroupBoxVerification", page);
+  QGroupBox* verification = Section(tr("Verification"), "GroupBoxVerification", page);
   auto* checks = new QVBoxLayout(verification);
   checks->addWidget(b.CheckBox("ChkBoxLocate", verification));
   checks->addWidget(b.CheckBox("ChkBoxCheckId", verification));
   rightColumn->addWidget(verification);
+  QGroupBox* ending = Section(tr("End of an operation"), "GroupBoxEnding", page);
+  auto* sound = new QVBoxLayout(ending);
+  sound->addWidget(b.CheckBox("ChkBoxSound", ending));
+  rightColumn->addWidget(ending);
   rightColumn->addStretch(1);
 
   layout->addLayout(leftColumn, 1);
@@ -565,6 +667,8 @@ void MainWindow::Startup() {
   }
   if (!simulatorError.empty())
     Run([this, &simulatorError] { core_->AppendInfo("Simulated programmers could not be started: " + simulatorError); });
+  RestoreRemembered();
+  if (!options_.openFile.isEmpty()) OpenFile(options_.openFile);
   startupDone_ = true;
   if (QWidget* panel = findChild<QWidget*>("Panel1")) panel->setFocus();
   emit StartupDone();
@@ -579,6 +683,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   if (!closing_) {
     closing_ = true;
+    // Before the log file is written, which then tells of a failure; and
+    // only once the remembered values were given to the window.
+    if (startupDone_) StoreRemembered();
     Run([this] { core_->FormClose(); });
     // Records that wait for the line's database get one more chance.
     line_->Flush();
@@ -589,7 +696,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
   char key = 0;
-  if (event->key() == Qt::Key_Space) {
+  // Esc stops from wherever the focus is; a control with a use for it
+  // (an edit being cancelled) takes it before the window sees it.
+  const bool escape = event->key() == Qt::Key_Escape;
+  if (escape) {
+    key = TQNProgrammer::kEscapeKey;
+  } else if (event->key() == Qt::Key_Space) {
     key = ' ';
   } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     key = '\r';
@@ -597,7 +709,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     key = static_cast<char>(event->text()[0].unicode());
   }
   const bool plain = (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
-  if (key == 0 || !plain || !startupDone_ || FocusInTextOrList()) {
+  if (key == 0 || !plain || !startupDone_ || (!escape && FocusInTextOrList())) {
     QMainWindow::keyPressEvent(event);
     return;
   }
@@ -703,6 +815,7 @@ std::optional<std::string> MainWindow::AskFile(bool save, const FileDialogOption
     chosen = askFile_(save, filters, selected, suffix);
   } else {
     QFileDialog dialog(this);
+    if (const QString folder = settings_->Folder(request.purpose); !folder.isEmpty()) dialog.setDirectory(folder);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setNameFilters(filters);
@@ -717,6 +830,8 @@ std::optional<std::string> MainWindow::AskFile(bool save, const FileDialogOption
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) chosen = dialog.selectedFiles().front();
   }
   if (!chosen || chosen->isEmpty()) return std::nullopt;
+  settings_->SetFolder(request.purpose, QFileInfo(*chosen).absolutePath());
+  SaveSettings();
   return QFile::encodeName(*chosen).toStdString();
 }
 
@@ -779,6 +894,13 @@ void MainWindow::FocusControl(const std::string& name) {
 
 void MainWindow::CloseMainWindow() { close(); }
 
+void MainWindow::Signal(bool passed) {
+  QApplication::beep();
+  if (passed) return;
+  // A failure beeps three times, so that it is told apart without a look.
+  for (const int delayMs : {kFailBeepGapMs, 2 * kFailBeepGapMs}) QTimer::singleShot(delayMs, this, [] { QApplication::beep(); });
+}
+
 void MainWindow::SetBusy(bool busy) {
   if (busy)
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -799,6 +921,119 @@ void MainWindow::ShowImageAddress(uint32_t address) {
   if (!cell.isValid()) return;
   hexViewer_->scrollTo(cell, QAbstractItemView::PositionAtCenter);
   hexViewer_->setCurrentIndex(cell);
+}
+
+// --- Files without a dialog ---
+
+void MainWindow::OpenFile(const QString& path) {
+  const std::string file = QFile::encodeName(path).toStdString();
+  Run([this, &file] { core_->OpenDataFile(file); });
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  // Before the start-up has run, its reset would undo the load.
+  if (startupDone_ && !LocalFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QStringList files = LocalFiles(event->mimeData());
+  if (!startupDone_ || files.isEmpty()) return;
+  event->acceptProposedAction();
+  // Once the drop has returned: the load may ask something of the operator,
+  // and the program that dragged waits for the drop to end.
+  QTimer::singleShot(0, this, [this, files] {
+    if (files.size() > 1)
+      core_->AppendInfo(QString(kSeveralFilesDropped).arg(files.size()).arg(files.front()).toStdString());
+    OpenFile(files.front());
+  });
+}
+
+void MainWindow::RememberRecentFile(const std::string& path) {
+  settings_->AddRecentFile(QFileInfo(QFile::decodeName(path.c_str())).absoluteFilePath());
+  SaveSettings();
+  ShowRecentFiles();
+}
+
+void MainWindow::ShowRecentFiles() {
+  // The entry being chosen may be one of these: the old entries go once it
+  // has returned.
+  for (QAction* entry : recentMenu_->actions()) {
+    recentMenu_->removeAction(entry);
+    entry->deleteLater();
+  }
+  const QStringList files = settings_->RecentFiles();
+  for (int i = 0; i < files.size(); ++i) {
+    QString shown = files[i];
+    shown.replace('&', "&&");
+    QAction* entry = recentMenu_->addAction(QString("&%1 %2").arg(i + 1).arg(shown));
+    connect(entry, &QAction::triggered, this, [this, path = files[i]] { OpenRecentFile(path); });
+  }
+  recentMenu_->setEnabled(!files.isEmpty());
+}
+
+void MainWindow::OpenRecentFile(const QString& path) {
+  if (QFileInfo::exists(path)) {
+    OpenFile(path);
+    return;
+  }
+  settings_->ForgetRecentFile(path);
+  SaveSettings();
+  ShowRecentFiles();
+  const std::string text = QString(kRecentFileGone).arg(path).toStdString();
+  core_->AppendInfo(text);
+  ShowMessage(MessageKind::Warning, text);
+}
+
+// --- Remembered settings ---
+
+void MainWindow::RestoreRemembered() {
+  // The job's settings were made for the remembered chip: without it, the
+  // protection level and the like would reach the next chip unseen.
+  bool jobFits = true;
+  const QString chip = settings_->Chip();
+  if (!chip.isEmpty()) {
+    // Only an entry the chip menu offers, by its very caption.
+    const CatalogueEntry* entry = LookUpChip(chip.toStdString()).entry;
+    jobFits = entry != nullptr && QString::fromStdString(entry->caption) == chip;
+    if (jobFits) {
+      // As the chip menu does it: the resets of its opening, then the entry.
+      Run([this, entry] {
+        core_->ChipSelectionFormShow();
+        core_->ChooseChip(*entry);
+      });
+    } else {
+      core_->AppendInfo(QString(kUnknownRememberedChip).arg(chip).toStdString());
+    }
+  }
+  const auto restore = [this](const char* group, std::span<const char* const> names,
+                              const std::vector<NamedControl>& controls, ControlBinder& binder) {
+    const auto leftOut = settings_->RestoreControls(group, names, controls,
+                                                    [&binder](const std::string& name) { binder.RunHandler(name); });
+    for (const RememberedSettings::LeftOut& value : leftOut)
+      core_->AppendInfo(QString(kRememberedValueLeftOut).arg(value.key, value.value).toStdString());
+  };
+  if (jobFits) restore(kJobGroup, RememberedJobControls(), core_->Controls.All(), *binder_);
+  restore(kLogGroup, RememberedLogControls(), core_->LogCfg.All(), logCfgForm_->Binder());
+  SyncControls();
+}
+
+void MainWindow::StoreRemembered() {
+  settings_->StoreControls(kJobGroup, RememberedJobControls(), core_->Controls.All());
+  settings_->StoreControls(kLogGroup, RememberedLogControls(), core_->LogCfg.All());
+  settings_->SetGeometry(saveGeometry());
+  SaveSettings();
+}
+
+void MainWindow::RememberChip() {
+  if (!core_->ChipConfirmed) return;
+  const QString chip = QString::fromStdString(core_->Controls.MCUNameEdit.Text);
+  if (chip == settings_->Chip()) return;
+  settings_->SetChip(chip);
+  SaveSettings();
+}
+
+void MainWindow::SaveSettings() {
+  if (!settings_->Save()) core_->AppendInfo(QString(kSettingsNotWritten).arg(settings_->File()).toStdString());
 }
 
 }  // namespace velkor::ui

@@ -21,9 +21,13 @@
 #include "platform/hotplug_monitor.hpp"
 #include "platform/simulator_process.hpp"
 #include "qt_main_loop.hpp"
+#include "remembered_settings.hpp"
+#include "text/language.hpp"
 
 class QDialog;
 class QGroupBox;
+class QMenu;
+class QMimeData;
 class QPlainTextEdit;
 class QTabWidget;
 class QTableView;
@@ -41,6 +45,13 @@ struct StartOptions {
   std::vector<std::string> simulatorOptions;  // passed on to the simulator
   std::vector<std::string> ports;  // explicit ports (names below /dev or paths)
   bool echoLog = false;            // copy every log line to standard output
+  // What is remembered from run to run (not owned): the window takes the
+  // chip, the job's settings, the log file's mode, its size and place, the
+  // dialogs' folders and the recent files from it and gives them back when
+  // it closes. Nothing beyond this run when null.
+  RememberedSettings* settings = nullptr;
+  // An object or project file opened once the start-up has run; empty: none.
+  QString openFile;
 };
 
 class MainWindow final : public QMainWindow, public ProgrammerView {
@@ -62,6 +73,12 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   // Shows the pending log lines now rather than on the next turn of the
   // event loop.
   void FlushLog();
+
+  // Opens an object or project file as File › Load or Project › Load would
+  // (a dropped file, a recent file, the file named at start-up).
+  void OpenFile(const QString& path);
+  // The File › Recent Files submenu.
+  QMenu* RecentFilesMenu() { return recentMenu_; }
 
   // How modal interactions are carried out. The window shows real message
   // boxes and dialogs; scripted runs and tests replace them.
@@ -86,6 +103,7 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   void CloseDialog(DialogId dialog) override;
   void FocusControl(const std::string& name) override;
   void CloseMainWindow() override;
+  void Signal(bool passed) override;
   void SetBusy(bool busy) override;
   void HexViewChanged() override;
   void HexBytesChanged(uint32_t first, uint32_t last) override;
@@ -98,6 +116,9 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  // Object and project files dropped on the window are loaded.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   // Keys that no focused control took (Space and Enter start auto
   // programming) reach the core's key handler, except held keys and keys
   // pressed in an edit, spin or combo box, the log, a list or a grid.
@@ -108,10 +129,27 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   // or grid: keys there never start automatic programming.
   bool FocusInTextOrList() const;
   void Run(const std::function<void()>& handler);
+  // --- Remembered settings ---
+  // At start-up, after the programmer search: the chip, then the job's
+  // settings (choosing the chip resets some), then the log file's mode.
+  void RestoreRemembered();
+  // When the window closes.
+  void StoreRemembered();
+  // The chip once it has been chosen, a folder once a dialog was answered:
+  // written at once, so that a crash loses little.
+  void RememberChip();
+  void SaveSettings();
+  void RememberRecentFile(const std::string& path);
+  void ShowRecentFiles();
+  void OpenRecentFile(const QString& path);
   void SyncControls();
   void Startup();
   void BindHandlers();
   void BuildMenus();
+  // Help › Language: the choice is remembered and takes effect at the next
+  // start, so that a run and its log keep one language.
+  void BuildLanguageMenu(QMenu* help);
+  void RememberLanguage(Language language);
   QWidget* BuildToolBar();
   QWidget* BuildChipGroup();
   QWidget* BuildProgrammerGroup();
@@ -148,6 +186,10 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   bool showStarted_ = false;
   bool startupDone_ = false;
   bool closing_ = false;
+
+  std::unique_ptr<RememberedSettings> ownSettings_;  // when the options name none
+  RememberedSettings* settings_ = nullptr;
+  QMenu* recentMenu_ = nullptr;
 
   MessagePresenter presentMessage_;
   DialogRunner runDialog_;

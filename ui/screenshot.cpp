@@ -108,10 +108,14 @@ void ArrangeScreenshot(MainWindow& window, const ScreenshotRequest& request, int
     const int wanted = request.programmers;
     const auto found = [&core, wanted] { return core.DevicesFound >= wanted; };
     const auto idle = [&core] { return !core.Channels.Channel(1).Busy && !core.Channels.Channel(2).Busy; };
-    // Mid-run: a third of programmer 1's gauge done.
+    // Mid-run: a third of programmer 1's gauge done, and every busy
+    // programmer's progress line with its time left.
     const auto underWay = [&core] {
       const GaugeControl& gauge = core.Gauge(1);
-      return core.Channels.Channel(1).Busy && gauge.Progress * 3 >= gauge.MaxValue;
+      if (!core.Channels.Channel(1).Busy || gauge.Progress * 3 < gauge.MaxValue) return false;
+      for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
+        if (core.Channels.Channel(n).Busy && !core.ProgressOf(n).timeLeft) return false;
+      return true;
     };
     const QString file = request.file;
     const bool busy = request.busy;

@@ -15,7 +15,7 @@ struct ScreenshotRequest {
   QString page;         // the page shown, when not empty
   QString load;         // an object file loaded after the chip, when not empty
   bool autoProgram = false;  // run auto programming and wait for its end
-  bool busy = false;         // with autoProgram: the picture mid-run, while the programmers work
+  bool busy = false;         // with autoProgram: the picture mid-run, each busy programmer with its time left
   int programmers = 0;       // programmers to wait for before that
 };
 

@@ -5,12 +5,13 @@
 #include "data/text_format.hpp"
 #include "link/frame.hpp"
 #include "link/operation_codes.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
 namespace {
 
-constexpr const char* kCheckingId = "芯片%d ：checking the chip's ID......";
+constexpr const char* kCheckingId = TextKey("芯片%d ：checking the chip's ID......");
 constexpr const char* kIdMatches = "Chip ID 0x%02X 0x%02X matches %s.";
 constexpr const char* kIdMismatch = "Chip ID 0x%02X 0x%02X does not match %s: 0x%02X 0x%02X";
 constexpr const char* kNoIdToCompare =
@@ -31,7 +32,7 @@ void TQNProgrammer::StartIdCheck(int n, bool autoRun) {
   ch.AutoRun = autoRun ? 1 : 0;
   ch.Operation = kOpCheckId;
   ch.GaugeCreep = 1;
-  AppendInfo(FormatText(kCheckingId, n));
+  AppendInfo(FormatText(Tx(kCheckingId), n));
   BeginOperation(n, kIdCheckRange);
   SendChipCommand(n, kCmdChipOperation, kSubOpReadIdAndStatus);
 }
@@ -57,6 +58,7 @@ void TQNProgrammer::CheckIdReply(int n, uint16_t packetLength) {
     return;
   }
   ChannelLog(n, FormatText(kIdMatches, unsigned{found[0]}, unsigned{found[1]}, name.c_str()));
+  if (EndIfStopped(n)) return;
   if (ch.AutoRun)
     BeginAuto(n);
   else

@@ -4,6 +4,10 @@ namespace velkor {
 
 namespace {
 
+constexpr const char* kStopHint =
+    "Stops downloads, programming and block reads after the block in flight (Esc). What a programmer runs by "
+    "itself (erase, blank check, its verify, stand-alone cycles) runs to its end.";
+
 ButtonControl Button(std::string caption, std::string shortcut = {}, std::string hint = {}) {
   ButtonControl b;
   b.Caption = std::move(caption);
@@ -91,6 +95,22 @@ T Hidden(T control) {
 
 }  // namespace
 
+void ResultControl::Show(ResultState state) {
+  struct Shown {
+    ResultState state;
+    const char* caption;
+  };
+  static constexpr Shown kCaptions[] = {
+      {ResultState::Neutral, ""},
+      {ResultState::Pass, "PASS"},
+      {ResultState::Fail, "FAIL"},
+      {ResultState::Stopped, "STOPPED"},
+  };
+  State = state;
+  for (const Shown& shown : kCaptions)
+    if (shown.state == state) Caption = shown.caption;
+}
+
 MainControls::MainControls()
     : SpdBtnDownLoad(Button("下载")),
       SpeedButtonRD(Button("读取目标芯片")),
@@ -102,6 +122,7 @@ MainControls::MainControls()
       SpdBtnOpen(Button("&加载", {}, "Load Object File")),
       SpdBtnSave(Button("保存", {}, "Save as Binary File")),
       SpdBtnExit(Button("退出")),
+      SpdBtnStop(Disabled(Button("Stop", {}, kStopHint))),
       DownloadToProgrammer1(Button("&Download ToProgrammer", "Ctrl+D")),
       ReadTargetChipMemory1(Button("Read Target Chip Memory", "Ctrl+R")),
       BlankCheck1(Button("Blank Check")),
@@ -112,6 +133,7 @@ MainControls::MainControls()
       ReadChipIDandStatus1(Button("Read Chip ID and Status")),
       DoFirmwareUpgrade1(Button("Do Firmware Upgrade")),
       ReadbackVerify1(Button("Verify by Read-back")),
+      Stop1(Disabled(Button("&Stop", {}, kStopHint))),
       LoadDataFile1(Button("&Load Data File", "Ctrl+L")),
       SaveBufferToFile1(Button("&Save Buffer To File", "Ctrl+S")),
       N5(Button("Config Log File")),
@@ -180,6 +202,7 @@ MainControls::MainControls()
       ChkBoxExtAddr(Check("Addressing beyond 64 MiB (programmer firmware must support it)")),
       ChkBoxLocate(Check("Find where a failed verify or blank check differs", true)),
       ChkBoxCheckId(Check("Check the chip's ID before programming")),
+      ChkBoxSound(Check("Sound at the end of each operation")),
       StatusPanel0(Label("ACC CheckSum : ")),
       StatusPanel1(Label("CRC CheckSum : ")),
       StatusPanel2(Label("烧写OK总数: 0")),
@@ -193,6 +216,7 @@ MainControls::MainControls()
   ChkBoxCheckId.Hint = "Reads the chip's ID first and refuses a chip whose ID is not the catalogue's. Leave it off for "
                        "generic catalogue entries.";
   ReadbackVerify1.Hint = "Each programmer reads its chip back, and the host compares it with the image.";
+  ChkBoxSound.Hint = "One short beep when an operation on a programmer passes, three when it fails.";
 }
 
 std::vector<NamedControl> MainControls::All() {
@@ -207,6 +231,7 @@ std::vector<NamedControl> MainControls::All() {
       {"SpdBtnOpen", &SpdBtnOpen},
       {"SpdBtnSave", &SpdBtnSave},
       {"SpdBtnExit", &SpdBtnExit},
+      {"SpdBtnStop", &SpdBtnStop},
       {"DownloadToProgrammer1", &DownloadToProgrammer1},
       {"ReadTargetChipMemory1", &ReadTargetChipMemory1},
       {"BlankCheck1", &BlankCheck1},
@@ -217,6 +242,7 @@ std::vector<NamedControl> MainControls::All() {
       {"ReadChipIDandStatus1", &ReadChipIDandStatus1},
       {"DoFirmwareUpgrade1", &DoFirmwareUpgrade1},
       {"ReadbackVerify1", &ReadbackVerify1},
+      {"Stop1", &Stop1},
       {"LoadDataFile1", &LoadDataFile1},
       {"SaveBufferToFile1", &SaveBufferToFile1},
       {"N5", &N5},
@@ -250,6 +276,12 @@ std::vector<NamedControl> MainControls::All() {
       {"BitBtnFresh", &BitBtnFresh},
       {"GaugeBar1", &GaugeBar1},
       {"GaugeBar2", &GaugeBar2},
+      {"LabelProgress1", &LabelProgress1},
+      {"LabelProgress2", &LabelProgress2},
+      {"PanelResult1", &PanelResult1},
+      {"PanelResult2", &PanelResult2},
+      {"LabelCounts1", &LabelCounts1},
+      {"LabelCounts2", &LabelCounts2},
       {"TabSheetChip", &TabSheetChip},
       {"TabChipSet", &TabChipSet},
       {"TabSheetCtrl", &TabSheetCtrl},
@@ -288,6 +320,7 @@ std::vector<NamedControl> MainControls::All() {
       {"ChkBoxExtAddr", &ChkBoxExtAddr},
       {"ChkBoxLocate", &ChkBoxLocate},
       {"ChkBoxCheckId", &ChkBoxCheckId},
+      {"ChkBoxSound", &ChkBoxSound},
       {"StatusPanel0", &StatusPanel0},
       {"StatusPanel1", &StatusPanel1},
       {"StatusPanel2", &StatusPanel2},
@@ -307,6 +340,30 @@ std::vector<NamedControl> LogCfgControls::All() {
   return {{"CheckBoxLog", &CheckBoxLog},     {"RadioGrpCreat", &RadioGrpCreat}, {"EditLogName", &EditLogName},
           {"SpeedButtonOP", &SpeedButtonOP}, {"RadioGrpMod", &RadioGrpMod},     {"OK", &OK}};
 }
+
+namespace {
+
+constexpr const char* kRememberedJobControls[] = {
+    // Chip group.
+    "RadioGpVolt", "RadioGroupSpd", "EnEraseChk", "EnProgChk", "EnVerifyChk", "EnBlankChk", "ChkBoxNotBLK",
+    "ChkBoxCPES",
+    // Chip configuration page.
+    "ChkBoxSRWD", "ComBoxWP8", "ComBoxWPF", "CheckBoxQE", "EditDevAdrX", "SpinEditPGSZ",
+    // Programmer control page. SpinEditNumb ticks or clears ChkBoxNumb.
+    "SpinEditPTM", "SpinPowDown", "CheckBoxAut", "SpinEditIn", "SpinEditOut", "CheckBoxSN", "SNEdit", "GainEdit",
+    "AddrEdit", "SNOrderChk", "ChkBoxPCSN", "SpinEditNumb", "ChkBoxNumb", "ChkBoxRecord", "EditRecordFile",
+    "EditLineDb", "EditStation", "EditLinePool", "ChkBoxExtAddr", "ChkBoxLocate", "ChkBoxCheckId",
+};
+
+// RadioGrpCreat empties EditLogName and resets RadioGrpMod; CheckBoxLog
+// enables or disables all the others.
+constexpr const char* kRememberedLogControls[] = {"RadioGrpCreat", "EditLogName", "RadioGrpMod", "CheckBoxLog"};
+
+}  // namespace
+
+std::span<const char* const> RememberedJobControls() { return kRememberedJobControls; }
+
+std::span<const char* const> RememberedLogControls() { return kRememberedLogControls; }
 
 ConfigSNControls::ConfigSNControls()
     : AddrEditSN(Edit("数据存储首地址：   ", "0x00000000", 10)),

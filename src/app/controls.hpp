@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -74,7 +75,8 @@ struct PageControl : Control {
   std::string Caption;
 };
 
-enum class GaugeColour { Blue, Red };
+// Grey: an operation the operator stopped, neither good nor failed.
+enum class GaugeColour { Blue, Red, Grey };
 
 // A progress bar whose progress always stays inside its range: a progress
 // above the maximum shows the maximum, and lowering the maximum below the
@@ -92,8 +94,23 @@ struct GaugeControl : Control {
   bool operator==(const GaugeControl&) const = default;
 };
 
+// How the last operation on a programmer ended, shown large beside its gauge
+// so that it reads from a step away: neutral while an operation runs and
+// before the first; stopped for one the operator stopped, which neither
+// passed nor failed.
+enum class ResultState { Neutral, Pass, Fail, Stopped };
+
+struct ResultControl : Control {
+  ResultState State = ResultState::Neutral;
+  std::string Caption;  // "PASS", "FAIL", "STOPPED"; empty when neutral
+
+  // Takes the state with its caption.
+  void Show(ResultState state);
+  bool operator==(const ResultControl&) const = default;
+};
+
 using ControlRef = std::variant<ButtonControl*, CheckControl*, LabelControl*, EditControl*, RadioGroupControl*,
-                                ComboControl*, SpinControl*, PageControl*, GaugeControl*>;
+                                ComboControl*, SpinControl*, PageControl*, GaugeControl*, ResultControl*>;
 
 struct NamedControl {
   const char* name;
@@ -110,12 +127,17 @@ struct MainControls {
   // Tool bar (Panel1).
   ButtonControl SpdBtnDownLoad, SpeedButtonRD, SpdBtnBlkChk, SpdBtnErase, SpdBtnProg, SpdBtnVerify, SpdBtnAutoP,
       SpdBtnOpen, SpdBtnSave, SpdBtnExit;
+  // Stops the programmers' block transfers after the block in flight;
+  // usable only while a programmer is busy.
+  ButtonControl SpdBtnStop;
 
   // "&Command" menu.
   ButtonControl DownloadToProgrammer1, ReadTargetChipMemory1, BlankCheck1, EraseChip1, Programming1, Verification1,
       AutoProgramming1, ReadChipIDandStatus1, DoFirmwareUpgrade1;
   // The host reads each chip back and compares it with the image.
   ButtonControl ReadbackVerify1;
+  // The tool bar's Stop.
+  ButtonControl Stop1;
   // "&File" menu.
   ButtonControl LoadDataFile1, SaveBufferToFile1, N5, SaveInfotoFile1, ViewDataBuffer1, Exit1;
   // The data page at the first address where the last chip read back differed.
@@ -144,6 +166,12 @@ struct MainControls {
   ComboControl ComboBoxCOM;
   ButtonControl BitBtnFindCOM, BitBtnFresh;
   GaugeControl GaugeBar1, GaugeBar2;
+  // Beside each gauge: the operation's stage, elapsed time, speed and time
+  // left; how the programmer's last operation ended; its good and failed
+  // chips.
+  LabelControl LabelProgress1, LabelProgress2;
+  ResultControl PanelResult1, PanelResult2;
+  LabelControl LabelCounts1, LabelCounts2;
 
   // Pages.
   PageControl TabSheetChip, TabChipSet, TabSheetCtrl, TabSheetFlash, TabSheetRdData;
@@ -181,6 +209,9 @@ struct MainControls {
   // it is programmed.
   CheckControl ChkBoxLocate;
   CheckControl ChkBoxCheckId;
+  // A sound at the end of each operation on a programmer: one beep when it
+  // passed, a pattern of beeps when it failed.
+  CheckControl ChkBoxSound;
 
   // Status bar panels 0 to 3.
   LabelControl StatusPanel0, StatusPanel1, StatusPanel2, StatusPanel3;
@@ -200,6 +231,15 @@ struct LogCfgControls {
   ButtonControl OK;
   std::vector<NamedControl> All();
 };
+
+// The controls whose values the window remembers from one run to the next,
+// in the order they are given back. A control whose handler changes another
+// comes before it, so that the other's own value stands last.
+// The job's settings on the chip group, the chip configuration page and the
+// programmer control page (MainControls):
+std::span<const char* const> RememberedJobControls();
+// The log file's mode (LogCfgControls):
+std::span<const char* const> RememberedLogControls();
 
 // The fixed serial-number data dialog (TConfigSNForm).
 struct ConfigSNControls {

@@ -16,14 +16,15 @@
 #include "platform/serial_device.hpp"
 #include "platform/serial_ports.hpp"
 #include "platform/usb_identity.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
 namespace {
 
-constexpr const char* kSearching = "Searching Devices............";
-constexpr const char* kNoDevice = "No Device Avalible";
-constexpr const char* kChoosePort = "请选择通讯口......";
+constexpr const char* kSearching = TextKey("Searching Devices............");
+constexpr const char* kNoDevice = TextKey("No Device Avalible");
+constexpr const char* kChoosePort = TextKey("请选择通讯口......");
 constexpr const char* kSettingsRule = ">---------------------------------------------------------------";
 constexpr int16_t kIdentifyTicks = 500;
 constexpr const char* kPortWentAway = "The programmer's port went away and was closed.";
@@ -82,7 +83,7 @@ void TQNProgrammer::ListSerialPorts() {
   }
   if (list.Items.empty()) {
     list.ItemIndex = -1;
-    list.Text = kNoDevice;
+    list.Text = Tx(kNoDevice);
   } else {
     list.ItemIndex = static_cast<int>(list.Items.size()) - 1;
     list.Text.clear();
@@ -128,8 +129,8 @@ void TQNProgrammer::BitBtnFindCOMClick() {
     LinkChannel& channel = Channels.Channel(n);
     channel.TimeoutTicks = kIdentifyTicks;
     channel.Identified = 0;
-    Controls.InfoPanel.Caption = kSearching;
-    AppendInfo(FormatText("Checking Device %d In %s............", n, SearchSlots[i].c_str()));
+    Controls.InfoPanel.Caption = Tx(kSearching);
+    AppendInfo(FormatText(Tx("Checking Device %d In %s............"), n, SearchSlots[i].c_str()));
     TComm& port = Channels.Port(n);
     port.OpenPort();  // an error ends the search and is shown to the operator
     ShowPortAdapter(n);
@@ -154,7 +155,7 @@ bool TQNProgrammer::IdentifyReply(LinkChannel& channel, uint16_t& frameLength) {
       return true;
     case IdentifyOutcome::NoMatch:
       channel.Identified = 0;
-      ChannelLog(n, "No Device Found!");
+      ChannelLog(n, Tx("No Device Found!"));
       ShowControls();
       return true;
     case IdentifyOutcome::ShortString:
@@ -229,7 +230,7 @@ void TQNProgrammer::ReportSerialSettings(int channel, uint16_t replyLength) {
   const uint16_t length = Le16(reply + 3);
   AppendPlain(kSettingsRule);
   if (length < kSettingsBlock || length > replyLength) {
-    AppendPlain(FormatText("编程器%d ：the identification reply holds no serial-number settings.", channel));
+    AppendPlain(FormatText(Tx("编程器%d ：the identification reply holds no serial-number settings."), channel));
   } else if (reply[length - kSnEnabledAt] != 0) {
     const uint16_t increment = Le16(reply + length - kSnIncrementAt);
     // The programmer reports the start address in two halves.
@@ -242,14 +243,14 @@ void TQNProgrammer::ReportSerialSettings(int channel, uint16_t replyLength) {
     report.startAddress = address;
     report.initial = Le32(reply + length - kSnInitialAt);
     report.current = Le32(reply + length - kSnCurrentAt);
-    AppendPlain(FormatText("编程器%d ：有设定序列号烧写功能!", channel));
-    AppendPlain(FormatText(" 序列号初始值设定为：0x%08X.  增量为: %u", Le32(reply + length - kSnInitialAt),
+    AppendPlain(FormatText(Tx("编程器%d ：有设定序列号烧写功能!"), channel));
+    AppendPlain(FormatText(Tx(" 序列号初始值设定为：0x%08X.  增量为: %u"), Le32(reply + length - kSnInitialAt),
                        increment == 0 ? 1u : unsigned{increment}));
-    AppendPlain(FormatText(" 序列号的起始地址为：0x%08X", address));
-    AppendPlain(FormatText(" 当前序列号为：      0x%08X", Le32(reply + length - kSnCurrentAt)));
+    AppendPlain(FormatText(Tx(" 序列号的起始地址为：0x%08X"), address));
+    AppendPlain(FormatText(Tx(" 当前序列号为：      0x%08X"), Le32(reply + length - kSnCurrentAt)));
   } else {
     Reported[channel - 1].settingsReported = true;
-    AppendPlain(FormatText("编程器%d ：没有设定序列号烧写功能！", channel));
+    AppendPlain(FormatText(Tx("编程器%d ：没有设定序列号烧写功能！"), channel));
   }
   AppendPlain(kSettingsRule);
 }
@@ -270,7 +271,7 @@ void TQNProgrammer::RequestHangup(int channel) {
   if (!list.Items.empty()) list.Items.erase(list.Items.begin());
   if (list.Items.empty()) {
     list.ItemIndex = -1;
-    list.Text = kChoosePort;
+    list.Text = Tx(kChoosePort);
   } else if (list.ItemIndex >= static_cast<int>(list.Items.size())) {
     list.ItemIndex = static_cast<int>(list.Items.size()) - 1;
   }

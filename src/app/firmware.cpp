@@ -11,13 +11,14 @@
 #include "link/frame.hpp"
 #include "link/operation_codes.hpp"
 #include "platform/text_file.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
 namespace {
 
 constexpr const char* kFirmwareNotFoundLine = "File of \"VelkorQN_EDF.VFR\" not Found!";
-constexpr const char* kNoDeviceBox = "No Device is Connected!";
+constexpr const char* kNoDeviceBox = TextKey("No Device is Connected!");
 constexpr int16_t kFirstChunkTicks = 500;
 
 }  // namespace
@@ -89,7 +90,7 @@ void TQNProgrammer::StartUpgrade(int n) {
   ch.Busy = 1;
   ch.TimeoutTicks = kFirstChunkTicks;
   // The upgrade's result tells how long it took; no chip gets a number.
-  operationStart_[n - 1] = std::chrono::steady_clock::now();
+  operationStart_[n - 1] = SteadyNow();
   serialNumber_[n - 1].reset();
   ch.BlockPos = Firmware.start;
   ch.BlockEnd = static_cast<uint32_t>((Firmware.end - Firmware.start) / kFirmwareChunkAddresses + 1);
@@ -98,7 +99,7 @@ void TQNProgrammer::StartUpgrade(int n) {
   gauge.SetMax(static_cast<int>(ch.BlockEnd));
   gauge.SetProgress(2);
   gauge.Colour = GaugeColour::Blue;
-  AppendInfo(FormatText("开始升级编程器%d固件......", n));
+  AppendInfo(FormatText(Tx("开始升级编程器%d固件......"), n));
   SendFirmwareChunk(n, static_cast<uint16_t>(ch.BlockPos));
   ShowControls();
 }
@@ -170,7 +171,7 @@ void TQNProgrammer::DoFirmwareUpgrade1Click() {
     FirmwareReady = false;
     if (!firmwarePath_.empty())
       Firmware.problem = "it was missing when an upgrade was asked for; the program reads it again when it starts";
-    view_.ShowMessage(MessageKind::Warning, kFirmwareNotFoundBox);
+    view_.ShowMessage(MessageKind::Warning, Tx(kFirmwareNotFoundBox));
     return;
   }
   if (!FirmwareReady) {
@@ -188,7 +189,7 @@ void TQNProgrammer::DoFirmwareUpgrade1Click() {
     if (MayUpgrade(n)) channels.push_back(n);
   }
   if (!anyIdentified) {
-    view_.ShowMessage(MessageKind::Warning, kNoDeviceBox);
+    view_.ShowMessage(MessageKind::Warning, Tx(kNoDeviceBox));
     return;
   }
   if (channels.empty() || !view_.AskQuestion(UpgradeQuestion(channels))) return;

@@ -86,6 +86,14 @@ void TQNProgrammer::InterruptOperations(const std::string& cause) {
 void TQNProgrammer::ShowControls() {
   const bool busy = AnyProgrammerBusy();
   for (Control* control : JobLockedControls()) control->LockedByJob = busy;
+  // Stop is there only while there is something to stop.
+  Controls.SpdBtnStop.Enabled = busy;
+  Controls.Stop1.Enabled = busy;
+  // The progress lines move with the gauges.
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
+    FollowOperation(n);
+    ShowProgressLine(n);
+  }
   view_.ControlsChanged();
 }
 

@@ -23,6 +23,10 @@ struct OperationOutcome {
   std::string operation;
   bool failed = false;
   bool timedOut = false;
+  // The operator stopped it before its chip was finished: neither good nor
+  // failed. failed is set too, so that whatever asks only whether the chip
+  // is good never takes a stopped one for good.
+  bool stopped = false;
   // The status the programmer answered (0 when none decided the end).
   uint8_t status = 0;
   // The message the operator sees for this end ("操作成功！", the failure
@@ -45,11 +49,26 @@ struct EndCause {
   EndCause() = default;
   EndCause(uint8_t statusCode, bool timeOut, std::string message, std::optional<DifferenceReport> found = std::nullopt)
       : status(statusCode), timedOut(timeOut), text(std::move(message)), differences(std::move(found)) {}
+  // The operator's stop took effect; message says where the operation stood.
+  static EndCause Stopped(std::string message) {
+    EndCause cause(0, false, std::move(message));
+    cause.stopped = true;
+    return cause;
+  }
   uint8_t status = 0;
   bool timedOut = false;
+  bool stopped = false;
   std::string text;  // empty: "操作成功！" or "操作失败！"
   std::optional<DifferenceReport> differences;
 };
+
+// The result of an outcome as records and the command line name it: "ok",
+// "failed", "timeout" or "stopped".
+inline const char* OutcomeResult(const OperationOutcome& outcome) {
+  if (outcome.stopped) return "stopped";
+  if (outcome.timedOut) return "timeout";
+  return outcome.failed ? "failed" : "ok";
+}
 
 // The name of an operation code (link/operation_codes.hpp), "auto" for a
 // program or verify that is part of the automatic sequence.

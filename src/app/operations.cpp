@@ -8,15 +8,16 @@
 #include "app/qn_programmer.hpp"
 #include "data/text_format.hpp"
 #include "link/operation_codes.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
 namespace {
 
-constexpr const char* kNoChip = "请选择并确认芯片型号！";
-constexpr const char* kNoFile = "请加载目标文件！";
-constexpr const char* kNoProgrammer = "请连接好设备!";
-constexpr const char* kNoProgrammerBox = "请连接好设备！";
+constexpr const char* kNoChip = TextKey("请选择并确认芯片型号！");
+constexpr const char* kNoFile = TextKey("请加载目标文件！");
+constexpr const char* kNoProgrammer = TextKey("请连接好设备!");
+constexpr const char* kNoProgrammerBox = TextKey("请连接好设备！");
 constexpr const char* kAutoRunRule = ">---------------------------------------------------------------";
 constexpr const char* kNumberedRunBusy =
     "Host-side serial numbers: programmer %d is still busy; start the next chip when it has finished.";
@@ -36,11 +37,11 @@ constexpr uint8_t kSensorClockCode = 200;
 
 bool TQNProgrammer::CheckPreconditions(bool needsFile, bool touchesChips) {
   if (!ChipConfirmed) {
-    view_.ShowMessage(MessageKind::Warning, kNoChip);
+    view_.ShowMessage(MessageKind::Warning, Tx(kNoChip));
     return false;
   }
   if (needsFile && !FileLoaded) {
-    view_.ShowMessage(MessageKind::Warning, kNoFile);
+    view_.ShowMessage(MessageKind::Warning, Tx(kNoFile));
     return false;
   }
   return !touchesChips || UseLine();
@@ -212,7 +213,7 @@ static void ForEachFreeChannel(TQNProgrammer& p, bool reportNone, Start start) {
     started = true;
     start(n);
   }
-  if (!started && reportNone) p.AppendInfo(kNoProgrammer);
+  if (!started && reportNone) p.AppendInfo(Tx(kNoProgrammer));
 }
 
 // Host-side serial numbers live in the one image both programmers program
@@ -252,7 +253,7 @@ void TQNProgrammer::SpdBtnDownLoadClick() {
   if (!RangeAddressable()) return;
   ForEachFreeChannel(*this, false, [this](int n) {
     Channels.Channel(n).Operation = kOpDownload;
-    AppendInfo(FormatText("编程器 %d ：下载数据......", n));
+    AppendInfo(FormatText(Tx("编程器 %d ：下载数据......"), n));
     BeginOperation(n, Chip.SizeKB + 2);
     DownloadStep(n);
   });
@@ -266,7 +267,7 @@ void TQNProgrammer::BlankCheck1Click() {
     ch.GaugeCreep = 1;
     ch.Operation = kOpBlankCheck;
     ch.AutoRun = 0;
-    AppendInfo(FormatText("芯片%d ：开始芯片查空......", n));
+    AppendInfo(FormatText(Tx("芯片%d ：开始芯片查空......"), n));
     BeginOperation(n, Chip.SizeKB + 200);
     SendChipCommand(n, kCmdChipOperation, kSubOpBlankCheck);
   });
@@ -280,7 +281,7 @@ void TQNProgrammer::SpdBtnEraseClick() {
     ch.Operation = kOpErase;
     ch.GaugeCreep = 1;
     ch.AutoRun = 0;
-    AppendInfo(FormatText("芯片 %d ：芯片擦除......", n));
+    AppendInfo(FormatText(Tx("芯片 %d ：芯片擦除......"), n));
     BeginOperation(n, 5u * Chip.EraseTime);
     SendChipCommand(n, kCmdChipOperation, kSubOpErase);
   });
@@ -294,7 +295,7 @@ void TQNProgrammer::StartNumberedRun(NumberedKind kind) {
   if (!free.empty() && !PlaceSerialNumber(free.front())) return;
   if (kind == NumberedKind::Auto) AppendPlain(kAutoRunRule);
   if (free.empty()) {
-    AppendInfo(kNoProgrammer);
+    AppendInfo(Tx(kNoProgrammer));
     return;
   }
   numberedKind_ = kind;
@@ -349,7 +350,7 @@ void TQNProgrammer::BeginProgram(int n) {
   ch.GaugeCreep = 0;
   ch.Operation = kOpProgram;
   ch.AutoRun = 0;
-  AppendInfo(FormatText("芯片%d ：开始芯片编程......", n));
+  AppendInfo(FormatText(Tx("芯片%d ：开始芯片编程......"), n));
   BeginOperation(n, Chip.SizeKB);
   SendProgramBlock(n);
 }
@@ -359,14 +360,14 @@ void TQNProgrammer::BeginAuto(int n) {
   ch.AutoRun = 1;
   ch.GaugeCreep = 0;
   if (Chip.Family < kFirstEepromFamily && Controls.EnEraseChk.Checked) {
-    AppendInfo(FormatText("芯片%d : 启动自动编程，擦除芯片......", n));
+    AppendInfo(FormatText(Tx("芯片%d : 启动自动编程，擦除芯片......"), n));
     ch.Operation = kOpErase;
     ch.GaugeCreep = 1;
     BeginOperation(n, 5u * Chip.EraseTime);
     SendChipCommand(n, kCmdChipOperation, kSubOpErase);
   } else {
     ch.Operation = kOpProgram;
-    AppendInfo(FormatText("芯片%d : 启动自动编程，开始数据写入......", n));
+    AppendInfo(FormatText(Tx("芯片%d : 启动自动编程，开始数据写入......"), n));
     BeginOperation(n, Chip.SizeKB);
     SendProgramBlock(n);
   }
@@ -392,7 +393,7 @@ void TQNProgrammer::SpdBtnVerifyClick() {
     ch.GaugeCreep = 1;
     ch.Operation = kOpVerify;
     ch.AutoRun = 0;
-    AppendInfo(FormatText("芯片%d ：执行数据校验......", n));
+    AppendInfo(FormatText(Tx("芯片%d ：执行数据校验......"), n));
     BeginOperation(n, Chip.SizeKB / 2 + 500);
     SendChipCommand(n, kCmdChipOperation, kSubOpVerify);
   });
@@ -420,7 +421,7 @@ void TQNProgrammer::SpdBtnAutoPClick() {
 bool TQNProgrammer::ProgrammerOneFree() {
   const LinkChannel& ch = Channels.Channel(1);
   if (!ch.Busy && ch.Identified) return true;
-  view_.ShowMessage(MessageKind::Warning, kNoProgrammerBox);
+  view_.ShowMessage(MessageKind::Warning, Tx(kNoProgrammerBox));
   return false;
 }
 
@@ -431,7 +432,7 @@ void TQNProgrammer::SpeedButtonRDClick() {
   if (!RangeAddressable()) return;
   BeginOperation(1, Chip.SizeKB);
   ch.GaugeCreep = 0;
-  AppendInfo("芯片 1：读取芯片数据......");
+  AppendInfo(Tx("芯片 1：读取芯片数据......"));
   const bool streamed = Chip.Family < kFirstEepromFamily && Chip.Family != kFamilyDataFlash528 && FastReadCapable;
   if (streamed) {
     ch.Operation = kOpReadStream;
@@ -448,7 +449,7 @@ void TQNProgrammer::ReadChipIDandStatus1Click() {
   PrepareJob();
   BeginOperation(1, 500);
   ch.GaugeCreep = 1;
-  AppendInfo("芯片 1：读取芯片信息数据......");
+  AppendInfo(Tx("芯片 1：读取芯片信息数据......"));
   // Set after the arming, as it always was: the time-out is the one of the
   // channel's previous operation.
   ch.Operation = kOpReadId;

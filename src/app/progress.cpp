@@ -8,6 +8,7 @@
 #include "link/operation_codes.hpp"
 #include "data/image_buffer.hpp"
 #include "app/trace_record.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -17,14 +18,18 @@ constexpr uint32_t kSmallestRange = 5;
 constexpr int32_t kDefaultTimeoutTicks = 1000;
 
 // One form for each counter, from start-up on.
-constexpr const char* kOkCounterText = "烧写OK总数: %u";
-constexpr const char* kNgCounterText = "烧写NG总数: %u";
+constexpr const char* kOkCounterText = TextKey("烧写OK总数: %u");
+constexpr const char* kNgCounterText = TextKey("烧写NG总数: %u");
 
-constexpr uint8_t kStageCompleted = 0xF0;
+constexpr uint8_t kStageCompleted = TQNProgrammer::kCycleStageCompleted;
 constexpr uint8_t kCycleSucceeded = 0x06;
 
+// A programmer's good and failed chips, beside its result panel.
+constexpr const char* kChannelCountsText = "OK %u · NG %u";
+
 // How each stage of a programming cycle shows: its line (channel 2 has its
-// own for the first stage), and what it does to the gauge.
+// own for the first stage), what it does to the gauge, and the stage the
+// progress line names.
 enum class GaugeStep { Fixed50, Start5, Blocks, BlocksBlue, None };
 struct Stage {
   uint8_t code;
@@ -32,17 +37,19 @@ struct Stage {
   const char* textChannel2;
   GaugeStep gauge;
   bool logOnlyAtStart;  // logged only while no block is done yet
+  const char* name;
 };
 constexpr Stage kStages[] = {
-    {0x10, " Initial Programming Interface ....", " Start Auto-Programming....", GaugeStep::Start5, false},
-    {0x20, " Chip Blank Checking....", nullptr, GaugeStep::Fixed50, false},
-    {0x30, " Do Chip Erasing....", nullptr, GaugeStep::Fixed50, false},
-    {0x40, " Do Main Flash Programming....", nullptr, GaugeStep::BlocksBlue, true},
-    {0x50, " Do EEP Data Programming....", nullptr, GaugeStep::Blocks, true},
-    {0x70, " Do Main Flash Verification....", nullptr, GaugeStep::Fixed50, false},
-    {0x80, " Do EEP Data Verification....", nullptr, GaugeStep::Fixed50, false},
-    {0xA0, " Do Chip Configuration Byte Programming....", nullptr, GaugeStep::Fixed50, false},
-    {kStageCompleted, " Progrmming Completed : ", nullptr, GaugeStep::None, false},
+    {TQNProgrammer::kCycleStageStart, TextKey(" Initial Programming Interface ...."), TextKey(" Start Auto-Programming...."),
+     GaugeStep::Start5, false, "Start"},
+    {0x20, TextKey(" Chip Blank Checking...."), nullptr, GaugeStep::Fixed50, false, "Blank check"},
+    {0x30, TextKey(" Do Chip Erasing...."), nullptr, GaugeStep::Fixed50, false, "Erase"},
+    {0x40, TextKey(" Do Main Flash Programming...."), nullptr, GaugeStep::BlocksBlue, true, "Program"},
+    {0x50, TextKey(" Do EEP Data Programming...."), nullptr, GaugeStep::Blocks, true, "Program EEPROM data"},
+    {0x70, TextKey(" Do Main Flash Verification...."), nullptr, GaugeStep::Fixed50, false, "Verify"},
+    {0x80, TextKey(" Do EEP Data Verification...."), nullptr, GaugeStep::Fixed50, false, "Verify EEPROM data"},
+    {0xA0, TextKey(" Do Chip Configuration Byte Programming...."), nullptr, GaugeStep::Fixed50, false, "Configuration bytes"},
+    {kStageCompleted, TextKey(" Progrmming Completed : "), nullptr, GaugeStep::None, false, "Programming cycle"},
 };
 
 const Stage* FindStage(uint8_t code) {
@@ -73,13 +80,16 @@ void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
     // The first arming of an operation; the automatic sequence arms again
     // for each of its steps.
     const std::size_t index = static_cast<std::size_t>(channel - 1);
-    operationStart_[index] = std::chrono::steady_clock::now();
+    operationStart_[index] = SteadyNow();
+    progress_[index].running = false;
     // Only a chip being written takes a number. (AutoRun outlives the
     // automatic run: a read after it must not count as one.)
     const bool writesChip =
         ch.Operation == kOpProgram || ch.Operation == kOpCheckId || (ch.AutoRun && ch.Operation == kOpErase);
     chipId_[index].reset();
     chipStatus_[index].clear();
+    stopAsked_[index] = false;
+    cycleUnderWay_[index] = false;
     serialNumber_[index] = HostSerialNumbersOn() && writesChip ? std::optional<uint32_t>(Job.SnValue) : std::nullopt;
   }
   ch.Busy = 1;
@@ -103,33 +113,53 @@ void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
 }
 
 void TQNProgrammer::ShowCounters() {
-  Controls.StatusPanel2.Caption = FormatText(kOkCounterText, BurnCount);
-  Controls.StatusPanel3.Caption = FormatText(kNgCounterText, FailCount);
+  Controls.StatusPanel2.Caption = FormatText(Tx(kOkCounterText), BurnCount);
+  Controls.StatusPanel3.Caption = FormatText(Tx(kNgCounterText), FailCount);
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
+    CountsLine(n).Caption = FormatText(kChannelCountsText, ChannelOk[n - 1], ChannelNg[n - 1]);
+}
+
+void TQNProgrammer::CountBurn(int channel, bool good) {
+  const std::size_t index = static_cast<std::size_t>(channel - 1);
+  if (good) {
+    ++ChannelOk[index];
+    ++BurnCount;
+  } else {
+    ++ChannelNg[index];
+    ++FailCount;
+  }
+  ShowCounters();
 }
 
 void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& endCause) {
   LinkChannel& ch = Channels.Channel(channel);
+  // Only an operation that ran has a result to show (an error reply on an
+  // idle channel ends nothing).
+  const bool ran = ch.Busy != 0;
+  // Where the step stood at its end, before the read-back or the stop hands
+  // the operation back to the step it belongs to.
+  FollowOperation(channel);
   EndCause cause = endCause;
+  SettleStop(channel, failed, cause);
   SettleReadBack(channel, failed, cause);
+  const bool stopped = cause.stopped;
   // A chip the automatic programming started on and did not finish is a
   // failed burn, as a failed cycle of the programmer's own is: its good
   // burns are counted by the verify that ends it.
   const bool burning = ch.Operation == kOpErase || ch.Operation == kOpProgram || ch.Operation == kOpVerify ||
                        ch.Operation == kOpCheckId;
-  if (failed && ch.AutoRun && burning) {
-    ++FailCount;
-    ShowCounters();
-  }
+  if (failed && !stopped && ch.AutoRun && burning) CountBurn(channel, false);
   const std::size_t index = static_cast<std::size_t>(channel - 1);
   OperationOutcome outcome;
   outcome.channel = channel;
   outcome.operation = OperationName(ch.Operation, ch.AutoRun != 0);
   outcome.failed = failed;
   outcome.timedOut = cause.timedOut;
+  outcome.stopped = stopped;
   outcome.status = cause.status;
-  outcome.text = !cause.text.empty() ? cause.text : failed ? "操作失败！" : "操作成功！";
+  outcome.text = !cause.text.empty() ? cause.text : failed ? Tx("操作失败！") : Tx("操作成功！");
   outcome.duration =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - operationStart_[index]);
+      std::chrono::duration_cast<std::chrono::milliseconds>(SteadyNow() - operationStart_[index]);
   outcome.serialNumber = serialNumber_[index];
   outcome.differences = cause.differences;
   outcome.chipId = chipId_[index];
@@ -138,14 +168,18 @@ void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& endCa
   ch.GaugeCreep = 0;
   ch.Operation = kOpIdle;
   GaugeControl& gauge = Gauge(channel);
-  gauge.Colour = failed ? GaugeColour::Red : GaugeColour::Blue;
+  gauge.Colour = stopped ? GaugeColour::Grey : failed ? GaugeColour::Red : GaugeColour::Blue;
   // A failed operation stops where it stood: a full bar would read as done.
   if (!failed) gauge.SetProgress(gauge.MaxValue);
-  ChannelLog(channel, failed ? "操作失败！" : "操作成功！");
+  // A stop's line says where the operation stood.
+  ChannelLog(channel, stopped ? cause.text : std::string(failed ? Tx("操作失败！") : Tx("操作成功！")));
+  if (ran) EndProgress(channel, stopped ? ResultState::Stopped : failed ? ResultState::Fail : ResultState::Pass);
   ShowControls();
   RecordOutcome(outcome);
   if (OperationEnded) OperationEnded(outcome);
   if (!outcome.serialNumber) return;
+  // A stopped chip is unfinished, and may hold its number already: its
+  // number is treated as a failed chip's (failed is set for it).
   if (NumberSource) NumberSource->Done(channel, *outcome.serialNumber, failed ? NumberEnd::Failed : NumberEnd::Good);
   // A chip that holds its number now has it for good: the next chip gets
   // the next one (the automatic run's verify has stepped it already).
@@ -194,7 +228,7 @@ void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
   }
   record.serialNumber = outcome.serialNumber;
   record.operation = outcome.operation;
-  record.result = outcome.timedOut ? "timeout" : outcome.failed ? "failed" : "ok";
+  record.result = OutcomeResult(outcome);
   record.code = outcome.status;
   record.text = outcome.text;
   record.duration = outcome.duration;
@@ -274,40 +308,44 @@ void TQNProgrammer::ShowProgressReport(int channel) {
   }
 
   const std::size_t index = static_cast<std::size_t>(channel - 1);
-  if (stage->gauge == GaugeStep::Start5) cycleStart_[index] = std::chrono::steady_clock::now();
-  std::string text = channel == 2 && stage->textChannel2 ? stage->textChannel2 : stage->text;
+  if (stage->gauge == GaugeStep::Start5) {
+    cycleStart_[index] = SteadyNow();
+    cycleUnderWay_[index] = true;
+  }
+  const bool countsBlocks = stage->gauge == GaugeStep::Blocks || stage->gauge == GaugeStep::BlocksBlue;
+  FollowCycleStage(channel, stage->code, stage->name, done, countsBlocks ? total : 0);
+  std::string text = Tx(channel == 2 && stage->textChannel2 ? stage->textChannel2 : stage->text);
   if (stage->code != kStageCompleted) {
     if (!stage->logOnlyAtStart || done == 0) ChannelLog(channel, text);
     ShowControls();
     return;
   }
 
+  cycleUnderWay_[index] = false;
   OperationOutcome cycle;
   cycle.channel = channel;
   cycle.operation = "stand-alone";
   cycle.failed = result != kCycleSucceeded;
   cycle.status = result;
   if (result == kCycleSucceeded) {
-    cycle.text = text + (channel == 2 ? "Successed!" : "Successed !");
+    cycle.text = text + (channel == 2 ? Tx("Successed!") : Tx("Successed !"));
     ChannelLog(channel, cycle.text);
-    ++ChannelOk[index];
-    ++BurnCount;
-    ShowCounters();
+    CountBurn(channel, true);
   } else {
-    ++ChannelNg[index];
-    ++FailCount;
+    CountBurn(channel, false);
     gauge.Colour = GaugeColour::Red;
-    cycle.text = text + FormatText("Failed : Error=0x%02X!", result);
+    cycle.text = text + FormatText(Tx("Failed : Error=0x%02X!"), result);
     ChannelLog(channel, cycle.text);
-    ShowCounters();
   }
   gauge.SetProgress(gauge.MaxValue);
   ChannelLog(channel, FormatText(channel == 2 ? " ---------------- OK=%u, NG=%u. ----------------"
                                           : "---------------- OK=%u, NG=%u. ----------------",
                              ChannelOk[index], ChannelNg[index]));
+  // The panel of a programmer the host is working with belongs to the host's
+  // operation.
+  if (!Channels.Channel(channel).Busy) EndProgress(channel, cycle.failed ? ResultState::Fail : ResultState::Pass);
   ShowControls();
-  cycle.duration =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - cycleStart_[index]);
+  cycle.duration = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyNow() - cycleStart_[index]);
   // A chip the programmer programmed by itself gets its record too.
   RecordOutcome(cycle);
 }

@@ -8,6 +8,7 @@
 #include "app/qn_programmer.hpp"
 #include "data/project_file.hpp"
 #include "data/text_format.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -102,7 +103,8 @@ void TQNProgrammer::SaveProject(const std::string& path) {
 }
 
 void TQNProgrammer::SaveToOrvAneProjectClick() {
-  const auto path = view_.AskSaveFile({kProjectSaveFilter, 1, kProjectSaveDefaultExtension});
+  const auto path =
+      view_.AskSaveFile({kProjectSaveFilter, 1, kProjectSaveDefaultExtension, FileDialogPurpose::Project});
   if (!path) return;
   SaveProject(*path);
   const std::string saved = FormatText(kProjectSavedText, path->c_str());
@@ -220,7 +222,7 @@ void TQNProgrammer::LoadProject(const std::string& path) {
   // log, says which file, why, and what was taken from it.
   constexpr const char* kNothingTaken = "nothing was taken from it: no chip is chosen and no data is loaded";
   const auto refuse = [&](const char* line, const char* why, const char* taken) {
-    AppendPlain(line);
+    AppendPlain(Tx(line));
     LastProjectRefusal = FormatText("The project file \"%s\" was refused: %s; %s.", path.c_str(), why, taken);
   };
   switch (header.status) {
@@ -280,9 +282,13 @@ void TQNProgrammer::LoadProject(const std::string& path) {
 
 void TQNProgrammer::LoadFromOrvaneProjectClick() {
   if (RefusedWhileBusy("loading a project")) return;
-  const auto path = view_.AskOpenFile({kProjectOpenFilter, 1, ""});
-  if (!path) return;
-  AppendInfo(FormatText(kLoadProjectLine, path->c_str()));
+  const auto path = view_.AskOpenFile({kProjectOpenFilter, 1, "", FileDialogPurpose::Project});
+  if (path) LoadProjectFile(*path);
+}
+
+void TQNProgrammer::LoadProjectFile(const std::string& path) {
+  if (RefusedWhileBusy("loading a project")) return;
+  AppendInfo(FormatText(kLoadProjectLine, path.c_str()));
   ChipConfirmed = false;
   FileLoaded = false;
   // Whatever was restored is completed the same way, also when the load
@@ -294,12 +300,13 @@ void TQNProgrammer::LoadFromOrvaneProjectClick() {
     RecomputeImage();
   };
   try {
-    LoadProject(*path);
+    LoadProject(path);
   } catch (const EInOutError&) {
     complete();
     throw;
   }
   complete();
+  if (FileLoaded && DataFileLoaded) DataFileLoaded(path);
 }
 
 }  // namespace velkor

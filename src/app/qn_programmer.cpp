@@ -12,6 +12,7 @@
 #include "data/object_writer.hpp"
 #include "platform/text_encoding.hpp"
 #include "platform/text_file.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -19,8 +20,11 @@ namespace {
 
 constexpr const char* kLogFolder = "Log";
 constexpr const char* kChipSeparatorLine = "..............................................";
-constexpr const char* kGreeting = "Hello Velkor350QN-ED User! ----- ";
+constexpr const char* kGreeting = TextKey("Hello Velkor350QN-ED User! ----- ");
 constexpr uint8_t kIdleBeforeStart = 0x30;
+// How often the progress lines are brought up to date: often enough that
+// their seconds count evenly.
+constexpr std::chrono::milliseconds kProgressInterval{200};
 constexpr uint32_t kMiB = 1024 * 1024;
 constexpr uint32_t kLargeChipSize = 4 * kMiB;
 
@@ -30,9 +34,9 @@ struct VoltageItem {
   const char* logLine;
 };
 constexpr VoltageItem kVoltageItems[] = {
-    {0, "3.3V Interface is selected!"},
-    {kOption5V, "5.0V Interface is selected!"},
-    {kOption1V8, "1.8V Interface is selected!"},
+    {0, TextKey("3.3V Interface is selected!")},
+    {kOption5V, TextKey("5.0V Interface is selected!")},
+    {kOption1V8, TextKey("1.8V Interface is selected!")},
 };
 
 constexpr std::array<uint8_t, 8> kSpiEepromInstructions = {0x01, 0x05, 0x04, 0x06, 0xC7, 0x83, 0x02, 0x03};
@@ -101,21 +105,23 @@ void TQNProgrammer::FormShow() {
   StartupReset();
   CheckFirmwareFile();
 
-  AppendInfo(kGreeting + clock_->ShortDate());
-  AppendInfo(kVoltageItems[0].logLine);
+  AppendInfo(Tx(kGreeting) + clock_->ShortDate());
+  AppendInfo(Tx(kVoltageItems[0].logLine));
 
   tickTimer_ = loop_.startTimer(kTickInterval, [this] { Timer1Timer(); });
+  progressTimer_ = loop_.startTimer(kProgressInterval, [this] { RefreshProgress(); });
   BitBtnFreshClick();
   BitBtnFindCOMClick();
   ShowControls();
   if (firmwareBoxDue_) {
     firmwareBoxDue_ = false;
-    view_.ShowMessage(MessageKind::Warning, kFirmwareNotFoundBox);
+    view_.ShowMessage(MessageKind::Warning, Tx(kFirmwareNotFoundBox));
   }
 }
 
 TQNProgrammer::~TQNProgrammer() {
   loop_.cancelTimer(tickTimer_);
+  loop_.cancelTimer(progressTimer_);
   for (const MainLoop::TimerId id : identifyTimers_) loop_.cancelTimer(id);
 }
 
@@ -149,6 +155,7 @@ void TQNProgrammer::StartupReset() {
   FailCount = 0;
   ChannelOk[0] = ChannelOk[1] = 0;
   ChannelNg[0] = ChannelNg[1] = 0;
+  ShowCounters();
   FastReadCapable = false;
   for (int number = 1; number <= ProgrammerChannels::kChannelCount; ++number) {
     LinkChannel& channel = Channels.Channel(number);
@@ -164,6 +171,10 @@ void TQNProgrammer::StartupReset() {
 
 void TQNProgrammer::FormKeyPress(char key) {
   view_.FocusControl("Panel1");
+  if (key == kEscapeKey) {
+    if (Controls.SpdBtnStop.Usable()) SpdBtnStopClick();
+    return;
+  }
   if ((key == ' ' || key == '\r' || key == '\n') && Controls.SpdBtnAutoP.Enabled) SpdBtnAutoPClick();
 }
 
@@ -199,7 +210,7 @@ void TQNProgrammer::ClearInformation1Click() {
 void TQNProgrammer::CopyInformation1Click() { view_.CopyToClipboard(Info.Text()); }
 
 void TQNProgrammer::SaveInfotoFile1Click() {
-  const auto path = view_.AskSaveFile({"All Log Files(*.Log)|*.log", 1, "*.log"});
+  const auto path = view_.AskSaveFile({"All Log Files(*.Log)|*.log", 1, "*.log", FileDialogPurpose::LogSave});
   if (!path) return;
   const std::string error = WriteFileAtomically(*path, Info.Text());
   if (!error.empty()) view_.ShowMessage(MessageKind::Error, "Cannot create file \"" + *path + "\". " + error);
@@ -225,13 +236,14 @@ void TQNProgrammer::RadioGrpCreatClick() {
 }
 
 void TQNProgrammer::SpeedButtonOPClick() {
-  const auto path = view_.AskOpenFile({"All Log Files(*.Log,*.Txt)|*.log;*.Txt", 1, "*.log"});
+  const auto path =
+      view_.AskOpenFile({"All Log Files(*.Log,*.Txt)|*.log;*.Txt", 1, "*.log", FileDialogPurpose::LogFile});
   if (path) LogCfg.EditLogName.Text = *path;
 }
 
 void TQNProgrammer::OKClick() {
   if (LogCfg.RadioGrpCreat.ItemIndex == 1 && LogCfg.EditLogName.Text.empty()) {
-    view_.ShowMessage(MessageKind::Warning, "请输入有效的Log文件名称！");
+    view_.ShowMessage(MessageKind::Warning, Tx("请输入有效的Log文件名称！"));
     view_.FocusControl("EditLogName");
     return;
   }
@@ -256,9 +268,9 @@ void TQNProgrammer::WriteLogFile() {
   if (!error.empty()) {
     // The box keeps its words; where and why go to the log (which the
     // command line shows) and to the failures a caller checks.
-    AppendInfo("Write Log File error! " + error);
+    AppendInfo(FormatText(Tx("Write Log File error! %s"), error.c_str()));
     WriteFailures.push_back("The log file could not be written: " + error);
-    view_.ShowMessage(MessageKind::Error, "Write Log File error!");
+    view_.ShowMessage(MessageKind::Error, Tx("Write Log File error!"));
   }
 }
 
@@ -299,12 +311,12 @@ void TQNProgrammer::ApplyChipSelection() {
   const bool flash = family < kFirstEepromFamily;
 
   Show(c.ReadChipIDandStatus1, flash);
-  AppendInfo("Chip \"" + c.MCUNameEdit.Text + "\" is selectd.");
+  AppendInfo(FormatText(Tx("Chip \"%s\" is selectd."), c.MCUNameEdit.Text.c_str()));
   if (family < kFirstSensorFamily) {
     if (Chip.Size >= kLargeChipSize)
-      AppendInfo(FormatText("Chip Main Flash is %uKB/%uMB.", Chip.Size >> 10, Chip.Size >> 20));
+      AppendInfo(FormatText(Tx("Chip Main Flash is %uKB/%uMB."), Chip.Size >> 10, Chip.Size >> 20));
     else
-      AppendInfo(FormatText("Chip Main Flash is %uB/%uKB.", Chip.Size, Chip.Size >> 10));
+      AppendInfo(FormatText(Tx("Chip Main Flash is %uB/%uKB."), Chip.Size, Chip.Size >> 10));
   }
   ChipConfirmed = true;
   FileLoaded = false;
@@ -412,7 +424,7 @@ void TQNProgrammer::SetupMicrowire() {
   Show(c.CheckBoxWRP, false);
   c.RadioGroupSpd.ItemIndex = 0;
   Show(c.TabChipSet, false);
-  AppendInfo((Chip.ModeFlags & 0x08) ? "93Cxx 16Bit Mode is Used!" : "93Cxx 8Bit Mode is Used!");
+  AppendInfo((Chip.ModeFlags & 0x08) ? Tx("93Cxx 16Bit Mode is Used!") : Tx("93Cxx 8Bit Mode is Used!"));
 }
 
 void TQNProgrammer::SetupSpiEeprom() {
@@ -454,11 +466,11 @@ void TQNProgrammer::RadioGpVoltClick() {
   if (index < 0 || index >= static_cast<int>(std::size(kVoltageItems))) return;
   const VoltageItem& item = kVoltageItems[index];
   Job.OptionBits = static_cast<uint8_t>((Job.OptionBits & ~(kOption5V | kOption1V8)) | item.optionBits);
-  AppendInfo(item.logLine);
+  AppendInfo(Tx(item.logLine));
 }
 
 void TQNProgrammer::ShowProtectSetting() {
-  Controls.LabelWP.Caption = FormatText("Protected Setting: 0x%02X.", Chip.ProtectSetting);
+  Controls.LabelWP.Caption = FormatText(Tx("Protected Setting: 0x%02X."), Chip.ProtectSetting);
 }
 
 void TQNProgrammer::ComBoxWP8Change() {
@@ -498,7 +510,8 @@ void TQNProgrammer::SpinEditNumbChange() { Controls.ChkBoxNumb.Checked = Control
 
 void TQNProgrammer::FileOpenBtnClick() {
   if (RefusedWhileBusy("loading a file")) return;
-  const auto path = view_.AskOpenFile({kOpenDialogFilter, kOpenDialogFilterIndex, kOpenDialogDefaultExtension});
+  const auto path = view_.AskOpenFile(
+      {kOpenDialogFilter, kOpenDialogFilterIndex, kOpenDialogDefaultExtension, FileDialogPurpose::ObjectLoad});
   if (path) LoadFile(*path);
 }
 
@@ -530,6 +543,7 @@ void TQNProgrammer::LoadFile(const std::string& path) {
     return;
   }
   ShowDigest("Image");
+  if (LastLoad.code != kRecordReadError && DataFileLoaded) DataFileLoaded(path);
   // Data past the chip's end never reaches it: say so rather than let a
   // run end in success with part of the file missing.
   if (!ChipConfirmed) return;
@@ -571,15 +585,15 @@ void TQNProgrammer::ShowDigest(const char* what) {
 
 void TQNProgrammer::FileSaveBtnClick() {
   if (!FileLoaded) {
-    view_.ShowMessage(MessageKind::Information, kNothingToSave);
+    view_.ShowMessage(MessageKind::Information, Tx(kNothingToSave));
     return;
   }
   // Binary first, as it always was; the name's extension picks the format
   // (.hex Intel HEX, .srec/.s19/... S-records, anything else binary).
-  const auto path =
-      view_.AskSaveFile({kSaveDialogFormatFilter, kSaveDialogFilterIndex, kSaveDialogDefaultExtension});
+  const auto path = view_.AskSaveFile(
+      {kSaveDialogFormatFilter, kSaveDialogFilterIndex, kSaveDialogDefaultExtension, FileDialogPurpose::ObjectSave});
   if (!path) {
-    view_.ShowMessage(MessageKind::Information, kNothingToSave);
+    view_.ShowMessage(MessageKind::Information, Tx(kNothingToSave));
     return;
   }
   SaveUsedRangeAs(Image, *path, SaveFormatForPath(*path));
@@ -619,7 +633,7 @@ void TQNProgrammer::BitBtnOKClick() {
   if (RefusedWhileBusy("writing fixed data into the image")) return;
   const std::string& text = ConfigSN.EditDataSN.Text;
   if (text.empty()) {
-    view_.ShowMessage(MessageKind::Warning, "请输入有效的序列号数据!");
+    view_.ShowMessage(MessageKind::Warning, Tx("请输入有效的序列号数据!"));
     view_.FocusControl("EditDataSN");
     return;
   }

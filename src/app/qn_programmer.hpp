@@ -16,6 +16,7 @@
 #include "app/info_log.hpp"
 #include "app/operation_outcome.hpp"
 #include "app/production_line.hpp"
+#include "app/progress_estimate.hpp"
 #include "app/serial_number_source.hpp"
 #include "app/trace_record.hpp"
 #include "app/programmer_channels.hpp"
@@ -267,7 +268,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // folder, the reset, the greeting, the programmer search.
   void FormShow();
   void StartupReset();
+  // Space and Enter start automatic programming; Esc stops (SpdBtnStopClick).
   void FormKeyPress(char key);
+  static constexpr char kEscapeKey = '\x1b';
   // Exit button and menu: closes the ports and the window.
   void SpdBtnExitClick();
   // The window closes: ports closed, log file written.
@@ -306,7 +309,24 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   static constexpr const char* kTooFewIdBytes = "The programmer's reply holds too few identification bytes.";
   // Shows the progress report held in the channel's packet buffer.
   void ShowProgressReport(int channel);
+  // The stages a programmer's own programming cycle starts and ends with.
+  static constexpr uint8_t kCycleStageStart = 0x10;
+  static constexpr uint8_t kCycleStageCompleted = 0xF0;
   GaugeControl& Gauge(int channel) { return channel == 1 ? Controls.GaugeBar1 : Controls.GaugeBar2; }
+  // The clock of elapsed times and transfer speeds (tests set one they
+  // drive).
+  std::function<SteadyTime()> SteadyNow = [] { return std::chrono::steady_clock::now(); };
+  // Where programmer n's operation, or the programming cycle it runs by
+  // itself, has come to: what its progress line shows. The last figures
+  // stay after the end, without a time left.
+  ProgressFigures ProgressOf(int channel) const;
+  // Brings the progress lines up to now. ShowControls does it with every
+  // reply; a timer runs it while the window is shown, so that the elapsed
+  // time moves also while a programmer works by itself.
+  void RefreshProgress();
+  LabelControl& ProgressLine(int channel) { return channel == 1 ? Controls.LabelProgress1 : Controls.LabelProgress2; }
+  ResultControl& ResultPanel(int channel) { return channel == 1 ? Controls.PanelResult1 : Controls.PanelResult2; }
+  LabelControl& CountsLine(int channel) { return channel == 1 ? Controls.LabelCounts1 : Controls.LabelCounts2; }
 
   // --- Chip selection ---
   void DevButtonClick();
@@ -382,11 +402,30 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   void SpdBtnAutoPClick();
   void ReadChipIDandStatus1Click();
   void DoFirmwareUpgrade1Click();
+  // Stop (tool bar, Command menu, Esc; velkor-cli's Ctrl+C): every busy
+  // programmer's host-driven transfer ends after the block in flight, as
+  // stopped, and no further step or programmer of the run starts. What a
+  // programmer runs by itself ends on its own; the log says so for each.
+  void SpdBtnStopClick();
+  // Whether a stop was asked of the operation under way on the channel.
+  bool StopAsked(int channel) const { return stopAsked_[channel - 1]; }
   void FileOpenBtnClick();
   // The load that follows the open dialog, for a file named otherwise.
   void LoadFile(const std::string& path);
   void FileSaveBtnClick();
   void LoadFromOrvaneProjectClick();
+  // The load that follows the project open dialog, for a file named
+  // otherwise: the log line, the flags cleared, LoadProject, the ranges and
+  // checksums completed.
+  void LoadProjectFile(const std::string& path);
+  // A file dropped on the window, chosen from the recent files or named at
+  // start-up: a project file (by its .OVP extension, or for an extension the
+  // object loaders do not know, by its marks) goes to LoadProjectFile,
+  // anything else to LoadFile.
+  void OpenDataFile(const std::string& path);
+  // Told of every object or project file whose data was loaded, with the
+  // path as the load was given it.
+  std::function<void(const std::string& path)> DataFileLoaded;
   void SaveToOrvAneProjectClick();
   // Project files: the whole job written to path, or restored from it field
   // by field (the command around it clears and completes the flags and the
@@ -421,8 +460,12 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   bool RefusedWhileBusy(const char* action);
   // The controls held disabled while a programmer is busy.
   std::vector<Control*> JobLockedControls();
-  // The status bar's good and failed burn counters.
+  // The good and failed burn counters: the status bar's totals and each
+  // programmer's beside its result panel.
   void ShowCounters();
+  // A chip burnt good or failed on the channel (an automatic run, or a cycle
+  // the programmer ran by itself): counted for it and in the totals.
+  void CountBurn(int channel, bool good);
   // Exit while a programmer is busy: asks first; on yes, every busy
   // operation ends as failed with a log line that says it was interrupted.
   // False when the operator keeps the program running.
@@ -507,6 +550,21 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // belongs to again, and the cause it ended with before the read.
   void SettleReadBack(int n, bool& failed, EndCause& cause);
 
+  // Where the operation under way on channel n takes a stop: after the
+  // block in flight, after the step in flight (the automatic run's erase,
+  // the ID check), or not at all (what the programmer runs by itself).
+  enum class StopPoint { AfterBlock, AfterStep, NotFromHost };
+  StopPoint StopPointOf(int n) const;
+  // Where the host would send the next block or start the next step: when
+  // a stop was asked, ends the operation as stopped and returns true.
+  bool EndIfStopped(int n);
+  // An operation ending while a stop was asked of it: the block in flight
+  // that was never answered ends it as stopped rather than timed out.
+  void SettleStop(int n, bool& failed, EndCause& cause);
+  bool stopAsked_[ProgrammerChannels::kChannelCount] = {};
+  // A stand-alone cycle reported its start and not yet its end.
+  bool cycleUnderWay_[ProgrammerChannels::kChannelCount] = {};
+
   // What a successful reply does for the operation under way.
   void DownloadReply(int channel);
   void EraseReply(int channel);
@@ -520,6 +578,33 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The Log folder in the start directory, or in the user's data folder
   // when the start directory cannot be written (the log says so).
   std::filesystem::path PrepareLogFolder();
+
+  // What each programmer's progress line is made from: the operation under
+  // way, or the stage of the cycle the programmer runs by itself.
+  struct ProgressTrack {
+    bool running = false;
+    int step = -1;           // the operation's code, or the cycle stage's (kCycleStep + its code)
+    std::string stage;
+    SteadyTime since{};      // where the elapsed time counts from
+    bool counted = false;    // whether the step moves amounts the host counts
+    uint32_t unitBytes = 0;  // bytes per counted unit; 0: units of a size not known
+    TransferEstimate transfer;
+    ProgressFigures last;    // shown once it has ended
+  };
+  static constexpr int kCycleStep = 0x100;
+  ProgressTrack progress_[2];
+  // Follows the operation under way on channel n: its step and how far the
+  // step's transfer has come.
+  void FollowOperation(int n);
+  // Follows a stage of the cycle programmer n runs by itself; done and
+  // total count its blocks, when the stage moves any (total 0: none).
+  void FollowCycleStage(int n, uint8_t code, const char* stage, int done, int total);
+  // The figures stay as they are now; the panel shows how it ended, with
+  // the sound when it is asked for.
+  void EndProgress(int n, ResultState result);
+  // Shows the figures in the progress line; true when its text changed.
+  bool ShowProgressLine(int n);
+  MainLoop::TimerId progressTimer_ = 0;
 
   // Appends the chip's line to the traceability record file, when on.
   void RecordOutcome(const OperationOutcome& outcome);

@@ -26,6 +26,7 @@ class QuietView : public ProgrammerView {
   void HexViewChanged() override {}
   void HexBytesChanged(uint32_t, uint32_t) override {}
   void CloseMainWindow() override {}
+  void Signal(bool) override {}
 };
 
 }  // namespace velkor

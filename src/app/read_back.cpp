@@ -26,6 +26,7 @@ constexpr const char* kNotFoundAgain =
     "its socket).";
 constexpr const char* kReadBackStopped = "The read-back to find where the chip differs stopped: %s";
 constexpr const char* kMatchesImage = "Verified by read-back: the chip holds the image.";
+constexpr const char* kNotReadBackAfterStop = "The chip is not read back to find where it differs: a stop was asked.";
 
 uint32_t LastAddress(uint64_t rangeEnd) { return static_cast<uint32_t>(rangeEnd - 1); }
 
@@ -50,6 +51,10 @@ TQNProgrammer::ReadBack TQNProgrammer::VerifyingByReadBack() {
 
 bool TQNProgrammer::StartReadBack(int n, ReadBack readBack) {
   if (!readBack.carriesResult && !Controls.ChkBoxLocate.Checked) return false;
+  if (!readBack.carriesResult && StopAsked(n)) {
+    ChannelLog(n, kNotReadBackAfterStop);
+    return false;
+  }
   readBack.chip = Chip;
   if (readBack.againstErased) {
     // A blank check covers the whole chip, whatever the file's range.
@@ -119,7 +124,7 @@ void TQNProgrammer::ReadBackReply(int n, uint16_t packetLength) {
   ch.BlockPos += kBlockKB;
   Gauge(n).SetProgress(static_cast<int>(ch.BlockPos));
   if (ch.BlockPos < ch.BlockEnd) {
-    if (!r.streamed) SendReadBackBlock(n);
+    if (!r.streamed && !EndIfStopped(n)) SendReadBackBlock(n);
     return;
   }
   FinishReadBack(n);

@@ -11,6 +11,7 @@
 #include "link/identification.hpp"
 #include "link/reply_check.hpp"
 #include "platform/text_encoding.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -27,10 +28,10 @@ struct ResultMessage {
   const char* text;
 };
 constexpr ResultMessage kResultMessages[] = {
-    {0x20, "数据包错误！"},       {0x23, "数据包校验错误！"},     {0x25, "不认识的命令！"},
-    {0x2C, "Flash Memory错误！"}, {0x2D, "写Flash Memory错误！"}, {0x31, "数据校验错误！"},
-    {0x34, "芯片校验和不正确！"}, {0x36, "芯片类型不正确！"},     {0x38, "芯片厂家型号不正确！"},
-    {0x40, "命令执行超时!"},      {0x45, "命令执行错误"},         {0x60, "接口错误或芯片未连接！"},
+    {0x20, TextKey("数据包错误！")},       {0x23, TextKey("数据包校验错误！")},     {0x25, TextKey("不认识的命令！")},
+    {0x2C, TextKey("Flash Memory错误！")}, {0x2D, TextKey("写Flash Memory错误！")}, {0x31, TextKey("数据校验错误！")},
+    {0x34, TextKey("芯片校验和不正确！")}, {0x36, TextKey("芯片类型不正确！")},     {0x38, TextKey("芯片厂家型号不正确！")},
+    {0x40, TextKey("命令执行超时!")},      {0x45, TextKey("命令执行错误")},         {0x60, TextKey("接口错误或芯片未连接！")},
 };
 
 bool Succeeded(uint8_t result) { return result == kStatusOk || result == kStatusOkToo; }
@@ -123,6 +124,7 @@ bool TQNProgrammer::DispatchReply(LinkChannel& channel, uint16_t& frameLength) {
 void TQNProgrammer::DownloadReply(int n) {
   LinkChannel& ch = Channels.Channel(n);
   if (ch.DownloadPhase == 0) {
+    if (EndIfStopped(n)) return;
     ch.BlockPos = 0;
     ch.DownloadPhase = 1;
     DownloadStep(n);
@@ -132,7 +134,7 @@ void TQNProgrammer::DownloadReply(int n) {
   ch.BlockPos += kBlockKB;
   Gauge(n).SetProgress(static_cast<int>(ch.BlockPos + 1));
   if (ch.BlockPos < ch.BlockEnd) {
-    DownloadStep(n);
+    if (!EndIfStopped(n)) DownloadStep(n);
   } else {
     EndOperation(n, false);
     SendFinish(n, kCmdFinishDownload);
@@ -143,8 +145,9 @@ void TQNProgrammer::EraseReply(int n) {
   LinkChannel& ch = Channels.Channel(n);
   Gauge(n).SetProgress(Gauge(n).MaxValue);
   if (ch.AutoRun) {
+    if (EndIfStopped(n)) return;
     ch.Operation = kOpProgram;
-    ChannelLog(n, "Chip has been Erased, Do Programming......");
+    ChannelLog(n, Tx("Chip has been Erased, Do Programming......"));
     BeginOperation(n, Chip.SizeKB);
     SendProgramBlock(n);
   } else {
@@ -161,11 +164,12 @@ void TQNProgrammer::ProgramReply(int n) {
   // reply lost after the first block left the programmer busy for eleven
   // minutes.)
   ch.TimeoutTicks = kProgramBlockTicks;
+  if ((ch.BlockPos < ch.BlockEnd || ch.AutoRun) && EndIfStopped(n)) return;
   if (ch.BlockPos < ch.BlockEnd) {
     SendProgramBlock(n);
   } else if (ch.AutoRun) {
     ch.Operation = kOpVerify;
-    ChannelLog(n, "Programming Success, do verification......");
+    ChannelLog(n, Tx("Programming Success, do verification......"));
     BeginOperation(n, (n == 1 ? Chip.SizeKB / 4 : Chip.SizeKB / 2) + 500);
     SendChipCommand(n, kCmdChipOperation, kSubOpVerify);
   } else {
@@ -177,8 +181,7 @@ void TQNProgrammer::VerifyReply(int n) {
   Gauge(n).SetProgress(Gauge(n).MaxValue);
   if (Controls.ChkBoxPCSN.Checked) StepSerialNumber();
   if (Channels.Channel(n).AutoRun) {
-    ++BurnCount;
-    ShowCounters();
+    CountBurn(n, true);
     SendFinish(n, kCmdFinishAutoRun);
   }
   EndOperation(n, false);
@@ -186,11 +189,11 @@ void TQNProgrammer::VerifyReply(int n) {
 
 void TQNProgrammer::BlankCheckReply(int n, uint8_t result) {
   if (Succeeded(result)) {
-    ChannelLog(n, "Chip is Blank!");
+    ChannelLog(n, Tx("Chip is Blank!"));
     EndOperation(n, false);
   } else if (result == kStatusNotBlank) {
-    ChannelLog(n, "Chip is Not Blank!");
-    const EndCause cause{result, false, "Chip is Not Blank!"};
+    ChannelLog(n, Tx("Chip is Not Blank!"));
+    const EndCause cause{result, false, Tx("Chip is Not Blank!")};
     if (!StartReadBack(n, Explaining(kOpBlankCheck, 0, true, cause))) EndOperation(n, true, cause);
   } else {
     EndOperation(n, true, {result, false, ResultText(result)});
@@ -214,12 +217,13 @@ void TQNProgrammer::ReadBlockReply(int n, uint16_t packetLength) {
   ch.BlockPos += kBlockKB;
   Gauge(n).SetProgress(static_cast<int>(ch.BlockPos + 2));
   if (ch.BlockPos < ch.BlockEnd) {
+    if (EndIfStopped(n)) return;
     SendChipCommand(n, kCmdReadBlock, ch.BlockPos);
     return;
   }
   FinishRead(n);
   if (Chip.Family == kFamilySensor) {
-    std::string line = "Chip Protection Statu is : ";
+    std::string line = Tx("Chip Protection Statu is : ");
     for (int at : {512, 514, 516, 518}) line += FormatText("0x%02X ", payload[at]);
     ChannelLog(n, line);
   }
@@ -242,7 +246,7 @@ void TQNProgrammer::StreamedReadReply(int n, uint16_t packetLength) {
 
 void TQNProgrammer::FinishRead(int n) {
   FileLoaded = true;
-  ChannelLog(n, "Chip Data has been read out.");
+  ChannelLog(n, Tx("Chip Data has been read out."));
   EndOperation(n, false);
   RecomputeImage();
   ShowDigest("Read");
@@ -260,7 +264,7 @@ void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
     }
     chipStatus_[index] = {payload[0]};
     ChannelLog(n, FormatText("Read Chip Statu data is : 0x%02X.", payload[0]));
-    ChannelLog(n, "Read Chip DID data are : ");
+    ChannelLog(n, Tx("Read Chip DID data are : "));
     for (int line = 0; line < 8; ++line) {
       std::string text;
       for (int i = 0; i < 16; ++i) text += FormatText("%02X ", payload[2 + line * 16 + i]);
@@ -274,7 +278,7 @@ void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
     }
     chipId_[index] = std::array<uint8_t, 2>{payload[0], payload[1]};
     chipStatus_[index] = {payload[4], payload[5]};
-    ChannelLog(n, "Read Chip Information success: ID=" +
+    ChannelLog(n, Tx("Read Chip Information success: ID=") +
                       FormatText("0x%02X,0x%02X, Statu Reg=0x%02X,", payload[1], payload[0], payload[4]) +
                       FormatText("0x%02X", payload[5]));
   }
@@ -283,8 +287,8 @@ void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
 
 std::string TQNProgrammer::ResultText(uint8_t status) {
   for (const ResultMessage& m : kResultMessages)
-    if (m.code == status) return m.text;
-  return FormatText("操作失败！错误代码: 0%d", status);
+    if (m.code == status) return Tx(m.text);
+  return FormatText(Tx("操作失败！错误代码: 0%d"), status);
 }
 
 void TQNProgrammer::ShowResult(int n, uint8_t code) { ShowResultText(n, ResultText(code)); }
@@ -310,7 +314,7 @@ void TQNProgrammer::Timer1Timer() {
       // What the silent programmer sent of an unfinished frame would run
       // into its next reply and spoil it: the next operation starts clean.
       ch.RxCount = 0;
-      const std::string line = FormatText(ch.Operation == kOpDownload ? "编程器%d ：操作超时！" : "芯片%d ：操作超时！", n);
+      const std::string line = FormatText(ch.Operation == kOpDownload ? Tx("编程器%d ：操作超时！") : Tx("芯片%d ：操作超时！"), n);
       AppendPlain(line);
       EndOperation(n, true, {0, true, line});
     }

@@ -24,7 +24,7 @@ struct TraceRecord {
   uint32_t crc32 = 0;
   std::optional<uint32_t> serialNumber;
   std::string operation;
-  std::string result;  // "ok", "failed" or "timeout"
+  std::string result;  // OutcomeResult: "ok", "failed", "timeout" or "stopped"
   uint8_t code = 0;    // the programmer's status, 0 when none
   std::string text;
   std::chrono::milliseconds duration{0};

@@ -11,10 +11,15 @@ namespace velkor {
 
 enum class MessageKind { Warning, Error, Information };
 
+// What a file dialog is for: the window opens each kind where the last one
+// of its kind was answered.
+enum class FileDialogPurpose { Other, ObjectLoad, ObjectSave, Project, LogSave, LogFile };
+
 struct FileDialogOptions {
   std::string filter;  // "Description|*.ext;*.ext2|Description|*.x"
   int filterIndex = 1;  // 1-based, as the filter lists them
   std::string defaultExtension;
+  FileDialogPurpose purpose = FileDialogPurpose::Other;
 };
 
 enum class DialogId { ChipSelection, LogConfig, ConfigSN, DataView, About };
@@ -55,6 +60,9 @@ class ProgrammerView {
   virtual void ShowImageAddress(uint32_t /*address*/) {}
   // Ends the program's window.
   virtual void CloseMainWindow() = 0;
+  // The sound of an operation's end, when the operator asked for one: one
+  // short beep when it passed, a pattern of beeps when it failed.
+  virtual void Signal(bool passed) = 0;
 };
 
 }  // namespace velkor

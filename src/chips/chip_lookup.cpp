@@ -1,24 +1,10 @@
 #include "chips/chip_lookup.hpp"
 
-#include <algorithm>
 #include <string>
 
+#include "chips/name_match.hpp"
+
 namespace velkor {
-
-namespace {
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c); });
-  return lower;
-}
-
-bool Contains(std::string_view haystack, const std::string& lowerNeedle) {
-  return Lower(haystack).find(lowerNeedle) != std::string::npos;
-}
-
-}  // namespace
 
 ChipLookup LookUpChip(std::string_view name) {
   ChipLookup result;
@@ -26,12 +12,12 @@ ChipLookup LookUpChip(std::string_view name) {
     result.entry = exact;
     return result;
   }
-  const std::string wanted = Lower(name);
+  const std::string wanted = FoldNameCase(name);
   std::vector<const CatalogueEntry*> sameLetters;
   for (const CatalogueEntry& entry : ChipCatalogue()) {
     if (entry.hidden) continue;
-    if (Lower(entry.caption) == wanted) sameLetters.push_back(&entry);
-    if (!wanted.empty() && Contains(entry.caption, wanted)) result.candidates.push_back(&entry);
+    if (FoldNameCase(entry.caption) == wanted) sameLetters.push_back(&entry);
+    if (!wanted.empty() && NameContains(entry.caption, wanted)) result.candidates.push_back(&entry);
   }
   // A caption may appear in more than one submenu; they are the same chip
   // only if they are the same entry.
@@ -48,12 +34,12 @@ ChipLookup LookUpChip(std::string_view name) {
 }
 
 std::vector<const CatalogueEntry*> SearchChips(std::string_view text) {
-  const std::string wanted = Lower(text);
+  const std::string wanted = FoldNameCase(text);
   std::vector<const CatalogueEntry*> found;
   for (const CatalogueEntry& entry : ChipCatalogue()) {
     if (entry.hidden) continue;
-    bool fits = Contains(entry.caption, wanted);
-    for (const std::string& submenu : entry.menu) fits = fits || Contains(submenu, wanted);
+    bool fits = NameContains(entry.caption, wanted);
+    for (const std::string& submenu : entry.menu) fits = fits || NameContains(submenu, wanted);
     if (fits) found.push_back(&entry);
   }
   return found;

@@ -9,6 +9,7 @@
 #include "data/object_file.hpp"
 #include "data/text_format.hpp"
 #include "platform/text_file.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -65,7 +66,7 @@ LoadOutcome ReadBinary(const std::filesystem::path& path, ImageBuffer& image, Im
     } else {
       // The box keeps its words and adds which file and why, as the log does.
       if (!why.empty()) report.AppendInfo(why);
-      report.Warn(why.empty() ? std::string(kReadFileDataError) : std::string(kReadFileDataError) + "\n" + why);
+      report.Warn(why.empty() ? std::string(Tx(kReadFileDataError)) : std::string(Tx(kReadFileDataError)) + "\n" + why);
     }
   }
   return outcome;

@@ -6,6 +6,7 @@
 
 #include "data/image_checksums.hpp"
 #include "data/text_format.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -38,11 +39,11 @@ std::optional<std::size_t> LastNotErased(const uint8_t* data, std::size_t low, s
 }
 
 void LogAddressLines(const ImageBuffer& image, bool withChip, ImageReport& report) {
-  report.AppendInfo(FormatText(kFileStartLine, image.FileStart));
-  report.AppendInfo(FormatText(kFileEndLine, image.FileEnd));
+  report.AppendInfo(FormatText(Tx(kFileStartLine), image.FileStart));
+  report.AppendInfo(FormatText(Tx(kFileEndLine), image.FileEnd));
   if (withChip) {
-    report.AppendInfo(FormatText(kChipStartLine, image.ChipStart));
-    report.AppendInfo(FormatText(kChipEndLine, image.ChipEnd));
+    report.AppendInfo(FormatText(Tx(kChipStartLine), image.ChipStart));
+    report.AppendInfo(FormatText(Tx(kChipEndLine), image.ChipEnd));
   }
 }
 

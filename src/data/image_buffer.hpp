@@ -10,6 +10,7 @@
 #include "chips/chip_params.hpp"
 #include "data/image_report.hpp"
 #include "platform/erased_pages.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -52,10 +53,10 @@ void ForEachReadPiece(const ChipParams& chip, uint32_t positionKB, const uint8_t
 }
 
 // Log and status-bar texts of the recompute.
-inline constexpr const char* kFileStartLine = "目标文件首地址 = 0x%06X.";
-inline constexpr const char* kFileEndLine = "目标文件尾地址 = 0x%06X.";
-inline constexpr const char* kChipStartLine = "目标芯片首地址 = 0x%06X.";
-inline constexpr const char* kChipEndLine = "目标芯片尾地址 = 0x%06X.";
+inline constexpr const char* kFileStartLine = TextKey("目标文件首地址 = 0x%06X.");
+inline constexpr const char* kFileEndLine = TextKey("目标文件尾地址 = 0x%06X.");
+inline constexpr const char* kChipStartLine = TextKey("目标芯片首地址 = 0x%06X.");
+inline constexpr const char* kChipEndLine = TextKey("目标芯片尾地址 = 0x%06X.");
 inline constexpr const char* kActualStartLine = "Actual Data Start Address = 0x%06X.";
 inline constexpr const char* kActualEndLine = "Actual Data End Address   = 0x%06X.";
 inline constexpr const char* kActualSizeLine = "Actual Data Size (In KB)  = %u KB.";

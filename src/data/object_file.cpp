@@ -9,6 +9,7 @@
 #include "data/load_stop.hpp"
 #include "data/text_format.hpp"
 #include "platform/text_file.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -40,9 +41,9 @@ std::string UpperExtension(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::string LoadObjectFileLine(const std::string& path) { return FormatText(kLoadObjectFileLine, path.c_str()); }
+std::string LoadObjectFileLine(const std::string& path) { return FormatText(Tx(kLoadObjectFileLine), path.c_str()); }
 
-std::string FileSavedMessage(const std::string& path) { return FormatText(kFileSavedMessage, path.c_str()); }
+std::string FileSavedMessage(const std::string& path) { return FormatText(Tx(kFileSavedMessage), path.c_str()); }
 
 const char* RecordCodeMessage(uint8_t code) {
   return code < kRecordCodeMessages.size() ? kRecordCodeMessages[code] : "unknown result";

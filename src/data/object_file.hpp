@@ -14,6 +14,7 @@
 #include "data/image_buffer.hpp"
 #include "data/image_report.hpp"
 #include "data/in_out_error.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -27,10 +28,10 @@ inline constexpr const char* kSaveDialogFilter = "All Binary Files(*.BIN)|*.BIN"
 inline constexpr int kSaveDialogFilterIndex = 1;
 inline constexpr const char* kSaveDialogDefaultExtension = "*.bin";
 
-inline constexpr const char* kLoadObjectFileLine = "Load object file : %s";
-inline constexpr const char* kNothingToSave = "没有数据需要保存!";
-inline constexpr const char* kFileSavedMessage = "文件\"%s\"已保存！";
-inline constexpr const char* kReadFileDataError = "Read File Data Error!";
+inline constexpr const char* kLoadObjectFileLine = TextKey("Load object file : %s");
+inline constexpr const char* kNothingToSave = TextKey("没有数据需要保存!");
+inline constexpr const char* kFileSavedMessage = TextKey("文件\"%s\"已保存！");
+inline constexpr const char* kReadFileDataError = TextKey("Read File Data Error!");
 // A file that parses whole but holds no byte of data: nothing counts as loaded.
 inline constexpr const char* kNoDataInFile =
     "The file \"%s\" holds no data (%s): no file is loaded, and the image buffer is blank.";
@@ -131,7 +132,7 @@ LoadOutcome ReadIntelHex(const std::filesystem::path& path, ImageBuffer& image, 
 LoadOutcome ReadSRecords(const std::filesystem::path& path, ImageBuffer& image, ImageReport& report);
 LoadOutcome ReadHexText(const std::filesystem::path& path, ImageBuffer& image, ImageReport& report);
 // Failures of a binary file are not raised: a warning box says
-// "Read File Data Error!" with the file and the reason on a second line, and
+// TextKey("Read File Data Error!") with the file and the reason on a second line, and
 // the bytes read so far stay.
 LoadOutcome ReadBinary(const std::filesystem::path& path, ImageBuffer& image, ImageReport& report);
 

@@ -16,6 +16,7 @@
 
 #include "data/in_out_error.hpp"
 #include "data/line_reader.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -48,9 +49,9 @@ inline constexpr const char* kProjectSaveDefaultExtension = "*.OVP";
 inline constexpr const char* kLoadProjectLine = "Load Project file \"%s\"";
 inline constexpr const char* kProjectSavedText = "Orvane Project file of %s has been saved!";
 // Appended to the information log as they are (no time stamp).
-inline constexpr const char* kProjectBadFixedBytesLine = "> Invalid File format for Orvane Project file!";
-inline constexpr const char* kProjectBadMagicLine = "> File is not the Orvane_QN Project file!";
-inline constexpr const char* kProjectBadDataMarkerLine = "> Data is Corrupted 2!";
+inline constexpr const char* kProjectBadFixedBytesLine = TextKey("> Invalid File format for Orvane Project file!");
+inline constexpr const char* kProjectBadMagicLine = TextKey("> File is not the Orvane_QN Project file!");
+inline constexpr const char* kProjectBadDataMarkerLine = TextKey("> Data is Corrupted 2!");
 
 // Draws a value in 0..max (the program's random source).
 using ProjectRandom = std::function<uint32_t(uint32_t max)>;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/serial_device.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -269,14 +270,14 @@ void TComm::SetLineSettings(const CommLineSettings& settings) {
 }
 
 void TComm::OpenPort() {
-  if (session_) throw ECommsError("This serial port already opened");
+  if (session_) throw ECommsError(Tx("This serial port already opened"));
 
   std::unique_ptr<SerialDevice> device;
   switch (SerialDevice::Open(DevicePathOf(CommName), device)) {
     case OpenFailure::None: break;
     case OpenFailure::CannotOpen: throw ECommsError("Error opening serial port:" + CommName);
-    case OpenFailure::NotATerminal: throw ECommsError("File handle is not a comm handle ");
-    case OpenFailure::CannotPrepare: throw ECommsError("Cannot setup comm buffer");
+    case OpenFailure::NotATerminal: throw ECommsError(Tx("File handle is not a comm handle "));
+    case OpenFailure::CannotPrepare: throw ECommsError(Tx("Cannot setup comm buffer"));
   }
   device->ApplyLine(line_);
 
@@ -284,7 +285,7 @@ void TComm::OpenPort() {
   session->ignoreNullChar = line_.IgnoreNullChar;
   session->closeEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   session->queueEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (session->closeEvent < 0 || session->queueEvent < 0) throw ECommsError("Unable to create event");
+  if (session->closeEvent < 0 || session->queueEvent < 0) throw ECommsError(Tx("Unable to create event"));
 
   try {
     reader_ = std::thread([session] {
@@ -292,7 +293,7 @@ void TComm::OpenPort() {
       session->readerExit.set_value();
     });
   } catch (const std::system_error&) {
-    throw ECommsError("Unable to create read thread");
+    throw ECommsError(Tx("Unable to create read thread"));
   }
   try {
     writer_ = std::thread([session] {
@@ -303,7 +304,7 @@ void TComm::OpenPort() {
     session->owner = nullptr;
     Signal(session->closeEvent);
     reader_.join();
-    throw ECommsError("Unable to create write thread");
+    throw ECommsError(Tx("Unable to create write thread"));
   }
   session_ = std::move(session);
 }

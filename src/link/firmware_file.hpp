@@ -28,12 +28,13 @@
 #include <span>
 #include <string>
 #include <vector>
+#include "text/text_table.hpp"
 
 namespace velkor {
 
 inline constexpr const char* kFirmwareFileName = "VelkorQN_EDF.VFR";
 // The box that says the firmware file is missing.
-inline constexpr const char* kFirmwareNotFoundBox = "文件\"VelkorQN_EDF.VFR\"没有找到，请确认！";
+inline constexpr const char* kFirmwareNotFoundBox = TextKey("文件\"VelkorQN_EDF.VFR\"没有找到，请确认！");
 
 inline constexpr char kFirmwareMarker[] = "KT2xFmWr";
 inline constexpr uint8_t kMarkerMask = 0x5C;

@@ -47,6 +47,15 @@ void EventLoop::cancelTimer(TimerId id) {
   std::erase_if(timers_, [id](const Timer& t) { return t.id == id; });
 }
 
+void EventLoop::watchReadable(int fd, Task onReadable) {
+  unwatch(fd);
+  watched_.push_back(Watch{fd, std::move(onReadable)});
+}
+
+void EventLoop::unwatch(int fd) {
+  std::erase_if(watched_, [fd](const Watch& w) { return w.fd == fd; });
+}
+
 bool EventLoop::runReady(const std::function<bool()>& done) {
   std::deque<Task> batch;
   {
@@ -102,11 +111,17 @@ void EventLoop::waitForWork(Clock::time_point deadline) {
     const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - now).count();
     timeoutMs = static_cast<int>(std::min<long long>(remaining, 60'000));
   }
-  pollfd pfd{wakeFd_, POLLIN, 0};
-  if (poll(&pfd, 1, timeoutMs) > 0) {
+  std::vector<pollfd> fds{{wakeFd_, POLLIN, 0}};
+  for (const Watch& w : watched_) fds.push_back({w.fd, POLLIN, 0});
+  if (poll(fds.data(), fds.size(), timeoutMs) <= 0) return;
+  if (fds[0].revents != 0) {
     uint64_t count = 0;
     [[maybe_unused]] ssize_t got = read(wakeFd_, &count, sizeof count);
   }
+  // Run as posted tasks, so that runUntil checks its condition after each.
+  std::lock_guard lock(postedMutex_);
+  for (std::size_t i = 1; i < fds.size(); ++i)
+    if (fds[i].revents != 0) posted_.push_back(watched_[i - 1].onReadable);
 }
 
 bool EventLoop::runUntil(const std::function<bool()>& done, Clock::time_point deadline) {

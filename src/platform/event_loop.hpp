@@ -26,6 +26,12 @@ class EventLoop final : public MainLoop {
   TimerId singleShot(std::chrono::milliseconds delay, Task task) override;
   void cancelTimer(TimerId id) override;
 
+  // Runs onReadable on the loop whenever fd has bytes to read, seen while
+  // the loop waits; onReadable reads them, or it runs again. One task per
+  // fd; unwatch before closing the fd.
+  void watchReadable(int fd, Task onReadable);
+  void unwatch(int fd);
+
   // Runs tasks and timers until done() holds (checked after every task and
   // timer) or the deadline passes; returns done().
   bool runUntil(const std::function<bool()>& done, Clock::time_point deadline);
@@ -39,6 +45,10 @@ class EventLoop final : public MainLoop {
   void quit();
 
  private:
+  struct Watch {
+    int fd;
+    Task onReadable;
+  };
   struct Timer {
     TimerId id;
     Clock::time_point due;
@@ -56,6 +66,7 @@ class EventLoop final : public MainLoop {
   std::mutex postedMutex_;
   std::deque<Task> posted_;
   std::vector<Timer> timers_;
+  std::vector<Watch> watched_;
   TimerId nextTimerId_ = 1;
   bool quitRequested_ = false;
 };

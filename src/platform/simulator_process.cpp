@@ -93,8 +93,16 @@ std::unique_ptr<SimulatorProcess> SimulatorProcess::Start(const std::string& pro
   for (auto& a : argvText) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // A process group of its own: the terminal's Ctrl+C is meant for the
+  // program that started it, which may stop its operations cleanly and
+  // needs its programmers for that. It still ends with its standard input.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   close(toChild[0]);
   close(fromChild[1]);

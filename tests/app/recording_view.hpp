@@ -29,11 +29,15 @@ class RecordingView : public ProgrammerView {
   std::vector<std::string> focus;
   std::string clipboard;
   bool mainWindowClosed = false;
+  // The end sounds asked for, in order: true for a pass.
+  std::vector<bool> sounds;
   std::vector<bool> busyChanges;
   int hexViewChanges = 0;
   std::vector<std::pair<uint32_t, uint32_t>> hexBytesChanged;
   // Answers of the file dialogs, taken in order; nothing left means cancel.
   std::deque<std::optional<std::string>> fileAnswers;
+  // What each file dialog was asked with, in order.
+  std::vector<FileDialogOptions> fileRequests;
   // The questions asked, and their answers (true: Yes) taken in order;
   // nothing left means No.
   std::vector<std::string> questions;
@@ -54,8 +58,14 @@ class RecordingView : public ProgrammerView {
     questionAnswers.pop_front();
     return yes;
   }
-  std::optional<std::string> AskOpenFile(const FileDialogOptions&) override { return NextAnswer(); }
-  std::optional<std::string> AskSaveFile(const FileDialogOptions&) override { return NextAnswer(); }
+  std::optional<std::string> AskOpenFile(const FileDialogOptions& request) override {
+    fileRequests.push_back(request);
+    return NextAnswer();
+  }
+  std::optional<std::string> AskSaveFile(const FileDialogOptions& request) override {
+    fileRequests.push_back(request);
+    return NextAnswer();
+  }
   void CopyToClipboard(const std::string& text) override { clipboard = text; }
   void ShowModal(DialogId dialog) override {
     shown.push_back(dialog);
@@ -67,6 +77,7 @@ class RecordingView : public ProgrammerView {
   void HexViewChanged() override { ++hexViewChanges; }
   void HexBytesChanged(uint32_t first, uint32_t last) override { hexBytesChanged.push_back({first, last}); }
   void CloseMainWindow() override { mainWindowClosed = true; }
+  void Signal(bool passed) override { sounds.push_back(passed); }
 
  private:
   std::optional<std::string> NextAnswer() {

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
+#include <tuple>
+#include <utility>
+#include <vector>
 #include <set>
 
 #include "simulated_programmers.hpp"
@@ -133,6 +137,51 @@ TEST_F(ProductionLineTest, NoChipStartsWhenTheDatabaseOrThePoolCannotBeUsed) {
   view.messages.clear();
   Press(&TQNProgrammer::SpdBtnProgClick);
   EXPECT_TRUE(view.messages.empty());
+}
+
+// A chip the operator stopped is unfinished: its number is a failed chip's
+// (here issued again, by the pool's rule), and its record says stopped.
+TEST_F(ProductionLineTest, AStoppedChipsNumberIsAFailedChipsAndItsRecordSaysStopped) {
+  MakePool(store::FailedNumbers::Reuse);
+  Connect(2, {"--block-time-us", "3000"});
+  Choose("24xx512");
+  LoadRandom(32 * 1024);
+  c().EditLineDb.Text = database;
+  c().EditLinePool.Text = "boards";
+  // What the database holds, read on a connection of the test's own that is
+  // closed again before the station writes.
+  const auto numbersAndRecords = [this] {
+    std::string error;
+    auto db = store::OpenLineStore(database, error);
+    EXPECT_TRUE(db) << error;
+    std::map<uint64_t, store::NumberState> states;
+    std::vector<std::pair<std::string, std::optional<uint64_t>>> records;
+    if (!db) return std::make_pair(states, records);
+    if (const auto numbers = db->PoolNumbers("boards"))
+      for (const store::PoolNumber& n : *numbers.value) states[n.number] = n.state;
+    if (const auto stored = db->Records(store::Clock::time_point{}))
+      for (const store::StoredRecord& r : *stored.value) records.emplace_back(r.result, r.serialNumber);
+    return std::make_pair(states, records);
+  };
+  using Records = std::vector<std::pair<std::string, std::optional<uint64_t>>>;
+
+  Run(&TQNProgrammer::SpdBtnProgClick);
+  ASSERT_TRUE(loop.runUntil([&] { return programmer->Channels.Channel(1).BlockPos >= 8; }, 20s));
+  Run(&TQNProgrammer::SpdBtnStopClick);
+  ASSERT_TRUE(loop.runUntil([&] { return Idle(1) && Idle(2) && !programmer->NumberedRunPending(); }, 20s));
+  loop.runFor(20ms);
+  auto [states, records] = numbersAndRecords();
+  EXPECT_EQ(states, (std::map<uint64_t, store::NumberState>{{0x500, store::NumberState::Failed}}));
+  EXPECT_EQ(records, (Records{{"stopped", 0x500}})) << "programmer 2 did not follow";
+
+  // The next press gives the number to a chip that is finished.
+  Press(&TQNProgrammer::SpdBtnProgClick);
+  EXPECT_TRUE(view.messages.empty()) << view.messages.front().text;
+  EXPECT_TRUE(notices.empty()) << notices.front();
+  std::tie(states, records) = numbersAndRecords();
+  EXPECT_EQ(states, (std::map<uint64_t, store::NumberState>{{0x500, store::NumberState::Used},
+                                                             {0x501, store::NumberState::Used}}));
+  EXPECT_EQ(records, (Records{{"stopped", 0x500}, {"ok", 0x500}, {"ok", 0x501}}));
 }
 
 }  // namespace

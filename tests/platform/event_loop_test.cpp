@@ -1,8 +1,11 @@
 #include "platform/event_loop.hpp"
+#include "platform/signal_pipe.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
 #include <vector>
 
@@ -80,6 +83,43 @@ TEST(EventLoopTest, QuitEndsRun) {
   });
   loop.run();
   EXPECT_TRUE(quitCalled);
+}
+
+// A signal wakes a loop that has nothing else to do, and its handler's
+// byte is read on the loop's thread; a later signal comes the same way.
+TEST(EventLoopTest, SignalsReachTheLoopThroughTheirPipe) {
+  EventLoop loop;
+  SignalPipe signals({SIGUSR2});
+  std::vector<int> received;
+  std::thread::id ranOn;
+  loop.watchReadable(signals.ReadFd(), [&] {
+    for (const int s : signals.Take()) received.push_back(s);
+    ranOn = std::this_thread::get_id();
+  });
+  // One at a time: the kernel merges a signal sent while the same one waits.
+  for (std::size_t count = 1; count <= 2; ++count) {
+    std::thread sender([] { ::kill(::getpid(), SIGUSR2); });
+    EXPECT_TRUE(loop.runUntil([&] { return received.size() == count; }, 10s)) << received.size();
+    sender.join();
+  }
+  EXPECT_EQ(received, (std::vector<int>{SIGUSR2, SIGUSR2}));
+  EXPECT_EQ(ranOn, std::this_thread::get_id());
+  // Unwatched, the pipe's bytes wait for whoever takes them next.
+  loop.unwatch(signals.ReadFd());
+  ::raise(SIGUSR2);
+  loop.runFor(20ms);
+  EXPECT_EQ(received.size(), 2u);
+  EXPECT_EQ(signals.Take(), std::vector<int>{SIGUSR2});
+}
+
+// Once the pipe is gone, the signal has the handler it had before.
+TEST(EventLoopTest, ASignalPipeGivesItsSignalsBack) {
+  struct sigaction before {};
+  sigaction(SIGUSR2, nullptr, &before);
+  { SignalPipe signals({SIGUSR2}); }
+  struct sigaction after {};
+  sigaction(SIGUSR2, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QImage>
 #include <QStyle>
 #include <QTableView>
 #include <QToolButton>
@@ -22,6 +23,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -34,6 +36,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
+#include <QWidgetAction>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -77,10 +80,11 @@ bool OwnEnabled(const QWidget* widget) { return !widget->testAttribute(Qt::WA_Fo
 // Menu texts show a chip name's ampersand doubled.
 std::string EntryText(const QAction* action) { return action->text().replace("&&", "&").toStdString(); }
 
-// The chip captions the menu lets the operator reach, in menu order.
+// The chip captions the menu lets the operator reach, in menu order (the
+// search field at its top is none).
 void CollectOffered(const QMenu* menu, std::vector<std::string>& captions) {
   for (const QAction* action : menu->actions()) {
-    if (action->isSeparator() || !action->isVisible()) continue;
+    if (action->isSeparator() || !action->isVisible() || qobject_cast<const QWidgetAction*>(action)) continue;
     if (const QMenu* submenu = action->menu())
       CollectOffered(submenu, captions);
     else
@@ -209,6 +213,12 @@ void ExpectWidgetsShow(QWidget* window, const std::vector<NamedControl>& control
               EXPECT_EQ(bar->maximum(), std::max(1, state->MaxValue));
               EXPECT_EQ(bar->value(), state->Progress);
               EXPECT_EQ(OwnVisible(bar), state->Visible);
+            },
+            [&](const ResultControl* state) {
+              auto* panel = qobject_cast<QLabel*>(object);
+              ASSERT_NE(panel, nullptr);
+              EXPECT_EQ(panel->text(), Q(state->Caption));
+              EXPECT_EQ(OwnVisible(panel), state->Visible);
             },
         },
         control.control);
@@ -680,7 +690,7 @@ TEST_F(MainWindowTest, ToolBarButtonsKeepTheirPlacesWhateverTheChipHides) {
   };
   ASSERT_TRUE(window_->ChooseChipFromMenu("W25x10xx"));
   const auto flash = places();
-  ASSERT_EQ(flash.size(), 10u);
+  ASSERT_EQ(flash.size(), 11u);
   // Laid out: every button has a place of its own.
   std::set<int> distinct;
   for (const auto& [name, x] : flash) distinct.insert(x);
@@ -724,6 +734,111 @@ TEST_F(MainWindowTest, ABusyProgrammerGreysOutWhatWouldChangeItsJob) {
   core.EndOperation(1, false);
   EXPECT_TRUE(enabled("DevButton"));
   EXPECT_TRUE(enabled("EnProgChk"));
+}
+
+// Stop stands after the operations, is there only while a programmer is
+// busy, and Esc reaches it from wherever the focus is.
+TEST_F(MainWindowTest, StopAndEscapeReachABusyProgrammerOnly) {
+  TQNProgrammer& core = window_->Core();
+  QApplication::processEvents();
+  auto* stop = Widget<QToolButton>("SpdBtnStop");
+  EXPECT_EQ(stop->text(), "Stop");
+  EXPECT_GT(stop->geometry().x(), Widget<QToolButton>("SpdBtnAutoP")->geometry().x());
+  EXPECT_LT(stop->geometry().x(), Widget<QToolButton>("SpdBtnOpen")->geometry().x());
+  EXPECT_FALSE(stop->isEnabled());
+  EXPECT_FALSE(Widget<QAction>("Stop1")->isEnabled());
+
+  const auto escapeFrom = [](QWidget* target) {
+    QKeyEvent event(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+  };
+  const std::size_t idleLines = core.Info.Lines().size();
+  escapeFrom(Widget<QWidget>("Panel1"));
+  EXPECT_EQ(core.Info.Lines().size(), idleLines) << "nothing to stop";
+
+  // An erase armed to time out only after hours: the programmer's own.
+  core.Channels.Channel(1).Operation = kOpErase;
+  core.BeginOperation(1, 1'000'000);
+  QApplication::processEvents();
+  EXPECT_TRUE(stop->isEnabled());
+  EXPECT_TRUE(Widget<QAction>("Stop1")->isEnabled());
+  auto* edit = Widget<QWidget>("MCUNameEdit");
+  edit->setFocus();
+  escapeFrom(edit);
+  EXPECT_TRUE(core.StopAsked(1));
+  ASSERT_FALSE(core.Info.Lines().empty());
+  EXPECT_NE(core.Info.Lines().back().find(
+                "Stop: the erase runs on the programmer itself and cannot be stopped from here; it ends on its own."),
+            std::string::npos)
+      << core.Info.Lines().back();
+  EXPECT_TRUE(messages_.empty());
+
+  core.EndOperation(1, false);
+  QApplication::processEvents();
+  EXPECT_FALSE(stop->isEnabled());
+  EXPECT_FALSE(core.StopAsked(1));
+}
+
+// The colour a widget is drawn in, well inside its border.
+QColor InnerColour(QWidget* widget) {
+  const QImage picture = widget->grab().toImage();
+  return picture.pixelColor(6, picture.height() / 2);
+}
+
+// Each programmer's result reads from a step away: large bold text, green for
+// PASS, red for FAIL, neutral while an operation runs; its progress line and
+// counters beside it.
+TEST_F(MainWindowTest, EachProgrammerShowsItsResultLargeBesideItsGauge) {
+  TQNProgrammer& core = window_->Core();
+  core.Chip.SizeKB = 64;
+  struct Case {
+    int channel;
+    bool failed;
+    const char* panel;
+    const char* caption;
+    bool green;  // else red
+  };
+  const Case cases[] = {
+      {1, false, "PanelResult1", "PASS", true},
+      {2, true, "PanelResult2", "FAIL", false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.panel);
+    auto* panel = Widget<QLabel>(k.panel);
+    ASSERT_NE(panel, nullptr);
+    core.Channels.Channel(k.channel).Operation = kOpProgram;
+    core.BeginOperation(k.channel, 64);
+    QApplication::processEvents();
+    EXPECT_EQ(panel->text(), "");
+    const QColor running = InnerColour(panel);
+    EXPECT_LT(std::abs(running.red() - running.green()), 40) << "neutral while it runs";
+    EXPECT_EQ(Widget<QLabel>(k.channel == 1 ? "LabelProgress1" : "LabelProgress2")->text().left(10), "Program 0%");
+
+    core.EndOperation(k.channel, k.failed);
+    QApplication::processEvents();
+    EXPECT_EQ(panel->text(), k.caption);
+    EXPECT_TRUE(panel->font().bold());
+    EXPECT_GE(panel->font().pointSize(), 24);
+    // Every caption fits: the panel is wide and high enough for its text.
+    const QFontMetrics metrics(panel->font());
+    EXPECT_GE(panel->width(), metrics.horizontalAdvance("STOPPED"));
+    EXPECT_GE(panel->height(), metrics.height());
+    const QColor colour = InnerColour(panel);
+    if (k.green) {
+      EXPECT_GT(colour.green(), colour.red() + 60) << colour.name().toStdString();
+    } else {
+      EXPECT_GT(colour.red(), colour.green() + 60) << colour.name().toStdString();
+    }
+    // Beside the gauge, on its row.
+    auto* gauge = Widget<QProgressBar>(k.channel == 1 ? "GaugeBar1" : "GaugeBar2");
+    const QRect gaugeArea(gauge->mapTo(window_.get(), QPoint(0, 0)), gauge->size());
+    const QRect panelArea(panel->mapTo(window_.get(), QPoint(0, 0)), panel->size());
+    EXPECT_GE(panelArea.left(), gaugeArea.right());
+    EXPECT_LE(panelArea.top(), gaugeArea.bottom());
+    EXPECT_GE(panelArea.bottom(), gaugeArea.top());
+  }
+  EXPECT_EQ(Widget<QLabel>("LabelCounts1")->text(), Q(core.Controls.LabelCounts1.Caption));
+  EXPECT_EQ(Widget<QLabel>("LabelCounts1")->text(), "OK 0 · NG 0");
 }
 
 TEST(HexGridTest, EveryAddressFitsItsColumnAtAnyFontSize) {

@@ -11,6 +11,8 @@ out="$scratch/log.txt"
 # The program finds the programmers' firmware file in the directory it starts in.
 cp "$firmware" "$scratch/"
 cd "$scratch"
+# The window's remembered settings stay in the scratch folder.
+export XDG_CONFIG_HOME="$scratch/config"
 
 # Simulators already running (another program's) are not this window's.
 before=$(pgrep -x velkor-sim | sort || true)
