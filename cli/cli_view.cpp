@@ -1,4 +1,6 @@
 #include "cli/cli_view.hpp"
+#include "data/text_format.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor::cli {
 
@@ -10,7 +12,7 @@ void CliView::ShowMessage(MessageKind kind, const std::string& text) {
 bool CliView::AskQuestion(const std::string& text) {
   // The subcommand says all that is done: a step that would need a Yes is
   // left undone, and a warning says which.
-  ShowMessage(MessageKind::Warning, "Not done, as nobody answers on the command line: " + text);
+  ShowMessage(MessageKind::Warning, FormatText(Tx("Not done, as nobody answers on the command line: %s"), text.c_str()));
   return false;
 }
 

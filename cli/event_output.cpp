@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "data/text_format.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor::cli {
 
@@ -114,7 +115,7 @@ void EventOutput::ProgrammerFound(int channel, const std::string& port, const st
   if (style_ == OutputStyle::Json)
     EmitJson(Dump(Json{{"event", "programmer"}, {"programmer", channel}, {"port", port}, {"id", identification}}));
   else
-    Emit(FormatText("programmer %d: %s on %s", channel, identification.c_str(), port.c_str()));
+    Emit(FormatText(Tx("programmer %d: %s on %s"), channel, identification.c_str(), port.c_str()));
 }
 
 void EventOutput::Started(int channel, const std::string& operation) {
@@ -125,7 +126,7 @@ void EventOutput::Started(int channel, const std::string& operation) {
   if (style_ == OutputStyle::Json)
     EmitJson(Dump(Json{{"event", "start"}, {"programmer", channel}, {"operation", operation}}));
   else if (style_ == OutputStyle::Plain)
-    Emit(FormatText("programmer %d: %s started", channel, operation.c_str()));
+    Emit(FormatText(Tx("programmer %d: %s started"), channel, operation.c_str()));
   else
     DrawBars(true);
 }
@@ -160,9 +161,9 @@ void EventOutput::Progress(int channel, int progress, int maximum, const Progres
       bar.lastReported = step;
       const std::string line = ProgressText(figures);
       if (line.empty())
-        Emit(FormatText("programmer %d: %s %d%%", channel, bar.operation.c_str(), step));
+        Emit(FormatText(Tx("programmer %d: %s %d%%"), channel, bar.operation.c_str(), step));
       else
-        Emit(FormatText("programmer %d: %s", channel, line.c_str()));
+        Emit(FormatText(Tx("programmer %d: %s"), channel, line.c_str()));
       break;
     }
     case OutputStyle::Terminal:
@@ -199,25 +200,25 @@ void EventOutput::Result(const OperationOutcome& o, const std::string& identific
     EmitJson(Dump(line));
     return;
   }
-  std::string text = FormatText("programmer %d (%s): %s ", o.channel, identification.c_str(), o.operation.c_str());
+  std::string text = FormatText(Tx("programmer %d (%s): %s "), o.channel, identification.c_str(), o.operation.c_str());
   if (!o.failed)
-    text += "OK";
+    text += Tx("OK");
   else if (o.stopped)
-    text += "STOPPED: " + o.text;
+    text += Tx("STOPPED: ") + o.text;
   else if (o.timedOut)
-    text += "TIMED OUT: " + o.text;
+    text += Tx("TIMED OUT: ") + o.text;
   else
-    text += "FAILED: " + o.text + (o.status ? FormatText(" (status 0x%02X)", unsigned{o.status}) : "");
-  text += FormatText(" in %.2f s", seconds);
-  if (o.serialNumber) text += FormatText(", serial number 0x%08X", *o.serialNumber);
+    text += Tx("FAILED: ") + o.text + (o.status ? FormatText(Tx(" (status 0x%02X)"), unsigned{o.status}) : "");
+  text += FormatText(Tx(" in %.2f s"), seconds);
+  if (o.serialNumber) text += FormatText(Tx(", serial number 0x%08X"), *o.serialNumber);
   Emit(text);
   if (!o.differences) return;
   const DifferenceReport& d = *o.differences;
-  Emit(FormatText("programmer %d: read back %llu bytes: ", o.channel, static_cast<unsigned long long>(d.compared)) +
+  Emit(FormatText(Tx("programmer %d: read back %llu bytes: "), o.channel, static_cast<unsigned long long>(d.compared)) +
        DifferenceSummary(d));
   for (const ByteDifference& b : d.listed) Emit("  " + DifferenceLine(b));
   if (d.count > d.listed.size())
-    Emit(FormatText("  ... and %llu more", static_cast<unsigned long long>(d.count - d.listed.size())));
+    Emit(FormatText(Tx("  ... and %llu more"), static_cast<unsigned long long>(d.count - d.listed.size())));
 }
 
 void EventOutput::FileWritten(const std::string& what, const std::string& path, std::size_t bytes,
@@ -230,7 +231,7 @@ void EventOutput::FileWritten(const std::string& what, const std::string& path, 
     }
     EmitJson(Dump(event));
   } else {
-    Emit(FormatText("%s written to %s (%zu bytes)%s", what.c_str(), path.c_str(), bytes,
+    Emit(FormatText(Tx("%s written to %s (%zu bytes)%s"), what.c_str(), path.c_str(), bytes,
                     digest ? (": " + DigestText(*digest)).c_str() : ""));
   }
 }

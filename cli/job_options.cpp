@@ -4,6 +4,7 @@
 
 #include "app/integer_text.hpp"
 #include "data/text_format.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor::cli {
 
@@ -32,12 +33,12 @@ int ItemOf(const std::array<Choice, N>& choices, const std::string& word) {
 }
 
 std::string NotForChip(const char* option, const TQNProgrammer& p) {
-  return FormatText("%s does not apply to %s.", option, p.Controls.MCUNameEdit.Text.c_str());
+  return FormatText(Tx("%s does not apply to %s."), option, p.Controls.MCUNameEdit.Text.c_str());
 }
 
 std::string SetSpin(SpinControl& spin, int value, const char* option) {
   if (value < spin.MinValue || value > spin.MaxValue)
-    return FormatText("%s takes %d to %d; %d is outside.", option, spin.MinValue, spin.MaxValue, value);
+    return FormatText(Tx("%s takes %d to %d; %d is outside."), option, spin.MinValue, spin.MaxValue, value);
   spin.Value = value;
   return {};
 }
@@ -94,14 +95,14 @@ std::string CheckJobValues(const JobOptions& o) {
     try {
       value = StrToInt(*v.text);
     } catch (const EConvertError&) {
-      return FormatText("%s takes a number, decimal or hexadecimal after 0x; \"%s\" is not one.", v.option,
+      return FormatText(Tx("%s takes a number, decimal or hexadecimal after 0x; \"%s\" is not one."), v.option,
                         v.text->c_str());
     }
     // Hexadecimal takes all 32 bits: 0xFFFFFFFF reads as -1.
     const bool hexadecimal = v.text->find_first_of("xX$") != std::string::npos;
     if (hexadecimal && value < 0) value += int64_t{1} << 32;
     if (value < v.least || value > v.most)
-      return FormatText("%s takes %lld to 0x%llX; %s is outside.", v.option, static_cast<long long>(v.least),
+      return FormatText(Tx("%s takes %lld to 0x%llX; %s is outside."), v.option, static_cast<long long>(v.least),
                         static_cast<unsigned long long>(v.most), v.text->c_str());
   }
   return {};
@@ -197,7 +198,7 @@ std::string ApplyJobOptions(const JobOptions& o, TQNProgrammer& p) {
     if (!levels || !levels->Enabled) {
       fail(NotForChip("--protect", p));
     } else if (*o.protect < 0 || *o.protect >= static_cast<int>(levels->Items.size())) {
-      fail(FormatText("--protect takes 0 to %zu for this chip.", levels->Items.size() - 1));
+      fail(FormatText(Tx("--protect takes 0 to %zu for this chip."), levels->Items.size() - 1));
     } else {
       levels->ItemIndex = *o.protect;
       if (levels == &c.ComBoxWP8) p.ComBoxWP8Change(); else p.ComBoxWPFChange();
@@ -213,7 +214,8 @@ std::string ApplyJobOptions(const JobOptions& o, TQNProgrammer& p) {
   if ((o.deviceAddress || o.pageSize) && !c.EditDevAdrX.Visible) fail(NotForChip("--device-address/--page-size", p));
   if (o.deviceAddress) c.EditDevAdrX.Text = *o.deviceAddress;
   if (o.pageSize) {
-    if (*o.pageSize % c.SpinEditPGSZ.Increment != 0) fail("--page-size takes a multiple of 8.");
+    if (*o.pageSize % c.SpinEditPGSZ.Increment != 0)
+      fail(Tx("--page-size takes a multiple of 8."));
     else fail(SetSpin(c.SpinEditPGSZ, *o.pageSize, "--page-size"));
   }
 
@@ -237,7 +239,7 @@ std::string ApplyJobOptions(const JobOptions& o, TQNProgrammer& p) {
   if (o.removeMs) fail(SetSpin(c.SpinEditOut, *o.removeMs, "--remove-ms"));
 
   const bool serial = o.serialStart || o.serialStep || o.serialAddress || o.serialBigEndian || o.serialHost;
-  if (serial && !o.serialStart) fail("The serial-number options need --sn START.");
+  if (serial && !o.serialStart) fail(Tx("The serial-number options need --sn START."));
   if (o.serialStart) {
     c.CheckBoxSN.Checked = true;
     p.CheckBoxSNClick();

@@ -8,6 +8,7 @@
 #include "cli/exit_status.hpp"
 #include "data/text_format.hpp"
 #include "store/line_station.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor::cli {
 
@@ -78,14 +79,14 @@ Json PoolJson(const store::PoolInfo& p) {
 }
 
 std::string PoolLine(const store::PoolInfo& p) {
-  return FormatText("%s: %llu to %llu step %llu, %s, failed chips' numbers: %s; used %llu, reserved %llu, failed %llu, "
-                    "voided %llu, %llu never issued",
-                    p.spec.name.c_str(), static_cast<unsigned long long>(p.spec.first),
-                    static_cast<unsigned long long>(p.spec.last), static_cast<unsigned long long>(p.spec.step),
-                    p.spec.format.c_str(), store::FailedNumbersName(p.spec.failed),
-                    static_cast<unsigned long long>(p.used), static_cast<unsigned long long>(p.reserved),
-                    static_cast<unsigned long long>(p.failed), static_cast<unsigned long long>(p.voided),
-                    static_cast<unsigned long long>(p.freshLeft));
+  return FormatText(
+      Tx("%s: %llu to %llu step %llu, %s, failed chips' numbers: %s; used %llu, reserved %llu, failed %llu, "
+         "voided %llu, %llu never issued"),
+      p.spec.name.c_str(), static_cast<unsigned long long>(p.spec.first), static_cast<unsigned long long>(p.spec.last),
+      static_cast<unsigned long long>(p.spec.step), p.spec.format.c_str(), store::FailedNumbersName(p.spec.failed),
+      static_cast<unsigned long long>(p.used), static_cast<unsigned long long>(p.reserved),
+      static_cast<unsigned long long>(p.failed), static_cast<unsigned long long>(p.voided),
+      static_cast<unsigned long long>(p.freshLeft));
 }
 
 int CreatePool(const LineCommandOptions& o, EventOutput& output) {
@@ -94,7 +95,8 @@ int CreatePool(const LineCommandOptions& o, EventOutput& output) {
   errno = 0;
   const unsigned long long address = std::strtoull(o.address.c_str(), &end, 0);
   if (o.address.empty() || *end != '\0' || errno != 0 || address > 0xFFFFFFFFu || o.address[0] == '-') {
-    output.Message(MessageKind::Error, "--sn-address \"" + o.address + "\" is not an address of 0 to 0xFFFFFFFF.");
+    output.Message(MessageKind::Error,
+                   FormatText(Tx("--sn-address \"%s\" is not an address of 0 to 0xFFFFFFFF."), o.address.c_str()));
     return kExitUsage;
   }
   store::PoolSpec spec;
@@ -105,7 +107,8 @@ int CreatePool(const LineCommandOptions& o, EventOutput& output) {
   spec.format = store::PoolFormatText({static_cast<uint32_t>(address), o.bigEndian});
   spec.failed = o.onFailure == "reuse" ? store::FailedNumbers::Reuse : store::FailedNumbers::Void;
   if (spec.last > 0xFFFFFFFFu) {
-    output.Message(MessageKind::Error, "A chip holds four bytes of serial number: --last may not exceed 0xFFFFFFFF.");
+    output.Message(MessageKind::Error,
+                   Tx("A chip holds four bytes of serial number: --last may not exceed 0xFFFFFFFF."));
     return kExitUsage;
   }
   auto line = Open(o.db, output, status);
@@ -132,7 +135,8 @@ int ShowPools(const LineCommandOptions& o, EventOutput& output, bool one) {
       return kExitFailed;
     }
     if (!*found.value) {
-      output.Message(MessageKind::Error, "There is no pool \"" + o.poolName + "\" in " + line->Where() + ".");
+      output.Message(MessageKind::Error,
+                     FormatText(Tx("There is no pool \"%s\" in %s."), o.poolName.c_str(), line->Where().c_str()));
       return kExitRefused;
     }
     pools.push_back(**found.value);
@@ -163,13 +167,16 @@ int ShowPools(const LineCommandOptions& o, EventOutput& output, bool one) {
                 {"reserved", UtcText(n.reserved)},
                 {"times_issued", n.timesIssued}};
       json["finished"] = n.finished ? Json(UtcText(*n.finished)) : Json(nullptr);
-      output.Listing(FormatText("  %llu %-8s reservation %lld, %s %s, %s", static_cast<unsigned long long>(n.number),
-                                store::NumberStateName(n.state), static_cast<long long>(n.reservation),
-                                n.station.c_str(), n.programmer.c_str(), UtcText(n.reserved).c_str()),
-                     Dump(json));
+      output.Listing(
+          FormatText(Tx("  %llu %-8s reservation %lld, %s %s, %s"), static_cast<unsigned long long>(n.number),
+                     store::NumberStateName(n.state), static_cast<long long>(n.reservation), n.station.c_str(),
+                     n.programmer.c_str(), UtcText(n.reserved).c_str()),
+          Dump(json));
     }
   }
-  if (pools.empty() && !one) output.Listing("No pools in " + line->Where() + ".", Dump(Json{{"event", "pools"}, {"count", 0}}));
+  if (pools.empty() && !one)
+    output.Listing(FormatText(Tx("No pools in %s."), line->Where().c_str()),
+                   Dump(Json{{"event", "pools"}, {"count", 0}}));
   return kExitOk;
 }
 
@@ -182,19 +189,20 @@ int ReleaseNumber(const LineCommandOptions& o, EventOutput& output) {
     output.Message(MessageKind::Error, released.error);
     return released.unreachable ? kExitFailed : kExitRefused;
   }
-  output.Listing(FormatText("reservation %lld released: its number is %s now", static_cast<long long>(o.reservation),
-                            store::NumberStateName(*released.value)),
-                 Dump(Json{{"event", "released"},
-                           {"reservation", o.reservation},
-                           {"state", store::NumberStateName(*released.value)}}));
+  output.Listing(
+      FormatText(Tx("reservation %lld released: its number is %s now"), static_cast<long long>(o.reservation),
+                 store::NumberStateName(*released.value)),
+      Dump(Json{
+          {"event", "released"}, {"reservation", o.reservation}, {"state", store::NumberStateName(*released.value)}}));
   return kExitOk;
 }
 
 int ListRecords(const LineCommandOptions& o, EventOutput& output) {
   const auto since = SinceOf(o.since);
   if (!since) {
-    output.Message(MessageKind::Error, "--since \"" + o.since + "\": give a date (2026-12-11), a UTC time "
-                                       "(2026-12-11T08:00:00) or an age (24h, 30m, 7d).");
+    output.Message(MessageKind::Error, FormatText(Tx("--since \"%s\": give a date (2026-12-11), a UTC time "
+                                                     "(2026-12-11T08:00:00) or an age (24h, 30m, 7d)."),
+                                                  o.since.c_str()));
     return kExitUsage;
   }
   int status = kExitOk;
@@ -223,12 +231,12 @@ int ListRecords(const LineCommandOptions& o, EventOutput& output) {
     json["differences"] = r.differences ? Json(*r.differences) : Json(nullptr);
     json["first_difference"] = r.firstDifference ? Json(*r.firstDifference) : Json(nullptr);
     const std::string serial =
-        r.serialNumber ? FormatText(" serial %llu", static_cast<unsigned long long>(*r.serialNumber)) : "";
-    const std::string job = r.jobId.empty() ? "" : " job " + r.jobId;
-    output.Listing(FormatText("%s %s programmer %d %s %s %s%s%s", UtcText(r.time).c_str(), r.station.c_str(),
-                              r.programmer, r.chip.c_str(), r.operation.c_str(), r.result.c_str(), serial.c_str(),
-                              job.c_str()),
-                   Dump(json));
+        r.serialNumber ? FormatText(Tx(" serial %llu"), static_cast<unsigned long long>(*r.serialNumber)) : "";
+    const std::string job = r.jobId.empty() ? "" : FormatText(Tx(" job %s"), r.jobId.c_str());
+    output.Listing(
+        FormatText(Tx("%s %s programmer %d %s %s %s%s%s"), UtcText(r.time).c_str(), r.station.c_str(), r.programmer,
+                   r.chip.c_str(), r.operation.c_str(), r.result.c_str(), serial.c_str(), job.c_str()),
+        Dump(json));
   }
   return kExitOk;
 }

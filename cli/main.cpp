@@ -1,8 +1,8 @@
 // velkor-cli: the programmers from the command line, for scripts and
 // production lines. `velkor-cli --help` is the whole usage.
-#include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -25,7 +25,7 @@
 #include "platform/serial_ports.hpp"
 #include "platform/simulator_process.hpp"
 #include "text/language.hpp"
-
+#include "text/text_table.hpp"
 
 namespace {
 
@@ -145,7 +145,9 @@ Json UsbJson(const UsbIdentity& usb) {
 int RunPorts(const Common& common) {
   EventOutput output = MakeOutput(common);
   const ConnectOptions connection = ConnectionOf(common);
-  static const char* const kAccess[] = {"usable", "in use", "no permission", "absent"};
+  // The word of JSON output; the listing for people shows it through the text table.
+  static const char* const kAccess[] = {TextKey("usable"), TextKey("in use"), TextKey("no permission"),
+                                        TextKey("absent")};
   std::unique_ptr<SimulatorProcess> simulator;
   std::vector<PortCandidate> ports;
   if (connection.simulate) {
@@ -153,7 +155,7 @@ int RunPorts(const Common& common) {
     simulator = SimulatorProcess::Start(FindSimulatorProgram(), {"--count", std::to_string(connection.simulatorCount)},
                                         connection.simulatorCount, std::chrono::seconds(10), error, "/dev/null");
     if (!simulator) {
-      output.Message(MessageKind::Error, "The simulated programmers did not start: " + error);
+      output.Message(MessageKind::Error, FormatText(Tx("The simulated programmers did not start: %s"), error.c_str()));
       return Finish(output, kExitNoProgrammer);
     }
     ports = CheckPorts(simulator->Ports());
@@ -169,7 +171,7 @@ int RunPorts(const Common& common) {
                {"access", access},
                {"usb", UsbJson(port.usb)}};
     if (!why.empty()) event["why"] = why;
-    std::string line = FormatText("%-16s %-24s %s%s%s", port.name.c_str(), port.path.c_str(), access,
+    std::string line = FormatText("%-16s %-24s %s%s%s", port.name.c_str(), port.path.c_str(), Tx(access),
                                   why.empty() ? "" : ": ", why.c_str());
     if (port.usb.Known()) {
       line += "\n    " + DescribeUsbIdentity(port.usb);
@@ -177,7 +179,7 @@ int RunPorts(const Common& common) {
     }
     output.Listing(line, event.dump(-1, ' ', false, Json::error_handler_t::replace));
   }
-  if (ports.empty()) output.Message(MessageKind::Error, "No USB serial port was found.");
+  if (ports.empty()) output.Message(MessageKind::Error, Tx("No USB serial port was found."));
   return Finish(output, ports.empty() ? kExitNoProgrammer : kExitOk);
 }
 
@@ -194,22 +196,22 @@ void ListDetected(TQNProgrammer& p, int base, EventOutput& output) {
     Json json{{"event", "detected"},      {"programmer", base + n},          {"port", p.Channels.Port(n).CommName},
               {"name", name},             {"version", version},       {"capability", r.capability},
               {"streamed_read", streamed}, {"usb", UsbJson(p.PortAdapter[n - 1])}};
-    std::string human = FormatText("programmer %d: %s, firmware %s, capability 0x%02X (%s)", base + n, name.c_str(),
+    std::string human = FormatText(Tx("programmer %d: %s, firmware %s, capability 0x%02X (%s)"), base + n, name.c_str(),
                                    version.c_str(), unsigned{r.capability},
-                                   streamed ? "streamed chip read" : "block reads only");
+                                   streamed ? Tx("streamed chip read") : Tx("block reads only"));
     if (!r.settingsReported) {
       json["serial_numbers"] = nullptr;
-      human += "; serial-number settings not reported";
+      human += Tx("; serial-number settings not reported");
     } else if (!r.serialNumbersOn) {
       json["serial_numbers"] = Json{{"enabled", false}};
-      human += "; serial numbers off";
+      human += Tx("; serial numbers off");
     } else {
       json["serial_numbers"] = Json{{"enabled", true},
                                     {"increment", r.increment},
                                     {"address", r.startAddress},
                                     {"initial", r.initial},
                                     {"current", r.current}};
-      human += FormatText("; serial numbers on: initial 0x%08X, increment %u, address 0x%08X, current 0x%08X",
+      human += FormatText(Tx("; serial numbers on: initial 0x%08X, increment %u, address 0x%08X, current 0x%08X"),
                           r.initial, unsigned{r.increment}, r.startAddress, r.current);
     }
     output.Listing(human, json.dump(-1, ' ', false, Json::error_handler_t::replace));
@@ -240,9 +242,8 @@ bool PortsPresent(const ConnectOptions& connection) {
 // (named paths, containers without the events).
 bool WaitForPorts(const ConnectOptions& connection, std::chrono::seconds limit, EventOutput& output) {
   if (PortsPresent(connection)) return true;
-  output.Message(MessageKind::Information,
-                 FormatText("Waiting up to %lld s for a programmer to be plugged in...",
-                            static_cast<long long>(limit.count())));
+  output.Message(MessageKind::Information, FormatText(Tx("Waiting up to %lld s for a programmer to be plugged in..."),
+                                                      static_cast<long long>(limit.count())));
   EventLoop loop;
   bool changed = false;
   std::string error;
@@ -263,8 +264,8 @@ int RunDetect(const Common& common, const DetectOptions& detect) {
   EventOutput output = MakeOutput(common);
   const ConnectOptions connection = ConnectionOf(common);
   if (detect.wait && !connection.simulate && !WaitForPorts(connection, std::chrono::seconds(detect.waitSeconds), output)) {
-    output.Message(MessageKind::Error,
-                   FormatText("No programmer port appeared within %d s (see velkor-cli ports).", detect.waitSeconds));
+    output.Message(MessageKind::Error, FormatText(Tx("No programmer port appeared within %d s (see velkor-cli ports)."),
+                                                  detect.waitSeconds));
     return Finish(output, kExitNoProgrammer);
   }
   Session session(output);
@@ -284,7 +285,7 @@ int RunChips(const Common& common, const std::string& search) {
     std::string menu;
     for (const std::string& submenu : entry->menu) menu += (menu.empty() ? "" : " > ") + submenu;
     if (!entry->origin.empty()) menu += "  (" + CatalogueOrigin(*entry) + ")";
-    output.Listing(FormatText("%-24s %10u bytes  family 0x%02X  %s", entry->caption.c_str(), chip.Size,
+    output.Listing(FormatText(Tx("%-24s %10u bytes  family 0x%02X  %s"), entry->caption.c_str(), chip.Size,
                               unsigned{chip.Family}, menu.c_str()),
                    Json{{"event", "chip"},
                         {"caption", entry->caption},
@@ -317,11 +318,11 @@ int RunOperation(const Common& common, const OperationCommand& operation, Target
   const bool toStandardOutput = operation.kind == Operation::Read && target.output == kStandardStreamName;
   EventOutput output = MakeOutput(common, toStandardOutput);
   if (operation.needsFile && target.file.empty() && target.project.empty()) {
-    output.Message(MessageKind::Error, std::string(operation.command) + " needs --file PATH or --project PATH.");
+    output.Message(MessageKind::Error, FormatText(Tx("%s needs --file PATH or --project PATH."), operation.command));
     return Finish(output, kExitUsage);
   }
   if (target.chip.empty() && target.project.empty()) {
-    output.Message(MessageKind::Error, std::string(operation.command) + " needs --chip NAME or --project PATH.");
+    output.Message(MessageKind::Error, FormatText(Tx("%s needs --chip NAME or --project PATH."), operation.command));
     return Finish(output, kExitUsage);
   }
   // Every value that needs no chip is checked before a port is opened.
@@ -330,30 +331,31 @@ int RunOperation(const Common& common, const OperationCommand& operation, Target
     return Finish(output, kExitUsage);
   }
   if (target.file == kStandardStreamName && ::isatty(STDIN_FILENO)) {
-    output.Message(MessageKind::Error, "--file - reads the file from standard input, which is a terminal here: "
-                                       "give the data through a pipe or a redirection.");
+    output.Message(MessageKind::Error, Tx("--file - reads the file from standard input, which is a terminal here: "
+                                          "give the data through a pipe or a redirection."));
     return Finish(output, kExitUsage);
   }
   // Raw chip bytes would garble the terminal and show nothing useful.
   if (toStandardOutput && ::isatty(STDOUT_FILENO) && target.saveFormat != "hex" && target.saveFormat != "srec") {
-    output.Message(MessageKind::Error, "read -o - writes the chip's bytes to standard output, which is a terminal "
-                                       "here: redirect it, pipe it, or give --format hex or srec.");
+    output.Message(MessageKind::Error, Tx("read -o - writes the chip's bytes to standard output, which is a terminal "
+                                          "here: redirect it, pipe it, or give --format hex or srec."));
     return Finish(output, kExitUsage);
   }
   if (operation.kind == Operation::Read && !toStandardOutput) {
     const std::filesystem::path folder = std::filesystem::absolute(target.output).parent_path();
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec) || ::access(folder.c_str(), W_OK) != 0) {
-      output.Message(MessageKind::Error, "Nothing was read: the folder of " + target.output +
-                                             " does not exist or cannot be written.");
+      output.Message(MessageKind::Error,
+                     FormatText(Tx("Nothing was read: the folder of %s does not exist or cannot be written."),
+                                target.output.c_str()));
       return Finish(output, kExitRefused);
     }
   }
   if (!target.pool.empty()) {
     const JobOptions& j = target.job;
     if (j.serialStart || j.serialStep || j.serialAddress || j.serialBigEndian || j.serialHost) {
-      output.Message(MessageKind::Error, "--pool hands out the serial numbers and says where they go: leave out the "
-                                         "--sn options.");
+      output.Message(MessageKind::Error, Tx("--pool hands out the serial numbers and says where they go: leave out the "
+                                            "--sn options."));
       return Finish(output, kExitUsage);
     }
   }
@@ -522,11 +524,11 @@ static int RunCommandLine(int argc, char* argv[]) {
   }
   UseLanguage(languageChoice.language);
   if (common.json && common.plain) {
-    std::cerr << "velkor-cli: --json and --plain exclude each other.\n" << app.help();
+    std::cerr << "velkor-cli: " << Tx("--json and --plain exclude each other.") << "\n" << app.help();
     return kExitUsage;
   }
   if (!common.simulate && (app.count("--sim-count") || !common.simulatorOptions.empty() || !common.simulatorLog.empty())) {
-    std::cerr << "velkor-cli: --sim-count, --sim-option and --sim-log need --simulate.\n";
+    std::cerr << "velkor-cli: " << Tx("--sim-count, --sim-option and --sim-log need --simulate.") << "\n";
     return kExitUsage;
   }
 

@@ -29,10 +29,13 @@ using namespace std::chrono_literals;
 
 std::string SignalName(int signal) {
   switch (signal) {
-    case SIGINT: return "SIGINT (Ctrl+C)";
-    case SIGHUP: return "SIGHUP (the terminal went away)";
+    case SIGINT:
+      return Tx("SIGINT (Ctrl+C)");
+    case SIGHUP:
+      return Tx("SIGHUP (the terminal went away)");
     case SIGTERM: return "SIGTERM";
-    default: return FormatText("signal %d", signal);
+    default:
+      return FormatText(Tx("signal %d"), signal);
   }
 }
 
@@ -42,9 +45,10 @@ constexpr auto kOperationLimit = 24h;
 constexpr int kLogAppend = 2;        // "追加到原文件尾部"
 constexpr int kLogNamedFile = 1;     // "客户指定Log文件"
 constexpr std::size_t kListedCandidates = 12;
-constexpr const char* kStopping =
+constexpr const char* kSimulatorDidNotStart = TextKey("The simulated programmers did not start: %s");
+constexpr const char* kStopping = TextKey(
     "Ctrl+C: the programmers stop after the blocks in flight (what a programmer runs by itself ends first); "
-    "Ctrl+C again ends the run at once.";
+    "Ctrl+C again ends the run at once.");
 
 // A time-out or failure of any programmer outweighs a stop of another.
 int ExitStatusOf(const std::vector<OperationOutcome>& outcomes) {
@@ -124,7 +128,7 @@ void Session::TakeSignals() {
   for (const int signal : signals_.Take()) {
     if (signal == SIGINT && operationsRunning_ && !stopAsked_) {
       stopAsked_ = true;
-      output_.Message(MessageKind::Warning, kStopping);
+      output_.Message(MessageKind::Warning, Tx(kStopping));
       for (const auto& group : groups_) group->programmer.RunCommand([&] { group->programmer.SpdBtnStopClick(); });
       continue;
     }
@@ -164,7 +168,7 @@ int Session::Connect(const ConnectOptions& options, const RecordOptions& records
     if (file.empty()) continue;
     const std::string error = CheckAppendable(std::filesystem::absolute(file));
     if (error.empty()) continue;
-    output_.Message(MessageKind::Error, "Nothing was started: " + error + ".");
+    output_.Message(MessageKind::Error, FormatText(Tx("Nothing was started: %s."), error.c_str()));
     return kExitRefused;
   }
   // The ports of the run, named or found; empty leaves the search of the
@@ -179,7 +183,7 @@ int Session::Connect(const ConnectOptions& options, const RecordOptions& records
     simulator_ = SimulatorProcess::Start(FindSimulatorProgram(), args, options.simulatorCount, 10s, error,
                                          options.simulatorLog.empty() ? "/dev/null" : options.simulatorLog);
     if (!simulator_) {
-      output_.Message(MessageKind::Error, "The simulated programmers did not start: " + error);
+      output_.Message(MessageKind::Error, FormatText(Tx(kSimulatorDidNotStart), error.c_str()));
       return kExitNoProgrammer;
     }
     ports = simulator_->Ports();
@@ -193,8 +197,8 @@ int Session::Connect(const ConnectOptions& options, const RecordOptions& records
     named = false;
   }
   if (ports.size() > static_cast<std::size_t>(kMostProgrammers)) {
-    output_.Message(MessageKind::Error, FormatText("%zu programmer ports: one run drives at most %d.", ports.size(),
-                                                   kMostProgrammers));
+    output_.Message(MessageKind::Error,
+                    FormatText(Tx("%zu programmer ports: one run drives at most %d."), ports.size(), kMostProgrammers));
     return kExitUsage;
   }
   const std::size_t groupCount =
@@ -230,7 +234,7 @@ int Session::Connect(const ConnectOptions& options, const RecordOptions& records
   if (groups_.size() > 1) {
     // Each group writes its own part of a shared log: say whose it is.
     for (const auto& group : groups_)
-      group->programmer.AppendInfo(FormatText("This part of the log is programmers %d and %d's (C1 and C2 below).",
+      group->programmer.AppendInfo(FormatText(Tx("This part of the log is programmers %d and %d's (C1 and C2 below)."),
                                               group->base + 1, group->base + 2));
   }
   return AwaitSearch();
@@ -244,7 +248,7 @@ int Session::OpenLine(const LineSettings& settings) {
   line_ = std::make_unique<store::StationLine>(
       [this](const std::string& text) { output_.Message(MessageKind::Warning, text); });
   if (const std::string error = line_->Use(settings); !error.empty()) {
-    output_.Message(MessageKind::Error, "Nothing was started: " + error + ".");
+    output_.Message(MessageKind::Error, FormatText(Tx("Nothing was started: %s."), error.c_str()));
     return kExitRefused;
   }
   lineSettings_ = settings;
@@ -302,8 +306,8 @@ int Session::AwaitSearch() {
     withoutFirmware += ProgrammersWithoutFirmware(p);
   }
   if (missing > 0 && !allowMissing_) {
-    output_.Message(MessageKind::Error, FormatText("Programmers missing: %d of those named; nothing was started "
-                                                   "(--allow-missing goes on with the others).",
+    output_.Message(MessageKind::Error, FormatText(Tx("Programmers missing: %d of those named; nothing was started "
+                                                      "(--allow-missing goes on with the others)."),
                                                    missing));
     return kExitNoProgrammer;
   }
@@ -312,9 +316,9 @@ int Session::AwaitSearch() {
   if (listed == 0 && groups_.front()->namedPorts.empty())
     for (const PortCandidate& port : ScanUsbSerialPorts())
       if (port.access != PortCandidate::Access::Usable) ReportPort(port, WhyUnusable(port));
-  output_.Message(MessageKind::Error, listed == 0           ? "No programmer port was found (see velkor-cli ports)."
-                                      : withoutFirmware > 0 ? "No programmer with firmware was found."
-                                                            : "No programmer answered on the ports listed.");
+  output_.Message(MessageKind::Error, listed == 0           ? Tx("No programmer port was found (see velkor-cli ports).")
+                                      : withoutFirmware > 0 ? Tx("No programmer with firmware was found.")
+                                                            : Tx("No programmer answered on the ports listed."));
   return kExitNoProgrammer;
 }
 
@@ -332,8 +336,8 @@ int Session::ReportMissingProgrammers(Group& group) {
     ++missing;
     // A port searched here reads as in use when this program still holds
     // it: it was opened and stayed silent.
-    const std::string why = bootLoaderOnly ? "the programmer on it holds its boot loader only, no firmware"
-                            : searched     ? "no programmer answered on it"
+    const std::string why = bootLoaderOnly ? Tx("the programmer on it holds its boot loader only, no firmware")
+                            : searched     ? Tx("no programmer answered on it")
                                            : WhyUnusable(port);
     ReportPort(port, why);
   }
@@ -342,22 +346,22 @@ int Session::ReportMissingProgrammers(Group& group) {
 
 void Session::ReportPort(const PortCandidate& port, const std::string& why) {
   output_.Message(MessageKind::Error,
-                  FormatText("Port %s (%s): %s.", port.name.c_str(), DevicePathOf(port.name).c_str(), why.c_str()));
+                  FormatText(Tx("Port %s (%s): %s."), port.name.c_str(), DevicePathOf(port.name).c_str(), why.c_str()));
 }
 
 int Session::ChooseChip(const std::string& name) {
   const ChipLookup lookup = LookUpChip(name);
   if (!lookup.entry) {
-    std::string text = "No chip \"" + name + "\" in the catalogue";
+    std::string text;
     if (lookup.candidates.empty()) {
-      text += " (velkor-cli chips lists them).";
+      text = FormatText(Tx("No chip \"%s\" in the catalogue (velkor-cli chips lists them)."), name.c_str());
     } else {
-      text += "; it fits more than one:";
+      std::string fits;
       for (std::size_t i = 0; i < lookup.candidates.size() && i < kListedCandidates; ++i)
-        text += " \"" + lookup.candidates[i]->caption + "\"";
+        fits += " \"" + lookup.candidates[i]->caption + "\"";
       if (lookup.candidates.size() > kListedCandidates)
-        text += FormatText(" and %zu more", lookup.candidates.size() - kListedCandidates);
-      text += ".";
+        fits += FormatText(Tx(" and %zu more"), lookup.candidates.size() - kListedCandidates);
+      text = FormatText(Tx("No chip \"%s\" in the catalogue; it fits more than one:%s."), name.c_str(), fits.c_str());
     }
     output_.Message(MessageKind::Error, text);
     return kExitUsage;
@@ -386,7 +390,7 @@ int Session::LoadObjectFile(const std::string& named, FormatChoice format, bool 
     try {
       standardInput.emplace();
     } catch (const EInOutError& e) {
-      output_.Message(MessageKind::Error, std::string("Nothing was sent: ") + e.what());
+      output_.Message(MessageKind::Error, FormatText(Tx("Nothing was sent: %s"), e.what()));
       return kExitRefused;
     }
   }
@@ -410,7 +414,7 @@ int Session::LoadObjectFile(const std::string& named, FormatChoice format, bool 
   }
   const bool truncated = DataBeyondChip(p.Image, p.Chip, path, p.Controls.MCUNameEdit.Text).has_value();
   if (truncated && !allowTruncate) {
-    output_.Message(MessageKind::Error, "Nothing was sent: --allow-truncate programs the chip's part of the data.");
+    output_.Message(MessageKind::Error, Tx("Nothing was sent: --allow-truncate programs the chip's part of the data."));
     return kExitRefused;
   }
   // Every group loaded the same file; the one warning a truncation raises
@@ -420,10 +424,10 @@ int Session::LoadObjectFile(const std::string& named, FormatChoice format, bool 
   const LoadOutcome& load = p.LastLoad;
   if (load.code != kRecordAccepted) {
     const bool binary = p.LastLoadFormat == ObjectFormat::Binary;
-    output_.Message(MessageKind::Error, FormatText("%s: loading stopped at %s %u: %s (code %d).",
-                                                   fromStandardInput ? "standard input" : path.c_str(),
-                                                   binary ? "offset" : "line", load.position,
-                                                   RecordCodeMessage(load.code), int{load.code}));
+    output_.Message(MessageKind::Error, FormatText(binary ? Tx("%s: loading stopped at offset %u: %s (code %d).")
+                                                          : Tx("%s: loading stopped at line %u: %s (code %d)."),
+                                                   fromStandardInput ? Tx("standard input") : path.c_str(),
+                                                   load.position, RecordCodeMessage(load.code), int{load.code}));
     return kExitRefused;
   }
   output_.ImageLoaded(fromStandardInput ? std::string(kStandardInputCaption) : named, p.Image.ChipStart, p.Image.ChipEnd,
@@ -473,7 +477,8 @@ int Session::Run(const std::function<void(TQNProgrammer&, int base)>& start, boo
   // A signal that came while the job was being set up: nothing starts.
   TakeSignals();
   if (Interrupted()) {
-    output_.Message(MessageKind::Error, "Interrupted by " + SignalName(interruptedBy_) + ": nothing was started.");
+    output_.Message(MessageKind::Error,
+                    FormatText(Tx("Interrupted by %s: nothing was started."), SignalName(interruptedBy_).c_str()));
     return kExitFailed;
   }
   std::vector<OperationOutcome> outcomes;
@@ -527,8 +532,8 @@ int Session::Run(const std::function<void(TQNProgrammer&, int base)>& start, boo
     for (std::size_t g = 0; g < groupCount; ++g)
       for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
         anyIdentified = anyIdentified || groups_[g]->programmer.Channels.Channel(n).Identified;
-    output_.Message(MessageKind::Error, anyIdentified ? "No programmer was free to start the operation."
-                                                      : "No programmer is connected.");
+    output_.Message(MessageKind::Error, anyIdentified ? Tx("No programmer was free to start the operation.")
+                                                      : Tx("No programmer is connected."));
     return anyIdentified ? kExitRefused : kExitNoProgrammer;
   }
   operationsRunning_ = true;
@@ -548,8 +553,8 @@ int Session::Run(const std::function<void(TQNProgrammer&, int base)>& start, boo
   loop_.runFor(20ms);
   stopFollowing();
   if (Interrupted()) {
-    output_.Message(MessageKind::Error, "Interrupted: the operations under way were stopped and recorded, and the "
-                                        "ports closed.");
+    output_.Message(MessageKind::Error, Tx("Interrupted: the operations under way were stopped and recorded, and the "
+                                           "ports closed."));
     return kExitFailed;
   }
   return ExitStatusOf(outcomes);
@@ -569,12 +574,12 @@ int Session::SaveImage(const std::string& path, FormatChoice format) {
     }
     const std::optional<ObjectFormat> written = SaveFormatFor(toStandardOutput ? "" : path, format);
     if (!written) {
-      output_.Message(MessageKind::Error, "The text hex format is only read: save as bin, hex or srec.");
+      output_.Message(MessageKind::Error, Tx("The text hex format is only read: save as bin, hex or srec."));
       return kExitFailed;
     }
     uint64_t bytes = 0;
     try {
-      bytes = toStandardOutput ? WriteUsedRange(STDOUT_FILENO, "standard output", p.Image, *written, "")
+      bytes = toStandardOutput ? WriteUsedRange(STDOUT_FILENO, Tx("standard output"), p.Image, *written, "")
                                : SaveUsedRangeAs(p.Image, path, *written);
     } catch (const EInOutError& e) {
       output_.Message(MessageKind::Error, e.what());
@@ -610,8 +615,8 @@ int Session::Close() {
   if (line_) {
     if (const std::size_t waiting = line_->Flush(); waiting > 0)
       output_.Message(MessageKind::Warning,
-                      FormatText("%zu record(s) wait in %s for the line's database; the next run that reaches it "
-                                 "writes them.",
+                      FormatText(Tx("%zu record(s) wait in %s for the line's database; the next run that reaches it "
+                                    "writes them."),
                                  waiting, line_->PendingFile().c_str()));
   }
   return written ? kExitOk : kExitFailed;

@@ -7,6 +7,7 @@
 #include "cli/exit_status.hpp"
 #include "data/text_format.hpp"
 #include "link/firmware_file.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor::cli {
 
@@ -16,7 +17,7 @@ using State = TQNProgrammer::FirmwareState;
 
 std::string VersionOn(const TQNProgrammer& p, int n) {
   const std::string version = FirmwareVersionOf(p.DeviceName[n - 1]);
-  return version.empty() ? "without version text" : version;
+  return version.empty() ? std::string(Tx("without version text")) : version;
 }
 
 // The firmware file to send: the one named, or the first the window would
@@ -26,14 +27,14 @@ std::filesystem::path UsableFirmwareFile(const TQNProgrammer& p, const std::stri
   if (path.empty()) {
     std::string folders;
     for (const auto& folder : p.FirmwareFolders()) folders += (folders.empty() ? "" : ", ") + folder.string();
-    output.Message(MessageKind::Error, "No firmware file \"" + std::string(kFirmwareFileName) + "\" in " + folders +
-                                           "; name one with --firmware FILE.");
+    output.Message(MessageKind::Error, FormatText(Tx("No firmware file \"%s\" in %s; name one with --firmware FILE."),
+                                                  kFirmwareFileName, folders.c_str()));
     return {};
   }
   const FirmwareFile firmware = ReadFirmwareFileAt(path);
   if (!firmware.ready) {
     output.Message(MessageKind::Error,
-                   "The firmware file \"" + path.string() + "\" cannot be used: " + firmware.problem + ".");
+                   FormatText(Tx(kUnusableFirmwareFile), path.string().c_str(), firmware.problem.c_str()));
     return {};
   }
   return path;
@@ -46,15 +47,16 @@ std::pair<bool, std::string> UpgradeDecision(const TQNProgrammer& p, int n, int 
   const char* file = p.FirmwareVersion.c_str();
   switch (p.FirmwareFound[n - 1]) {
     case State::Older:
-      return {true, FormatText("programmer %d: firmware %s, file %s: upgrading", number, version.c_str(), file)};
+      return {true, FormatText(Tx("programmer %d: firmware %s, file %s: upgrading"), number, version.c_str(), file)};
     case State::BootLoaderOnly:
-      return {true, FormatText("programmer %d has no firmware: upgrading to %s", number, file)};
+      return {true, FormatText(Tx("programmer %d has no firmware: upgrading to %s"), number, file)};
     case State::Current:
       if (force)
-        return {true, FormatText("programmer %d: firmware %s, file %s: upgrading (--force)", number, version.c_str(),
-                                 file)};
-      return {false, FormatText("programmer %d: firmware %s, file %s: not older, left as it is (--force upgrades it)",
-                                number, version.c_str(), file)};
+        return {true, FormatText(Tx("programmer %d: firmware %s, file %s: upgrading (--force)"), number,
+                                 version.c_str(), file)};
+      return {false,
+              FormatText(Tx("programmer %d: firmware %s, file %s: not older, left as it is (--force upgrades it)"),
+                         number, version.c_str(), file)};
     case State::Unknown:
       break;
   }
@@ -70,13 +72,13 @@ int CheckUpgraded(TQNProgrammer& p, int base, const std::vector<int>& upgraded, 
     const bool identified = p.Channels.Channel(n).Identified != 0;
     if (identified && FirmwareVersionOf(p.DeviceName[n - 1]) == p.FirmwareVersion) {
       output.Message(MessageKind::Information,
-                     FormatText("programmer %d: firmware %s now", number, p.FirmwareVersion.c_str()));
+                     FormatText(Tx("programmer %d: firmware %s now"), number, p.FirmwareVersion.c_str()));
       continue;
     }
     output.Message(MessageKind::Error,
-                   identified ? FormatText("programmer %d reports firmware %s after its upgrade, not %s", number,
+                   identified ? FormatText(Tx("programmer %d reports firmware %s after its upgrade, not %s"), number,
                                            VersionOn(p, n).c_str(), p.FirmwareVersion.c_str())
-                              : FormatText("programmer %d was not found with firmware after its upgrade", number));
+                              : FormatText(Tx("programmer %d was not found with firmware after its upgrade"), number));
     status = kExitFailed;
   }
   return status;
@@ -95,7 +97,7 @@ int Upgrade(Session& session, EventOutput& output, ConnectOptions connection, co
   const TQNProgrammer& first = session.Programmer();
   if (!first.FirmwareReady) {
     output.Message(MessageKind::Error,
-                   "The firmware file \"" + file.string() + "\" cannot be used: " + first.Firmware.problem + ".");
+                   FormatText(Tx(kUnusableFirmwareFile), file.string().c_str(), first.Firmware.problem.c_str()));
     return kExitRefused;
   }
 
@@ -153,15 +155,16 @@ void AdviseUpgrades(const TQNProgrammer& p, EventOutput& output, int base) {
     const int number = base + n;
     switch (p.FirmwareFound[n - 1]) {
       case State::Older:
-        output.Message(MessageKind::Warning, FormatText("programmer %d: firmware %s, file %s: run velkor-cli upgrade",
-                                                        number, VersionOn(p, n).c_str(), p.FirmwareVersion.c_str()));
+        output.Message(MessageKind::Warning,
+                       FormatText(Tx("programmer %d: firmware %s, file %s: run velkor-cli upgrade"), number,
+                                  VersionOn(p, n).c_str(), p.FirmwareVersion.c_str()));
         break;
       case State::BootLoaderOnly:
         output.Message(MessageKind::Warning,
                        p.FirmwareReady
-                           ? FormatText("programmer %d has no firmware: run velkor-cli upgrade", number)
-                           : FormatText("programmer %d has no firmware, and the firmware file cannot be used (%s): "
-                                        "run velkor-cli upgrade --firmware FILE with a good one",
+                           ? FormatText(Tx("programmer %d has no firmware: run velkor-cli upgrade"), number)
+                           : FormatText(Tx("programmer %d has no firmware, and the firmware file cannot be used (%s): "
+                                           "run velkor-cli upgrade --firmware FILE with a good one"),
                                         number, p.Firmware.problem.c_str()));
         break;
       case State::Current:

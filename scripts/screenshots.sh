@@ -7,7 +7,9 @@
 # grid (24xx02-hex-grid.png), the programmer-control page with the
 # production line's settings (programmer-control.png), and a verify that
 # fails on a chip with a defective cell, read back to name the address
-# (verify-difference.png).
+# (verify-difference.png); and the English window during a run
+# (english-busy.png) and after one that passed on one programmer and failed
+# on the other (english-pass-fail.png).
 # Pass another build directory as the first argument to use a build you
 # already have.
 set -euo pipefail
@@ -58,3 +60,21 @@ shoot programmer-control.png --screenshot-chip "W25x10xx" --screenshot-page TabS
 # read-back names its address with both bytes.
 shoot verify-difference.png --simulate --sim-option=--stuck-byte --sim-option=0x1234=0x00 \
   --screenshot-chip "W25x10xx" --screenshot-load data.bin --screenshot-auto
+
+# The window in English: two programmers at work, each with its stage,
+# speed and time left.
+shoot english-busy.png --language en --simulate --sim-option=--pace --sim-option=--block-time-us \
+  --sim-option=20000 --screenshot-chip "W25x16xx" --screenshot-load big.bin --screenshot-busy
+# And after a run where programmer 1's chip is good and programmer 2's has a
+# defective cell: PASS beside FAIL. Each programmer is a simulator of its
+# own, so that only the second one's chip is defective; each runs until its
+# standard input (a pipe held open here) closes.
+exec 3> >("$build/sim/velkor-sim" > "$scratch/good-port" 2>/dev/null)
+exec 4> >("$build/sim/velkor-sim" --stuck-byte 0x1234=0x00 > "$scratch/bad-port" 2>/dev/null)
+for port in good-port bad-port; do
+  for _ in $(seq 50); do [ -s "$scratch/$port" ] && break; sleep 0.1; done
+done
+shoot english-pass-fail.png --language en --ports "$(head -1 "$scratch/good-port"),$(head -1 "$scratch/bad-port")" \
+  --screenshot-chip "W25x10xx" --screenshot-load data.bin --screenshot-auto
+exec 3>&- 4>&-
+

@@ -29,7 +29,7 @@ case "$kind" in
     flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g1 -O0"
     # Everything read from outside (object, project and firmware files, the
     # link's bytes) and the window's logic, without the programs around them.
-    suites=(link_tests data_tests chips_tests platform_tests app_tests)
+    suites=(text_tests link_tests data_tests chips_tests platform_tests app_tests)
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export LSAN_OPTIONS=suppressions=$root/scripts/sanitizers/lsan.supp
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

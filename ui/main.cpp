@@ -20,10 +20,10 @@
 #include "chips/catalogue_loading.hpp"
 #include "core_text_translator.hpp"
 #include "main_window.hpp"
-#include "text/language.hpp"
-
 #include "qt_main_loop.hpp"
 #include "screenshot.hpp"
+#include "text/language.hpp"
+#include "text/text_table.hpp"
 
 namespace {
 
@@ -157,7 +157,7 @@ int main(int argc, char* argv[]) {
   options.settings = &settings;
   const QStringList files = parser.positionalArguments();
   if (files.size() > 1) {
-    std::fprintf(stderr, "only one FILE can be opened at start-up\n");
+    std::fprintf(stderr, "%s\n", velkor::Tx("only one FILE can be opened at start-up"));
     return 2;
   }
   if (!files.isEmpty()) options.openFile = files.front();
@@ -165,12 +165,12 @@ int main(int argc, char* argv[]) {
     bool ok = false;
     options.simulatedProgrammers = parser.value(simCount).toInt(&ok);
     if (!ok || options.simulatedProgrammers < 1 || options.simulatedProgrammers > 2) {
-      std::fprintf(stderr, "--sim-count takes 1 or 2\n");
+      std::fprintf(stderr, "%s\n", velkor::Tx("--sim-count takes 1 or 2"));
       return 2;
     }
     for (const QString& word : parser.values(simOption)) options.simulatorOptions.push_back(word.toStdString());
   } else if (parser.isSet(simOption)) {
-    std::fprintf(stderr, "--sim-option needs --simulate\n");
+    std::fprintf(stderr, "%s\n", velkor::Tx("--sim-option needs --simulate"));
     return 2;
   }
   QString portList = parser.value(ports);
@@ -181,7 +181,7 @@ int main(int argc, char* argv[]) {
                                 parser.isSet(screenshotLoad) || parser.isSet(screenshotAuto) ||
                                 parser.isSet(screenshotBusy);
   if (screenshotDetail && !parser.isSet(screenshot)) {
-    std::fprintf(stderr, "the --screenshot-... options need --screenshot FILE\n");
+    std::fprintf(stderr, "%s\n", velkor::Tx("the --screenshot-... options need --screenshot FILE"));
     return 2;
   }
 

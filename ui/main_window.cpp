@@ -40,6 +40,7 @@
 
 #include "about_form.hpp"
 #include "text/language.hpp"
+#include "text/text_table.hpp"
 #include "chips/chip_lookup.hpp"
 #include "chip_selection_form.hpp"
 #include "config_sn_form.hpp"
@@ -55,16 +56,18 @@ namespace {
 const char* const kCaption = "Velkor350QN Flash Programmer";
 // Between the beeps of a failure's sound.
 constexpr int kFailBeepGapMs = 250;
-const char* const kRecentFilesCaption = "Recent Files";
-const char* const kUnknownRememberedChip =
+const char* const kRecentFilesCaption = TextKey("Recent Files");
+const char* const kUnknownRememberedChip = TextKey(
     "The remembered chip \"%1\" is not in the chip menu: no chip was chosen, and the job settings remembered with "
-    "it were left out.";
+    "it were left out.");
 const char* const kRememberedValueLeftOut =
-    "The remembered setting %1 = \"%2\" no longer fits its control and was left out.";
+    TextKey("The remembered setting %1 = \"%2\" no longer fits its control and was left out.");
 const char* const kSettingsNotWritten =
-    "The settings could not be written to \"%1\": the file or its folder cannot be written.";
-const char* const kRecentFileGone = "The file \"%1\" is no longer there; it was taken off the recent files.";
-const char* const kSeveralFilesDropped = "%1 files were dropped on the window; only the first, \"%2\", is loaded.";
+    TextKey("The settings could not be written to \"%1\": the file or its folder cannot be written.");
+const char* const kRecentFileGone =
+    TextKey("The file \"%1\" is no longer there; it was taken off the recent files.");
+const char* const kSeveralFilesDropped =
+    TextKey("%1 files were dropped on the window; only the first, \"%2\", is loaded.");
 // Where the remembered values of each group of controls are kept.
 const char* const kJobGroup = "job";
 const char* const kLogGroup = "log";
@@ -661,12 +664,18 @@ void MainWindow::Startup() {
         hotplugError);
     if (!hotplug_)
       Run([this, &hotplugError] {
-        core_->AppendInfo("Adapters plugged in later are not noticed (" + hotplugError +
-                          "): press the search button to look for them.");
+        core_->AppendInfo(
+            tr("Adapters plugged in later are not noticed (%1): press the search button to look for them.")
+                .arg(QString::fromStdString(hotplugError))
+                .toStdString());
       });
   }
   if (!simulatorError.empty())
-    Run([this, &simulatorError] { core_->AppendInfo("Simulated programmers could not be started: " + simulatorError); });
+    Run([this, &simulatorError] {
+      core_->AppendInfo(tr("Simulated programmers could not be started: %1")
+                            .arg(QString::fromStdString(simulatorError))
+                            .toStdString());
+    });
   RestoreRemembered();
   if (!options_.openFile.isEmpty()) OpenFile(options_.openFile);
   startupDone_ = true;
@@ -943,7 +952,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
   // and the program that dragged waits for the drop to end.
   QTimer::singleShot(0, this, [this, files] {
     if (files.size() > 1)
-      core_->AppendInfo(QString(kSeveralFilesDropped).arg(files.size()).arg(files.front()).toStdString());
+      core_->AppendInfo(tr(kSeveralFilesDropped).arg(files.size()).arg(files.front()).toStdString());
     OpenFile(files.front());
   });
 }
@@ -979,7 +988,7 @@ void MainWindow::OpenRecentFile(const QString& path) {
   settings_->ForgetRecentFile(path);
   SaveSettings();
   ShowRecentFiles();
-  const std::string text = QString(kRecentFileGone).arg(path).toStdString();
+  const std::string text = tr(kRecentFileGone).arg(path).toStdString();
   core_->AppendInfo(text);
   ShowMessage(MessageKind::Warning, text);
 }
@@ -1002,7 +1011,7 @@ void MainWindow::RestoreRemembered() {
         core_->ChooseChip(*entry);
       });
     } else {
-      core_->AppendInfo(QString(kUnknownRememberedChip).arg(chip).toStdString());
+      core_->AppendInfo(tr(kUnknownRememberedChip).arg(chip).toStdString());
     }
   }
   const auto restore = [this](const char* group, std::span<const char* const> names,
@@ -1010,7 +1019,7 @@ void MainWindow::RestoreRemembered() {
     const auto leftOut = settings_->RestoreControls(group, names, controls,
                                                     [&binder](const std::string& name) { binder.RunHandler(name); });
     for (const RememberedSettings::LeftOut& value : leftOut)
-      core_->AppendInfo(QString(kRememberedValueLeftOut).arg(value.key, value.value).toStdString());
+      core_->AppendInfo(tr(kRememberedValueLeftOut).arg(value.key, value.value).toStdString());
   };
   if (jobFits) restore(kJobGroup, RememberedJobControls(), core_->Controls.All(), *binder_);
   restore(kLogGroup, RememberedLogControls(), core_->LogCfg.All(), logCfgForm_->Binder());
@@ -1033,7 +1042,7 @@ void MainWindow::RememberChip() {
 }
 
 void MainWindow::SaveSettings() {
-  if (!settings_->Save()) core_->AppendInfo(QString(kSettingsNotWritten).arg(settings_->File()).toStdString());
+  if (!settings_->Save()) core_->AppendInfo(tr(kSettingsNotWritten).arg(settings_->File()).toStdString());
 }
 
 }  // namespace velkor::ui

@@ -1,4 +1,5 @@
 #include "app/controls.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -102,9 +103,9 @@ void ResultControl::Show(ResultState state) {
   };
   static constexpr Shown kCaptions[] = {
       {ResultState::Neutral, ""},
-      {ResultState::Pass, "PASS"},
-      {ResultState::Fail, "FAIL"},
-      {ResultState::Stopped, "STOPPED"},
+      {ResultState::Pass, TextKey("PASS")},
+      {ResultState::Fail, TextKey("FAIL")},
+      {ResultState::Stopped, TextKey("STOPPED")},
   };
   State = state;
   for (const Shown& shown : kCaptions)

@@ -13,7 +13,9 @@
 #include "app/qn_programmer.hpp"
 #include "app/quiet_view.hpp"
 #include "data/object_writer.hpp"
+#include "data/text_format.hpp"
 #include "platform/event_loop.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -53,41 +55,42 @@ class ConsoleView final : public QuietView {
 };
 
 constexpr std::size_t kCopyBlock = 1u << 20;
+constexpr const char* kCannotKeepInput = TextKey("Cannot keep standard input in %s: %s");
 
 }  // namespace
 
 StandardInputFile::StandardInputFile() {
   if (::isatty(STDIN_FILENO))
-    throw EInOutError("Standard input is a terminal: give the file's data through a pipe or a redirection.");
+    throw EInOutError(Tx("Standard input is a terminal: give the file's data through a pipe or a redirection."));
   std::string pattern = (std::filesystem::temp_directory_path() / "velkor-stdin-XXXXXX").string();
   if (!::mkdtemp(pattern.data()))
-    throw EInOutError("Cannot keep standard input in " + pattern + ": " + std::strerror(errno));
+    throw EInOutError(FormatText(Tx(kCannotKeepInput), pattern.c_str(), std::strerror(errno)));
   folder_ = pattern;
   path_ = folder_ + "/standard-input";
   std::string failure;
   const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
-    failure = "Cannot keep standard input in " + path_ + ": " + std::strerror(errno);
+    failure = FormatText(Tx(kCannotKeepInput), path_.c_str(), std::strerror(errno));
   } else {
     std::vector<char> block(kCopyBlock);
     while (failure.empty()) {
       const ssize_t got = ::read(STDIN_FILENO, block.data(), block.size());
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
-        failure = std::string("Cannot read standard input: ") + std::strerror(errno);
+        failure = FormatText(Tx("Cannot read standard input: %s"), std::strerror(errno));
         break;
       }
       if (got == 0) break;
       for (ssize_t put = 0; put < got && failure.empty();) {
         const ssize_t n = ::write(fd, block.data() + put, static_cast<std::size_t>(got - put));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) failure = "Cannot keep standard input in " + path_ + ": " + std::strerror(errno);
+        if (n < 0) failure = FormatText(Tx(kCannotKeepInput), path_.c_str(), std::strerror(errno));
         if (n > 0) put += n;
       }
       size_ += static_cast<uint64_t>(got);
     }
     if (::close(fd) != 0 && failure.empty())
-      failure = "Cannot keep standard input in " + path_ + ": " + std::strerror(errno);
+      failure = FormatText(Tx(kCannotKeepInput), path_.c_str(), std::strerror(errno));
   }
   if (!failure.empty()) {
     std::error_code ec;
@@ -105,7 +108,9 @@ int ConvertObjectFile(const std::string& input, const std::string& output, const
                       std::ostream& log, std::ostream& errors, const ConvertOptions& options) {
   const CatalogueEntry* entry = FindChip(chipCaption);
   if (!entry || entry->hidden) {
-    errors << "No chip \"" << chipCaption << "\" in the selection menu (velkor350qn --list-chips lists them).\n";
+    errors << FormatText(Tx("No chip \"%s\" in the selection menu (velkor350qn --list-chips lists them)."),
+                         chipCaption.c_str())
+           << "\n";
     return kConvertUnknownChip;
   }
   EventLoop loop;
@@ -124,7 +129,7 @@ int ConvertObjectFile(const std::string& input, const std::string& output, const
   const std::optional<ObjectFormat> saveFormat =
       SaveFormatFor(toStandardOutput ? std::filesystem::path() : std::filesystem::path(output), options.saveFormat);
   if (!saveFormat) {
-    errors << "The text hex format is only read: save as bin, hex or srec.\n";
+    errors << Tx("The text hex format is only read: save as bin, hex or srec.") << "\n";
     return kConvertSaveFailed;
   }
   std::optional<StandardInputFile> standardInput;
@@ -137,7 +142,7 @@ int ConvertObjectFile(const std::string& input, const std::string& output, const
     }
   }
   const std::string source = standardInput ? standardInput->Path() : input;
-  const std::string inputName = fromStandardInput ? "standard input" : input;
+  const std::string inputName = fromStandardInput ? Tx("standard input") : input;
 
   view.fileAnswers = {source};
   programmer.LoadFormat = options.format;
@@ -148,9 +153,12 @@ int ConvertObjectFile(const std::string& input, const std::string& output, const
   const int tolerated = truncated && options.allowTruncate ? 1 : 0;
   if (view.warningsAndErrors - before > tolerated) return kConvertLoadFailed;
   if (programmer.LastLoad.code != kRecordAccepted) {
-    errors << inputName << ": loading stopped at " << (programmer.LastLoadFormat == ObjectFormat::Binary ? "offset " : "line ")
-           << programmer.LastLoad.position << ": " << RecordCodeMessage(programmer.LastLoad.code) << " (code "
-           << int{programmer.LastLoad.code} << ").\n";
+    const char* stop = programmer.LastLoadFormat == ObjectFormat::Binary
+                           ? Tx("%s: loading stopped at offset %llu: %s (code %d).")
+                           : Tx("%s: loading stopped at line %llu: %s (code %d).");
+    errors << FormatText(stop, inputName.c_str(), static_cast<unsigned long long>(programmer.LastLoad.position),
+                         RecordCodeMessage(programmer.LastLoad.code), int{programmer.LastLoad.code})
+           << "\n";
     return kConvertLoadFailed;
   }
 
@@ -159,7 +167,7 @@ int ConvertObjectFile(const std::string& input, const std::string& output, const
     // the format asked for, or to standard output (no name, no header text).
     try {
       if (toStandardOutput) {
-        WriteUsedRange(STDOUT_FILENO, "standard output", programmer.Image, *saveFormat, "");
+        WriteUsedRange(STDOUT_FILENO, Tx("standard output"), programmer.Image, *saveFormat, "");
       } else {
         SaveUsedRangeAs(programmer.Image, output, *saveFormat);
         errors << FileSavedMessage(output) << '\n';

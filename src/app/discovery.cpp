@@ -27,14 +27,14 @@ constexpr const char* kNoDevice = TextKey("No Device Avalible");
 constexpr const char* kChoosePort = TextKey("请选择通讯口......");
 constexpr const char* kSettingsRule = ">---------------------------------------------------------------";
 constexpr int16_t kIdentifyTicks = 500;
-constexpr const char* kPortWentAway = "The programmer's port went away and was closed.";
+constexpr const char* kPortWentAway = TextKey("The programmer's port went away and was closed.");
 // While an operation runs, the search after a plug event waits this long
 // before it looks again.
 constexpr std::chrono::milliseconds kBusyRetry{1000};
-constexpr const char* kLatencyHint =
+constexpr const char* kLatencyHint = TextKey(
     "Its adapter holds short replies for %d ms before passing them on (latency_timer), which slows every exchange, "
     "and this user may not lower it. The udev rule in the examples of the documentation "
-    "(/usr/share/doc/velkor350qn/examples/70-velkor350qn.rules) sets it to 1 ms as the adapter is plugged in: %s";
+    "(/usr/share/doc/velkor350qn/examples/70-velkor350qn.rules) sets it to 1 ms as the adapter is plugged in: %s");
 constexpr std::size_t kCapabilityByte = 19;
 constexpr std::size_t kVersionTextLimit = 31;
 constexpr int kUpgradeNeeded = 3;
@@ -74,11 +74,12 @@ void TQNProgrammer::ListSerialPorts() {
     if (usable) continue;
     const std::string path = port.path.empty() ? port.name : port.path;
     if (port.access == PortCandidate::Access::NoPermission) {
-      AppendInfo(FormatText("Port %s cannot be opened: permission denied. Serial devices belong to the group \"%s\": "
-                            "add your user to it (sudo usermod -aG %s $USER) and log in again.",
-                            path.c_str(), DeviceGroup(path).c_str(), DeviceGroup(path).c_str()));
+      AppendInfo(
+          FormatText(Tx("Port %s cannot be opened: permission denied. Serial devices belong to the group \"%s\": "
+                        "add your user to it (sudo usermod -aG %s $USER) and log in again."),
+                     path.c_str(), DeviceGroup(path).c_str(), DeviceGroup(path).c_str()));
     } else {
-      AppendInfo(FormatText("Port %s is not searched: %s.", path.c_str(), WhyUnusable(port).c_str()));
+      AppendInfo(FormatText(Tx("Port %s is not searched: %s."), path.c_str(), WhyUnusable(port).c_str()));
     }
   }
   if (list.Items.empty()) {
@@ -91,7 +92,7 @@ void TQNProgrammer::ListSerialPorts() {
 }
 
 void TQNProgrammer::BitBtnFreshClick() {
-  if (RefusedWhileBusy("refreshing the port list")) return;
+  if (RefusedWhileBusy(Tx("refreshing the port list"))) return;
   Controls.ComboBoxCOM.Items.clear();
   DevicesFound = 0;
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
@@ -105,7 +106,7 @@ void TQNProgrammer::BitBtnFreshClick() {
 }
 
 void TQNProgrammer::BitBtnFindCOMClick() {
-  if (RefusedWhileBusy("searching for programmers")) return;
+  if (RefusedWhileBusy(Tx("searching for programmers"))) return;
   DevicesFound = 0;
   Controls.ComboBoxCOM.Items.clear();
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
@@ -165,8 +166,9 @@ bool TQNProgrammer::IdentifyReply(LinkChannel& channel, uint16_t& frameLength) {
         StartUpgrade(n);
       } else {
         // Without firmware it can run no operation: it is not counted.
-        ChannelLog(n, "\"" + DeviceName[n - 1] +
-                          "\" answers: the programmer holds its boot loader only, no firmware; it is not upgraded now.");
+        ChannelLog(n, FormatText(Tx("\"%s\" answers: the programmer holds its boot loader only, no firmware; it is not "
+                                    "upgraded now."),
+                                 DeviceName[n - 1].c_str()));
         ShowControls();
       }
       return true;
@@ -188,10 +190,10 @@ bool TQNProgrammer::IdentifyReply(LinkChannel& channel, uint16_t& frameLength) {
   Gauge(n).Enabled = true;
   DeviceName[n - 1] = name;
   if (n == 1) Controls.InfoPanel.Caption = name;
-  ChannelLog(n, "Find Device: " + name + "!");
+  ChannelLog(n, FormatText(Tx("Find Device: %s!"), name.c_str()));
   if (older)
-    ChannelLog(n, "Its firmware " + FirmwareVersionOf(name) + " is older than the firmware file's " + FirmwareVersion +
-                      "; it is not upgraded now.");
+    ChannelLog(n, FormatText(Tx("Its firmware %s is older than the firmware file's %s; it is not upgraded now."),
+                             FirmwareVersionOf(name).c_str(), FirmwareVersion.c_str()));
   Reported[n - 1] = ProgrammerReport{};
   Reported[n - 1].capability = id.packetLength > kCapabilityByte ? channel.PacketBuffer[kCapabilityByte] : 0;
   // Chips are read on programmer 1 only: its capability decides how, not
@@ -211,7 +213,8 @@ std::string FirmwareVersionOf(const std::string& identification) {
 int TQNProgrammer::CheckFirmwareVersion(const std::string& identification) {
   const std::string version = FirmwareVersionOf(identification);
   if (version.empty()) {
-    AppendInfo("\"" + identification + "\" carries no version text: its firmware is left as it is.");
+    AppendInfo(
+        FormatText(Tx("\"%s\" carries no version text: its firmware is left as it is."), identification.c_str()));
     return 0;
   }
   // Character by character; the file's text ends with zeros, so a longer
@@ -258,12 +261,13 @@ void TQNProgrammer::ReportSerialSettings(int channel, uint16_t replyLength) {
 void TQNProgrammer::RequestHangup(int channel) {
   Channels.Port(channel).ClosePort();
   Channels.Channel(channel).Identified = 0;
-  ChannelLog(channel, kPortWentAway);
+  ChannelLog(channel, Tx(kPortWentAway));
   if (const UsbIdentity& usb = PortAdapter[channel - 1]; usb.Known())
-    ChannelLog(channel, "Its port was " + Channels.Port(channel).CommName + ", adapter " + DescribeUsbIdentity(usb) + ".");
+    ChannelLog(channel, FormatText(Tx("Its port was %s, adapter %s."), Channels.Port(channel).CommName.c_str(),
+                                   DescribeUsbIdentity(usb).c_str()));
   // An operation under way has failed with its programmer; its record still
   // names the programmer it ran on.
-  if (Channels.Channel(channel).Busy) EndOperation(channel, true, {0, false, kPortWentAway});
+  if (Channels.Channel(channel).Busy) EndOperation(channel, true, {0, false, Tx(kPortWentAway)});
   Gauge(channel).Enabled = false;
   DeviceName[channel - 1].clear();
   FirmwareFound[channel - 1] = FirmwareState::Unknown;
@@ -284,12 +288,15 @@ void TQNProgrammer::ShowPortAdapter(int channel) {
   UsbIdentity& usb = PortAdapter[channel - 1];
   usb = ReadUsbIdentity(kernelName, Devices);
   if (!usb.Known()) return;
-  ChannelLog(channel, "Adapter " + DescribeUsbIdentity(usb) + (usb.byId.empty() ? "" : " (" + usb.byId + ")") + ".");
+  if (usb.byId.empty())
+    ChannelLog(channel, FormatText(Tx("Adapter %s."), DescribeUsbIdentity(usb).c_str()));
+  else
+    ChannelLog(channel, FormatText(Tx("Adapter %s (%s)."), DescribeUsbIdentity(usb).c_str(), usb.byId.c_str()));
   const LatencyTimer timer = LowerLatencyTimer(kernelName, Devices);
   if (timer.state == LatencyTimer::State::Lowered)
-    ChannelLog(channel, FormatText("Its latency timer was %d ms; it is now 1 ms.", timer.before));
+    ChannelLog(channel, FormatText(Tx("Its latency timer was %d ms; it is now 1 ms."), timer.before));
   else if (timer.state == LatencyTimer::State::Refused)
-    ChannelLog(channel, FormatText(kLatencyHint, timer.before, kLatencyRule));
+    ChannelLog(channel, FormatText(Tx(kLatencyHint), timer.before, kLatencyRule));
 }
 
 void TQNProgrammer::UsbPortsChanged(const HotplugEvent& event) {
@@ -303,7 +310,8 @@ void TQNProgrammer::UsbPortsChanged(const HotplugEvent& event) {
       std::error_code ec;
       const bool gone = path.empty() || !std::filesystem::exists(path, ec) || KernelNameOf(path) == event.deviceName;
       if (!gone) continue;
-      ChannelLog(n, "Its USB serial adapter " + event.deviceName + " (" + port.CommName + ") was unplugged.");
+      ChannelLog(n, FormatText(Tx("Its USB serial adapter %s (%s) was unplugged."), event.deviceName.c_str(),
+                               port.CommName.c_str()));
       RequestHangup(n);
     }
   }
@@ -316,7 +324,7 @@ void TQNProgrammer::SearchWhenSettled(std::chrono::milliseconds delay) {
       SearchWhenSettled(kBusyRetry);
       return;
     }
-    AppendInfo("USB serial adapters were plugged in or out: searching for programmers again.");
+    AppendInfo(Tx("USB serial adapters were plugged in or out: searching for programmers again."));
     BitBtnFindCOMClick();
   });
 }

@@ -17,7 +17,7 @@ namespace velkor {
 
 namespace {
 
-constexpr const char* kFirmwareNotFoundLine = "File of \"VelkorQN_EDF.VFR\" not Found!";
+constexpr const char* kFirmwareNotFoundLine = TextKey("File of \"VelkorQN_EDF.VFR\" not Found!");
 constexpr const char* kNoDeviceBox = TextKey("No Device is Connected!");
 constexpr int16_t kFirstChunkTicks = 500;
 
@@ -28,7 +28,8 @@ FirmwareFile ReadFirmwareFileAt(const std::filesystem::path& path) {
   // FIFO named like the file is refused rather than waited on.
   std::vector<uint8_t> bytes;
   const std::string error = ReadRegularFile(path, kFirmwareBufferBytes, bytes);
-  if (!error.empty()) return FirmwareFile{false, {}, kFirmwareStart, 0, {}, "it cannot be read: " + error};
+  if (!error.empty())
+    return FirmwareFile{false, {}, kFirmwareStart, 0, {}, FormatText(Tx("it cannot be read: %s"), error.c_str())};
   return ReadFirmwareFile(bytes);
 }
 
@@ -53,16 +54,16 @@ std::filesystem::path TQNProgrammer::FindFirmwareFile() const {
 void TQNProgrammer::CheckFirmwareFile() {
   firmwarePath_ = FirmwareFileNamed.empty() ? FindFirmwareFile() : FirmwareFileNamed;
   if (!firmwarePath_.empty()) {
-    AppendInfo("Firmware file: " + firmwarePath_.string());
+    AppendInfo(FormatText(Tx("Firmware file: %s"), firmwarePath_.string().c_str()));
     LoadFirmwareFile(firmwarePath_);
     return;
   }
   FirmwareReady = false;
-  Firmware.problem = "it was missing when the program started; the program reads it when it starts";
-  AppendInfo(kFirmwareNotFoundLine);
+  Firmware.problem = Tx("it was missing when the program started; the program reads it when it starts");
+  AppendInfo(Tx(kFirmwareNotFoundLine));
   std::string searched;
   for (const auto& folder : FirmwareFolders()) searched += (searched.empty() ? "" : ", ") + folder.string();
-  AppendInfo("Looked for it in: " + searched + ".");
+  AppendInfo(FormatText(Tx("Looked for it in: %s."), searched.c_str()));
   // The box comes once the search for programmers has started, so that they
   // are found while it is open.
   firmwareBoxDue_ = true;
@@ -73,14 +74,18 @@ void TQNProgrammer::LoadFirmwareFile(const std::filesystem::path& path) {
   FirmwareVersion = Firmware.version;
   FirmwareReady = Firmware.ready;
   if (!FirmwareReady)
-    AppendInfo("The firmware file \"" + path.filename().string() + "\" cannot be used: " + Firmware.problem + ".");
+    AppendInfo(FormatText(Tx(kUnusableFirmwareFile), path.filename().string().c_str(), Firmware.problem.c_str()));
 }
 
 void TQNProgrammer::StartUpgrade(int n) {
   LinkChannel& ch = Channels.Channel(n);
   if (!FirmwareReady) {
-    ChannelLog(n, "The programmer's firmware must be upgraded, but no usable firmware file was loaded" +
-                      (Firmware.problem.empty() ? std::string(".") : " (" + Firmware.problem + ")."));
+    if (Firmware.problem.empty())
+      ChannelLog(n, Tx("The programmer's firmware must be upgraded, but no usable firmware file was loaded."));
+    else
+      ChannelLog(n, FormatText(Tx("The programmer's firmware must be upgraded, but no usable firmware file was loaded "
+                                  "(%s)."),
+                               Firmware.problem.c_str()));
     ShowControls();
     return;
   }
@@ -118,7 +123,7 @@ void TQNProgrammer::FirmwareReply(int n) {
     return;
   }
   SendFinish(n, kCmdFinishDownload);
-  AppendInfo(FormatText("Firmware %d Upgrade Completed!", n));
+  AppendInfo(FormatText(Tx("Firmware %d Upgrade Completed!"), n));
   EndOperation(n, false);
   // The firmware the programmer identified with is gone; the next search
   // finds out what it runs now.
@@ -130,11 +135,11 @@ bool TQNProgrammer::MayUpgrade(int n) {
   // A programmer at work keeps its operation: replacing its firmware now
   // would break the transfer under way.
   if (Channels.Channel(n).Busy) {
-    ChannelLog(n, "The programmer is busy; its firmware is not upgraded now.");
+    ChannelLog(n, Tx("The programmer is busy; its firmware is not upgraded now."));
     return false;
   }
   if (!Channels.Port(n).IsOpen()) {
-    ChannelLog(n, "The programmer's port is closed; its firmware is not upgraded.");
+    ChannelLog(n, Tx("The programmer's port is closed; its firmware is not upgraded."));
     return false;
   }
   return true;
@@ -152,16 +157,16 @@ std::string TQNProgrammer::UpgradeQuestion(const std::vector<int>& channels) con
   std::string question;
   for (const int n : channels) {
     const std::string& name = DeviceName[n - 1];
-    question += (question.empty() ? "" : "\n") +
-                FormatText("Upgrade the firmware of programmer %d (%s) to %s?", n,
-                           name.empty() ? "not identified since its last upgrade" : name.c_str(),
+    if (!question.empty()) question += '\n';
+    question += FormatText(Tx("Upgrade the firmware of programmer %d (%s) to %s?"), n,
+                           name.empty() ? Tx("not identified since its last upgrade") : name.c_str(),
                            FirmwareVersion.c_str());
   }
   return question;
 }
 
 void TQNProgrammer::DoFirmwareUpgrade1Click() {
-  if (RefusedWhileBusy("upgrading firmware")) return;
+  if (RefusedWhileBusy(Tx("upgrading firmware"))) return;
   // The file read at start-up must still be there; without one, any file
   // now in the folders says what to do next.
   std::error_code ec;
@@ -170,13 +175,13 @@ void TQNProgrammer::DoFirmwareUpgrade1Click() {
   if (!present) {
     FirmwareReady = false;
     if (!firmwarePath_.empty())
-      Firmware.problem = "it was missing when an upgrade was asked for; the program reads it again when it starts";
+      Firmware.problem = Tx("it was missing when an upgrade was asked for; the program reads it again when it starts");
     view_.ShowMessage(MessageKind::Warning, Tx(kFirmwareNotFoundBox));
     return;
   }
   if (!FirmwareReady) {
-    view_.ShowMessage(MessageKind::Warning, "The firmware file \"" + std::string(kFirmwareFileName) +
-                                                "\" cannot be used: " + Firmware.problem + ".");
+    view_.ShowMessage(MessageKind::Warning,
+                      FormatText(Tx(kUnusableFirmwareFile), kFirmwareFileName, Firmware.problem.c_str()));
     return;
   }
   // Exactly the programmers that identified themselves: a port that is

@@ -2,6 +2,9 @@
 
 #include <cctype>
 
+#include "data/text_format.hpp"
+#include "text/text_table.hpp"
+
 namespace velkor {
 
 namespace {
@@ -18,7 +21,9 @@ int DigitValue(char c, int base) {
 }  // namespace
 
 int32_t StrToInt(const std::string& text) {
-  const auto fail = [&text]() -> EConvertError { return EConvertError("'" + text + "' is not a valid integer value"); };
+  const auto fail = [&text]() -> EConvertError {
+    return EConvertError(FormatText(Tx("'%s' is not a valid integer value"), text.c_str()));
+  };
   std::size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
   bool negative = false;

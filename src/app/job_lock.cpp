@@ -8,15 +8,16 @@
 #include "app/qn_programmer.hpp"
 #include "data/text_format.hpp"
 #include "link/operation_codes.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
 namespace {
 
-constexpr const char* kBusyRefusal = "Not while %s: %s waits until the operation has ended.";
+constexpr const char* kBusyRefusal = TextKey("Not while %s: %s waits until the operation has ended.");
 constexpr const char* kExitQuestion =
-    "Now %s.\nExit anyway? The operation is stopped where it stands, and its chip is not finished.";
-constexpr const char* kInterruptedLine = "Interrupted by %s: %s stopped at %u KB.";
+    TextKey("Now %s.\nExit anyway? The operation is stopped where it stands, and its chip is not finished.");
+constexpr const char* kInterruptedLine = TextKey("Interrupted by %s: %s stopped at %u KB.");
 
 }  // namespace
 
@@ -49,15 +50,15 @@ std::string TQNProgrammer::BusyProgrammers() const {
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
     const LinkChannel& ch = Channels.Channel(n);
     if (!ch.Busy) continue;
-    text += FormatText("%sprogrammer %d is busy (%s)", text.empty() ? "" : " and ", n,
-                       OperationName(ch.Operation, ch.AutoRun != 0).c_str());
+    if (!text.empty()) text += Tx(" and ");
+    text += FormatText(Tx("programmer %d is busy (%s)"), n, OperationName(ch.Operation, ch.AutoRun != 0).c_str());
   }
   return text;
 }
 
 bool TQNProgrammer::RefusedWhileBusy(const char* action) {
   if (!AnyProgrammerBusy()) return false;
-  const std::string what = FormatText(kBusyRefusal, BusyProgrammers().c_str(), action);
+  const std::string what = FormatText(Tx(kBusyRefusal), BusyProgrammers().c_str(), action);
   AppendInfo(what);
   Warn(what);
   return true;
@@ -66,8 +67,8 @@ bool TQNProgrammer::RefusedWhileBusy(const char* action) {
 bool TQNProgrammer::ConfirmExit() {
   if (!AnyProgrammerBusy()) return true;
   const std::string busy = BusyProgrammers();
-  if (!view_.AskQuestion(FormatText(kExitQuestion, busy.c_str()))) return false;
-  InterruptOperations("the exit of the program");
+  if (!view_.AskQuestion(FormatText(Tx(kExitQuestion), busy.c_str()))) return false;
+  InterruptOperations(Tx("the exit of the program"));
   return true;
 }
 
@@ -75,9 +76,9 @@ void TQNProgrammer::InterruptOperations(const std::string& cause) {
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
     LinkChannel& ch = Channels.Channel(n);
     if (!ch.Busy) continue;
-    const std::string line = FormatText(kInterruptedLine, cause.c_str(),
-                                        OperationName(ch.Operation, ch.AutoRun != 0).c_str(),
-                                        static_cast<unsigned>(ch.BlockPos));
+    const std::string line =
+        FormatText(Tx(kInterruptedLine), cause.c_str(), OperationName(ch.Operation, ch.AutoRun != 0).c_str(),
+                   static_cast<unsigned>(ch.BlockPos));
     ChannelLog(n, line);
     EndOperation(n, true, {0, false, line});
   }

@@ -20,14 +20,14 @@ constexpr const char* kNoProgrammer = TextKey("请连接好设备!");
 constexpr const char* kNoProgrammerBox = TextKey("请连接好设备！");
 constexpr const char* kAutoRunRule = ">---------------------------------------------------------------";
 constexpr const char* kNumberedRunBusy =
-    "Host-side serial numbers: programmer %d is still busy; start the next chip when it has finished.";
+    TextKey("Host-side serial numbers: programmer %d is still busy; start the next chip when it has finished.");
 constexpr const char* kNumberedRunNext =
-    "Host-side serial numbers: one chip at a time, so that each gets its own number; programmer %d follows.";
+    TextKey("Host-side serial numbers: one chip at a time, so that each gets its own number; programmer %d follows.");
 
-constexpr const char* kRangeNotAddressable =
+constexpr const char* kRangeNotAddressable = TextKey(
     "The operation covers %u KB, 64 MiB or more: block positions and sizes from 64 MiB on do not fit the "
     "programmer's 16-bit fields, so nothing was sent. Tick \"Addressing beyond 64 MiB\" (velkor-cli: "
-    "--extended-addressing) only if the programmers' firmware reads the extended fields.";
+    "--extended-addressing) only if the programmers' firmware reads the extended fields.");
 
 constexpr uint8_t kOn = 0x0F;
 constexpr uint8_t kClockCodes[] = {250, 50, 15, 5};  // 100 kHz, 200 kHz, 400 kHz, 1 MHz
@@ -61,12 +61,12 @@ bool TQNProgrammer::UseLine() {
     return true;
   }
   if (!Line) {
-    Warn("This program was built without the production line's database; clear its settings to go on.");
+    Warn(Tx("This program was built without the production line's database; clear its settings to go on."));
     return false;
   }
   if (const std::string error = Line->Use(settings); !error.empty()) {
     AppendInfo(error);
-    Warn(error + "\nNo chip was started.");
+    Warn(FormatText(Tx("%s\nNo chip was started."), error.c_str()));
     return false;
   }
   RecordSink = &Line->Records();
@@ -169,7 +169,7 @@ void TQNProgrammer::PrepareJob() {
 
 bool TQNProgrammer::RangeAddressable() {
   if (Job.ExtendedAddressing || Chip.SizeKB < kPlainAddressableKB) return true;
-  const std::string text = FormatText(kRangeNotAddressable, Chip.SizeKB);
+  const std::string text = FormatText(Tx(kRangeNotAddressable), Chip.SizeKB);
   AppendInfo(text);
   Warn(text);
   return false;
@@ -180,16 +180,17 @@ bool TQNProgrammer::WriteSerialNumber() {
   const uint32_t address = Job.SnAddress;
   const uint64_t last = uint64_t{address} + 3;
   if (last >= kImageCapacity) {
-    Warn(FormatText("The serial number's address 0x%08X lies beyond the image buffer, which ends at 0x%08X; the "
-                "operation was not started.",
-                address, kImageCapacity - 1));
+    Warn(FormatText(Tx("The serial number's address 0x%08X lies beyond the image buffer, which ends at 0x%08X; the "
+                       "operation was not started."),
+                    address, kImageCapacity - 1));
     return false;
   }
   // Bytes outside the used range would never reach the chip.
   if (address < Image.ChipStart || last > Image.ChipEnd) {
-    Warn(FormatText("The serial number's bytes 0x%08X-0x%08X lie outside the range that is programmed, 0x%08X-0x%08X; "
-                "the operation was not started.",
-                address, static_cast<uint32_t>(last), Image.ChipStart, Image.ChipEnd));
+    Warn(FormatText(
+        Tx("The serial number's bytes 0x%08X-0x%08X lie outside the range that is programmed, 0x%08X-0x%08X; "
+           "the operation was not started."),
+        address, static_cast<uint32_t>(last), Image.ChipStart, Image.ChipEnd));
     return false;
   }
   const bool bigEndian = Controls.SNOrderChk.Checked;
@@ -240,7 +241,7 @@ bool TQNProgrammer::PlaceSerialNumber(int n) {
 bool TQNProgrammer::NumberedRunMayStart() {
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
     if (!Channels.Channel(n).Busy) continue;
-    AppendInfo(FormatText(kNumberedRunBusy, n));
+    AppendInfo(FormatText(Tx(kNumberedRunBusy), n));
     return false;
   }
   return true;
@@ -300,7 +301,7 @@ void TQNProgrammer::StartNumberedRun(NumberedKind kind) {
   }
   numberedKind_ = kind;
   numberedQueue_.assign(free.begin() + 1, free.end());
-  for (const int next : numberedQueue_) AppendInfo(FormatText(kNumberedRunNext, next));
+  for (const int next : numberedQueue_) AppendInfo(FormatText(Tx(kNumberedRunNext), next));
   StartNumberedChip(free.front());
 }
 

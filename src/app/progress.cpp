@@ -25,7 +25,7 @@ constexpr uint8_t kStageCompleted = TQNProgrammer::kCycleStageCompleted;
 constexpr uint8_t kCycleSucceeded = 0x06;
 
 // A programmer's good and failed chips, beside its result panel.
-constexpr const char* kChannelCountsText = "OK %u · NG %u";
+constexpr const char* kChannelCountsText = TextKey("OK %u · NG %u");
 
 // How each stage of a programming cycle shows: its line (channel 2 has its
 // own for the first stage), what it does to the gauge, and the stage the
@@ -40,16 +40,17 @@ struct Stage {
   const char* name;
 };
 constexpr Stage kStages[] = {
-    {TQNProgrammer::kCycleStageStart, TextKey(" Initial Programming Interface ...."), TextKey(" Start Auto-Programming...."),
-     GaugeStep::Start5, false, "Start"},
-    {0x20, TextKey(" Chip Blank Checking...."), nullptr, GaugeStep::Fixed50, false, "Blank check"},
-    {0x30, TextKey(" Do Chip Erasing...."), nullptr, GaugeStep::Fixed50, false, "Erase"},
-    {0x40, TextKey(" Do Main Flash Programming...."), nullptr, GaugeStep::BlocksBlue, true, "Program"},
-    {0x50, TextKey(" Do EEP Data Programming...."), nullptr, GaugeStep::Blocks, true, "Program EEPROM data"},
-    {0x70, TextKey(" Do Main Flash Verification...."), nullptr, GaugeStep::Fixed50, false, "Verify"},
-    {0x80, TextKey(" Do EEP Data Verification...."), nullptr, GaugeStep::Fixed50, false, "Verify EEPROM data"},
-    {0xA0, TextKey(" Do Chip Configuration Byte Programming...."), nullptr, GaugeStep::Fixed50, false, "Configuration bytes"},
-    {kStageCompleted, TextKey(" Progrmming Completed : "), nullptr, GaugeStep::None, false, "Programming cycle"},
+    {TQNProgrammer::kCycleStageStart, TextKey(" Initial Programming Interface ...."),
+     TextKey(" Start Auto-Programming...."), GaugeStep::Start5, false, TextKey("Start")},
+    {0x20, TextKey(" Chip Blank Checking...."), nullptr, GaugeStep::Fixed50, false, TextKey("Blank check")},
+    {0x30, TextKey(" Do Chip Erasing...."), nullptr, GaugeStep::Fixed50, false, TextKey("Erase")},
+    {0x40, TextKey(" Do Main Flash Programming...."), nullptr, GaugeStep::BlocksBlue, true, TextKey("Program")},
+    {0x50, TextKey(" Do EEP Data Programming...."), nullptr, GaugeStep::Blocks, true, TextKey("Program EEPROM data")},
+    {0x70, TextKey(" Do Main Flash Verification...."), nullptr, GaugeStep::Fixed50, false, TextKey("Verify")},
+    {0x80, TextKey(" Do EEP Data Verification...."), nullptr, GaugeStep::Fixed50, false, TextKey("Verify EEPROM data")},
+    {0xA0, TextKey(" Do Chip Configuration Byte Programming...."), nullptr, GaugeStep::Fixed50, false,
+     TextKey("Configuration bytes")},
+    {kStageCompleted, TextKey(" Progrmming Completed : "), nullptr, GaugeStep::None, false, TextKey("Programming cycle")},
 };
 
 const Stage* FindStage(uint8_t code) {
@@ -116,7 +117,7 @@ void TQNProgrammer::ShowCounters() {
   Controls.StatusPanel2.Caption = FormatText(Tx(kOkCounterText), BurnCount);
   Controls.StatusPanel3.Caption = FormatText(Tx(kNgCounterText), FailCount);
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
-    CountsLine(n).Caption = FormatText(kChannelCountsText, ChannelOk[n - 1], ChannelNg[n - 1]);
+    CountsLine(n).Caption = FormatText(Tx(kChannelCountsText), ChannelOk[n - 1], ChannelNg[n - 1]);
 }
 
 void TQNProgrammer::CountBurn(int channel, bool good) {
@@ -200,7 +201,7 @@ void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
   if (!toFile && !RecordSink) return;
   const std::string& name = Controls.EditRecordFile.Text;
   if (toFile && name.empty()) {
-    view_.ShowMessage(MessageKind::Error, "The traceability record is on, but no record file is named.");
+    view_.ShowMessage(MessageKind::Error, Tx("The traceability record is on, but no record file is named."));
     if (!RecordSink) return;
   }
   TraceRecord record;
@@ -237,8 +238,11 @@ void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
   // that its lines can be found from the records.
   if (loggedJobId_ != record.jobId) {
     loggedJobId_ = record.jobId;
-    AppendInfo("Job " + record.jobId + ": chip " + record.chip + (ImageFile.empty() ? "" : ", file " + ImageFile) +
-               ".");
+    AppendInfo(ImageFile.empty()
+                   ? FormatText(Tx("Job %s: chip %s."), record.jobId.c_str(), record.chip.c_str())
+                   : FormatText(Tx("Job %s: chip %s, file %s."), record.jobId.c_str(), record.chip.c_str(),
+                                ImageFile.c_str()));
+
   }
   if (RecordSink) RecordSink->Add(record);
   if (!toFile || name.empty()) return;
@@ -246,7 +250,7 @@ void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
   const std::string error = AppendTraceLine(path, TraceRecordLine(record));
   if (!error.empty()) {
     // A unit without its record must not pass unnoticed on a line.
-    const std::string text = "The traceability record could not be written: " + error;
+    const std::string text = FormatText(Tx("The traceability record could not be written: %s"), error.c_str());
     WriteFailures.push_back(text);
     ChannelLog(outcome.channel, text);
     // After the receive event that ended the operation, as every box.
@@ -338,8 +342,8 @@ void TQNProgrammer::ShowProgressReport(int channel) {
     ChannelLog(channel, cycle.text);
   }
   gauge.SetProgress(gauge.MaxValue);
-  ChannelLog(channel, FormatText(channel == 2 ? " ---------------- OK=%u, NG=%u. ----------------"
-                                          : "---------------- OK=%u, NG=%u. ----------------",
+  ChannelLog(channel, FormatText(channel == 2 ? Tx(" ---------------- OK=%u, NG=%u. ----------------")
+                                          : Tx("---------------- OK=%u, NG=%u. ----------------"),
                              ChannelOk[index], ChannelNg[index]));
   // The panel of a programmer the host is working with belongs to the host's
   // operation.

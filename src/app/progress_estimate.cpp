@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "data/text_format.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -15,11 +16,11 @@ constexpr double kHalfLifeSeconds = 3.0;
 constexpr double kLongestEstimateSeconds = 100.0 * 3600.0;
 
 // The texts of the progress line, one for each set of figures known.
-constexpr const char* kStageOnly = "%s · %s";
-constexpr const char* kStagePercent = "%s %d%% · %s";
-constexpr const char* kStagePercentLeft = "%s %d%% · %s · %s left";
-constexpr const char* kStagePercentSpeed = "%s %d%% · %s · %.1f KiB/s";
-constexpr const char* kStagePercentSpeedLeft = "%s %d%% · %s · %.1f KiB/s · %s left";
+constexpr const char* kStageOnly = TextKey("%s · %s");
+constexpr const char* kStagePercent = TextKey("%s %d%% · %s");
+constexpr const char* kStagePercentLeft = TextKey("%s %d%% · %s · %s left");
+constexpr const char* kStagePercentSpeed = TextKey("%s %d%% · %s · %.1f KiB/s");
+constexpr const char* kStagePercentSpeedLeft = TextKey("%s %d%% · %s · %.1f KiB/s · %s left");
 
 double Seconds(SteadyTime::duration span) { return std::chrono::duration<double>(span).count(); }
 
@@ -82,19 +83,22 @@ std::string DurationText(std::chrono::milliseconds duration) {
 
 std::string ProgressText(const ProgressFigures& f) {
   if (f.stage.empty()) return {};
-  const char* stage = f.stage.c_str();
+  // The stage is named in the language of the run here; the figures keep
+  // the name the command line's events carry.
+  const std::string stageName(Tx(std::string_view(f.stage)));
+  const char* stage = stageName.c_str();
   const std::string elapsed = DurationText(f.elapsed);
-  if (!f.percent) return FormatText(kStageOnly, stage, elapsed.c_str());
+  if (!f.percent) return FormatText(Tx(kStageOnly), stage, elapsed.c_str());
   // A time left shows whole seconds, rounded up: "0:00 left" only at the end.
   const std::string left =
       f.timeLeft ? DurationText(std::chrono::ceil<std::chrono::seconds>(*f.timeLeft)) : std::string();
   if (f.bytesPerSecond) {
     const double kib = *f.bytesPerSecond / 1024.0;
-    if (f.timeLeft) return FormatText(kStagePercentSpeedLeft, stage, *f.percent, elapsed.c_str(), kib, left.c_str());
-    return FormatText(kStagePercentSpeed, stage, *f.percent, elapsed.c_str(), kib);
+    if (f.timeLeft) return FormatText(Tx(kStagePercentSpeedLeft), stage, *f.percent, elapsed.c_str(), kib, left.c_str());
+    return FormatText(Tx(kStagePercentSpeed), stage, *f.percent, elapsed.c_str(), kib);
   }
-  if (f.timeLeft) return FormatText(kStagePercentLeft, stage, *f.percent, elapsed.c_str(), left.c_str());
-  return FormatText(kStagePercent, stage, *f.percent, elapsed.c_str());
+  if (f.timeLeft) return FormatText(Tx(kStagePercentLeft), stage, *f.percent, elapsed.c_str(), left.c_str());
+  return FormatText(Tx(kStagePercent), stage, *f.percent, elapsed.c_str());
 }
 
 }  // namespace velkor

@@ -4,6 +4,7 @@
 // that still needs; at the end, PASS, FAIL or STOPPED.
 #include "app/qn_programmer.hpp"
 #include "link/operation_codes.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -17,14 +18,14 @@ struct OperationStage {
   bool counted;
 };
 constexpr OperationStage kOperationStages[] = {
-    {kOpDownload, "Download", true},       {kOpErase, "Erase", false},
-    {kOpProgram, "Program", true},         {kOpVerify, "Verify", false},
-    {kOpBlankCheck, "Blank check", false}, {kOpReadBlocks, "Read", true},
-    {kOpReadStream, "Read", true},         {kOpReadId, "Read ID", false},
-    {kOpCheckId, "Read ID", false},        {kOpReadBack, "Read back", true},
-    {kOpFirmware, "Firmware upgrade", false},
+    {kOpDownload, TextKey("Download"), true},       {kOpErase, TextKey("Erase"), false},
+    {kOpProgram, TextKey("Program"), true},         {kOpVerify, TextKey("Verify"), false},
+    {kOpBlankCheck, TextKey("Blank check"), false}, {kOpReadBlocks, TextKey("Read"), true},
+    {kOpReadStream, TextKey("Read"), true},         {kOpReadId, TextKey("Read ID"), false},
+    {kOpCheckId, TextKey("Read ID"), false},        {kOpReadBack, TextKey("Read back"), true},
+    {kOpFirmware, TextKey("Firmware upgrade"), false},
 };
-constexpr OperationStage kUnknownOperation = {kOpIdle, "Operation", false};
+constexpr OperationStage kUnknownOperation = {kOpIdle, TextKey("Operation"), false};
 constexpr uint32_t kBytesPerBlockUnit = 1024;
 
 const OperationStage& StageOf(uint8_t operation) {

@@ -42,7 +42,6 @@ void TakeCatalogueFlags(const CatalogueEntry& entry, ChipParams& chip) {
   chip.PageFlash = fromMenu.PageFlash;
 }
 
-std::string Pairs(uint64_t count) { return FormatText("%llu", static_cast<unsigned long long>(count)); }
 
 }  // namespace
 
@@ -104,10 +103,10 @@ void TQNProgrammer::SaveProject(const std::string& path) {
 
 void TQNProgrammer::SaveToOrvAneProjectClick() {
   const auto path =
-      view_.AskSaveFile({kProjectSaveFilter, 1, kProjectSaveDefaultExtension, FileDialogPurpose::Project});
+      view_.AskSaveFile({Tx(kProjectSaveFilter), 1, kProjectSaveDefaultExtension, FileDialogPurpose::Project});
   if (!path) return;
   SaveProject(*path);
-  const std::string saved = FormatText(kProjectSavedText, path->c_str());
+  const std::string saved = FormatText(Tx(kProjectSavedText), path->c_str());
   AppendPlain(TimeStampedLine(*clock_, saved));
   view_.ShowMessage(MessageKind::Information, saved);
 }
@@ -203,7 +202,7 @@ void TQNProgrammer::RestoreProjectPart(const ProjectRecord& r, ProjectPart part)
 }
 
 void TQNProgrammer::LoadProject(const std::string& path) {
-  if (RefusedWhileBusy("loading a project")) return;
+  if (RefusedWhileBusy(Tx("loading a project"))) return;
   LastProjectRefusal.clear();
   ProjectReader reader(path);
   ProjectRecord record;
@@ -220,29 +219,30 @@ void TQNProgrammer::LoadProject(const std::string& path) {
 
   // The log keeps its marks; the command line, which does not show the
   // log, says which file, why, and what was taken from it.
-  constexpr const char* kNothingTaken = "nothing was taken from it: no chip is chosen and no data is loaded";
+  constexpr const char* kNothingTaken = TextKey("nothing was taken from it: no chip is chosen and no data is loaded");
   const auto refuse = [&](const char* line, const char* why, const char* taken) {
     AppendPlain(Tx(line));
-    LastProjectRefusal = FormatText("The project file \"%s\" was refused: %s; %s.", path.c_str(), why, taken);
+    LastProjectRefusal =
+        FormatText(Tx("The project file \"%s\" was refused: %s; %s."), path.c_str(), Tx(why), Tx(taken));
   };
   switch (header.status) {
     case ProjectHeaderStatus::BadFixedBytes:
-      refuse(kProjectBadFixedBytesLine, "it does not begin with a project file's two mark bytes", kNothingTaken);
+      refuse(kProjectBadFixedBytesLine, TextKey("it does not begin with a project file's two mark bytes"),
+             kNothingTaken);
       return;
     case ProjectHeaderStatus::BadMagic:
-      refuse(kProjectBadMagicLine, "it does not carry a project file's name text", kNothingTaken);
+      refuse(kProjectBadMagicLine, TextKey("it does not carry a project file's name text"), kNothingTaken);
       return;
     case ProjectHeaderStatus::BadDataMarker:
       FileLoaded = false;
-      refuse(kProjectBadDataMarkerLine, "the mark before its data block is damaged",
-             "its chip and settings were taken, its data was not, and no data is loaded");
+      refuse(kProjectBadDataMarkerLine, TextKey("the mark before its data block is damaged"),
+             TextKey("its chip and settings were taken, its data was not, and no data is loaded"));
       return;
     case ProjectHeaderStatus::Truncated: {
       FileLoaded = false;
-      const std::string text =
-          FormatText("The project file \"%s\" ends at offset %llu, in its %s; the load stopped there.", path.c_str(),
-                     static_cast<unsigned long long>(header.offset),
-                     ProjectPartName(NextProjectPart(header.reached)));
+      const std::string text = FormatText(
+          Tx("The project file \"%s\" ends at offset %llu, in its %s; the load stopped there."), path.c_str(),
+          static_cast<unsigned long long>(header.offset), Tx(ProjectPartName(NextProjectPart(header.reached))));
       AppendInfo(text);
       throw EInOutError(text);
     }
@@ -256,39 +256,41 @@ void TQNProgrammer::LoadProject(const std::string& path) {
   ChipConfirmed = true;
   if (data.fileEnded) {
     FileLoaded = false;
-    const std::string text = "The project file \"" + path + "\" ends inside its data block: " +
-                             Pairs(data.restored) + " of " + Pairs(data.stored) +
-                             " byte pairs were restored and the rest of the chip range set to 0xFF; the data "
-                             "does not count as loaded.";
+    const std::string text = FormatText(Tx("The project file \"%s\" ends inside its data block: %llu of %llu byte "
+                                           "pairs were restored and the rest of the chip range set to 0xFF; the data "
+                                           "does not count as loaded."),
+                                        path.c_str(), static_cast<unsigned long long>(data.restored),
+                                        static_cast<unsigned long long>(data.stored));
     AppendInfo(text);
     throw EInOutError(text);
   }
   if (data.beyondImage) {
     FileLoaded = false;
     const std::string text = FormatText(
-        "The project's address range 0x%08X-0x%08X reaches beyond the image buffer; its data does not count as "
-        "loaded.",
+        Tx("The project's address range 0x%08X-0x%08X reaches beyond the image buffer; its data does not count as "
+           "loaded."),
         Image.ChipStart, Image.ChipEnd);
     AppendInfo(text);
     view_.ShowMessage(MessageKind::Warning, text);
     return;
   }
   if (data.erased > 0) {
-    AppendInfo("The project's data block holds " + Pairs(data.restored) + " byte pairs, the chip range " +
-               FormatText("0x%06X-0x%06X", Image.ChipStart, Image.ChipEnd) + " takes " + Pairs(data.expected) +
-               "; the rest of the range is set to 0xFF.");
+    AppendInfo(FormatText(Tx("The project's data block holds %llu byte pairs, the chip range 0x%06X-0x%06X takes "
+                             "%llu; the rest of the range is set to 0xFF."),
+                          static_cast<unsigned long long>(data.restored), Image.ChipStart, Image.ChipEnd,
+                          static_cast<unsigned long long>(data.expected)));
   }
 }
 
 void TQNProgrammer::LoadFromOrvaneProjectClick() {
-  if (RefusedWhileBusy("loading a project")) return;
-  const auto path = view_.AskOpenFile({kProjectOpenFilter, 1, "", FileDialogPurpose::Project});
+  if (RefusedWhileBusy(Tx("loading a project"))) return;
+  const auto path = view_.AskOpenFile({Tx(kProjectOpenFilter), 1, "", FileDialogPurpose::Project});
   if (path) LoadProjectFile(*path);
 }
 
 void TQNProgrammer::LoadProjectFile(const std::string& path) {
-  if (RefusedWhileBusy("loading a project")) return;
-  AppendInfo(FormatText(kLoadProjectLine, path.c_str()));
+  if (RefusedWhileBusy(Tx("loading a project"))) return;
+  AppendInfo(FormatText(Tx(kLoadProjectLine), path.c_str()));
   ChipConfirmed = false;
   FileLoaded = false;
   // Whatever was restored is completed the same way, also when the load

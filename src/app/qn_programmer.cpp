@@ -133,12 +133,13 @@ std::filesystem::path TQNProgrammer::PrepareLogFolder() {
   if (WritableFolder(local)) return local;
   const std::filesystem::path user = UserDataFolder();
   if (!user.empty() && WritableFolder(user / kLogFolder)) {
-    AppendInfo("No Log folder can be made in the start directory; log files go to " + (user / kLogFolder).string() +
-               ".");
+    AppendInfo(FormatText(Tx("No Log folder can be made in the start directory; log files go to %s."),
+                          (user / kLogFolder).string().c_str()));
     return user / kLogFolder;
   }
-  AppendInfo("No Log folder can be made in the start directory or the user's data folder; the automatic log file "
-             "cannot be written.");
+  AppendInfo(
+      Tx("No Log folder can be made in the start directory or the user's data folder; the automatic log file "
+         "cannot be written."));
   return local;
 }
 
@@ -210,10 +211,12 @@ void TQNProgrammer::ClearInformation1Click() {
 void TQNProgrammer::CopyInformation1Click() { view_.CopyToClipboard(Info.Text()); }
 
 void TQNProgrammer::SaveInfotoFile1Click() {
-  const auto path = view_.AskSaveFile({"All Log Files(*.Log)|*.log", 1, "*.log", FileDialogPurpose::LogSave});
+  const auto path = view_.AskSaveFile({Tx("All Log Files(*.Log)|*.log"), 1, "*.log", FileDialogPurpose::LogSave});
   if (!path) return;
   const std::string error = WriteFileAtomically(*path, Info.Text());
-  if (!error.empty()) view_.ShowMessage(MessageKind::Error, "Cannot create file \"" + *path + "\". " + error);
+  if (!error.empty())
+    view_.ShowMessage(MessageKind::Error,
+                      FormatText(Tx("Cannot create file \"%s\". %s"), path->c_str(), error.c_str()));
 }
 
 void TQNProgrammer::N5Click() { view_.ShowModal(DialogId::LogConfig); }
@@ -237,7 +240,7 @@ void TQNProgrammer::RadioGrpCreatClick() {
 
 void TQNProgrammer::SpeedButtonOPClick() {
   const auto path =
-      view_.AskOpenFile({"All Log Files(*.Log,*.Txt)|*.log;*.Txt", 1, "*.log", FileDialogPurpose::LogFile});
+      view_.AskOpenFile({Tx("All Log Files(*.Log,*.Txt)|*.log;*.Txt"), 1, "*.log", FileDialogPurpose::LogFile});
   if (path) LogCfg.EditLogName.Text = *path;
 }
 
@@ -269,7 +272,7 @@ void TQNProgrammer::WriteLogFile() {
     // The box keeps its words; where and why go to the log (which the
     // command line shows) and to the failures a caller checks.
     AppendInfo(FormatText(Tx("Write Log File error! %s"), error.c_str()));
-    WriteFailures.push_back("The log file could not be written: " + error);
+    WriteFailures.push_back(FormatText(Tx("The log file could not be written: %s"), error.c_str()));
     view_.ShowMessage(MessageKind::Error, Tx("Write Log File error!"));
   }
 }
@@ -277,7 +280,7 @@ void TQNProgrammer::WriteLogFile() {
 // ---------------------------------------------------------------- chip selection
 
 void TQNProgrammer::DevButtonClick() {
-  if (RefusedWhileBusy("choosing a chip")) return;
+  if (RefusedWhileBusy(Tx("choosing a chip"))) return;
   Chip.LowVoltChip = 0;
   view_.FocusControl("Panel1");
   view_.ShowModal(DialogId::ChipSelection);
@@ -292,7 +295,7 @@ void TQNProgrammer::ChipSelectionFormShow() {
 }
 
 void TQNProgrammer::ChooseChip(const CatalogueEntry& entry) {
-  if (RefusedWhileBusy("choosing a chip")) return;
+  if (RefusedWhileBusy(Tx("choosing a chip"))) return;
   ApplyCatalogueEntry(entry, Chip, Job.OptionBits);
   SetChipName(entry.caption);
   view_.CloseDialog(DialogId::ChipSelection);
@@ -374,7 +377,7 @@ void TQNProgrammer::ApplyChipSelection() {
     Channels.Channel(number).BlockEnd = Chip.SizeKB;
 
   c.lbFlashSize.Caption =
-      Chip.Size >= 1024 ? FormatText("%u KByte", Chip.SizeKB) : FormatText("%u Byte", Chip.Size);
+      Chip.Size >= 1024 ? FormatText(Tx("%u KByte"), Chip.SizeKB) : FormatText(Tx("%u Byte"), Chip.Size);
   AppendPlain(kChipSeparatorLine);
 
   if (Chip.LowVoltChip) SelectVoltage(2);
@@ -509,14 +512,14 @@ void TQNProgrammer::SpinEditNumbChange() { Controls.ChkBoxNumb.Checked = Control
 // ---------------------------------------------------------------- commands
 
 void TQNProgrammer::FileOpenBtnClick() {
-  if (RefusedWhileBusy("loading a file")) return;
+  if (RefusedWhileBusy(Tx("loading a file"))) return;
   const auto path = view_.AskOpenFile(
-      {kOpenDialogFilter, kOpenDialogFilterIndex, kOpenDialogDefaultExtension, FileDialogPurpose::ObjectLoad});
+      {Tx(kOpenDialogFilter), kOpenDialogFilterIndex, kOpenDialogDefaultExtension, FileDialogPurpose::ObjectLoad});
   if (path) LoadFile(*path);
 }
 
 void TQNProgrammer::LoadFile(const std::string& path) {
-  if (RefusedWhileBusy("loading a file")) return;
+  if (RefusedWhileBusy(Tx("loading a file"))) return;
   Image.Erase();
   FileLoaded = true;  // before parsing: a load that stops early keeps what it took
   Controls.ProductEditX.Text = path;
@@ -536,13 +539,14 @@ void TQNProgrammer::LoadFile(const std::string& path) {
   // program blank chips without a word.
   if (LastLoad.code == kRecordAccepted && Image.FileStart == kNoFileStart) {
     FileLoaded = false;
-    const std::string text = FormatText(kNoDataInFile, path.c_str(),
-                                        LastLoadFormat == ObjectFormat::Binary ? "it is empty" : "no data records");
+    const std::string text =
+        FormatText(Tx(kNoDataInFile), path.c_str(),
+                   LastLoadFormat == ObjectFormat::Binary ? Tx("it is empty") : Tx("no data records"));
     AppendInfo(text);
     Warn(text);
     return;
   }
-  ShowDigest("Image");
+  ShowDigest(TextKey("Image %s: %s."));
   if (LastLoad.code != kRecordReadError && DataFileLoaded) DataFileLoaded(path);
   // Data past the chip's end never reaches it: say so rather than let a
   // run end in success with part of the file missing.
@@ -572,13 +576,14 @@ void TQNProgrammer::HoldJobId(const std::string& id) {
   jobIdHeld_ = true;
 }
 
-void TQNProgrammer::ShowDigest(const char* what) {
+void TQNProgrammer::ShowDigest(const char* line) {
   LastDigest = UsedRangeDigest();
   const ImageDigest& digest = LastDigest;
   const std::string range = FormatText("0x%06X-0x%06X", Image.ChipStart, Image.ChipEnd);
-  AppendInfo(std::string(what) + " " + range + ": " + DigestText(digest) + ".");
+  AppendInfo(FormatText(Tx(line), range.c_str(), DigestText(digest).c_str()));
   // The checksum panels name the digests of the same range on hover.
-  const std::string hint = range + "\nSHA-256 " + digest.sha256 + FormatText("\nCRC-32 0x%08X", digest.crc32);
+  const std::string hint =
+      FormatText(Tx("%s\nSHA-256 %s\nCRC-32 0x%08X"), range.c_str(), digest.sha256.c_str(), digest.crc32);
   Controls.StatusPanel0.Hint = hint;
   Controls.StatusPanel1.Hint = hint;
 }
@@ -590,8 +595,8 @@ void TQNProgrammer::FileSaveBtnClick() {
   }
   // Binary first, as it always was; the name's extension picks the format
   // (.hex Intel HEX, .srec/.s19/... S-records, anything else binary).
-  const auto path = view_.AskSaveFile(
-      {kSaveDialogFormatFilter, kSaveDialogFilterIndex, kSaveDialogDefaultExtension, FileDialogPurpose::ObjectSave});
+  const auto path = view_.AskSaveFile({Tx(kSaveDialogFormatFilter), kSaveDialogFilterIndex, kSaveDialogDefaultExtension,
+                                       FileDialogPurpose::ObjectSave});
   if (!path) {
     view_.ShowMessage(MessageKind::Information, Tx(kNothingToSave));
     return;
@@ -625,12 +630,12 @@ void TQNProgrammer::ViewDataBuffer1Click() {
 }
 
 void TQNProgrammer::BitBtnFixSNClick() {
-  if (RefusedWhileBusy("writing fixed data into the image")) return;
+  if (RefusedWhileBusy(Tx("writing fixed data into the image"))) return;
   view_.ShowModal(DialogId::ConfigSN);
 }
 
 void TQNProgrammer::BitBtnOKClick() {
-  if (RefusedWhileBusy("writing fixed data into the image")) return;
+  if (RefusedWhileBusy(Tx("writing fixed data into the image"))) return;
   const std::string& text = ConfigSN.EditDataSN.Text;
   if (text.empty()) {
     view_.ShowMessage(MessageKind::Warning, Tx("请输入有效的序列号数据!"));
@@ -642,10 +647,11 @@ void TQNProgrammer::BitBtnOKClick() {
   // programmers and project files, as it always did.
   const std::string bytes = Utf8ToGbk(text);
   if (uint64_t{address} + bytes.size() > kImageCapacity) {
-    view_.ShowMessage(MessageKind::Warning,
-                      FormatText("The fixed data (%zu bytes from 0x%08X) would reach beyond the image buffer, which ends "
-                             "at 0x%08X; nothing was written.",
-                             bytes.size(), address, kImageCapacity - 1));
+    view_.ShowMessage(
+        MessageKind::Warning,
+        FormatText(Tx("The fixed data (%zu bytes from 0x%08X) would reach beyond the image buffer, which ends "
+                      "at 0x%08X; nothing was written."),
+                   bytes.size(), address, kImageCapacity - 1));
     view_.FocusControl("AddrEditSN");
     return;
   }

@@ -4,11 +4,11 @@
 // What it asks of a person or a screen goes through the view.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -16,11 +16,10 @@
 #include "app/info_log.hpp"
 #include "app/operation_outcome.hpp"
 #include "app/production_line.hpp"
+#include "app/programmer_channels.hpp"
 #include "app/progress_estimate.hpp"
 #include "app/serial_number_source.hpp"
 #include "app/trace_record.hpp"
-#include "app/programmer_channels.hpp"
-#include "link/reassembly.hpp"
 #include "app/view.hpp"
 #include "chips/catalogue.hpp"
 #include "chips/chip_params.hpp"
@@ -33,9 +32,11 @@
 #include "link/firmware_file.hpp"
 #include "link/job_settings.hpp"
 #include "link/operation_codes.hpp"
+#include "link/reassembly.hpp"
 #include "platform/hotplug_monitor.hpp"
 #include "platform/main_loop.hpp"
 #include "platform/usb_identity.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -159,9 +160,10 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The digests of the image's used range (ChipStart..ChipEnd): what a
   // chip is given, or what a read returned.
   ImageDigest UsedRangeDigest() const;
-  // "<what> 0x000000-0x00FFFF: SHA-256 …, CRC-32 …" in the log, and the
-  // same digests in the checksum panels' hints; kept in LastDigest.
-  void ShowDigest(const char* what);
+  // The log line of line, a text with the range and the digests to fill in
+  // ("Image %s: %s." gives "Image 0x000000-0x00FFFF: SHA-256 …, CRC-32 …."),
+  // and the same digests in the checksum panels' hints; kept in LastDigest.
+  void ShowDigest(const char* line);
   // The digests the last load or chip read showed.
   ImageDigest LastDigest;
   // Something about the line's database the operator must know, though the
@@ -305,8 +307,8 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The failure message of a programmer's status.
   static std::string ResultText(uint8_t status);
   // Replies too short for what they should carry.
-  static constexpr const char* kNoWholeBlock = "The programmer's reply holds no whole block of data.";
-  static constexpr const char* kTooFewIdBytes = "The programmer's reply holds too few identification bytes.";
+  static constexpr const char* kNoWholeBlock = TextKey("The programmer's reply holds no whole block of data.");
+  static constexpr const char* kTooFewIdBytes = TextKey("The programmer's reply holds too few identification bytes.");
   // Shows the progress report held in the channel's packet buffer.
   void ShowProgressReport(int channel);
   // The stages a programmer's own programming cycle starts and ends with.

@@ -9,24 +9,26 @@
 #include "data/text_format.hpp"
 #include "link/frame.hpp"
 #include "link/operation_codes.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
 namespace {
 
-constexpr const char* kLocatingLine = "Reading the chip back to find where it differs (0x%08X-0x%08X)......";
+constexpr const char* kLocatingLine = TextKey("Reading the chip back to find where it differs (0x%08X-0x%08X)......");
 constexpr const char* kReadbackVerifyLine = "芯片%d ：verifying by reading the chip back (0x%08X-0x%08X)......";
-constexpr const char* kTooLargeToLocate =
+constexpr const char* kTooLargeToLocate = TextKey(
     "The chip is not read back to find where it differs: 0x%llX bytes are more than 16 MiB. "
-    "velkor-cli verify --readback reads it whole.";
-constexpr const char* kReadBackResult = "Read back 0x%08X-0x%08X: %s.";
-constexpr const char* kMoreDifferences = "  ... and %llu more.";
-constexpr const char* kNotFoundAgain =
+    "velkor-cli verify --readback reads it whole.");
+constexpr const char* kReadBackResult = TextKey("Read back 0x%08X-0x%08X: %s.");
+constexpr const char* kMoreDifferences = TextKey("  ... and %llu more.");
+constexpr const char* kNotFoundAgain = TextKey(
     "The chip read back as it should be: the difference was not found again (a weak cell, or a chip that moved in "
-    "its socket).";
-constexpr const char* kReadBackStopped = "The read-back to find where the chip differs stopped: %s";
-constexpr const char* kMatchesImage = "Verified by read-back: the chip holds the image.";
-constexpr const char* kNotReadBackAfterStop = "The chip is not read back to find where it differs: a stop was asked.";
+    "its socket).");
+constexpr const char* kReadBackStopped = TextKey("The read-back to find where the chip differs stopped: %s");
+constexpr const char* kMatchesImage = TextKey("Verified by read-back: the chip holds the image.");
+constexpr const char* kNotReadBackAfterStop =
+    TextKey("The chip is not read back to find where it differs: a stop was asked.");
 
 uint32_t LastAddress(uint64_t rangeEnd) { return static_cast<uint32_t>(rangeEnd - 1); }
 
@@ -52,7 +54,7 @@ TQNProgrammer::ReadBack TQNProgrammer::VerifyingByReadBack() {
 bool TQNProgrammer::StartReadBack(int n, ReadBack readBack) {
   if (!readBack.carriesResult && !Controls.ChkBoxLocate.Checked) return false;
   if (!readBack.carriesResult && StopAsked(n)) {
-    ChannelLog(n, kNotReadBackAfterStop);
+    ChannelLog(n, Tx(kNotReadBackAfterStop));
     return false;
   }
   readBack.chip = Chip;
@@ -65,7 +67,7 @@ bool TQNProgrammer::StartReadBack(int n, ReadBack readBack) {
   }
   if (readBack.rangeEnd == 0) return false;
   if (!readBack.carriesResult && readBack.rangeEnd > kLocateLimitBytes) {
-    ChannelLog(n, FormatText(kTooLargeToLocate, static_cast<unsigned long long>(readBack.rangeEnd)));
+    ChannelLog(n, FormatText(Tx(kTooLargeToLocate), static_cast<unsigned long long>(readBack.rangeEnd)));
     return false;
   }
   const int index = n - 1;
@@ -81,7 +83,7 @@ bool TQNProgrammer::StartReadBack(int n, ReadBack readBack) {
   if (readBack.carriesResult)
     AppendInfo(FormatText(kReadbackVerifyLine, n, 0u, LastAddress(readBack.rangeEnd)));
   else
-    ChannelLog(n, FormatText(kLocatingLine, 0u, LastAddress(readBack.rangeEnd)));
+    ChannelLog(n, FormatText(Tx(kLocatingLine), 0u, LastAddress(readBack.rangeEnd)));
   const bool streamed = readBack.streamed;
   readBack_[index] = std::move(readBack);
   BeginOperation(n, blocksKB);
@@ -106,8 +108,8 @@ void TQNProgrammer::ReadBackReply(int n, uint16_t packetLength) {
   ReadBack& r = *readBack_[n - 1];
   const std::size_t blockLength = r.chip.Family == kFamilyDataFlash528 ? 8 * kDataFlashPageSize : kBlockBytes;
   if (packetLength < kPacketHeaderLength + blockLength + 2) {
-    ChannelLog(n, kNoWholeBlock);
-    EndOperation(n, true, {0, false, kNoWholeBlock});
+    ChannelLog(n, Tx(kNoWholeBlock));
+    EndOperation(n, true, {0, false, Tx(kNoWholeBlock)});
     return;
   }
   const uint8_t* payload = ch.PacketBuffer.data() + kPacketHeaderLength;
@@ -138,23 +140,23 @@ void TQNProgrammer::FinishReadBack(int n) {
   ch.AutoRun = r.autoRun;
 
   const DifferenceReport& report = r.report;
-  ChannelLog(n, FormatText(kReadBackResult, 0u, LastAddress(r.rangeEnd), DifferenceSummary(report).c_str()));
+  ChannelLog(n, FormatText(Tx(kReadBackResult), 0u, LastAddress(r.rangeEnd), DifferenceSummary(report).c_str()));
   for (const ByteDifference& d : report.listed) ChannelLog(n, "  " + DifferenceLine(d));
   if (report.count > report.listed.size())
-    ChannelLog(n, FormatText(kMoreDifferences, static_cast<unsigned long long>(report.count - report.listed.size())));
+    ChannelLog(n,
+               FormatText(Tx(kMoreDifferences), static_cast<unsigned long long>(report.count - report.listed.size())));
   if (report.count > 0) LastDifference = report.FirstAddress();
 
   std::string detail;
   if (report.count > 0) {
     const ByteDifference& first = report.listed.front();
-    detail = FormatText("First difference at 0x%08X: expected 0x%02X, found 0x%02X; ", first.address,
-                        unsigned{first.expected}, unsigned{first.found}) +
-             DifferenceSummary(report) + ".";
+    detail = FormatText(Tx("First difference at 0x%08X: expected 0x%02X, found 0x%02X; %s."), first.address,
+                        unsigned{first.expected}, unsigned{first.found}, DifferenceSummary(report).c_str());
   }
 
   if (r.carriesResult) {
     if (report.count == 0) {
-      ChannelLog(n, kMatchesImage);
+      ChannelLog(n, Tx(kMatchesImage));
       EndOperation(n, false, {0, false, "", report});
       return;
     }
@@ -163,12 +165,12 @@ void TQNProgrammer::FinishReadBack(int n) {
     ShowResultText(n, text, detail);
     return;
   }
-  if (report.count == 0) ChannelLog(n, kNotFoundAgain);
+  if (report.count == 0) ChannelLog(n, Tx(kNotFoundAgain));
   EndCause cause = r.cause;
   cause.differences = report;
   EndOperation(n, true, cause);
   // A blank check that found data says so in the log only, as it always did.
-  if (r.operation == kOpVerify) ShowResultText(n, r.cause.text, report.count > 0 ? detail : kNotFoundAgain);
+  if (r.operation == kOpVerify) ShowResultText(n, r.cause.text, report.count > 0 ? detail : Tx(kNotFoundAgain));
 }
 
 void TQNProgrammer::ReadBackFailed(int n, uint8_t result) {
@@ -190,16 +192,16 @@ void TQNProgrammer::SettleReadBack(int n, bool& failed, EndCause& cause) {
   if (r.carriesResult) return;
   // Otherwise the operation had failed before the read, and that stays its
   // result: the read only explains it.
-  const std::string why = cause.text.empty() ? std::string("it ended early") : cause.text;
-  ChannelLog(n, FormatText(kReadBackStopped, why.c_str()));
+  const std::string why = cause.text.empty() ? std::string(Tx("it ended early")) : cause.text;
+  ChannelLog(n, FormatText(Tx(kReadBackStopped), why.c_str()));
   failed = true;
   cause = r.cause;
-  if (r.operation == kOpVerify) ShowResultText(n, r.cause.text, FormatText(kReadBackStopped, why.c_str()));
+  if (r.operation == kOpVerify) ShowResultText(n, r.cause.text, FormatText(Tx(kReadBackStopped), why.c_str()));
 }
 
 void TQNProgrammer::GoToDifferenceClick() {
   if (!LastDifference) {
-    view_.ShowMessage(MessageKind::Information, "No chip read back has differed from the image yet.");
+    view_.ShowMessage(MessageKind::Information, Tx("No chip read back has differed from the image yet."));
     return;
   }
   Controls.TabSheetFlash.Visible = true;

@@ -207,8 +207,8 @@ void TQNProgrammer::ReadBlockReply(int n, uint16_t packetLength) {
   const uint64_t base = uint64_t{ch.BlockPos} * 1024;
   const std::size_t blockLength = Chip.Family == kFamilyDataFlash528 ? 8 * kDataFlashPageSize : kBlockBytes;
   if (packetLength < kPacketHeaderLength + blockLength + 2 || base + kBlockBytes > kImageCapacity) {
-    ChannelLog(n, kNoWholeBlock);
-    EndOperation(n, true, {0, false, kNoWholeBlock});
+    ChannelLog(n, Tx(kNoWholeBlock));
+    EndOperation(n, true, {0, false, Tx(kNoWholeBlock)});
     return;
   }
   ForEachReadPiece(Chip, ch.BlockPos, payload, [this](uint64_t address, const uint8_t* bytes, std::size_t length) {
@@ -233,8 +233,8 @@ void TQNProgrammer::StreamedReadReply(int n, uint16_t packetLength) {
   LinkChannel& ch = Channels.Channel(n);
   const uint64_t base = uint64_t{ch.BlockPos} * 1024;
   if (packetLength < kPacketHeaderLength + kBlockBytes + 2 || base + kBlockBytes > kImageCapacity) {
-    ChannelLog(n, kNoWholeBlock);
-    EndOperation(n, true, {0, false, kNoWholeBlock});
+    ChannelLog(n, Tx(kNoWholeBlock));
+    EndOperation(n, true, {0, false, Tx(kNoWholeBlock)});
     return;
   }
   const uint8_t* payload = ch.PacketBuffer.data() + kPacketHeaderLength;
@@ -249,7 +249,7 @@ void TQNProgrammer::FinishRead(int n) {
   ChannelLog(n, Tx("Chip Data has been read out."));
   EndOperation(n, false);
   RecomputeImage();
-  ShowDigest("Read");
+  ShowDigest(TextKey("Read %s: %s."));
 }
 
 void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
@@ -258,12 +258,12 @@ void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
   const std::size_t index = static_cast<std::size_t>(n - 1);
   if (Chip.Family == kFamilySpiEeprom) {
     if (payloadLength < 130) {
-      ChannelLog(n, kTooFewIdBytes);
-      EndOperation(n, true, {0, false, kTooFewIdBytes});
+      ChannelLog(n, Tx(kTooFewIdBytes));
+      EndOperation(n, true, {0, false, Tx(kTooFewIdBytes)});
       return;
     }
     chipStatus_[index] = {payload[0]};
-    ChannelLog(n, FormatText("Read Chip Statu data is : 0x%02X.", payload[0]));
+    ChannelLog(n, FormatText(Tx("Read Chip Statu data is : 0x%02X."), payload[0]));
     ChannelLog(n, Tx("Read Chip DID data are : "));
     for (int line = 0; line < 8; ++line) {
       std::string text;
@@ -272,14 +272,14 @@ void TQNProgrammer::ReadIdReply(int n, uint16_t packetLength) {
     }
   } else {
     if (payloadLength < 6) {
-      ChannelLog(n, kTooFewIdBytes);
-      EndOperation(n, true, {0, false, kTooFewIdBytes});
+      ChannelLog(n, Tx(kTooFewIdBytes));
+      EndOperation(n, true, {0, false, Tx(kTooFewIdBytes)});
       return;
     }
     chipId_[index] = std::array<uint8_t, 2>{payload[0], payload[1]};
     chipStatus_[index] = {payload[4], payload[5]};
     ChannelLog(n, Tx("Read Chip Information success: ID=") +
-                      FormatText("0x%02X,0x%02X, Statu Reg=0x%02X,", payload[1], payload[0], payload[4]) +
+                      FormatText(Tx("0x%02X,0x%02X, Statu Reg=0x%02X,"), payload[1], payload[0], payload[4]) +
                       FormatText("0x%02X", payload[5]));
   }
   EndOperation(n, false);

@@ -1,5 +1,7 @@
 #include "app/serial_number_source.hpp"
 
+#include "text/text_table.hpp"
+
 namespace velkor {
 
 std::optional<uint32_t> SharedCounter::Take(int, std::string& error) {
@@ -9,7 +11,7 @@ std::optional<uint32_t> SharedCounter::Take(int, std::string& error) {
     return number;
   }
   if (next_ > 0xFFFFFFFFu) {
-    error = "The serial numbers are used up: the next one would not fit into the chip's four bytes.";
+    error = Tx("The serial numbers are used up: the next one would not fit into the chip's four bytes.");
     return std::nullopt;
   }
   const auto number = static_cast<uint32_t>(next_);

@@ -12,35 +12,41 @@
 #include "app/qn_programmer.hpp"
 #include "data/text_format.hpp"
 #include "link/operation_codes.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
 namespace {
 
-constexpr const char* kStopsAfterBlock = "Stop: block %u of %u is in flight; the %s stops once it is answered.";
-constexpr const char* kStopsAfterStartPacket = "Stop: the download stops once its start packet is answered.";
-constexpr const char* kStopsAfterErase =
+constexpr const char* kStopsAfterBlock =
+    TextKey("Stop: block %u of %u is in flight; the %s stops once it is answered.");
+constexpr const char* kStopsAfterStartPacket = TextKey("Stop: the download stops once its start packet is answered.");
+constexpr const char* kStopsAfterErase = TextKey(
     "Stop: the programmer erases the chip by itself and cannot be stopped from here; programming does not start "
-    "after the erase.";
-constexpr const char* kStopsAfterIdCheck = "Stop: programming does not start after the chip's ID check.";
+    "after the erase.");
+constexpr const char* kStopsAfterIdCheck = TextKey("Stop: programming does not start after the chip's ID check.");
 constexpr const char* kRunsByItself =
-    "Stop: the %s runs on the programmer itself and cannot be stopped from here; it ends on its own.";
-constexpr const char* kUpgradeRunsOn =
+    TextKey("Stop: the %s runs on the programmer itself and cannot be stopped from here; it ends on its own.");
+constexpr const char* kUpgradeRunsOn = TextKey(
     "Stop: the firmware upgrade is not stopped, since a programmer left with part of its firmware would not start "
-    "again; it ends on its own.";
-constexpr const char* kNumberedRunEnds = "Host-side serial numbers: programmer %d does not follow, the run was stopped.";
+    "again; it ends on its own.");
+constexpr const char* kNumberedRunEnds =
+    TextKey("Host-side serial numbers: programmer %d does not follow, the run was stopped.");
 
-constexpr const char* kStoppedAfterBlock = "Stopped after block %u of %u: 0x%08X-0x%08X %s.";
-constexpr const char* kStoppedBeforeVerify = "Stopped after block %u of %u: 0x%08X-0x%08X programmed, not verified.";
-constexpr const char* kStoppedAfterStartPacket = "Stopped after the start packet: no block was downloaded.";
-constexpr const char* kStoppedAfterErase = "Stopped after the erase: the chip is erased and was not programmed.";
-constexpr const char* kStoppedAfterIdCheck = "Stopped after the chip's ID check: nothing was written to the chip.";
-constexpr const char* kStoppedUnanswered = "Stopped: block %u of %u, the one in flight, was not answered.";
+constexpr const char* kStoppedAfterBlock = TextKey("Stopped after block %u of %u: 0x%08X-0x%08X %s.");
+constexpr const char* kStoppedBeforeVerify =
+    TextKey("Stopped after block %u of %u: 0x%08X-0x%08X programmed, not verified.");
+constexpr const char* kStoppedAfterStartPacket = TextKey("Stopped after the start packet: no block was downloaded.");
+constexpr const char* kStoppedAfterErase =
+    TextKey("Stopped after the erase: the chip is erased and was not programmed.");
+constexpr const char* kStoppedAfterIdCheck =
+    TextKey("Stopped after the chip's ID check: nothing was written to the chip.");
+constexpr const char* kStoppedUnanswered = TextKey("Stopped: block %u of %u, the one in flight, was not answered.");
 constexpr const char* kNoCompleteJob =
-    "The programmer holds no complete job now: download again before it programs chips by itself.";
-constexpr const char* kPartialRead =
+    TextKey("The programmer holds no complete job now: download again before it programs chips by itself.");
+constexpr const char* kPartialRead = TextKey(
     "The image holds the first %u KB read from the chip and is no file's now: read the chip again or load a file "
-    "before programming.";
+    "before programming.");
 
 // The operations that run on the programmer after their one command, as the
 // stop names them.
@@ -49,18 +55,18 @@ struct OwnRun {
   const char* name;
 };
 constexpr OwnRun kOwnRuns[] = {
-    {kOpErase, "erase"},
-    {kOpBlankCheck, "blank check"},
-    {kOpVerify, "verify"},
-    {kOpReadStream, "streamed chip read"},
-    {kOpReadBack, "streamed read-back"},
-    {kOpReadId, "read of the chip's ID and status"},
+    {kOpErase, TextKey("erase")},
+    {kOpBlankCheck, TextKey("blank check")},
+    {kOpVerify, TextKey("verify")},
+    {kOpReadStream, TextKey("streamed chip read")},
+    {kOpReadBack, TextKey("streamed read-back")},
+    {kOpReadId, TextKey("read of the chip's ID and status")},
 };
 
 const char* OwnRunName(uint8_t operation) {
   for (const OwnRun& run : kOwnRuns)
     if (run.operation == operation) return run.name;
-  return "operation";
+  return TextKey("operation");
 }
 
 // A block transfer as the stop names it, and what it did with its blocks.
@@ -70,10 +76,10 @@ struct Transfer {
   const char* blocksDone;
 };
 constexpr Transfer kTransfers[] = {
-    {kOpDownload, "download", "downloaded"},
-    {kOpProgram, "programming", "programmed"},
-    {kOpReadBlocks, "chip read", "read"},
-    {kOpReadBack, "read-back", "read back"},
+    {kOpDownload, TextKey("download"), TextKey("downloaded")},
+    {kOpProgram, TextKey("programming"), TextKey("programmed")},
+    {kOpReadBlocks, TextKey("chip read"), TextKey("read")},
+    {kOpReadBack, TextKey("read-back"), TextKey("read back")},
 };
 
 const Transfer& TransferOf(uint8_t operation) {
@@ -106,12 +112,12 @@ TQNProgrammer::StopPoint TQNProgrammer::StopPointOf(int n) const {
 
 void TQNProgrammer::SpdBtnStopClick() {
   // A numbered run's next chip would take the next number: none starts.
-  for (const int next : numberedQueue_) AppendInfo(FormatText(kNumberedRunEnds, next));
+  for (const int next : numberedQueue_) AppendInfo(FormatText(Tx(kNumberedRunEnds), next));
   numberedQueue_.clear();
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
     const LinkChannel& ch = Channels.Channel(n);
     if (!ch.Busy) {
-      if (cycleUnderWay_[n - 1]) ChannelLog(n, FormatText(kRunsByItself, "stand-alone cycle"));
+      if (cycleUnderWay_[n - 1]) ChannelLog(n, FormatText(Tx(kRunsByItself), Tx("stand-alone cycle")));
       continue;
     }
     // Asked of every busy operation: whatever the host would start after
@@ -121,17 +127,17 @@ void TQNProgrammer::SpdBtnStopClick() {
     switch (StopPointOf(n)) {
       case StopPoint::AfterBlock:
         if (ch.Operation == kOpDownload && ch.DownloadPhase == 0)
-          ChannelLog(n, kStopsAfterStartPacket);
+          ChannelLog(n, Tx(kStopsAfterStartPacket));
         else
-          ChannelLog(n, FormatText(kStopsAfterBlock, ch.BlockPos / kBlockKB + 1, BlockCount(ch.BlockEnd),
-                                   TransferOf(ch.Operation).name));
+          ChannelLog(n, FormatText(Tx(kStopsAfterBlock), ch.BlockPos / kBlockKB + 1, BlockCount(ch.BlockEnd),
+                                   Tx(TransferOf(ch.Operation).name)));
         break;
       case StopPoint::AfterStep:
-        ChannelLog(n, ch.Operation == kOpErase ? kStopsAfterErase : kStopsAfterIdCheck);
+        ChannelLog(n, ch.Operation == kOpErase ? Tx(kStopsAfterErase) : Tx(kStopsAfterIdCheck));
         break;
       case StopPoint::NotFromHost:
-        ChannelLog(n, ch.Operation == kOpFirmware ? std::string(kUpgradeRunsOn)
-                                                  : FormatText(kRunsByItself, OwnRunName(ch.Operation)));
+        ChannelLog(n, ch.Operation == kOpFirmware ? std::string(Tx(kUpgradeRunsOn))
+                                                  : FormatText(Tx(kRunsByItself), Tx(OwnRunName(ch.Operation))));
         break;
     }
   }
@@ -150,22 +156,22 @@ bool TQNProgrammer::EndIfStopped(int n) {
   };
   std::string text;
   if (operation == kOpErase)
-    text = kStoppedAfterErase;
+    text = Tx(kStoppedAfterErase);
   else if (operation == kOpCheckId)
-    text = kStoppedAfterIdCheck;
+    text = Tx(kStoppedAfterIdCheck);
   else if (operation == kOpDownload && ch.DownloadPhase == 0)
-    text = kStoppedAfterStartPacket;
+    text = Tx(kStoppedAfterStartPacket);
   else if (operation == kOpProgram && ch.BlockPos >= ch.BlockEnd)
-    text = blocks(kStoppedBeforeVerify);
+    text = blocks(Tx(kStoppedBeforeVerify));
   else
-    text = blocks(kStoppedAfterBlock, TransferOf(operation).blocksDone);
+    text = blocks(Tx(kStoppedAfterBlock), Tx(TransferOf(operation).blocksDone));
   EndOperation(n, true, EndCause::Stopped(text));
-  if (operation == kOpDownload) ChannelLog(n, kNoCompleteJob);
+  if (operation == kOpDownload) ChannelLog(n, Tx(kNoCompleteJob));
   if (operation == kOpReadBlocks) {
     // The blocks read went into the image over what was there.
     FileLoaded = false;
     RecomputeImage();
-    ChannelLog(n, FormatText(kPartialRead, done * kBlockKB));
+    ChannelLog(n, FormatText(Tx(kPartialRead), done * kBlockKB));
   }
   return true;
 }
@@ -176,7 +182,7 @@ void TQNProgrammer::SettleStop(int n, bool& failed, EndCause& cause) {
   asked = false;
   if (!cause.timedOut || StopPointOf(n) != StopPoint::AfterBlock) return;
   const LinkChannel& ch = Channels.Channel(n);
-  cause = EndCause::Stopped(FormatText(kStoppedUnanswered, ch.BlockPos / kBlockKB + 1, BlockCount(ch.BlockEnd)));
+  cause = EndCause::Stopped(FormatText(Tx(kStoppedUnanswered), ch.BlockPos / kBlockKB + 1, BlockCount(ch.BlockEnd)));
   failed = true;
 }
 

@@ -4,6 +4,8 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -424,9 +426,16 @@ struct CatalogueInUse {
 };
 
 CatalogueInUse* NewCatalogueInUse(Catalogue catalogue, std::vector<std::string> notes) {
-  auto* made = new CatalogueInUse{std::move(catalogue), std::move(notes), {}};
+  // Every catalogue ever in use stays listed here, so that one replaced by
+  // another is still held rather than lost (the list itself lives as long
+  // as the process).
+  static std::mutex guard;
+  static auto* const everInUse = new std::vector<std::unique_ptr<CatalogueInUse>>;
+  auto made = std::make_unique<CatalogueInUse>(CatalogueInUse{std::move(catalogue), std::move(notes), {}});
   made->menu = BuildChipMenu(made->catalogue);
-  return made;
+  const std::lock_guard<std::mutex> lock(guard);
+  everInUse->push_back(std::move(made));
+  return everInUse->back().get();
 }
 
 std::atomic<const CatalogueInUse*> g_chosen{nullptr};

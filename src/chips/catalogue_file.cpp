@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <utility>
 
-#include <nlohmann/json.hpp>
-
 #include "chips/chip_params.hpp"
 #include "data/image_buffer.hpp"
+#include "data/text_format.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -28,6 +29,7 @@ constexpr uint32_t kFlashBlock = 4 * KiB;
 constexpr uint32_t kLargestPage = 256;  // the page-size box's largest value
 constexpr std::size_t kLongestName = 64;
 constexpr std::size_t kDeepestMenu = 4;
+constexpr const char* kMissingMember = TextKey("missing member %s");
 
 constexpr ChipField kAllFields[] = {
     ChipField::Family,    ChipField::SubType, ChipField::Size,      ChipField::PageSize,    ChipField::AddrStyle,
@@ -168,7 +170,7 @@ std::optional<Json> Parse(std::string_view text, std::vector<FileProblem>& probl
     // The parser counts the bytes it read, the one it stopped at included.
     const std::size_t read = std::min<std::size_t>(error.byte > 0 ? error.byte - 1 : 0, text.size());
     const auto line = static_cast<std::size_t>(std::count(text.begin(), text.begin() + read, '\n')) + 1;
-    problems.push_back({line, "not valid JSON: " + ParseReason(error)});
+    problems.push_back({line, FormatText(Tx("not valid JSON: %s"), ParseReason(error).c_str())});
     return std::nullopt;
   }
 }
@@ -180,11 +182,11 @@ std::optional<uint32_t> NumberOf(const Json& value, std::string& why) {
   if (value.is_number_unsigned()) {
     const uint64_t n = value.get<uint64_t>();
     if (n <= UINT32_MAX) return static_cast<uint32_t>(n);
-    why = "is too large";
+    why = Tx("is too large");
     return std::nullopt;
   }
   if (value.is_number_integer()) {
-    why = "is negative";
+    why = Tx("is negative");
     return std::nullopt;
   }
   if (value.is_string()) {
@@ -193,36 +195,36 @@ std::optional<uint32_t> NumberOf(const Json& value, std::string& why) {
         text.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos)
       return static_cast<uint32_t>(std::stoul(text.substr(2), nullptr, 16));
   }
-  why = "is not a whole number (write it as 123 or \"0x7B\")";
+  why = Tx("is not a whole number (write it as 123 or \"0x7B\")");
   return std::nullopt;
 }
 
 // Why a caption or submenu name cannot be used; empty when it can.
 std::string NameProblem(const Json& value) {
-  if (!value.is_string()) return "is not a text";
+  if (!value.is_string()) return Tx("is not a text");
   const std::string& text = value.get_ref<const std::string&>();
-  if (text.empty()) return "is empty";
-  if (text.size() > kLongestName) return "is longer than " + std::to_string(kLongestName) + " bytes";
-  if (text.front() == ' ' || text.back() == ' ') return "begins or ends with a blank";
+  if (text.empty()) return Tx("is empty");
+  if (text.size() > kLongestName) return FormatText(Tx("is longer than %zu bytes"), kLongestName);
+  if (text.front() == ' ' || text.back() == ' ') return Tx("begins or ends with a blank");
   for (unsigned char c : text)
-    if (c < 0x20 || c == 0x7F) return "holds a control character";
+    if (c < 0x20 || c == 0x7F) return Tx("holds a control character");
   return {};
 }
 
 // Reads "menu": a list of submenu names (an empty list: the top level).
 std::optional<std::vector<std::string>> MenuOf(const Json& value, std::string& why) {
   if (!value.is_array()) {
-    why = "\"menu\" is not a list of submenu names";
+    why = Tx("\"menu\" is not a list of submenu names");
     return std::nullopt;
   }
   if (value.size() > kDeepestMenu) {
-    why = "\"menu\" is deeper than " + std::to_string(kDeepestMenu) + " submenus";
+    why = FormatText(Tx("\"menu\" is deeper than %zu submenus"), kDeepestMenu);
     return std::nullopt;
   }
   std::vector<std::string> menu;
   for (const Json& name : value) {
     if (const std::string problem = NameProblem(name); !problem.empty()) {
-      why = "a submenu name in \"menu\" " + problem;
+      why = FormatText(Tx("a submenu name in \"menu\" %s"), problem.c_str());
       return std::nullopt;
     }
     menu.push_back(name.get<std::string>());
@@ -254,18 +256,19 @@ std::map<ChipField, uint32_t> FieldsOf(const Json& fields, Report&& report) {
   for (const auto& [name, value] : fields.items()) {
     const std::optional<ChipField> field = FieldNamed(name);
     if (!field) {
-      report(name, "unknown field " + Quoted(name));
+      report(name, FormatText(Tx("unknown field %s"), Quoted(name).c_str()));
       continue;
     }
     std::string why;
     const std::optional<uint32_t> number = NumberOf(value, why);
     if (!number) {
-      report(name, "the value of " + Quoted(name) + " " + why);
+      report(name, FormatText(Tx("the value of %s %s"), Quoted(name).c_str(), why.c_str()));
       continue;
     }
     if (*number < SmallestValue(*field) || *number > LargestValue(*field)) {
-      report(name, "the value of " + Quoted(name) + " (" + std::to_string(*number) + ") is out of range (" +
-                       std::to_string(SmallestValue(*field)) + " to " + std::to_string(LargestValue(*field)) + ")");
+      report(name, FormatText(Tx("the value of %s (%s) is out of range (%s to %s)"), Quoted(name).c_str(),
+                              std::to_string(*number).c_str(), std::to_string(SmallestValue(*field)).c_str(),
+                              std::to_string(LargestValue(*field)).c_str()));
       continue;
     }
     assigned[*field] = *number;
@@ -276,7 +279,8 @@ std::map<ChipField, uint32_t> FieldsOf(const Json& fields, Report&& report) {
 // The problems of a repeated key inside item i.
 void ReportRepeatedKeys(const TextIndex& index, std::vector<FileProblem>& problems) {
   for (const auto& [offset, key] : index.repeatedKeys)
-    problems.push_back({index.LineOf(offset), Quoted(key) + " is given twice in the same object"});
+    problems.push_back(
+        {index.LineOf(offset), FormatText(Tx("%s is given twice in the same object"), Quoted(key).c_str())});
 }
 
 std::string KeyList(const std::vector<std::string>& keys) {
@@ -292,22 +296,23 @@ void CheckMembers(const Json& object, const std::vector<std::string>& allowed, c
                   Report&& report) {
   for (const auto& item : object.items())
     if (std::find(allowed.begin(), allowed.end(), item.key()) == allowed.end())
-      report(item.key(), "unknown member " + Quoted(item.key()) + " (known: " + KeyList(allowed) + ")");
+      report(item.key(),
+             FormatText(Tx("unknown member %s (known: %s)"), Quoted(item.key()).c_str(), KeyList(allowed).c_str()));
   for (const std::string& key : required)
-    if (!object.contains(key)) report(std::string(), "missing member " + Quoted(key));
+    if (!object.contains(key)) report(std::string(), FormatText(Tx(kMissingMember), Quoted(key).c_str()));
 }
 
 // ---------------------------------------------------------------- family rules
 
 const char* KindOf(uint8_t family) {
-  if (family == kFamilyDataFlash528) return "flash with 528-byte pages";
-  if (family == kFamilyController) return "controller with on-chip flash";
-  if (family < kFirstEepromFamily) return "SPI NOR flash";
-  if (family == kFamilyI2cEeprom) return "I2C EEPROM";
-  if (family == kFamilySpiEeprom) return "SPI EEPROM";
-  if (family == kFamilyMicrowire) return "Microwire EEPROM";
-  if (family == kFamilySensor) return "SPD/temperature-sensor EEPROM";
-  return "EEPROM";
+  if (family == kFamilyDataFlash528) return TextKey("flash with 528-byte pages");
+  if (family == kFamilyController) return TextKey("controller with on-chip flash");
+  if (family < kFirstEepromFamily) return TextKey("SPI NOR flash");
+  if (family == kFamilyI2cEeprom) return TextKey("I2C EEPROM");
+  if (family == kFamilySpiEeprom) return TextKey("SPI EEPROM");
+  if (family == kFamilyMicrowire) return TextKey("Microwire EEPROM");
+  if (family == kFamilySensor) return TextKey("SPD/temperature-sensor EEPROM");
+  return TextKey("EEPROM");
 }
 
 bool Allows(const FamilyRules& rules, ChipField field) {
@@ -381,9 +386,9 @@ std::string FieldList(const std::vector<ChipField>& fields) {
 }
 
 std::string SizeText(uint32_t bytes) {
-  if (bytes >= MiB && bytes % MiB == 0) return std::to_string(bytes / MiB) + " MiB";
-  if (bytes >= KiB && bytes % KiB == 0) return std::to_string(bytes / KiB) + " KiB";
-  return std::to_string(bytes) + " bytes";
+  if (bytes >= MiB && bytes % MiB == 0) return FormatText(Tx("%u MiB"), bytes / MiB);
+  if (bytes >= KiB && bytes % KiB == 0) return FormatText(Tx("%u KiB"), bytes / KiB);
+  return FormatText(Tx("%u bytes"), bytes);
 }
 
 // The assignments of a user's chip from what its file gives: the family's
@@ -392,26 +397,28 @@ template <typename Report>
 std::vector<FieldAssignment> UserChipFields(std::map<ChipField, uint32_t> given, Report&& report) {
   const auto family = given.find(ChipField::Family);
   if (family == given.end()) {
-    report("", "missing field \"Family\" (a family code: " + FamilyList() + ")");
+    report("", FormatText(Tx("missing field \"Family\" (a family code: %s)"), FamilyList().c_str()));
     return {};
   }
   const FamilyRules* rules = FamilyRulesFor(family->second);
   if (!rules) {
-    report("Family", "family code " + Hex(family->second) + " is not known (known: " + FamilyList() + ")");
+    report("Family", FormatText(Tx("family code %s is not known (known: %s)"), Hex(family->second).c_str(),
+                                FamilyList().c_str()));
     return {};
   }
-  const std::string of = "family " + Hex(rules->family) + " (" + rules->kind + ")";
+  const std::string of = FormatText(Tx("family %s (%s)"), Hex(rules->family).c_str(), Tx(rules->kind));
   bool sound = true;
   for (const auto& [field, value] : given) {
     if (!Allows(*rules, field)) {
-      report(ChipFieldName(field), "field " + Quoted(ChipFieldName(field)) + " is not one of " + of);
+      report(ChipFieldName(field),
+             FormatText(Tx("field %s is not one of %s"), Quoted(ChipFieldName(field)).c_str(), of.c_str()));
       sound = false;
     }
   }
   for (ChipField field : rules->required) {
     if (!given.count(field)) {
-      report("", "missing field " + Quoted(ChipFieldName(field)) + " (" + of + " needs " + FieldList(rules->required) +
-                     ")");
+      report("", FormatText(Tx("missing field %s (%s needs %s)"), Quoted(ChipFieldName(field)).c_str(), of.c_str(),
+                            FieldList(rules->required).c_str()));
       sound = false;
     }
   }
@@ -420,16 +427,17 @@ std::vector<FieldAssignment> UserChipFields(std::map<ChipField, uint32_t> given,
 
   const uint32_t size = given.at(ChipField::Size);
   if (size < rules->smallestSize || size > rules->largestSize || size % rules->sizeStep != 0) {
-    std::string range = rules->smallestSize == rules->largestSize
-                            ? "exactly " + std::to_string(rules->smallestSize) + " bytes"
-                            : SizeText(rules->smallestSize) + " to " + SizeText(rules->largestSize);
-    if (rules->sizeStep > 1) range += ", a multiple of " + SizeText(rules->sizeStep);
-    report("Size", "Size " + std::to_string(size) + " is out of range for " + of + ": " + range);
+    std::string range =
+        rules->smallestSize == rules->largestSize
+            ? FormatText(Tx("exactly %u bytes"), rules->smallestSize)
+            : FormatText(Tx("%s to %s"), SizeText(rules->smallestSize).c_str(), SizeText(rules->largestSize).c_str());
+    if (rules->sizeStep > 1) range += FormatText(Tx(", a multiple of %s"), SizeText(rules->sizeStep).c_str());
+    report("Size", FormatText(Tx("Size %u is out of range for %s: %s"), size, of.c_str(), range.c_str()));
     sound = false;
   }
   const bool flash = rules->family < kFirstEepromFamily;
   if (flash && given.at(ChipField::EraseTime) == 0) {
-    report("EraseTime", "EraseTime 0 is out of range for " + of + ": 1 to 65535");
+    report("EraseTime", FormatText(Tx("EraseTime 0 is out of range for %s: 1 to 65535"), of.c_str()));
     sound = false;
   }
   if (flash && size > kLargestThreeByteFlash) {
@@ -439,15 +447,15 @@ std::vector<FieldAssignment> UserChipFields(std::map<ChipField, uint32_t> given,
     if (mode == given.end()) {
       given[ChipField::ModeFlags] = kFourByteAddresses;
     } else if (!(mode->second & kFourByteAddresses)) {
-      report("ModeFlags", "a chip above 16 MiB needs ModeFlags bit 0x10 (4-byte addresses)");
+      report("ModeFlags", Tx("a chip above 16 MiB needs ModeFlags bit 0x10 (4-byte addresses)"));
       sound = false;
     }
   }
   if (const auto page = given.find(ChipField::PageSize); page != given.end() && !flash) {
     const uint32_t p = page->second;
     if ((p & (p - 1)) != 0 || p > size || size % p != 0) {
-      report("PageSize", "PageSize " + std::to_string(p) + " does not fit: a power of two up to " +
-                             std::to_string(kLargestPage) + " that divides Size");
+      report("PageSize", FormatText(Tx("PageSize %u does not fit: a power of two up to %s that divides Size"), p,
+                                    std::to_string(kLargestPage).c_str()));
       sound = false;
     }
   }
@@ -516,7 +524,7 @@ std::optional<ChipsDocument> OpenChipsDocument(std::string_view text, const std:
   CheckMembers(document.json, allowed, required,
                [&](const std::string&, const std::string& why) { problems.push_back({1, why}); });
   if (document.json.contains("format") && document.json["format"] != kCatalogueFileFormat)
-    problems.push_back({1, "\"format\" is not " + std::to_string(kCatalogueFileFormat)});
+    problems.push_back({1, FormatText(Tx("\"format\" is not %s"), std::to_string(kCatalogueFileFormat).c_str())});
   return document;
 }
 
@@ -526,7 +534,7 @@ const Json* ChipsList(const ChipsDocument& document, std::vector<FileProblem>& p
   if (!document.json.contains("chips")) return nullptr;
   const Json& chips = document.json["chips"];
   if (chips.is_array()) return &chips;
-  problems.push_back({1, "\"chips\" is not a list"});
+  problems.push_back({1, Tx("\"chips\" is not a list")});
   return nullptr;
 }
 
@@ -544,27 +552,28 @@ auto ItemReport(const TextIndex& index, std::string_view text, std::size_t i, st
 }
 
 // The item's caption when it is a sound name named once in its file
-// (where ends the message of one named twice); nothing otherwise.
+// (namedTwice, a text with the caption and the first line to fill in, tells
+// of one named twice); nothing otherwise.
 template <typename Report>
-std::optional<std::string> CaptionOf(const Json& item, std::size_t line, const char* where,
+std::optional<std::string> CaptionOf(const Json& item, std::size_t line, const char* namedTwice,
                                      std::map<std::string, std::size_t>& lineOfCaption, Report& report) {
   if (!item.contains("caption")) return std::nullopt;
   if (const std::string problem = NameProblem(item["caption"]); !problem.empty()) {
-    report("caption", "the caption " + problem);
+    report("caption", FormatText(Tx("the caption %s"), problem.c_str()));
     return std::nullopt;
   }
   std::string caption = item["caption"].get<std::string>();
   if (const auto [at, fresh] = lineOfCaption.emplace(caption, line); !fresh)
-    report("caption", "chip " + Quoted(caption) + " is named twice" + where + " (first on line " +
-                          std::to_string(at->second) + ")");
+    report("caption", FormatText(Tx(namedTwice), Quoted(caption).c_str(), std::to_string(at->second).c_str()));
   return caption;
 }
 
 CatalogueFileReading ReadCatalogueFile(std::string_view text) {
   CatalogueFileReading reading;
   std::vector<FileProblem>& problems = reading.problems;
-  const std::optional<ChipsDocument> document = OpenChipsDocument(
-      text, {"format", "hidden_menus", "chips"}, {"format", "chips"}, "the file does not hold a JSON object", problems);
+  const std::optional<ChipsDocument> document =
+      OpenChipsDocument(text, {"format", "hidden_menus", "chips"}, {"format", "chips"},
+                        Tx("the file does not hold a JSON object"), problems);
   if (!document) return reading;
   const Json* json = &document->json;
   const TextIndex& index = document->index;
@@ -580,7 +589,7 @@ CatalogueFileReading ReadCatalogueFile(std::string_view text) {
       else
         sound = false;
     }
-    if (!sound) problems.push_back({1, "\"hidden_menus\" is not a list of submenu paths"});
+    if (!sound) problems.push_back({1, Tx("\"hidden_menus\" is not a list of submenu paths")});
   }
   const Json* list = ChipsList(*document, problems);
   if (!list) return reading;
@@ -592,36 +601,39 @@ CatalogueFileReading ReadCatalogueFile(std::string_view text) {
     auto report = ItemReport(index, text, i, problems);
     const Json& item = chips[i];
     if (!item.is_object()) {
-      report("", "an item of \"chips\" is not an object");
+      report("", Tx("an item of \"chips\" is not an object"));
       continue;
     }
     std::string why;
     const auto menu = item.contains("menu") ? MenuOf(item["menu"], why) : std::nullopt;
-    if (!menu) report("menu", why.empty() ? "missing member \"menu\"" : why);
+    if (!menu) report("menu", why.empty() ? FormatText(Tx(kMissingMember), "\"menu\"") : why);
     if (item.contains("separator")) {
       CheckMembers(item, {"menu", "separator"}, {"menu"}, report);
-      if (item["separator"] != true) report("separator", "\"separator\" is not true");
+      if (item["separator"] != true) report("separator", Tx("\"separator\" is not true"));
       if (menu) catalogue.separators.push_back({*menu, catalogue.entries.size()});
       continue;
     }
     CheckMembers(item, {"menu", "caption", "hidden", "fields"}, {"caption", "fields"}, report);
     CatalogueEntry entry;
     if (menu) entry.menu = *menu;
-    if (auto caption = CaptionOf(item, line, "", lineOfCaption, report)) entry.caption = std::move(*caption);
+    if (auto caption =
+            CaptionOf(item, line, TextKey("chip %s is named twice (first on line %s)"), lineOfCaption, report))
+      entry.caption = std::move(*caption);
     if (item.contains("hidden")) {
       if (item["hidden"].is_boolean())
         entry.hidden = item["hidden"].get<bool>();
       else
-        report("hidden", "\"hidden\" is not true or false");
+        report("hidden", Tx("\"hidden\" is not true or false"));
     }
     if (item.contains("fields")) {
       if (!item["fields"].is_object()) {
-        report("fields", "\"fields\" is not an object");
+        report("fields", Tx("\"fields\" is not an object"));
       } else {
         const auto fields = FieldsOf(item["fields"], report);
         for (const auto& [field, value] : fields) entry.fields.push_back({field, value});
         for (ChipField needed : {ChipField::Family, ChipField::Size})
-          if (!fields.count(needed)) report("", "missing field " + Quoted(ChipFieldName(needed)));
+          if (!fields.count(needed))
+            report("", FormatText(Tx("missing field %s"), Quoted(ChipFieldName(needed)).c_str()));
       }
     }
     catalogue.entries.push_back(std::move(entry));
@@ -636,9 +648,8 @@ CatalogueFileReading ReadCatalogueFile(std::string_view text) {
 UserChipFileReading ReadUserChipFile(std::string_view text, const std::string& origin) {
   UserChipFileReading reading;
   std::vector<FileProblem>& problems = reading.problems;
-  const std::optional<ChipsDocument> document =
-      OpenChipsDocument(text, {"format", "chips"}, {"chips"},
-                        "the file does not hold a JSON object with a \"chips\" list", problems);
+  const std::optional<ChipsDocument> document = OpenChipsDocument(
+      text, {"format", "chips"}, {"chips"}, Tx("the file does not hold a JSON object with a \"chips\" list"), problems);
   if (!document) return reading;
   const TextIndex& index = document->index;
   const Json* list = ChipsList(*document, problems);
@@ -652,7 +663,7 @@ UserChipFileReading ReadUserChipFile(std::string_view text, const std::string& o
     auto report = ItemReport(index, text, i, problems);
     const Json& item = chips[i];
     if (!item.is_object()) {
-      report("", "an item of \"chips\" is not an object");
+      report("", Tx("an item of \"chips\" is not an object"));
       continue;
     }
     const std::size_t before = problems.size();
@@ -661,7 +672,8 @@ UserChipFileReading ReadUserChipFile(std::string_view text, const std::string& o
     chip.line = line;
     chip.entry.origin = origin;
     chip.entry.menu = {kUserChipMenu};
-    if (auto caption = CaptionOf(item, line, " in this file", lineOfCaption, report))
+    if (auto caption = CaptionOf(item, line, TextKey("chip %s is named twice in this file (first on line %s)"),
+                                 lineOfCaption, report))
       chip.entry.caption = std::move(*caption);
     if (item.contains("menu")) {
       std::string why;
@@ -674,7 +686,7 @@ UserChipFileReading ReadUserChipFile(std::string_view text, const std::string& o
     }
     if (item.contains("fields")) {
       if (!item["fields"].is_object()) {
-        report("fields", "\"fields\" is not an object");
+        report("fields", Tx("\"fields\" is not an object"));
       } else {
         const std::size_t beforeFields = problems.size();
         auto given = FieldsOf(item["fields"], report);

@@ -6,7 +6,9 @@
 
 #include "app/qn_programmer.hpp"
 #include "chips/catalogue_file.hpp"
+#include "data/text_format.hpp"
 #include "platform/text_file.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -19,7 +21,7 @@ constexpr std::size_t kLargestFile = 4 * 1024 * 1024;
 std::string ReadText(const std::filesystem::path& path, std::string& text) {
   std::vector<uint8_t> bytes;
   std::string error = ReadRegularFile(path, kLargestFile, bytes);
-  if (error.empty() && bytes.size() > kLargestFile) error = "it is larger than 4 MiB";
+  if (error.empty() && bytes.size() > kLargestFile) error = Tx("it is larger than 4 MiB");
   text.assign(bytes.begin(), bytes.end());
   return error;
 }
@@ -28,9 +30,6 @@ std::string Where(const std::filesystem::path& path, std::size_t line) {
   return line == 0 ? path.string() : path.string() + ":" + std::to_string(line);
 }
 
-std::string Count(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
 
 // The first catalogue file in the folders; empty when there is none.
 std::filesystem::path FindCatalogueFile(const std::vector<std::filesystem::path>& folders) {
@@ -82,12 +81,13 @@ CatalogueLoad LoadCatalogue(const CatalogueFolders& folders) {
     std::string searched;
     for (const auto& folder : folders.dataFolders)
       if (!folder.empty()) searched += (searched.empty() ? "" : ", ") + folder.string();
-    problem(std::string("Chip catalogue: no ") + kCatalogueFileName + " in " + (searched.empty() ? "any folder" : searched) +
-            "; the built-in table is used.");
+    problem(FormatText(Tx("Chip catalogue: no %s in %s; the built-in table is used."), kCatalogueFileName,
+                       searched.empty() ? Tx("any folder") : searched.c_str()));
   } else {
     std::string text;
     if (const std::string error = ReadText(file, text); !error.empty()) {
-      problem("Chip catalogue: " + file.string() + " cannot be read: " + error + "; the built-in table is used.");
+      problem(FormatText(Tx("Chip catalogue: %s cannot be read: %s; the built-in table is used."),
+                         file.string().c_str(), error.c_str()));
     } else {
       CatalogueFileReading reading = ReadCatalogueFile(text);
       if (reading.catalogue) {
@@ -95,40 +95,44 @@ CatalogueLoad LoadCatalogue(const CatalogueFolders& folders) {
         fromFile = true;
       } else {
         for (const FileProblem& p : reading.problems)
-          problem("Chip catalogue: " + Where(file, p.line) + ": " + p.reason + ".");
-        problem("Chip catalogue: " + file.string() + " is not used; the built-in table is.");
+          problem(FormatText(Tx("Chip catalogue: %s: %s."), Where(file, p.line).c_str(), p.reason.c_str()));
+        problem(FormatText(Tx("Chip catalogue: %s is not used; the built-in table is."), file.string().c_str()));
       }
     }
   }
   if (!fromFile) load.catalogue = CompiledCatalogue();
   else
-    load.notes.push_back("Chip catalogue: " + file.string() + ", " +
-                         Count(load.catalogue.entries.size(), "chip", "chips") + ".");
+    load.notes.push_back(FormatText(
+        load.catalogue.entries.size() == 1 ? Tx("Chip catalogue: %s, %zu chip.") : Tx("Chip catalogue: %s, %zu chips."),
+        file.string().c_str(), load.catalogue.entries.size()));
 
   // Captions the user's files gave so far, and where.
   std::map<std::string, std::string> userCaptions;
   for (const std::filesystem::path& userFile : UserChipFiles(folders.userChips)) {
     std::string text;
     if (const std::string error = ReadText(userFile, text); !error.empty()) {
-      problem("User chips: " + userFile.string() + " cannot be read: " + error + "; the file is not used.");
+      problem(FormatText(Tx("User chips: %s cannot be read: %s; the file is not used."), userFile.string().c_str(),
+                         error.c_str()));
       continue;
     }
     UserChipFileReading reading = ReadUserChipFile(text, userFile.string());
     for (const UserChip& chip : reading.chips)
       if (const auto earlier = userCaptions.find(chip.entry.caption); earlier != userCaptions.end())
-        reading.problems.push_back({chip.line, "chip \"" + chip.entry.caption + "\" is already defined in " +
-                                                   earlier->second});
+        reading.problems.push_back({chip.line, FormatText(Tx("chip \"%s\" is already defined in %s"),
+                                                          chip.entry.caption.c_str(), earlier->second.c_str())});
     if (!reading.problems.empty()) {
-      for (const FileProblem& p : reading.problems) problem("User chips: " + Where(userFile, p.line) + ": " + p.reason + ".");
-      problem("User chips: " + userFile.string() + " is not used.");
+      for (const FileProblem& p : reading.problems)
+        problem(FormatText(Tx("User chips: %s: %s."), Where(userFile, p.line).c_str(), p.reason.c_str()));
+      problem(FormatText(Tx("User chips: %s is not used."), userFile.string().c_str()));
       continue;
     }
     for (const UserChip& chip : reading.chips)
       userCaptions.emplace(chip.entry.caption, Where(userFile, chip.line));
     const std::size_t replaced = AddUserChips(load.catalogue, reading.chips);
-    load.notes.push_back("User chips: " + userFile.string() + ": " +
-                         Count(reading.chips.size() - replaced, "chip", "chips") + " added, " +
-                         std::to_string(replaced) + " replaced.");
+    const std::size_t added = reading.chips.size() - replaced;
+    load.notes.push_back(FormatText(added == 1 ? Tx("User chips: %s: %zu chip added, %zu replaced.")
+                                               : Tx("User chips: %s: %zu chips added, %zu replaced."),
+                                    userFile.string().c_str(), added, replaced));
   }
   return load;
 }

@@ -18,8 +18,8 @@ namespace {
 constexpr std::size_t kReadBlock = 8u << 20;
 
 void ReportOffsetStop(uint8_t code, uint64_t offset, ImageReport& report) {
-  report.AppendInfo(FormatText(kLoadStoppedAtOffset, static_cast<unsigned long long>(offset), RecordCodeMessage(code),
-                               unsigned{code}));
+  report.AppendInfo(FormatText(Tx(kLoadStoppedAtOffset), static_cast<unsigned long long>(offset),
+                               RecordCodeMessage(code), unsigned{code}));
 }
 
 }  // namespace
@@ -62,11 +62,12 @@ LoadOutcome ReadBinary(const std::filesystem::path& path, ImageBuffer& image, Im
   if (outcome.code != kRecordAccepted) {
     ReportOffsetStop(outcome.code, outcome.position, report);
     if (outcome.code == kRecordBeyondImage) {
-      report.Warn(FormatText(kBeyondImageAtOffset, kImageCapacity, kImageCapacity));
+      report.Warn(FormatText(Tx(kBeyondImageAtOffset), kImageCapacity, kImageCapacity));
     } else {
       // The box keeps its words and adds which file and why, as the log does.
       if (!why.empty()) report.AppendInfo(why);
-      report.Warn(why.empty() ? std::string(Tx(kReadFileDataError)) : std::string(Tx(kReadFileDataError)) + "\n" + why);
+      report.Warn(why.empty() ? std::string(Tx(kReadFileDataError))
+                              : FormatText("%s\n%s", Tx(kReadFileDataError), why.c_str()));
     }
   }
   return outcome;

@@ -122,9 +122,9 @@ void TrimChipEnd(ImageBuffer& image, ChipParams& chip, ImageReport& report) {
   image.ChipEnd = static_cast<uint32_t>(end);
   chip.SizeKB = static_cast<uint32_t>((end + 1) >> 10);
   report.AppendPlain("");
-  report.AppendInfo(FormatText(kActualStartLine, image.ChipStart));
-  report.AppendInfo(FormatText(kActualEndLine, image.ChipEnd));
-  report.AppendInfo(FormatText(kActualSizeLine, chip.SizeKB));
+  report.AppendInfo(FormatText(Tx(kActualStartLine), image.ChipStart));
+  report.AppendInfo(FormatText(Tx(kActualEndLine), image.ChipEnd));
+  report.AppendInfo(FormatText(Tx(kActualSizeLine), chip.SizeKB));
   report.AppendPlain("");
 }
 
@@ -142,11 +142,11 @@ void UpdateChecksums(ImageBuffer& image, uint32_t offset, uint32_t last, ImageRe
   const uint32_t chipSum = chipRange ? ByteSum32Wide(data, offset, chipLast) : 0;
   image.AccSum16 = static_cast<uint16_t>(0x10000u - (chipSum & 0xFFFFu));
 
-  report.SetStatusPanel(kAccPanel, FormatText(kAccPanelText, unsigned{image.AccSum16}));
-  report.SetStatusPanel(kCrcPanel, FormatText(kCrcPanelText, unsigned{image.Crc16}));
-  report.AppendInfo(FormatText(kFileSumLine, fileSum));
-  report.AppendInfo(FormatText(kChipSumLine, chipSum));
-  report.AppendInfo(FormatText(kChipAccCrcLine, unsigned{image.AccSum16}, unsigned{image.Crc16}));
+  report.SetStatusPanel(kAccPanel, FormatText(Tx(kAccPanelText), unsigned{image.AccSum16}));
+  report.SetStatusPanel(kCrcPanel, FormatText(Tx(kCrcPanelText), unsigned{image.Crc16}));
+  report.AppendInfo(FormatText(Tx(kFileSumLine), fileSum));
+  report.AppendInfo(FormatText(Tx(kChipSumLine), chipSum));
+  report.AppendInfo(FormatText(Tx(kChipAccCrcLine), unsigned{image.AccSum16}, unsigned{image.Crc16}));
   report.AppendPlain("");
 }
 

@@ -57,14 +57,14 @@ inline constexpr const char* kFileStartLine = TextKey("目标文件首地址 = 0
 inline constexpr const char* kFileEndLine = TextKey("目标文件尾地址 = 0x%06X.");
 inline constexpr const char* kChipStartLine = TextKey("目标芯片首地址 = 0x%06X.");
 inline constexpr const char* kChipEndLine = TextKey("目标芯片尾地址 = 0x%06X.");
-inline constexpr const char* kActualStartLine = "Actual Data Start Address = 0x%06X.";
-inline constexpr const char* kActualEndLine = "Actual Data End Address   = 0x%06X.";
-inline constexpr const char* kActualSizeLine = "Actual Data Size (In KB)  = %u KB.";
-inline constexpr const char* kAccPanelText = "ACC CheckSum : 0x%04X";
-inline constexpr const char* kCrcPanelText = "CRC CheckSum : 0x%04X";
-inline constexpr const char* kFileSumLine = "File ACC CheckSum  = 0x%08X.";
-inline constexpr const char* kChipSumLine = "Chip ACC CheckSum  = 0x%08X.";
-inline constexpr const char* kChipAccCrcLine = "Chip ACC/CRC CheckSum  = 0x%04X/0x%04X.";
+inline constexpr const char* kActualStartLine = TextKey("Actual Data Start Address = 0x%06X.");
+inline constexpr const char* kActualEndLine = TextKey("Actual Data End Address   = 0x%06X.");
+inline constexpr const char* kActualSizeLine = TextKey("Actual Data Size (In KB)  = %u KB.");
+inline constexpr const char* kAccPanelText = TextKey("ACC CheckSum : 0x%04X");
+inline constexpr const char* kCrcPanelText = TextKey("CRC CheckSum : 0x%04X");
+inline constexpr const char* kFileSumLine = TextKey("File ACC CheckSum  = 0x%08X.");
+inline constexpr const char* kChipSumLine = TextKey("Chip ACC CheckSum  = 0x%08X.");
+inline constexpr const char* kChipAccCrcLine = TextKey("Chip ACC/CRC CheckSum  = 0x%04X/0x%04X.");
 inline constexpr int kAccPanel = 0;
 inline constexpr int kCrcPanel = 1;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "data/text_format.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -61,14 +62,14 @@ void CompareWithErased(DifferenceReport& report, uint32_t address, std::span<con
 }
 
 std::string DifferenceSummary(const DifferenceReport& report) {
-  if (report.count == 0) return "no byte differs";
+  if (report.count == 0) return Tx("no byte differs");
   const uint32_t first = *report.FirstAddress();
-  if (report.count == 1) return FormatText("1 byte differs, at 0x%08X", first);
-  return FormatText("%llu bytes differ, the first at 0x%08X", static_cast<unsigned long long>(report.count), first);
+  if (report.count == 1) return FormatText(Tx("1 byte differs, at 0x%08X"), first);
+  return FormatText(Tx("%llu bytes differ, the first at 0x%08X"), static_cast<unsigned long long>(report.count), first);
 }
 
 std::string DifferenceLine(const ByteDifference& difference) {
-  return FormatText("0x%08X: expected 0x%02X, found 0x%02X", difference.address, unsigned{difference.expected},
+  return FormatText(Tx("0x%08X: expected 0x%02X, found 0x%02X"), difference.address, unsigned{difference.expected},
                     unsigned{difference.found});
 }
 

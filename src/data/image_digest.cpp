@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "data/text_format.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -26,7 +27,7 @@ ImageDigest DigestOf(const uint8_t* data, std::size_t size) {
 }
 
 std::string DigestText(const ImageDigest& digest) {
-  return "SHA-256 " + digest.sha256 + FormatText(", CRC-32 0x%08X", digest.crc32);
+  return FormatText(Tx("SHA-256 %s, CRC-32 0x%08X"), digest.sha256.c_str(), digest.crc32);
 }
 
 }  // namespace velkor

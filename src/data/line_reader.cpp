@@ -1,23 +1,24 @@
 #include "data/line_reader.hpp"
 
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "data/in_out_error.hpp"
+#include "data/text_format.hpp"
 #include "platform/text_file.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
 namespace {
 
 std::string Describe(const std::filesystem::path& path, int error) {
-  return "Cannot read file \"" + path.string() + "\": " + std::strerror(error);
+  return FormatText(Tx("Cannot read file \"%s\": %s"), path.string().c_str(), std::strerror(error));
 }
 
 // The first CR or LF in [begin, end), or end.

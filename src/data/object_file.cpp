@@ -16,17 +16,17 @@ namespace velkor {
 namespace {
 
 constexpr std::array<const char*, 11> kRecordCodeMessages = {
-    "record accepted",
-    "the line does not start a record",
-    "the record is shorter than its byte count or its type needs",
-    "extended address record with a non-zero address field",
-    "checksum wrong",
-    "unknown record type",
-    "data address beyond 0x1FFFFFFF",
-    "data beyond the image buffer",
-    "the record count does not match the data records",
-    "a byte value lacks its second hex digit",
-    "the file could not be read",
+    TextKey("record accepted"),
+    TextKey("the line does not start a record"),
+    TextKey("the record is shorter than its byte count or its type needs"),
+    TextKey("extended address record with a non-zero address field"),
+    TextKey("checksum wrong"),
+    TextKey("unknown record type"),
+    TextKey("data address beyond 0x1FFFFFFF"),
+    TextKey("data beyond the image buffer"),
+    TextKey("the record count does not match the data records"),
+    TextKey("a byte value lacks its second hex digit"),
+    TextKey("the file could not be read"),
 };
 
 std::string UpperExtension(const std::filesystem::path& path) {
@@ -46,15 +46,15 @@ std::string LoadObjectFileLine(const std::string& path) { return FormatText(Tx(k
 std::string FileSavedMessage(const std::string& path) { return FormatText(Tx(kFileSavedMessage), path.c_str()); }
 
 const char* RecordCodeMessage(uint8_t code) {
-  return code < kRecordCodeMessages.size() ? kRecordCodeMessages[code] : "unknown result";
+  return Tx(code < kRecordCodeMessages.size() ? kRecordCodeMessages[code] : TextKey("unknown result"));
 }
 
 void ReportLineStop(const LoadOutcome& outcome, ImageReport& report) {
   if (outcome.code == kRecordAccepted) return;
   const auto line = static_cast<unsigned long long>(outcome.position);
-  report.AppendInfo(FormatText(kLoadStoppedAtLine, line, RecordCodeMessage(outcome.code), unsigned{outcome.code}));
+  report.AppendInfo(FormatText(Tx(kLoadStoppedAtLine), line, RecordCodeMessage(outcome.code), unsigned{outcome.code}));
   if (outcome.code == kRecordAddressTooHigh || outcome.code == kRecordBeyondImage) {
-    report.Warn(FormatText(kBeyondImageAtLine, kImageCapacity - 1, line));
+    report.Warn(FormatText(Tx(kBeyondImageAtLine), kImageCapacity - 1, line));
   }
 }
 
@@ -150,8 +150,9 @@ ObjectFormat ChooseObjectFormat(const std::filesystem::path& path, FormatChoice 
   const std::optional<ObjectFormat> recognised = RecogniseRecordFile(path);
   if (!recognised) return ObjectFormat::Binary;
   const bool intel = *recognised == ObjectFormat::IntelHex;
-  report.AppendInfo(FormatText(kRecognisedFormatLine, path.filename().c_str(),
-                               intel ? "Intel HEX record" : "S-record", intel ? "Intel HEX" : "S-records"));
+  report.AppendInfo(FormatText(Tx(kRecognisedFormatLine), path.filename().c_str(),
+                               intel ? Tx("Intel HEX record") : Tx("S-record"),
+                               intel ? Tx("Intel HEX") : Tx("S-records")));
   return *recognised;
 }
 
@@ -163,7 +164,7 @@ LoadOutcome LoadObjectFile(const std::filesystem::path& path, ImageBuffer& image
 std::optional<std::string> DataBeyondChip(const ImageBuffer& image, const ChipParams& chip, const std::string& path,
                                           const std::string& chipName) {
   if (chip.Size == 0 || image.FileStart > image.FileEnd || image.FileEnd < chip.Size) return std::nullopt;
-  return FormatText(kBeyondChipText, path.c_str(), image.FileEnd, chipName.c_str(), chip.Size - 1, chip.Size - 1);
+  return FormatText(Tx(kBeyondChipText), path.c_str(), image.FileEnd, chipName.c_str(), chip.Size - 1, chip.Size - 1);
 }
 
 LoadOutcome LoadObjectFileAs(const std::filesystem::path& path, ObjectFormat format, ImageBuffer& image,
@@ -187,12 +188,12 @@ LoadOutcome LoadObjectFileAs(const std::filesystem::path& path, ObjectFormat for
 void WriteBinary(const uint8_t* source, std::size_t sourceSize, const std::filesystem::path& path,
                  uint32_t lastIndex) {
   if (lastIndex >= sourceSize) {
-    throw EInOutError(FormatText("Cannot save \"%s\": the range ends at 0x%08X, beyond the image buffer.",
+    throw EInOutError(FormatText(Tx("Cannot save \"%s\": the range ends at 0x%08X, beyond the image buffer."),
                                  path.c_str(), lastIndex));
   }
   const std::string error = WriteFileAtomically(
       path, std::string_view(reinterpret_cast<const char*>(source), std::size_t{lastIndex} + 1));
-  if (!error.empty()) throw EInOutError("Cannot save file: " + error);
+  if (!error.empty()) throw EInOutError(FormatText(Tx("Cannot save file: %s"), error.c_str()));
 }
 
 void SaveUsedRange(const ImageBuffer& image, const std::filesystem::path& path) {

@@ -19,12 +19,12 @@
 namespace velkor {
 
 // --- Dialogs and operator texts of loading and saving ---
-inline constexpr const char* kOpenDialogFilter =
+inline constexpr const char* kOpenDialogFilter = TextKey(
     "All Files (*.*)|*.*|All Binary Files (*.Bin)|*.Bin|All Intel Hex Files (*.Hex)|*.Hex|"
-    "All Motorola Hex Files(*.S19,*.Sxx)|*.S19;*.Sx|All Hex/Binary Files (*.Hex,*.S1*,*.Bin)|*.Hex;*.S1*;*.Bin";
+    "All Motorola Hex Files(*.S19,*.Sxx)|*.S19;*.Sx|All Hex/Binary Files (*.Hex,*.S1*,*.Bin)|*.Hex;*.S1*;*.Bin");
 inline constexpr int kOpenDialogFilterIndex = 5;
 inline constexpr const char* kOpenDialogDefaultExtension = "*.Hex;*.S1*;*.Bin";
-inline constexpr const char* kSaveDialogFilter = "All Binary Files(*.BIN)|*.BIN";
+inline constexpr const char* kSaveDialogFilter = TextKey("All Binary Files(*.BIN)|*.BIN");
 inline constexpr int kSaveDialogFilterIndex = 1;
 inline constexpr const char* kSaveDialogDefaultExtension = "*.bin";
 
@@ -34,15 +34,15 @@ inline constexpr const char* kFileSavedMessage = TextKey("文件\"%s\"已保存�
 inline constexpr const char* kReadFileDataError = TextKey("Read File Data Error!");
 // A file that parses whole but holds no byte of data: nothing counts as loaded.
 inline constexpr const char* kNoDataInFile =
-    "The file \"%s\" holds no data (%s): no file is loaded, and the image buffer is blank.";
+    TextKey("The file \"%s\" holds no data (%s): no file is loaded, and the image buffer is blank.");
 // Why and where a load stopped early (information log).
-inline constexpr const char* kLoadStoppedAtLine = "Loading stopped at line %llu: %s (code %u).";
-inline constexpr const char* kLoadStoppedAtOffset = "Loading stopped at offset 0x%08llX: %s (code %u).";
+inline constexpr const char* kLoadStoppedAtLine = TextKey("Loading stopped at line %llu: %s (code %u).");
+inline constexpr const char* kLoadStoppedAtOffset = TextKey("Loading stopped at offset 0x%08llX: %s (code %u).");
 // Warning box of data refused because it lies beyond the image buffer.
 inline constexpr const char* kBeyondImageAtLine =
-    "The file holds data beyond the image buffer (last address 0x%08X); loading stopped at line %llu.";
+    TextKey("The file holds data beyond the image buffer (last address 0x%08X); loading stopped at line %llu.");
 inline constexpr const char* kBeyondImageAtOffset =
-    "The file is larger than the image buffer (%u bytes); only its first %u bytes were loaded.";
+    TextKey("The file is larger than the image buffer (%u bytes); only its first %u bytes were loaded.");
 
 std::string LoadObjectFileLine(const std::string& path);
 std::string FileSavedMessage(const std::string& path);
@@ -97,9 +97,9 @@ std::optional<FormatChoice> FormatChoiceOf(std::string_view word);
 // The format a save to path writes under choice: Auto goes by the name
 // (SaveFormatForPath); nothing for HexText, which is never written.
 std::optional<ObjectFormat> SaveFormatFor(const std::filesystem::path& path, FormatChoice choice);
-inline constexpr const char* kRecognisedFormatLine =
+inline constexpr const char* kRecognisedFormatLine = TextKey(
     "\"%s\": the extension is not one the loaders know, but every line is a well-formed %s with a correct "
-    "checksum; the file is loaded as %s.";
+    "checksum; the file is loaded as %s.");
 
 // The format a load of path uses under choice; recognition reads the file.
 ObjectFormat ChooseObjectFormat(const std::filesystem::path& path, FormatChoice choice, ImageReport& report);
@@ -118,9 +118,9 @@ LoadOutcome LoadObjectFileAs(const std::filesystem::path& path, ObjectFormat for
 // Where the loaded data reaches past the chip's last byte: the text that
 // names the file's end and the chip's end; nothing when it fits (or no
 // data was loaded).
-inline constexpr const char* kBeyondChipText =
+inline constexpr const char* kBeyondChipText = TextKey(
     "The data of \"%s\" ends at 0x%08X, beyond the end of the chip %s at 0x%08X: the bytes after 0x%08X are "
-    "not programmed.";
+    "not programmed.");
 std::optional<std::string> DataBeyondChip(const ImageBuffer& image, const ChipParams& chip, const std::string& path,
                                           const std::string& chipName);
 

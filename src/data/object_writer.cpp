@@ -13,6 +13,7 @@
 #include "data/in_out_error.hpp"
 #include "data/text_format.hpp"
 #include "platform/text_file.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -75,7 +76,7 @@ class BufferedOutput {
       const ssize_t n = ::write(fd_, data, size);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) throw EInOutError(what_ + ": " + std::strerror(errno));
-      if (n == 0) throw EInOutError(what_ + ": nothing more could be written");
+      if (n == 0) throw EInOutError(FormatText(Tx("%s: nothing more could be written"), what_.c_str()));
       data += n;
       size -= static_cast<std::size_t>(n);
       written_ += static_cast<uint64_t>(n);
@@ -193,7 +194,7 @@ void WriteSRecords(BufferedOutput& out, const uint8_t* bytes, uint32_t first, st
 uint64_t WriteObject(int fd, const std::string& what, const uint8_t* bytes, uint32_t first, std::size_t count,
                      ObjectFormat format, std::string_view header) {
   if (count > 0 && uint64_t{first} + count - 1 > kLastAddress)
-    throw EInOutError(FormatText("%s: the range from 0x%08X holds %zu bytes, more than 32-bit addresses reach",
+    throw EInOutError(FormatText(Tx("%s: the range from 0x%08X holds %zu bytes, more than 32-bit addresses reach"),
                                  what.c_str(), first, count));
   BufferedOutput out(fd, what);
   switch (format) {
@@ -224,7 +225,7 @@ uint64_t WriteObjectFile(const std::filesystem::path& path, const uint8_t* bytes
       return std::string(e.what());
     }
   });
-  if (!failure.empty()) throw EInOutError("Cannot save file: " + failure);
+  if (!failure.empty()) throw EInOutError(FormatText(Tx("Cannot save file: %s"), failure.c_str()));
   return written;
 }
 
@@ -234,7 +235,7 @@ namespace {
 std::size_t UsedRangeSize(const ImageBuffer& image, const std::string& what) {
   const uint32_t lastIndex = image.ChipEnd - image.ChipStart;
   if (lastIndex >= kImageCapacity)
-    throw EInOutError(FormatText("Cannot save \"%s\": the range ends at 0x%08X, beyond the image buffer.",
+    throw EInOutError(FormatText(Tx("Cannot save \"%s\": the range ends at 0x%08X, beyond the image buffer."),
                                  what.c_str(), lastIndex));
   return std::size_t{lastIndex} + 1;
 }

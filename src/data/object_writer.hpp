@@ -34,10 +34,10 @@ namespace velkor {
 // The save dialog's filters: the binary filter first, exactly as it always
 // was (kSaveDialogFilter), then one per record format. The S-record filter
 // lists .SREC first, the name the dialog adds when none is typed.
-inline constexpr const char* kSaveDialogFormatFilter =
+inline constexpr const char* kSaveDialogFormatFilter = TextKey(
     "All Binary Files(*.BIN)|*.BIN|"
     "All Intel Hex Files(*.HEX,*.IHX)|*.HEX;*.IHX;*.IHEX|"
-    "All Motorola Hex Files(*.SREC,*.S19,*.S28,*.S37)|*.SREC;*.S19;*.S28;*.S37;*.MOT;*.S";
+    "All Motorola Hex Files(*.SREC,*.S19,*.S28,*.S37)|*.SREC;*.S19;*.S28;*.S37;*.MOT;*.S");
 
 // Data bytes per record of the record formats.
 inline constexpr std::size_t kBytesPerRecord = 32;

@@ -6,6 +6,7 @@
 #include "data/text_format.hpp"
 #include "platform/text_encoding.hpp"
 #include "platform/text_file.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -271,7 +272,7 @@ std::string ProjectFileBytes(const ProjectRecord& record, const uint8_t* data, s
   const uint64_t pairs = ProjectDataPairs(record.ChipStart, record.ChipEnd);
   const uint64_t first = 2 * uint64_t{record.ChipStart};
   if (pairs > 0 && DataBlockEnd(record) > dataSize) {
-    throw EInOutError(FormatText("The project's data block (0x%08llX to 0x%08llX) reaches beyond the image buffer.",
+    throw EInOutError(FormatText(Tx("The project's data block (0x%08llX to 0x%08llX) reaches beyond the image buffer."),
                                  static_cast<unsigned long long>(first),
                                  static_cast<unsigned long long>(DataBlockEnd(record) - 1)));
   }
@@ -296,7 +297,7 @@ void WriteProjectFile(const std::filesystem::path& path, const ProjectRecord& re
                       std::size_t dataSize, const ProjectRandom& random) {
   const std::string bytes = ProjectFileBytes(record, data, dataSize, random);
   const std::string error = WriteFileAtomically(path, bytes);
-  if (!error.empty()) throw EInOutError("Cannot save the project file: " + error);
+  if (!error.empty()) throw EInOutError(FormatText(Tx("Cannot save the project file: %s"), error.c_str()));
 }
 
 // ---------------------------------------------------------------- reading
@@ -382,31 +383,31 @@ ProjectHeader ReadProjectHeader(ProjectReader& reader, ProjectRecord& record) {
 const char* ProjectPartName(ProjectPart part) {
   switch (part) {
     case ProjectPart::None:
-      return "beginning";
+      return TextKey("beginning");
     case ProjectPart::FixedBytes:
-      return "identification bytes";
+      return TextKey("identification bytes");
     case ProjectPart::Magic:
-      return "identification string";
+      return TextKey("identification string");
     case ProjectPart::Names:
-      return "chip name and object file name";
+      return TextKey("chip name and object file name");
     case ProjectPart::ImageFields:
-      return "checksums and address range";
+      return TextKey("checksums and address range");
     case ProjectPart::ChipCodes:
-      return "chip family";
+      return TextKey("chip family");
     case ProjectPart::ChipDetails:
-      return "chip parameters";
+      return TextKey("chip parameters");
     case ProjectPart::Detection:
-      return "chip detection, clock and voltage settings";
+      return TextKey("chip detection, clock and voltage settings");
     case ProjectPart::Ignored:
-      return "write-protection settings";
+      return TextKey("write-protection settings");
     case ProjectPart::SerialNumbers:
-      return "serial-number settings";
+      return TextKey("serial-number settings");
     case ProjectPart::DataMarker:
-      return "data marker";
+      return TextKey("data marker");
     case ProjectPart::Keys:
-      return "data keys";
+      return TextKey("data keys");
   }
-  return "header";
+  return TextKey("header");
 }
 
 ProjectPart NextProjectPart(ProjectPart part) {

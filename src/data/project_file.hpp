@@ -43,11 +43,11 @@ inline constexpr std::size_t kProjectTrailerSize = 1024;
 inline constexpr std::size_t kProjectLongestString = 0xFFFF;
 
 // --- Dialogs and operator texts ---
-inline constexpr const char* kProjectOpenFilter = "All Orvane Project Files (*.OVP)|*.OVP";
-inline constexpr const char* kProjectSaveFilter = "All Orvane Project Files(*.OVP)|*.OVP";
+inline constexpr const char* kProjectOpenFilter = TextKey("All Orvane Project Files (*.OVP)|*.OVP");
+inline constexpr const char* kProjectSaveFilter = TextKey("All Orvane Project Files(*.OVP)|*.OVP");
 inline constexpr const char* kProjectSaveDefaultExtension = "*.OVP";
-inline constexpr const char* kLoadProjectLine = "Load Project file \"%s\"";
-inline constexpr const char* kProjectSavedText = "Orvane Project file of %s has been saved!";
+inline constexpr const char* kLoadProjectLine = TextKey("Load Project file \"%s\"");
+inline constexpr const char* kProjectSavedText = TextKey("Orvane Project file of %s has been saved!");
 // Appended to the information log as they are (no time stamp).
 inline constexpr const char* kProjectBadFixedBytesLine = TextKey("> Invalid File format for Orvane Project file!");
 inline constexpr const char* kProjectBadMagicLine = TextKey("> File is not the Orvane_QN Project file!");
@@ -220,7 +220,8 @@ struct ProjectHeader {
 // allows and its checks pass.
 ProjectHeader ReadProjectHeader(ProjectReader& reader, ProjectRecord& record);
 
-// What a part holds, for messages ("serial-number settings").
+// What a part holds, for messages ("serial-number settings"); a text of the
+// text table, shown through Tx.
 const char* ProjectPartName(ProjectPart part);
 // The part that follows part (the one a truncated file ended in).
 ProjectPart NextProjectPart(ProjectPart part);

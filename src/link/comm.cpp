@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 
+#include "data/text_format.hpp"
 #include "platform/serial_device.hpp"
 #include "text/text_table.hpp"
 
@@ -275,7 +276,8 @@ void TComm::OpenPort() {
   std::unique_ptr<SerialDevice> device;
   switch (SerialDevice::Open(DevicePathOf(CommName), device)) {
     case OpenFailure::None: break;
-    case OpenFailure::CannotOpen: throw ECommsError("Error opening serial port:" + CommName);
+    case OpenFailure::CannotOpen:
+      throw ECommsError(FormatText(Tx("Error opening serial port:%s"), CommName.c_str()));
     case OpenFailure::NotATerminal: throw ECommsError(Tx("File handle is not a comm handle "));
     case OpenFailure::CannotPrepare: throw ECommsError(Tx("Cannot setup comm buffer"));
   }

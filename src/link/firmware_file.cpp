@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "link/checksum.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -70,18 +71,18 @@ const std::array<uint8_t, 256>& FirmwareChunkKeys() {
 FirmwareFile ReadFirmwareFile(std::span<const uint8_t> bytes) {
   FirmwareFile f;
   if (bytes.size() > kFirmwareBufferBytes) {
-    f.problem = Describe("the file holds %zu bytes, more than the %zu of the firmware buffer", bytes.size(),
+    f.problem = Describe(Tx("the file holds %zu bytes, more than the %zu of the firmware buffer"), bytes.size(),
                          kFirmwareBufferBytes);
     return f;
   }
   if (bytes.size() < kFirmwareHeaderBytes + kFirmwareTrailerBytes + 4) {
-    f.problem = Describe("the file holds only %zu bytes, fewer than its header and trailer", bytes.size());
+    f.problem = Describe(Tx("the file holds only %zu bytes, fewer than its header and trailer"), bytes.size());
     return f;
   }
   for (std::size_t i = 0; i < kMarkerBytes; ++i) {
     const uint8_t b = bytes[i] == 0 ? 0 : bytes[i] ^ kMarkerMask;
     if (b != static_cast<uint8_t>(kFirmwareMarker[i])) {
-      f.problem = "its marker is not that of a firmware file";
+      f.problem = Tx("its marker is not that of a firmware file");
       return f;
     }
   }
@@ -93,19 +94,19 @@ FirmwareFile ReadFirmwareFile(std::span<const uint8_t> bytes) {
   const std::size_t stored = RoundUpToGroup(payload);
   const std::size_t sumAt = kFirmwareHeaderBytes + stored + kFirmwareTrailerBytes;
   if (sumAt + 4 != bytes.size()) {
-    f.problem = Describe("its header announces %zu payload bytes, which do not end the file's %zu bytes", payload,
+    f.problem = Describe(Tx("its header announces %zu payload bytes, which do not end the file's %zu bytes"), payload,
                          bytes.size());
     return f;
   }
   if (f.end < f.start) {
-    f.problem = Describe("its range ends at 0x%04zX, before its start 0x%04zX", f.end, f.start);
+    f.problem = Describe(Tx("its range ends at 0x%04zX, before its start 0x%04zX"), f.end, f.start);
     return f;
   }
   // The last chunk starts below the end and reads 2048 image bytes.
   const std::size_t chunks = FirmwareChunkCount(f);
   const std::size_t needed = chunks * kFirmwareChunkPayload;
   if (needed > kFirmwareBufferBytes || needed > stored) {
-    f.problem = Describe("its range needs %zu image bytes; the payload holds %zu", needed, stored);
+    f.problem = Describe(Tx("its range needs %zu image bytes; the payload holds %zu"), needed, stored);
     return f;
   }
 
@@ -117,7 +118,7 @@ FirmwareFile ReadFirmwareFile(std::span<const uint8_t> bytes) {
                              static_cast<uint32_t>(bytes[sumAt + 2]) << 16 |
                              static_cast<uint32_t>(bytes[sumAt + 3]) << 24;
   if (sum != storedSum) {
-    f.problem = "its checksum is wrong";
+    f.problem = Tx("its checksum is wrong");
     return f;
   }
   f.ready = true;
@@ -129,12 +130,14 @@ std::vector<uint8_t> PackFirmwareFile(std::span<const uint8_t> image, const std:
   const std::size_t most = (kFirmwareBufferBytes - kFirmwareHeaderBytes - kFirmwareTrailerBytes - 4) /
                            kFirmwareChunkPayload * kFirmwareChunkPayload;
   if (image.empty() || image.size() % kFirmwareChunkPayload != 0 || image.size() > most) {
-    error = Describe("the image must hold whole chunks of %zu bytes, at most %zu bytes", kFirmwareChunkPayload, most);
+    error =
+        Describe(Tx("the image must hold whole chunks of %zu bytes, at most %zu bytes"), kFirmwareChunkPayload, most);
     return {};
   }
   if (version.empty() || version.size() > kFirmwareVersionBytes ||
       !std::all_of(version.begin(), version.end(), [](char c) { return c > 0x20 && c < 0x7F; })) {
-    error = Describe("the version text must be 1 to %zu printable characters without blanks", kFirmwareVersionBytes);
+    error =
+        Describe(Tx("the version text must be 1 to %zu printable characters without blanks"), kFirmwareVersionBytes);
     return {};
   }
   std::vector<uint8_t> file(kFirmwareHeaderBytes + image.size() + kFirmwareTrailerBytes + 4);

@@ -35,6 +35,8 @@ namespace velkor {
 inline constexpr const char* kFirmwareFileName = "VelkorQN_EDF.VFR";
 // The box that says the firmware file is missing.
 inline constexpr const char* kFirmwareNotFoundBox = TextKey("文件\"VelkorQN_EDF.VFR\"没有找到，请确认！");
+// A firmware file and why it cannot be used.
+inline constexpr const char* kUnusableFirmwareFile = TextKey("The firmware file \"%s\" cannot be used: %s.");
 
 inline constexpr char kFirmwareMarker[] = "KT2xFmWr";
 inline constexpr uint8_t kMarkerMask = 0x5C;

@@ -12,6 +12,9 @@
 #include <string_view>
 #include <thread>
 
+#include "data/text_format.hpp"
+#include "text/text_table.hpp"
+
 namespace velkor {
 
 namespace {
@@ -114,13 +117,13 @@ HotplugMonitor::HotplugMonitor(int socket, bool kernelOnly, MainLoop& loop, Hand
 bool HotplugMonitor::Launch(std::string& error) {
   shared_->stopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (shared_->stopEvent < 0) {
-    error = std::string("no event descriptor: ") + std::strerror(errno);
+    error = FormatText(Tx("no event descriptor: %s"), std::strerror(errno));
     return false;
   }
   try {
     shared_->thread = std::thread([self = shared_] { self->Listen(self); });
   } catch (const std::system_error& e) {
-    error = std::string("no thread: ") + e.what();
+    error = FormatText(Tx("no thread: %s"), e.what());
     return false;
   }
   return true;
@@ -129,14 +132,14 @@ bool HotplugMonitor::Launch(std::string& error) {
 std::unique_ptr<HotplugMonitor> HotplugMonitor::Start(MainLoop& loop, Handler onEvent, std::string& error) {
   const int s = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
   if (s < 0) {
-    error = std::string("the kernel's device events cannot be had: ") + std::strerror(errno);
+    error = FormatText(Tx("the kernel's device events cannot be had: %s"), std::strerror(errno));
     return nullptr;
   }
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;
   address.nl_groups = kKernelGroup;
   if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    error = std::string("the kernel's device events cannot be had: ") + std::strerror(errno);
+    error = FormatText(Tx("the kernel's device events cannot be had: %s"), std::strerror(errno));
     close(s);
     return nullptr;
   }

@@ -1,13 +1,15 @@
 #include "platform/serial_ports.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <system_error>
 
-#include <sys/stat.h>
-
+#include "data/text_format.hpp"
 #include "platform/serial_device.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
@@ -120,8 +122,9 @@ std::string PortHolders(const std::string& devicePath, const std::filesystem::pa
     if (!holds) continue;
     std::string program;
     std::getline(std::ifstream(process.path() / "comm"), program);
-    if (!holders.empty()) holders += ", ";
-    holders += "PID " + pid + (program.empty() ? "" : " (" + program + ")");
+    if (!holders.empty()) holders += Tx(", ");
+    holders += program.empty() ? FormatText(Tx("PID %s"), pid.c_str())
+                               : FormatText(Tx("PID %s (%s)"), pid.c_str(), program.c_str());
   }
   return holders;
 }
@@ -134,13 +137,14 @@ std::string WhyUnusable(const PortCandidate& port) {
       return {};
     case PortCandidate::Access::InUse: {
       const std::string holders = PortHolders(path);
-      return holders.empty() ? "another program holds it" : "it is in use by " + holders;
+      return holders.empty() ? std::string(Tx("another program holds it"))
+                             : FormatText(Tx("it is in use by %s"), holders.c_str());
     }
     case PortCandidate::Access::NoPermission:
-      return "no permission to open it";
+      return Tx("no permission to open it");
     case PortCandidate::Access::Absent: {
       std::error_code ec;
-      return std::filesystem::exists(path, ec) ? "it is not a serial device" : "it does not exist";
+      return std::filesystem::exists(path, ec) ? Tx("it is not a serial device") : Tx("it does not exist");
     }
   }
   return {};

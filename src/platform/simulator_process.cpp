@@ -13,6 +13,9 @@
 #include <cstring>
 #include <filesystem>
 
+#include "data/text_format.hpp"
+#include "text/text_table.hpp"
+
 extern char** environ;
 
 namespace velkor {
@@ -69,11 +72,11 @@ std::unique_ptr<SimulatorProcess> SimulatorProcess::Start(const std::string& pro
   int toChild[2];
   int fromChild[2];
   if (pipe2(toChild, O_CLOEXEC) != 0) {
-    error = std::string("cannot create a pipe: ") + std::strerror(errno);
+    error = FormatText(Tx("cannot create a pipe: %s"), std::strerror(errno));
     return nullptr;
   }
   if (pipe2(fromChild, O_CLOEXEC) != 0) {
-    error = std::string("cannot create a pipe: ") + std::strerror(errno);
+    error = FormatText(Tx("cannot create a pipe: %s"), std::strerror(errno));
     close(toChild[0]);
     close(toChild[1]);
     return nullptr;
@@ -107,7 +110,7 @@ std::unique_ptr<SimulatorProcess> SimulatorProcess::Start(const std::string& pro
   close(toChild[0]);
   close(fromChild[1]);
   if (spawned != 0) {
-    error = "cannot start " + program + ": " + std::strerror(spawned);
+    error = FormatText(Tx("cannot start %s: %s"), program.c_str(), std::strerror(spawned));
     close(toChild[1]);
     close(fromChild[0]);
     return nullptr;
@@ -115,7 +118,7 @@ std::unique_ptr<SimulatorProcess> SimulatorProcess::Start(const std::string& pro
 
   std::unique_ptr<SimulatorProcess> process(new SimulatorProcess(pid, toChild[1], fromChild[0]));
   if (!ReadLines(fromChild[0], count, Clock::now() + timeout, process->ports_)) {
-    error = program + " did not report its ports";
+    error = FormatText(Tx("%s did not report its ports"), program.c_str());
     return nullptr;
   }
   return process;

@@ -1,7 +1,5 @@
 #include "platform/text_file.hpp"
 
-#include <functional>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,11 +7,19 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
+
+#include "data/text_format.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor {
 
 namespace {
+
+constexpr const char* kIsADirectory = TextKey("it is a directory");
+constexpr const char* kNotARegularFile = TextKey("it is not a regular file (a FIFO or a device)");
+constexpr const char* kPathNotRegular = TextKey("%s: not a regular file");
 
 std::string Describe(const std::filesystem::path& path, int error) {
   return path.string() + ": " + std::strerror(error);
@@ -46,7 +52,7 @@ int OpenRegularFile(const std::filesystem::path& path, std::string& reason) {
     return -1;
   }
   if (!S_ISREG(info.st_mode)) {
-    reason = S_ISDIR(info.st_mode) ? "it is a directory" : "it is not a regular file (a FIFO or a device)";
+    reason = S_ISDIR(info.st_mode) ? Tx(kIsADirectory) : Tx(kNotARegularFile);
     ::close(fd);
     return -1;
   }
@@ -89,8 +95,8 @@ std::string ReplaceFile(const std::filesystem::path& named, const std::function<
   struct stat existing {};
   const bool exists = ::stat(path.c_str(), &existing) == 0;
   if (exists && !S_ISREG(existing.st_mode))
-    return path.string() + ": " + (S_ISDIR(existing.st_mode) ? "it is a directory" : "it is not a regular file (a FIFO or a device)") +
-           "; nothing was saved";
+    return FormatText(Tx("%s: %s; nothing was saved"), path.string().c_str(),
+                      S_ISDIR(existing.st_mode) ? Tx(kIsADirectory) : Tx(kNotARegularFile));
   const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
   // ".NAME.XXXXXX" beside the target, the name cut so that the whole stays
   // within the 255 bytes a file name may have.
@@ -131,14 +137,15 @@ std::string WriteFileAtomically(const std::filesystem::path& path, std::string_v
 std::string CheckAppendable(const std::filesystem::path& path) {
   std::error_code ec;
   const bool existed = std::filesystem::exists(path, ec);
-  if (existed && !std::filesystem::is_regular_file(path, ec)) return path.string() + ": not a regular file";
+  if (existed && !std::filesystem::is_regular_file(path, ec))
+    return FormatText(Tx(kPathNotRegular), path.string().c_str());
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return Describe(path, errno);
   struct stat info {};
   const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
   ::close(fd);
   if (!existed) ::unlink(path.c_str());
-  if (!regular) return path.string() + ": not a regular file";
+  if (!regular) return FormatText(Tx(kPathNotRegular), path.string().c_str());
   return {};
 }
 
@@ -151,7 +158,7 @@ std::string AppendToFile(const std::filesystem::path& path, std::string_view con
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     const int error = errno;
     ::close(fd);
-    return S_ISREG(info.st_mode) ? Describe(path, error) : path.string() + ": not a regular file";
+    return S_ISREG(info.st_mode) ? Describe(path, error) : FormatText(Tx(kPathNotRegular), path.string().c_str());
   }
   std::string block;
   block.reserve(headerIfNew.size() + 1 + content.size());
@@ -179,9 +186,11 @@ std::string AppendToFile(const std::filesystem::path& path, std::string_view con
     const int why = errno;
     const off_t end = ::lseek(fd, 0, SEEK_CUR);
     if (end >= written) (void)!::ftruncate(fd, end - written);
-    error = path.string() + ": the disk took only " + std::to_string(written) + " of " +
-            std::to_string(block.size()) + " bytes" + (why != 0 ? std::string(" (") + std::strerror(why) + ")" : "") +
-            "; the part written was removed";
+    const long long took = written;
+    error = why != 0 ? FormatText(Tx("%s: the disk took only %lld of %zu bytes (%s); the part written was removed"),
+                                  path.string().c_str(), took, block.size(), std::strerror(why))
+                     : FormatText(Tx("%s: the disk took only %lld of %zu bytes; the part written was removed"),
+                                  path.string().c_str(), took, block.size());
   } else if (::fsync(fd) != 0) {
     error = Describe(path, errno);
   }

@@ -9,6 +9,9 @@
 #include <system_error>
 #include <vector>
 
+#include "data/text_format.hpp"
+#include "text/text_table.hpp"
+
 namespace velkor {
 
 namespace fs = std::filesystem;
@@ -82,12 +85,13 @@ std::string DescribeUsbIdentity(const UsbIdentity& usb) {
   std::string text = usb.vendorId + ":" + usb.productId;
   if (!usb.manufacturer.empty()) text += " " + usb.manufacturer;
   if (!usb.product.empty()) text += " " + usb.product;
-  text += usb.serial.empty() ? ", no USB serial number" : ", USB serial " + usb.serial;
+  text += usb.serial.empty() ? std::string(Tx(", no USB serial number"))
+                             : FormatText(Tx(", USB serial %s"), usb.serial.c_str());
   return text;
 }
 
 ResolvedPort ResolvePortName(const std::string& name, const DeviceRoots& roots) {
-  if (name.empty()) return {{}, "no port is named"};
+  if (name.empty()) return {{}, Tx("no port is named")};
   if (name.front() == '/') return {name, {}};
   const std::string prefix = kUsbSerialPrefix;
   if (name.compare(0, prefix.size(), prefix) == 0) {
@@ -100,10 +104,12 @@ ResolvedPort ResolvePortName(const std::string& name, const DeviceRoots& roots) 
       if (!serial.empty() && SameText(ReadUsbIdentity(kernelName, roots).serial, serial)) matches.push_back(kernelName);
     }
     if (matches.size() == 1) return {(roots.dev / matches.front()).string(), {}};
-    if (matches.empty()) return {{}, "no USB serial adapter with the serial number \"" + serial + "\" is plugged in"};
+    if (matches.empty())
+      return {{}, FormatText(Tx("no USB serial adapter with the serial number \"%s\" is plugged in"), serial.c_str())};
     return {{},
-            std::to_string(matches.size()) + " ports carry the USB serial number \"" + serial +
-                "\" (an adapter with several ports): name one by its link in " + roots.ById().string()};
+            FormatText(Tx("%zu ports carry the USB serial number \"%s\" (an adapter with several ports): name one "
+                          "by its link in %s"),
+                       matches.size(), serial.c_str(), roots.ById().string().c_str())};
   }
   std::error_code ec;
   const fs::path direct = roots.dev / name;

@@ -6,6 +6,7 @@
 
 #include "data/text_format.hpp"
 #include "platform/text_file.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor::store {
 
@@ -113,14 +114,14 @@ PoolNumberSource::PoolNumberSource(LineStore& store, std::string pool, std::stri
 std::optional<uint32_t> PoolNumberSource::Take(int channel, std::string& error) {
   const auto reserved = store_.Reserve(pool_, station_, "programmer " + std::to_string(base_ + channel));
   if (!reserved) {
-    error = "No serial number for programmer " + std::to_string(base_ + channel) + " from pool \"" + pool_ +
-            "\": " + reserved.error;
+    error = velkor::FormatText(Tx("No serial number for programmer %d from pool \"%s\": %s"), base_ + channel,
+                               pool_.c_str(), reserved.error.c_str());
     return std::nullopt;
   }
   if (reserved->number > kLargestChipNumber) {
     // The chip holds four bytes: the number goes back as a failed chip's.
     store_.Release(reserved->id);
-    error = velkor::FormatText("Pool \"%s\" handed out %llu, which does not fit the chip's four bytes.",
+    error = velkor::FormatText(Tx("Pool \"%s\" handed out %llu, which does not fit the chip's four bytes."),
                                pool_.c_str(), static_cast<unsigned long long>(reserved->number));
     return std::nullopt;
   }
@@ -138,9 +139,9 @@ void PoolNumberSource::Done(int channel, uint32_t number, NumberEnd end) {
   if (ended) return;
   // The number stays reserved in the pool, so it is never handed out twice;
   // an engineer releases it (velkor-cli pool release) once the chip is known.
-  notice_(velkor::FormatText("Serial number %u of pool \"%s\" (programmer %d) stays reserved: %s. Its reservation is %lld.",
-                             number, pool_.c_str(), base_ + channel, ended.error.c_str(),
-                             static_cast<long long>(reservation)));
+  notice_(velkor::FormatText(
+      Tx("Serial number %u of pool \"%s\" (programmer %d) stays reserved: %s. Its reservation is %lld."), number,
+      pool_.c_str(), base_ + channel, ended.error.c_str(), static_cast<long long>(reservation)));
 }
 
 StoreRecordSink::StoreRecordSink(LineStore& store, std::string station, std::filesystem::path pending,
@@ -189,12 +190,13 @@ void StoreRecordSink::Add(const TraceRecord& record) {
   }
   const std::vector<StoredRecord> left(waiting.begin() + static_cast<std::ptrdiff_t>(written), waiting.end());
   if (!WritePending(left)) {
-    notice_("The record of programmer " + std::to_string(record.programmer) + "'s chip reached neither the line's "
-            "database (" + why + ") nor " + pending_.string() + ".");
+    notice_(
+        velkor::FormatText(Tx("The record of programmer %d's chip reached neither the line's database (%s) nor %s."),
+                           record.programmer, why.c_str(), pending_.string().c_str()));
     return;
   }
-  notice_(velkor::FormatText("The line's database did not take a record (%s): %zu record(s) wait in %s and go in "
-                             "when it is back.",
+  notice_(velkor::FormatText(Tx("The line's database did not take a record (%s): %zu record(s) wait in %s and go in "
+                                "when it is back."),
                              why.c_str(), left.size(), pending_.string().c_str()));
 }
 
@@ -258,13 +260,14 @@ std::string StationLine::Use(const LineSettings& settings) {
   if (!found) {
     refusal = found.error;
   } else if (!*found.value) {
-    refusal = "there is no pool \"" + settings.pool + "\" in " + store_->Where() + " (velkor-cli pool list)";
+    refusal = velkor::FormatText(Tx("there is no pool \"%s\" in %s (velkor-cli pool list)"), settings.pool.c_str(),
+                                 store_->Where().c_str());
   } else if (const auto format = ParsePoolFormat((*found.value)->spec.format)) {
     placement_ = {format->address, format->bigEndian};
     return {};
   } else {
-    refusal = "pool \"" + settings.pool + "\" keeps no serial-number format this program knows (\"" +
-              (*found.value)->spec.format + "\")";
+    refusal = velkor::FormatText(Tx("pool \"%s\" keeps no serial-number format this program knows (\"%s\")"),
+                                 settings.pool.c_str(), (*found.value)->spec.format.c_str());
   }
   // Opened again next time: the pool may be made meanwhile.
   records_.reset();
@@ -279,8 +282,10 @@ SerialNumberSource& StationLine::Numbers(int programmerBase) {
 }
 
 std::string OpenFailureText(const std::string& where, bool unreachable, const std::string& error) {
-  return "The line's database " + (where.empty() ? DefaultStorePath().string() : where) +
-         (unreachable ? " cannot be reached: " : " cannot be used: ") + error;
+  const std::string shown = where.empty() ? DefaultStorePath().string() : where;
+  return velkor::FormatText(unreachable ? Tx("The line's database %s cannot be reached: %s")
+                                        : Tx("The line's database %s cannot be used: %s"),
+                            shown.c_str(), error.c_str());
 }
 
 std::string DefaultStationName() { return HostName(); }

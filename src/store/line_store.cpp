@@ -10,7 +10,9 @@
 #include <system_error>
 
 #include "app/trace_record.hpp"
+#include "data/text_format.hpp"
 #include "store/sql_connection.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor::store {
 namespace {
@@ -32,10 +34,10 @@ Clock::time_point FromMs(int64_t ms) { return Clock::time_point(std::chrono::mil
 
 int64_t ToInt(const std::optional<std::string>& text) {
   int64_t value = 0;
-  if (!text) throw StoreError("the database holds an empty value where a number belongs");
+  if (!text) throw StoreError(Tx("the database holds an empty value where a number belongs"));
   const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
   if (error != std::errc() || end != text->data() + text->size()) {
-    throw StoreError("the database holds \"" + *text + "\" where a number belongs");
+    throw StoreError(velkor::FormatText(Tx("the database holds \"%s\" where a number belongs"), text->c_str()));
   }
   return value;
 }
@@ -90,7 +92,8 @@ bool IsStorableText(std::string_view text) {
 }
 
 void CheckText(const char* what, std::string_view text) {
-  if (!IsStorableText(text)) throw StoreError(std::string("the ") + what + " is not UTF-8 text without NUL characters");
+  if (!IsStorableText(text))
+    throw StoreError(velkor::FormatText(Tx("the %s is not UTF-8 text without NUL characters"), Tx(what)));
 }
 
 std::optional<NumberState> StateNamed(std::string_view name) {
@@ -102,14 +105,16 @@ std::optional<NumberState> StateNamed(std::string_view name) {
 
 NumberState StateOf(const std::optional<std::string>& text) {
   const auto state = text ? StateNamed(*text) : std::nullopt;
-  if (!state) throw StoreError("the database holds an unknown number state \"" + Text(text) + "\"");
+  if (!state)
+    throw StoreError(velkor::FormatText(Tx("the database holds an unknown number state \"%s\""), Text(text).c_str()));
   return *state;
 }
 
 FailedNumbers PolicyOf(const std::optional<std::string>& text) {
   if (text && *text == FailedNumbersName(FailedNumbers::Reuse)) return FailedNumbers::Reuse;
   if (text && *text == FailedNumbersName(FailedNumbers::Void)) return FailedNumbers::Void;
-  throw StoreError("the database holds an unknown failed-number policy \"" + Text(text) + "\"");
+  throw StoreError(
+      velkor::FormatText(Tx("the database holds an unknown failed-number policy \"%s\""), Text(text).c_str()));
 }
 
 std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
@@ -165,7 +170,8 @@ class SqlLineStore final : public LineStore {
           "VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (name) DO NOTHING RETURNING id",
           {spec.name, static_cast<int64_t>(spec.first), static_cast<int64_t>(spec.step),
            static_cast<int64_t>(spec.last), spec.format, std::string(FailedNumbersName(spec.failed)), NowMs()});
-      if (made.empty()) throw StoreError("a pool named " + Quoted(spec.name) + " already exists");
+      if (made.empty())
+        throw StoreError(velkor::FormatText(Tx("a pool named %s already exists"), Quoted(spec.name).c_str()));
       return Done{};
     });
   }
@@ -238,8 +244,8 @@ class SqlLineStore final : public LineStore {
   StoreResult<Reservation> Reserve(const std::string& pool, const std::string& station,
                                    const std::string& programmer) override {
     return Guarded<Reservation>(Access::Write, [&] {
-      CheckText("station", station);
-      CheckText("programmer", programmer);
+      CheckText(TextKey("station"), station);
+      CheckText(TextKey("programmer"), programmer);
       const SqlRows found =
           db_->Run("SELECT id, failed_numbers, first_number, step, last_number FROM pools WHERE name = $1", {pool});
       if (found.empty()) throw StoreError("there is no pool named " + Quoted(pool));
@@ -298,24 +304,25 @@ class SqlLineStore final : public LineStore {
     return Guarded<Done>(Access::Write, [&] {
       if (record.result != "ok" && record.result != "failed" && record.result != "timeout" &&
           record.result != "stopped") {
-        throw StoreError("a record's result is \"ok\", \"failed\", \"timeout\" or \"stopped\", not " +
-                         Quoted(record.result));
+        throw StoreError(
+            velkor::FormatText(Tx("a record's result is \"ok\", \"failed\", \"timeout\" or \"stopped\", not %s"),
+                               Quoted(record.result).c_str()));
       }
-      CheckText("station", record.station);
-      CheckText("programmer's identification", record.programmerId);
-      CheckText("chip", record.chip);
-      CheckText("operation", record.operation);
-      CheckText("record's text", record.text);
-      CheckText("image's SHA-256", record.imageSha256);
-      if (record.pool) CheckText("pool", *record.pool);
-      CheckText("image file", record.imageFile);
-      CheckText("job id", record.jobId);
-      CheckText("adapter's serial number", record.adapterSerial);
-      for (const auto& [what, number] : {std::pair{"serial number", record.serialNumber},
-                                         std::pair{"count of differences", record.differences}}) {
+      CheckText(TextKey("station"), record.station);
+      CheckText(TextKey("programmer's identification"), record.programmerId);
+      CheckText(TextKey("chip"), record.chip);
+      CheckText(TextKey("operation"), record.operation);
+      CheckText(TextKey("record's text"), record.text);
+      CheckText(TextKey("image's SHA-256"), record.imageSha256);
+      if (record.pool) CheckText(TextKey("pool"), *record.pool);
+      CheckText(TextKey("image file"), record.imageFile);
+      CheckText(TextKey("job id"), record.jobId);
+      CheckText(TextKey("adapter's serial number"), record.adapterSerial);
+      for (const auto& [what, number] : {std::pair{TextKey("serial number"), record.serialNumber},
+                                         std::pair{TextKey("count of differences"), record.differences}}) {
         if (number && *number > kLargestNumber) {
-          throw StoreError(std::string("the ") + what + " " + std::to_string(*number) + " is beyond the largest " +
-                           std::to_string(kLargestNumber) + " the store keeps");
+          throw StoreError(velkor::FormatText(Tx("the %s %s is beyond the largest %s the store keeps"), Tx(what),
+                                              std::to_string(*number).c_str(), std::to_string(kLargestNumber).c_str()));
         }
       }
       // Nothing rather than an empty text: the same as in the records made
@@ -425,13 +432,17 @@ class SqlLineStore final : public LineStore {
                       "FROM reservations r JOIN pools p ON p.id = r.pool_id WHERE r.id = $1") +
               (db_->Kind() == Dialect::Postgres ? " FOR NO KEY UPDATE OF r" : ""),
           {reservation});
-      if (found.empty()) throw StoreError("there is no reservation " + std::to_string(reservation));
+      if (found.empty())
+        throw StoreError(velkor::FormatText(Tx("there is no reservation %s"), std::to_string(reservation).c_str()));
       const SqlRow& row = found[0];
-      const std::string which = "reservation " + std::to_string(reservation) + " (number " + Text(row[1]) +
-                                " of pool " + Quoted(Text(row[4])) + ")";
+      const std::string which =
+          velkor::FormatText(Tx("reservation %s (number %s of pool %s)"), std::to_string(reservation).c_str(),
+                             Text(row[1]).c_str(), Quoted(Text(row[4])).c_str());
       if (row[2]) {
-        throw StoreError(which + (Text(row[3]) == "release" ? " was released by an operator" : " was finished") +
-                         " already: the number is " + Text(row[2]));
+        throw StoreError(velkor::FormatText(Text(row[3]) == "release"
+                                                ? Tx("%s was released by an operator already: the number is %s")
+                                                : Tx("%s was finished already: the number is %s"),
+                                            which.c_str(), Text(row[2]).c_str()));
       }
       const NumberState state = chipGood                                         ? NumberState::Used
                                 : PolicyOf(row[5]) == FailedNumbers::Reuse ? NumberState::Failed
@@ -442,7 +453,8 @@ class SqlLineStore final : public LineStore {
       const SqlRows changed = db_->Run(
           "UPDATE numbers SET state = $3 WHERE pool_id = $1 AND number = $2 AND reservation_id = $4 RETURNING number",
           {ToInt(row[0]), ToInt(row[1]), stateName, reservation});
-      if (changed.empty()) throw StoreError(which + " no longer holds its number; nothing was changed");
+      if (changed.empty())
+        throw StoreError(velkor::FormatText(Tx("%s no longer holds its number; nothing was changed"), which.c_str()));
       return state;
     });
   }
@@ -491,28 +503,31 @@ std::string StorableText(std::string_view text) {
 const char* FailedNumbersName(FailedNumbers policy) { return policy == FailedNumbers::Reuse ? "reuse" : "void"; }
 
 std::string ValidatePoolSpec(const PoolSpec& spec) {
-  if (spec.name.empty()) return "a pool needs a name";
-  if (spec.name.size() > 64) return "the pool name " + Quoted(spec.name) + " is longer than 64 characters";
+  if (spec.name.empty()) return Tx("a pool needs a name");
+  if (spec.name.size() > 64)
+    return velkor::FormatText(Tx("the pool name %s is longer than 64 characters"), Quoted(spec.name).c_str());
   for (char c : spec.name) {
     if (!ValidPoolNameCharacter(c)) {
-      return "the pool name " + Quoted(spec.name) + " may hold only letters, digits, '-', '_' and '.'";
+      return velkor::FormatText(Tx("the pool name %s may hold only letters, digits, '-', '_' and '.'"),
+                                Quoted(spec.name).c_str());
     }
   }
-  const std::string pool = "pool " + Quoted(spec.name) + ": ";
-  if (spec.step < 1) return pool + "the step must be 1 or more";
+  const std::string pool = Quoted(spec.name);
+  if (spec.step < 1) return velkor::FormatText(Tx("pool %s: the step must be 1 or more"), pool.c_str());
   if (spec.step > kLargestNumber) {
-    return pool + "the step " + std::to_string(spec.step) + " is beyond the largest " +
-           std::to_string(kLargestNumber) + " the store keeps";
+    return velkor::FormatText(Tx("pool %s: the step %s is beyond the largest %s the store keeps"), pool.c_str(),
+                              std::to_string(spec.step).c_str(), std::to_string(kLargestNumber).c_str());
   }
   if (spec.first > spec.last) {
-    return pool + "the first number " + std::to_string(spec.first) + " is beyond the last " +
-           std::to_string(spec.last);
+    return velkor::FormatText(Tx("pool %s: the first number %s is beyond the last %s"), pool.c_str(),
+                              std::to_string(spec.first).c_str(), std::to_string(spec.last).c_str());
   }
   if (spec.last > kLargestNumber) {
-    return pool + "the last number " + std::to_string(spec.last) + " is beyond the largest " +
-           std::to_string(kLargestNumber) + " the store keeps";
+    return velkor::FormatText(Tx("pool %s: the last number %s is beyond the largest %s the store keeps"), pool.c_str(),
+                              std::to_string(spec.last).c_str(), std::to_string(kLargestNumber).c_str());
   }
-  if (!IsStorableText(spec.format)) return pool + "the format is not UTF-8 text without NUL characters";
+  if (!IsStorableText(spec.format))
+    return velkor::FormatText(Tx("pool %s: the format is not UTF-8 text without NUL characters"), pool.c_str());
   return {};
 }
 
@@ -553,12 +568,14 @@ std::unique_ptr<LineStore> OpenLineStore(const std::string& where, std::string& 
       if (path.has_parent_path() && !fs::is_directory(path.parent_path(), failure)) {
         fs::create_directories(path.parent_path(), failure);
         if (failure) {
-          throw StoreError(shown + " cannot be opened: its folder " + path.parent_path().string() +
-                               " cannot be made: " + failure.message(),
-                           true);
+          throw StoreError(
+              velkor::FormatText(Tx("%s cannot be opened: its folder %s cannot be made: %s"), shown.c_str(),
+                                 path.parent_path().string().c_str(), failure.message().c_str()),
+              true);
         }
       }
-      if (fs::is_directory(path, failure)) throw StoreError(shown + " cannot be opened: it is a folder");
+      if (fs::is_directory(path, failure))
+        throw StoreError(velkor::FormatText(Tx("%s cannot be opened: it is a folder"), shown.c_str()));
       db = OpenSqlite(path.string());
     }
     MigrateSchema(*db);
@@ -567,7 +584,7 @@ std::unique_ptr<LineStore> OpenLineStore(const std::string& where, std::string& 
     error = failure.what();
     if (unreachable) *unreachable = failure.unreachable;
   } catch (const std::exception& failure) {
-    error = shown + " cannot be opened: " + failure.what();
+    error = velkor::FormatText(Tx(kCannotBeOpened), shown.c_str(), failure.what());
   }
   return nullptr;
 }

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "data/text_format.hpp"
 #include "store/sql_connection.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor::store {
 namespace {
@@ -75,10 +77,12 @@ class PostgresConnection final : public SqlConnection {
     const char* values[] = {"10", "UTF8", "velkor350qn", options.c_str(), connectionString.c_str(), nullptr};
     connection_ = PQconnectdbParams(keys, values, 1);
     if (!connection_ || PQstatus(connection_) != CONNECTION_OK) {
-      const std::string reason = connection_ ? Trimmed(PQerrorMessage(connection_)) : "out of memory";
+      const std::string reason = connection_ ? Trimmed(PQerrorMessage(connection_)) : std::string(Tx("out of memory"));
       PQfinish(connection_);
       connection_ = nullptr;
-      throw StoreError(where_ + " cannot be reached: " + WithoutPassword(reason, password_), true);
+      throw StoreError(velkor::FormatText(Tx("%s cannot be reached: %s"), where_.c_str(),
+                                          WithoutPassword(reason, password_).c_str()),
+                       true);
     }
     // The server's notices ("skipping", ...) are not the user's business.
     PQsetNoticeProcessor(connection_, [](void*, const char*) {}, nullptr);
@@ -93,7 +97,7 @@ class PostgresConnection final : public SqlConnection {
     if (PQstatus(connection_) == CONNECTION_OK) return;
     PQreset(connection_);
     if (PQstatus(connection_) != CONNECTION_OK) {
-      throw StoreError(where_ + " cannot be reached: " + Message(), true);
+      throw StoreError(velkor::FormatText(Tx("%s cannot be reached: %s"), where_.c_str(), Message().c_str()), true);
     }
   }
 
@@ -150,7 +154,7 @@ class PostgresConnection final : public SqlConnection {
     Check(result.get());
     // A transaction that failed earlier answers COMMIT with ROLLBACK.
     if (std::string_view(PQcmdStatus(result.get())) != "COMMIT") {
-      throw StoreError(where_ + ": the change was rolled back");
+      throw StoreError(velkor::FormatText(Tx("%s: the change was rolled back"), where_.c_str()));
     }
   }
 
@@ -166,7 +170,7 @@ class PostgresConnection final : public SqlConnection {
     const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
     if (!result || PQstatus(connection_) != CONNECTION_OK) {
-      throw StoreError(where_ + " cannot be reached: " + Message(), true);
+      throw StoreError(velkor::FormatText(Tx("%s cannot be reached: %s"), where_.c_str(), Message().c_str()), true);
     }
     const char* code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
     const std::string state = code ? code : "";
@@ -174,9 +178,10 @@ class PostgresConnection final : public SqlConnection {
     // Class 08: the connection failed; 57P: the server is shutting down or
     // restarting; 55P03: a lock was not granted in time (lock_timeout).
     if (state.starts_with("08") || state.starts_with("57P")) {
-      throw StoreError(where_ + " cannot be reached: " + reason, true);
+      throw StoreError(velkor::FormatText(Tx("%s cannot be reached: %s"), where_.c_str(), reason.c_str()), true);
     }
-    if (state == "55P03") throw StoreError(where_ + " is busy: " + reason, true);
+    if (state == "55P03")
+      throw StoreError(velkor::FormatText(Tx("%s is busy: %s"), where_.c_str(), reason.c_str()), true);
     const bool conflict = state == "40001" || state == "40P01";
     throw StoreError(where_ + ": " + reason, false, conflict);
   }
@@ -192,7 +197,7 @@ std::string DescribePostgres(const std::string& connectionString) {
   char* error = nullptr;
   std::unique_ptr<PQconninfoOption, OptionsFree> options(PQconninfoParse(connectionString.c_str(), &error));
   PQfreemem(error);
-  if (!options) return "the PostgreSQL database (its connection string cannot be read)";
+  if (!options) return Tx("the PostgreSQL database (its connection string cannot be read)");
   std::string shown;
   for (const PQconninfoOption* option = options.get(); option->keyword; ++option) {
     const std::string_view keyword = option->keyword;
@@ -203,7 +208,7 @@ std::string DescribePostgres(const std::string& connectionString) {
       shown.append(keyword).append("=").append(option->val);
     }
   }
-  return "the PostgreSQL database (" + (shown.empty() ? std::string("libpq's defaults") : shown) + ")";
+  return velkor::FormatText(Tx("the PostgreSQL database (%s)"), shown.empty() ? Tx("libpq's defaults") : shown.c_str());
 }
 
 std::unique_ptr<SqlConnection> OpenPostgres(const std::string& connectionString) {

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "data/text_format.hpp"
 #include "store/sql_connection.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor::store {
 namespace {
@@ -136,9 +138,10 @@ void MigrateSchema(SqlConnection& db) {
     const SqlRows rows = db.Run("SELECT MAX(version) FROM schema_version", {});
     const int64_t current = rows.empty() ? 0 : ToInt(rows[0][0]);
     if (current > KnownSchemaVersion()) {
-      throw StoreError(db.Where() + " was written by a newer program (its tables are version " +
-                       std::to_string(current) + ", this program knows up to version " +
-                       std::to_string(KnownSchemaVersion()) + "): use the newer program");
+      throw StoreError(velkor::FormatText(Tx("%s was written by a newer program (its tables are version %s, this "
+                                             "program knows up to version %s): use the newer program"),
+                                          db.Where().c_str(), std::to_string(current).c_str(),
+                                          std::to_string(KnownSchemaVersion()).c_str()));
     }
     for (const Step& step : Steps()) {
       if (step.version <= current) continue;

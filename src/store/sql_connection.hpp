@@ -14,6 +14,8 @@
 #include <variant>
 #include <vector>
 
+#include "text/text_table.hpp"
+
 namespace velkor::store {
 
 enum class Dialect { Sqlite, Postgres };
@@ -21,6 +23,9 @@ enum class Dialect { Sqlite, Postgres };
 using SqlValue = std::variant<std::nullptr_t, int64_t, std::string>;
 using SqlRow = std::vector<std::optional<std::string>>;  // nullopt: NULL
 using SqlRows = std::vector<SqlRow>;
+
+// The database (as shown to a person) and why it cannot be opened.
+inline constexpr const char* kCannotBeOpened = TextKey("%s cannot be opened: %s");
 
 // Every failure inside the store travels as this and is turned into a
 // StoreResult at the store's edge. conflict marks a transaction the engine

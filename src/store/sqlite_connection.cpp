@@ -13,7 +13,9 @@
 #include <string>
 #include <unordered_map>
 
+#include "data/text_format.hpp"
 #include "store/sql_connection.hpp"
+#include "text/text_table.hpp"
 
 namespace velkor::store {
 namespace {
@@ -52,7 +54,7 @@ class SqliteConnection final : public SqlConnection {
       const std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(opened);
       sqlite3_close(db_);
       db_ = nullptr;
-      throw StoreError(where_ + " cannot be opened: " + reason, true);
+      throw StoreError(velkor::FormatText(Tx(kCannotBeOpened), where_.c_str(), reason.c_str()), true);
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -149,8 +151,8 @@ class SqliteConnection final : public SqlConnection {
 
   StoreError Error(int code, const std::string& reason) const {
     if (code == SQLITE_BUSY) {
-      return StoreError(where_ + " is busy: another program held it for over " +
-                            std::to_string(kBusyTimeoutMs / 1000) + " s",
+      return StoreError(velkor::FormatText(Tx("%s is busy: another program held it for over %s s"), where_.c_str(),
+                                           std::to_string(kBusyTimeoutMs / 1000).c_str()),
                         true);
     }
     return StoreError(where_ + ": " + reason, IsUnreachable(code));

@@ -30,13 +30,11 @@ void DecodeEscape(const std::string& source, std::size_t& i, std::string& out) {
   }
 }
 
-// The call whose opening parenthesis comes right before position (blanks
-// between them skipped): the identifier before that parenthesis.
-std::string CallBefore(const std::string& source, std::size_t position) {
+// The name of the call whose opening parenthesis is at position: the
+// identifier before it, blanks between them skipped; empty for a
+// parenthesis that opens no call ("(a + b)", a cast's "<int>(").
+std::string CallOpenedAt(const std::string& source, std::size_t position) {
   std::size_t i = position;
-  while (i > 0 && std::isspace(static_cast<unsigned char>(source[i - 1]))) --i;
-  if (i == 0 || source[i - 1] != '(') return {};
-  --i;
   while (i > 0 && std::isspace(static_cast<unsigned char>(source[i - 1]))) --i;
   const std::size_t end = i;
   while (i > 0 && IdentifierChar(source[i - 1])) --i;
@@ -50,6 +48,9 @@ std::vector<SourceLiteral> LiteralsOf(const std::string& source, const std::file
   int line = 1;
   // The literal being joined with the ones that follow it.
   bool joining = false;
+  // The calls whose parentheses enclose the scan, innermost last; a brace
+  // opens a block (a lambda's body) whose literals belong to no call.
+  std::vector<std::string> enclosing;
   std::size_t i = 0;
   while (i < source.size()) {
     const char c = source[i];
@@ -81,9 +82,6 @@ std::vector<SourceLiteral> LiteralsOf(const std::string& source, const std::file
       const bool raw = i > 0 && source[i - 1] == 'R';
       std::string text;
       const int startLine = line;
-      // u8"..." and R"(...)": the prefix belongs to the literal.
-      std::size_t start = i;
-      while (start > 0 && IdentifierChar(source[start - 1])) --start;
       if (raw) {
         const std::size_t open = source.find('(', i);
         std::string closing = ")";
@@ -108,11 +106,14 @@ std::vector<SourceLiteral> LiteralsOf(const std::string& source, const std::file
       if (joining) {
         literals.back().text += text;
       } else {
-        literals.push_back({file, startLine, text, CallBefore(source, start)});
+        literals.push_back({file, startLine, text, enclosing.empty() ? std::string() : enclosing.back()});
       }
       joining = true;
       continue;
     }
+    if (c == '(') enclosing.push_back(CallOpenedAt(source, i));
+    if (c == '{') enclosing.emplace_back();
+    if ((c == ')' || c == '}') && !enclosing.empty()) enclosing.pop_back();
     if (!std::isspace(static_cast<unsigned char>(c))) joining = false;
     ++i;
   }

@@ -1,7 +1,8 @@
 // The string literals of C++ sources, read the way the compiler reads them:
 // comments skipped, escapes decoded, adjacent literals joined. Each literal
-// knows the name of the call it is the first argument of, so the texts the
-// program marks for translation can be told from the others.
+// knows the name of the innermost call whose parentheses hold it, so the
+// texts the program marks for translation can be told from the others, and
+// a text handed straight to a call that shows it can be found.
 #pragma once
 
 #include <filesystem>
@@ -16,8 +17,9 @@ struct SourceLiteral {
   std::filesystem::path file;
   int line = 0;
   std::string text;
-  // "Tx" for Tx("..."), "tr" for tr("..."); empty when the literal is not
-  // the first thing in a call's parentheses.
+  // "Tx" for Tx("..."), "f" for f(a, "..."), "Tx" again for
+  // f(a, Tx("...")); empty outside any call's parentheses, or in a block or
+  // braced list inside them.
   std::string call;
 };
 

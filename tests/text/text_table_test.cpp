@@ -65,6 +65,33 @@ TEST(TextTableTest, EveryChineseTextInTheProgramsHasAnEnglishTranslation) {
   for (const std::string& line : missing) ADD_FAILURE() << line;
 }
 
+// The calls that put their text in front of a person: the log, message
+// boxes and questions, refusals, and velkor-cli's messages and listings.
+const std::set<std::string> kCallsThatShowText = {
+    "AppendInfo",     "AppendPlain", "ChannelLog",       "Warn",    "LineNotice", "ShowMessage",
+    "ShowResultText", "AskQuestion", "RefusedWhileBusy", "Message", "Listing",
+};
+
+// The literals handed to such a call as they are, past the text table: a
+// shown text goes in as Tx("...") or FormatText(Tx("..."), ...), so a
+// literal whose innermost call is one of these was never looked up. Blanks
+// alone (an empty line of the log) have nothing to translate.
+std::vector<SourceLiteral> TextsShownUntranslated(const std::vector<SourceLiteral>& literals) {
+  std::vector<SourceLiteral> found;
+  for (const SourceLiteral& literal : literals) {
+    const bool blank = literal.text.find_first_not_of(" \n") == std::string::npos;
+    if (kCallsThatShowText.count(literal.call) && !blank) found.push_back(literal);
+  }
+  return found;
+}
+
+TEST(TextTableTest, EveryTextHandedToACallThatShowsItGoesThroughTheTable) {
+  const std::vector<SourceLiteral> found = TextsShownUntranslated(ProgramLiterals());
+  EXPECT_TRUE(found.empty()) << found.size() << " texts shown without the text table, e.g.\n"
+                             << (found.empty() ? "" : Where(found.front()));
+  for (const SourceLiteral& literal : found) ADD_FAILURE() << Where(literal);
+}
+
 TEST(TextTableTest, EveryTextMarkedForTranslationIsInTheTable) {
   static const std::set<std::string> kMarks = {"Tx", "TextKey", "tr"};
   int marked = 0;
@@ -194,6 +221,51 @@ TEST(TextTableTest, TheLanguageComesFromTheOptionThenTheEnvironmentThenTheLastRu
     EXPECT_EQ(!choice.error.empty(), c.refused) << choice.error;
   }
   unsetenv("VELKOR_LANGUAGE");
+}
+
+// The innermost call whose parentheses hold a literal, at any argument.
+TEST(SourceLiteralsTest, KnowsTheCallALiteralSitsInAtAnyArgument) {
+  struct Case {
+    const char* source;
+    const char* call;
+  };
+  const Case cases[] = {
+      {"f(\"a\");", "f"},
+      {"f(1, g(2), \"a\");", "f"},
+      {"f(1,\n  \"\"\n  \"a\");", "f"},
+      {"f(1, Tx(\"a\"), 2);", "Tx"},
+      {"f(FormatText(Tx(\"a\"), 3));", "Tx"},
+      {"f(x ? \"a\" : b);", "f"},
+      {"f((\"a\"));", ""},
+      {"f(g(1), static_cast<int>(2), \"a\");", "f"},
+      {"f(')', \"a\");", "f"},
+      {"f(\")\", \"a\");", "f"},
+      {"Post([] { return \"a\"; });", ""},
+      {"auto a = \"a\";", ""},
+      {"f(1); auto a = \"a\";", ""},
+  };
+  for (const Case& c : cases) {
+    const std::vector<test::SourceLiteral> literals = test::LiteralsOf(c.source);
+    ASSERT_FALSE(literals.empty()) << c.source;
+    EXPECT_EQ(literals.back().text, "a") << c.source;
+    EXPECT_EQ(literals.back().call, c.call) << c.source;
+  }
+}
+
+TEST(SourceLiteralsTest, FindsATextShownWithoutTheTable) {
+  const std::string source =
+      "AppendInfo(Tx(\"kept\"));\n"
+      "ChannelLog(ch, FormatText(Tx(\"kept %d\"), n));\n"
+      "ShowMessage(MessageKind::Warning,\n    \"planted\");\n"
+      "output_.Message(kind, std::string(Tx(\"kept\")) + name);\n"
+      "Warn(error + \"planted too\");\n"
+      "AppendPlain(\"\"); AppendPlain(\" \");\n"
+      "auto json = \"{\\\"result\\\":1}\";\n";
+  const std::vector<SourceLiteral> found = TextsShownUntranslated(test::LiteralsOf(source));
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].text, "planted");
+  EXPECT_EQ(found[0].line, 4);
+  EXPECT_EQ(found[1].text, "planted too");
 }
 
 TEST(SourceLiteralsTest, ReadsLiteralsAsTheCompilerDoes) {

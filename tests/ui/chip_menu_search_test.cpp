@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QWidgetAction>
 #include <filesystem>
+#include <optional>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -34,7 +35,9 @@
 
 #include "chip_selection_form.hpp"
 #include "main_window.hpp"
+#include "spin_until.hpp"
 #include "support/firmware.hpp"
+#include "support/scratch_directory.hpp"
 
 // Readable failures.
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -44,13 +47,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs Qt's loop until done() holds or ten seconds pass.
-bool SpinUntil(const std::function<bool()>& done) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return done();
-}
 
 QString Shown(const QAction* action) { return action->text().replace("&&", "&"); }
 
@@ -148,20 +144,14 @@ class ChipMenuSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // The window makes its log folder in the directory it starts in.
-    std::string pattern = (fs::temp_directory_path() / "velkor-chip-search-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
-    previous_ = fs::current_path();
-    fs::current_path(directory_);
-    test::WriteFirmwareFile(directory_, "V3.10");
+    scratch_.emplace("velkor-chip-search");
+    directory_ = scratch_->Path();
     StartWindow();
   }
 
   void TearDown() override {
     window_.reset();
-    fs::current_path(previous_);
-    std::error_code ignored;
-    fs::remove_all(directory_, ignored);
+    scratch_.reset();
   }
 
   void StartWindow() {
@@ -202,7 +192,7 @@ class ChipMenuSearchTest : public ::testing::Test {
   QString ChipName() { return window_->findChild<QLineEdit*>("MCUNameEdit")->text(); }
 
   fs::path directory_;
-  fs::path previous_;
+  std::optional<test::ScratchStartDirectory> scratch_;
   QtMainLoop loop_;
   std::unique_ptr<MainWindow> window_;
   QStringList messages_;

@@ -17,6 +17,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <filesystem>
+#include <optional>
 #include <functional>
 #include <memory>
 
@@ -24,7 +25,9 @@
 #include "main_window.hpp"
 #include "remembered_settings.hpp"
 #include "support/chinese_text.hpp"
+#include "spin_until.hpp"
 #include "support/firmware.hpp"
+#include "support/scratch_directory.hpp"
 #include "text/language.hpp"
 
 namespace velkor::ui {
@@ -32,22 +35,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool SpinUntil(const std::function<bool()>& done) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return done();
-}
 
 class EnglishWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "velkor-english-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
-    previous_ = fs::current_path();
-    fs::current_path(directory_);
-    test::WriteFirmwareFile(directory_, "V3.10");
+    scratch_.emplace("velkor-english");
+    directory_ = scratch_->Path();
     UseLanguage(Language::English);
     QCoreApplication::installTranslator(&translator_);
     window_ = std::make_unique<MainWindow>(loop_, StartOptions{});
@@ -59,9 +52,7 @@ class EnglishWindowTest : public ::testing::Test {
     window_.reset();
     QCoreApplication::removeTranslator(&translator_);
     UseLanguage(Language::Original);
-    fs::current_path(previous_);
-    std::error_code ignored;
-    fs::remove_all(directory_, ignored);
+    scratch_.reset();
   }
 
   // Every page of the page controls in turn, each shown.
@@ -80,7 +71,7 @@ class EnglishWindowTest : public ::testing::Test {
   CoreTextTranslator translator_;
   std::unique_ptr<MainWindow> window_;
   fs::path directory_;
-  fs::path previous_;
+  std::optional<test::ScratchStartDirectory> scratch_;
 };
 
 // The texts of a menu and its submenus, with the menu's title.
@@ -158,13 +149,8 @@ TEST_F(EnglishWindowTest, NoCaptionIsClippedAtTheSmallestWindow) {
 // Help › Language: the choice lands in the settings file, and the next start
 // takes it when neither the command line nor the environment names one.
 TEST(LanguageMenuTest, TheChosenLanguageIsRememberedForTheNextStart) {
-  std::string pattern = (fs::temp_directory_path() / "velkor-language-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  const fs::path directory = pattern;
-  const fs::path previous = fs::current_path();
-  fs::current_path(directory);
-  test::WriteFirmwareFile(directory, "V3.10");
-  const QString file = QString::fromStdString((directory / "velkor350qn.conf").string());
+  const test::ScratchStartDirectory scratch("velkor-language");
+  const QString file = QString::fromStdString((scratch.Path() / "velkor350qn.conf").string());
   unsetenv("VELKOR_LANGUAGE");
   {
     RememberedSettings settings(file, false);
@@ -191,10 +177,8 @@ TEST(LanguageMenuTest, TheChosenLanguageIsRememberedForTheNextStart) {
   EXPECT_EQ(ChooseLanguage("zh", nextStart.Language().toStdString()).language, Language::Original);
   const RememberedSettings fresh(file, true);
   EXPECT_EQ(ChooseLanguage("", fresh.Language().toStdString()).language, Language::Original);
-  fs::current_path(previous);
-  std::error_code ignored;
-  fs::remove_all(directory, ignored);
 }
+
 
 }  // namespace
 }  // namespace velkor::ui

@@ -38,6 +38,7 @@
 #include <QTimer>
 #include <QWidgetAction>
 #include <filesystem>
+#include <optional>
 #include <functional>
 #include <map>
 #include <set>
@@ -50,7 +51,9 @@
 #include "file_filter.hpp"
 #include "hex_grid.hpp"
 #include "link/operation_codes.hpp"
+#include "spin_until.hpp"
 #include "support/firmware.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace velkor::ui {
 namespace {
@@ -64,13 +67,6 @@ struct Overloaded : Ts... {
 template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
 
-// Runs Qt's loop until done() holds or ten seconds pass.
-bool SpinUntil(const std::function<bool()>& done) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return done();
-}
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -229,12 +225,8 @@ class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // The window makes its log folder in the directory it starts in.
-    std::string pattern = (fs::temp_directory_path() / "velkor-window-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
-    previous_ = fs::current_path();
-    fs::current_path(directory_);
-    test::WriteFirmwareFile(directory_, "V3.10");
+    scratch_.emplace("velkor-window");
+    directory_ = scratch_->Path();
 
     window_ = std::make_unique<MainWindow>(loop_, StartOptions{});
     window_->SetMessagePresenter([this](MessageKind kind, const QString& text) {
@@ -247,9 +239,7 @@ class MainWindowTest : public ::testing::Test {
 
   void TearDown() override {
     window_.reset();
-    fs::current_path(previous_);
-    std::error_code ignored;
-    fs::remove_all(directory_, ignored);
+    scratch_.reset();
   }
 
   MainControls& Controls() { return window_->Core().Controls; }
@@ -284,7 +274,7 @@ class MainWindowTest : public ::testing::Test {
   }
 
   fs::path directory_;
-  fs::path previous_;
+  std::optional<test::ScratchStartDirectory> scratch_;
   QtMainLoop loop_;
   std::unique_ptr<MainWindow> window_;
   std::vector<std::string> messages_;

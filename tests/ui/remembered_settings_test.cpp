@@ -37,7 +37,9 @@
 #include "main_window.hpp"
 #include "remembered_settings.hpp"
 #include "support/files.hpp"
+#include "spin_until.hpp"
 #include "support/firmware.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace velkor::ui {
 namespace {
@@ -51,12 +53,6 @@ struct Overloaded : Ts... {
 template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
 
-bool SpinUntil(const std::function<bool()>& done) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return done();
-}
 
 QString Q(const fs::path& path) { return QString::fromStdString(path.string()); }
 
@@ -90,12 +86,8 @@ std::string Bytes(std::size_t count, int step) {
 class RememberedSettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "velkor-remembered-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
-    previous_ = fs::current_path();
-    fs::current_path(directory_);
-    test::WriteFirmwareFile(directory_, "V3.10");
+    scratch_.emplace("velkor-remembered");
+    directory_ = scratch_->Path();
     if (const char* config = std::getenv("XDG_CONFIG_HOME")) previousConfig_ = config;
     setenv("XDG_CONFIG_HOME", (directory_ / "config").c_str(), 1);
   }
@@ -107,9 +99,7 @@ class RememberedSettingsTest : public ::testing::Test {
       setenv("XDG_CONFIG_HOME", previousConfig_->c_str(), 1);
     else
       unsetenv("XDG_CONFIG_HOME");
-    fs::current_path(previous_);
-    std::error_code ignored;
-    fs::remove_all(directory_, ignored);
+    scratch_.reset();
   }
 
   fs::path SettingsFile() const { return directory_ / "config" / "velkor350qn" / "velkor350qn.conf"; }
@@ -194,7 +184,7 @@ class RememberedSettingsTest : public ::testing::Test {
   }
 
   fs::path directory_;
-  fs::path previous_;
+  std::optional<test::ScratchStartDirectory> scratch_;
   std::optional<std::string> previousConfig_;
   QtMainLoop loop_;
   std::unique_ptr<RememberedSettings> settings_;
