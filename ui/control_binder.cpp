@@ -21,17 +21,11 @@
 #include <algorithm>
 #include <stdexcept>
 #include "text/text_table.hpp"
+#include "overloaded.hpp"
 
 namespace velkor::ui {
 
 namespace {
-
-template <class... Ts>
-struct Overloaded : Ts... {
-  using Ts::operator()...;
-};
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 // A widget's own visibility and enabled flags, not those it inherits from
 // its parents (a page that is not current must not look "changed").

@@ -1,4 +1,5 @@
 #include "remembered_settings.hpp"
+#include "overloaded.hpp"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,13 +13,6 @@
 namespace velkor::ui {
 
 namespace {
-
-template <class... Ts>
-struct Overloaded : Ts... {
-  using Ts::operator()...;
-};
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 const QString kChipKey = "chip";
 const QString kLanguageKey = "language";

@@ -290,11 +290,3 @@ TEST_F(ChipMenuSearchTest, EnterTakesTheFirstChipListedEscClosesAndNoMatchIsSaid
 
 }  // namespace
 }  // namespace velkor::ui
-
-int main(int argc, char** argv) {
-  // Listing the cases runs without the test's environment: no display.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -54,18 +54,12 @@
 #include "spin_until.hpp"
 #include "support/firmware.hpp"
 #include "support/scratch_directory.hpp"
+#include "overloaded.hpp"
 
 namespace velkor::ui {
 namespace {
 
 namespace fs = std::filesystem;
-
-template <class... Ts>
-struct Overloaded : Ts... {
-  using Ts::operator()...;
-};
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
@@ -1023,11 +1017,3 @@ TEST(FileFilterTest, ANameTypedWithoutExtensionTakesTheChosenSaveFiltersFirstPat
 
 }  // namespace
 }  // namespace velkor::ui
-
-int main(int argc, char** argv) {
-  // Listing the cases runs without the test's environment: no display.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -40,18 +40,12 @@
 #include "spin_until.hpp"
 #include "support/firmware.hpp"
 #include "support/scratch_directory.hpp"
+#include "overloaded.hpp"
 
 namespace velkor::ui {
 namespace {
 
 namespace fs = std::filesystem;
-
-template <class... Ts>
-struct Overloaded : Ts... {
-  using Ts::operator()...;
-};
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 
 QString Q(const fs::path& path) { return QString::fromStdString(path.string()); }
@@ -501,10 +495,3 @@ TEST_F(RememberedSettingsTest, AFileNamedAtStartUpOpensOnceTheWindowHasStarted) 
 
 }  // namespace
 }  // namespace velkor::ui
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
