@@ -12,7 +12,8 @@ void CliView::ShowMessage(MessageKind kind, const std::string& text) {
 bool CliView::AskQuestion(const std::string& text) {
   // The subcommand says all that is done: a step that would need a Yes is
   // left undone, and a warning says which.
-  ShowMessage(MessageKind::Warning, FormatText(Tx("Not done, as nobody answers on the command line: %s"), text.c_str()));
+  ShowMessage(MessageKind::Warning,
+              FormatText(Tx("Not done, as nobody answers on the command line: %s"), text.c_str()));
   return false;
 }
 

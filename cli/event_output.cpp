@@ -306,7 +306,8 @@ void EventOutput::DrawBars(bool force) {
   const int count = static_cast<int>(lines.size());
   std::string text = "\r";
   if (barLines_ > 1) text += FormatText("\033[%dA", barLines_ - 1);
-  for (int i = 0; i < count; ++i) text += (i > 0 ? "\n\033[K" : "\033[K") + FitColumns(lines[static_cast<std::size_t>(i)], columns);
+  for (int i = 0; i < count; ++i)
+    text += (i > 0 ? "\n\033[K" : "\033[K") + FitColumns(lines[static_cast<std::size_t>(i)], columns);
   for (int i = count; i < barLines_; ++i) text += "\n\033[K";
   if (barLines_ > count) text += FormatText("\033[%dA", barLines_ - count);
   std::fputs(text.c_str(), out_);

@@ -50,7 +50,8 @@ constexpr Stage kStages[] = {
     {0x80, TextKey(" Do EEP Data Verification...."), nullptr, GaugeStep::Fixed50, false, TextKey("Verify EEPROM data")},
     {0xA0, TextKey(" Do Chip Configuration Byte Programming...."), nullptr, GaugeStep::Fixed50, false,
      TextKey("Configuration bytes")},
-    {kStageCompleted, TextKey(" Progrmming Completed : "), nullptr, GaugeStep::None, false, TextKey("Programming cycle")},
+    {kStageCompleted, TextKey(" Progrmming Completed : "), nullptr, GaugeStep::None, false,
+     TextKey("Programming cycle")},
 };
 
 const Stage* FindStage(uint8_t code) {

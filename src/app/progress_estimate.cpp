@@ -94,7 +94,8 @@ std::string ProgressText(const ProgressFigures& f) {
       f.timeLeft ? DurationText(std::chrono::ceil<std::chrono::seconds>(*f.timeLeft)) : std::string();
   if (f.bytesPerSecond) {
     const double kib = *f.bytesPerSecond / 1024.0;
-    if (f.timeLeft) return FormatText(Tx(kStagePercentSpeedLeft), stage, *f.percent, elapsed.c_str(), kib, left.c_str());
+    if (f.timeLeft)
+      return FormatText(Tx(kStagePercentSpeedLeft), stage, *f.percent, elapsed.c_str(), kib, left.c_str());
     return FormatText(Tx(kStagePercentSpeed), stage, *f.percent, elapsed.c_str(), kib);
   }
   if (f.timeLeft) return FormatText(Tx(kStagePercentLeft), stage, *f.percent, elapsed.c_str(), left.c_str());

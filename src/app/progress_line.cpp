@@ -97,7 +97,8 @@ ProgressFigures TQNProgrammer::ProgressOf(int channel) const {
   if (!track.counted) return figures;
   figures.percent = track.transfer.Percent();
   if (track.unitBytes != 0)
-    if (const std::optional<double> speed = track.transfer.Speed(now)) figures.bytesPerSecond = *speed * track.unitBytes;
+    if (const std::optional<double> speed = track.transfer.Speed(now))
+      figures.bytesPerSecond = *speed * track.unitBytes;
   figures.timeLeft = track.transfer.TimeLeft(now);
   return figures;
 }

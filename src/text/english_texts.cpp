@@ -392,7 +392,6 @@ constexpr TextEntry kEnglishTexts[] = {
 
     // --- Results ---
 
-
     {"操作成功！", "Operation succeeded!"},
     {"操作失败！", "Operation failed!"},
     {"操作失败！错误代码: 0%d", "Operation failed! Error code: 0%d"},

@@ -45,7 +45,8 @@ std::optional<Language> LanguageFromEnvironment(std::string* unknownName) {
 LanguageChoice ChooseLanguage(std::string_view option, std::string_view remembered) {
   LanguageChoice choice;
   auto refuse = [&choice](std::string_view name, const char* source) {
-    choice.error = std::string(source) + " names no language: \"" + std::string(name) + "\" (use " + kLanguageNames + ")";
+    choice.error =
+        std::string(source) + " names no language: \"" + std::string(name) + "\" (use " + kLanguageNames + ")";
   };
   if (!option.empty()) {
     if (const std::optional<Language> named = LanguageNamed(option)) choice.language = *named;

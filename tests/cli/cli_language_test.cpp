@@ -24,9 +24,9 @@ TEST_F(CliTest, MessagesAndLogLinesAreInTheLanguageAsked) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const CliRun run = RunCli(program, directory,
-                              std::string("--simulate --plain --log ") + c.option + " auto --chip W25x10xx --file data.bin",
-                              c.shell);
+    const CliRun run =
+        RunCli(program, directory,
+               std::string("--simulate --plain --log ") + c.option + " auto --chip W25x10xx --file data.bin", c.shell);
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string said = run.out + run.err;
     EXPECT_EQ(HasChinese(said), !c.english) << said;

@@ -176,8 +176,8 @@ TEST_F(StopTest, AStoppedProgrammerTakesItsNextDownloadProgramAndVerify) {
     SCOPED_TRACE(n);
     EXPECT_TRUE(OutcomeOf(n).stopped);
     EXPECT_EQ(OutcomeOf(n).operation, "download");
-    EXPECT_TRUE(LoggedLine(
-        ChannelLine(n, "The programmer holds no complete job now: download again before it programs chips by itself.")));
+    EXPECT_TRUE(LoggedLine(ChannelLine(
+        n, "The programmer holds no complete job now: download again before it programs chips by itself.")));
     const std::vector<wire::Packet> packets = Received(n);
     EXPECT_EQ(wire::PacketsWithCode(packets, wire::kStartDownload).size(), 1u);
     EXPECT_EQ(Positions(packets, wire::kDownloadBlock), Ascending(downloadInFlight[static_cast<std::size_t>(n - 1)]));
@@ -310,7 +310,8 @@ TEST_F(StopTest, AReadBackStopsAfterTheBlockInFlightAndAFailureItExplainsStands)
     void (TQNProgrammer::*command)();
     bool stopped;  // else the verify's failure stands
   };
-  for (const Case& c : {Case{&TQNProgrammer::ReadbackVerifyClick, true}, Case{&TQNProgrammer::SpdBtnVerifyClick, false}}) {
+  for (const Case& c :
+       {Case{&TQNProgrammer::ReadbackVerifyClick, true}, Case{&TQNProgrammer::SpdBtnVerifyClick, false}}) {
     SCOPED_TRACE(c.stopped);
     const std::size_t readsBefore = wire::PacketsWithCode(Received(1), wire::kReadBlock).size();
     Start(c.command);

@@ -62,7 +62,8 @@ std::vector<SourceLiteral> LiteralsOf(const std::string& source, const std::file
     if (c == '/' && i + 1 < source.size() && source[i + 1] == '*') {
       const std::size_t end = source.find("*/", i + 2);
       const std::size_t stop = end == std::string::npos ? source.size() : end + 2;
-      line += static_cast<int>(std::count(source.begin() + static_cast<long>(i), source.begin() + static_cast<long>(stop), '\n'));
+      line += static_cast<int>(
+          std::count(source.begin() + static_cast<long>(i), source.begin() + static_cast<long>(stop), '\n'));
       i = stop;
       continue;
     }

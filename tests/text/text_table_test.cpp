@@ -217,7 +217,8 @@ TEST(TextTableTest, TheLanguageComesFromTheOptionThenTheEnvironmentThenTheLastRu
     if (c.environment) setenv("VELKOR_LANGUAGE", c.environment, 1);
     else unsetenv("VELKOR_LANGUAGE");
     const LanguageChoice choice = ChooseLanguage(c.option, c.remembered);
-    EXPECT_EQ(choice.language, c.expected) << c.option << "/" << (c.environment ? c.environment : "-") << "/" << c.remembered;
+    EXPECT_EQ(choice.language, c.expected)
+        << c.option << "/" << (c.environment ? c.environment : "-") << "/" << c.remembered;
     EXPECT_EQ(!choice.error.empty(), c.refused) << choice.error;
   }
   unsetenv("VELKOR_LANGUAGE");

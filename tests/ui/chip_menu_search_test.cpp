@@ -117,7 +117,8 @@ std::map<QString, QString> WindowPicture(MainWindow& window) {
     if (auto* tabs = qobject_cast<QTabWidget*>(w))
       for (int i = 0; i < tabs->count(); ++i) state += QString(" tab%1=%2").arg(i).arg(tabs->isTabVisible(i));
     if (auto* memo = qobject_cast<QPlainTextEdit*>(w))
-      state += " text=" + memo->toPlainText().replace(QRegularExpression("^> \\S+ ", QRegularExpression::MultilineOption), "> ");
+      state += " text=" +
+               memo->toPlainText().replace(QRegularExpression("^> \\S+ ", QRegularExpression::MultilineOption), "> ");
     picture[w->objectName()] = state;
   }
   const ChipParams& chip = window.Core().Chip;
@@ -250,7 +251,10 @@ struct KeyCase {
 
 TEST_F(ChipMenuSearchTest, EnterTakesTheFirstChipListedEscClosesAndNoMatchIsSaid) {
   const std::vector<KeyCase> cases = {
-      {"25XX1", Qt::Key_Enter, {"SPI EEPROM › 25xx160", "SPI EEPROM › 25xx128", "SPI EEPROM › 25xx1024"}, "25xx160",
+      {"25XX1",
+       Qt::Key_Enter,
+       {"SPI EEPROM › 25xx160", "SPI EEPROM › 25xx128", "SPI EEPROM › 25xx1024"},
+       "25xx160",
        false},
       {" fm24c32d ", Qt::Key_Return, {"FM24C32D"}, "FM24C32D", false},
       {"zzz", Qt::Key_Return, {"No chip matches"}, nullptr, true},

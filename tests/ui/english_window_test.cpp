@@ -122,8 +122,9 @@ TEST_F(EnglishWindowTest, NoCaptionIsClippedAtTheSmallestWindow) {
         frame = indicator ? widget->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
                                 widget->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing)
                           : 4;
-      } else if (auto* label = qobject_cast<QLabel*>(widget);
-                 label && !label->wordWrap() && label->textFormat() != Qt::RichText && !Qt::mightBeRichText(label->text())) {
+      } else if (auto* label = qobject_cast<QLabel*>(widget); label && !label->wordWrap() &&
+                                                              label->textFormat() != Qt::RichText &&
+                                                              !Qt::mightBeRichText(label->text())) {
         text = label->text();
       } else if (auto* box = qobject_cast<QGroupBox*>(widget)) {
         text = box->title();
@@ -134,8 +135,9 @@ TEST_F(EnglishWindowTest, NoCaptionIsClippedAtTheSmallestWindow) {
       const int needed = widget->fontMetrics().horizontalAdvance(text) + frame;
 
       ++checked;
-      EXPECT_GE(widget->width(), needed) << "page \"" << page.toStdString() << "\": " << widget->objectName().toStdString()
-                                         << " \"" << text.toStdString() << "\"";
+      EXPECT_GE(widget->width(), needed) << "page \"" << page.toStdString()
+                                         << "\": " << widget->objectName().toStdString() << " \"" << text.toStdString()
+                                         << "\"";
     }
   });
   EXPECT_GT(checked, 50);

@@ -55,8 +55,8 @@ std::map<std::string, std::string> ValuesOf(const std::vector<NamedControl>& con
                                             std::span<const char* const> names) {
   std::map<std::string, std::string> values;
   for (const NamedControl& control : controls) {
-    if (std::find_if(names.begin(), names.end(), [&](const char* name) { return std::strcmp(name, control.name) == 0; }) ==
-        names.end())
+    if (std::find_if(names.begin(), names.end(),
+                     [&](const char* name) { return std::strcmp(name, control.name) == 0; }) == names.end())
       continue;
     values[control.name] = std::visit(Overloaded{
                                           [](const CheckControl* c) { return std::string(c->Checked ? "on" : "off"); },
@@ -380,7 +380,8 @@ TEST_F(RememberedSettingsTest, DroppedObjectAndProjectFilesLoadAsTheMenusWould) 
   // Several at once: the first is loaded, and the log says so.
   const std::string other = Bytes(2048, 5);
   test::WriteFile(directory_ / "other.bin", other);
-  ASSERT_TRUE(Drop({QUrl::fromLocalFile(Q(directory_ / "other.bin")), QUrl::fromLocalFile(Q(directory_ / "data.bin"))}));
+  ASSERT_TRUE(
+      Drop({QUrl::fromLocalFile(Q(directory_ / "other.bin")), QUrl::fromLocalFile(Q(directory_ / "data.bin"))}));
   ASSERT_TRUE(SpinUntil([&] { return Controls().ProductEditX.Text == (directory_ / "other.bin").string(); }));
   ExpectImageHolds(other);
   EXPECT_TRUE(Memo().contains("2 files were dropped on the window; only the first, \"" + Q(directory_ / "other.bin") +
@@ -453,7 +454,8 @@ TEST_F(RememberedSettingsTest, RecentFilesLoadAgainAndAreRemembered) {
   ASSERT_NE(entry, nullptr);
   entry->trigger();
   ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(messages_[0], "The file \"" + files[6].string() + "\" is no longer there; it was taken off the recent files.");
+  EXPECT_EQ(messages_[0],
+            "The file \"" + files[6].string() + "\" is no longer there; it was taken off the recent files.");
   EXPECT_EQ(RecentEntry(files[6]), nullptr);
   EXPECT_EQ(Controls().ProductEditX.Text, files[5].string());
   const std::vector<std::string> remembered = RecentEntries();
