@@ -20,7 +20,7 @@ class ReadBackTest : public test::SimulatedProgrammersTest {
  protected:
   void SetUp() override {
     SimulatedProgrammersTest::SetUp();
-    programmer->OperationEnded = [this](const OperationOutcome& o) { outcomes.push_back(o); };
+    RecordOutcomes();
   }
   void RunToEnd(void (TQNProgrammer::*command)()) {
     view.lines.clear();
@@ -30,20 +30,12 @@ class ReadBackTest : public test::SimulatedProgrammersTest {
     ASSERT_TRUE(RunToIdle(60s));
     loop.runFor(20ms);  // a failure's box comes after the receive event
   }
-  const OperationOutcome& OutcomeOf(int channel) {
-    for (const OperationOutcome& o : outcomes)
-      if (o.channel == channel) return o;
-    ADD_FAILURE() << "no outcome for programmer " << channel;
-    static const OperationOutcome none;
-    return none;
-  }
   // The image holds data from 0, as a load of it would leave it.
   void LoadImage(const std::vector<uint8_t>& data) {
     std::copy(data.begin(), data.end(), programmer->Image.Data.get());
     programmer->FileLoaded = true;
     programmer->RecomputeImage();
   }
-  std::vector<OperationOutcome> outcomes;
 };
 
 struct Stuck {
@@ -131,7 +123,7 @@ TEST_F(ReadBackTest, ABlankCheckNamesTheOneProgrammedByteByStreamedAndBlockReads
     SCOPED_TRACE(k.capability);
     sim.reset();
     programmer = MakeProgrammer();
-    programmer->OperationEnded = [this](const OperationOutcome& o) { outcomes.push_back(o); };
+    RecordOutcomes();
     Connect(1, StuckOptions({k.cell}, {"--capability", k.capability}));
     Choose("W25x10xx");  // 128 KB: the whole chip is read, not only a file's range
     RunToEnd(&TQNProgrammer::SpdBtnEraseClick);

@@ -73,6 +73,21 @@ class SimulatedProgrammersTest : public ProgrammerFixture {
     return std::string("> ") + kTime + " C" + std::to_string(channel) + ": " + text;
   }
 
+  // Every operation's end from now on lands in outcomes (again after the
+  // logic is made anew).
+  void RecordOutcomes() {
+    programmer->OperationEnded = [this](const OperationOutcome& o) { outcomes.push_back(o); };
+  }
+  // The first recorded end of the programmer's operation.
+  const OperationOutcome& OutcomeOf(int channel) {
+    for (const OperationOutcome& o : outcomes)
+      if (o.channel == channel) return o;
+    ADD_FAILURE() << "no outcome for programmer " << channel;
+    static const OperationOutcome none;
+    return none;
+  }
+  std::vector<OperationOutcome> outcomes;
+
   std::unique_ptr<SimulatorProcess> sim;
 };
 

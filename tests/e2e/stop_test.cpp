@@ -26,7 +26,7 @@ class StopTest : public SimulatedProgrammersTest {
  protected:
   void SetUp() override {
     SimulatedProgrammersTest::SetUp();
-    programmer->OperationEnded = [this](const OperationOutcome& o) { outcomes.push_back(o); };
+    RecordOutcomes();
     std::filesystem::create_directories(directory / "chips");
   }
   // Each programmer's capture and its chip at the simulator's end, with
@@ -61,13 +61,6 @@ class StopTest : public SimulatedProgrammersTest {
     ASSERT_TRUE(RunToIdle());
     loop.runFor(20ms);  // a failure's box comes after the receive event
   }
-  const OperationOutcome& OutcomeOf(int channel) {
-    for (const OperationOutcome& o : outcomes)
-      if (o.channel == channel) return o;
-    ADD_FAILURE() << "no outcome for programmer " << channel;
-    static const OperationOutcome none;
-    return none;
-  }
   std::vector<wire::Packet> Received(int n) const {
     return wire::Packets(wire::ReadCapture(directory / ("wire." + std::to_string(n))));
   }
@@ -81,7 +74,6 @@ class StopTest : public SimulatedProgrammersTest {
     for (uint32_t kb = 0; kb <= lastKB; kb += 4) positions.push_back(kb);
     return positions;
   }
-  std::vector<OperationOutcome> outcomes;
 };
 
 TEST_F(StopTest, ProgrammingStopsAfterTheBlockInFlightOnBothProgrammers) {
@@ -276,7 +268,7 @@ TEST_F(StopTest, TheAnswerToTheBlockInFlightDecidesBetweenStoppedAndFailed) {
     SCOPED_TRACE(c.text);
     sim.reset();
     programmer = MakeProgrammer();
-    programmer->OperationEnded = [this](const OperationOutcome& o) { outcomes.push_back(o); };
+    RecordOutcomes();
     Connect(1, Recording(c.fault));
     Choose("W25x10xx");
     LoadRandom(kChipBytes);
