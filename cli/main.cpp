@@ -14,6 +14,7 @@
 #include "chips/catalogue_listing.hpp"
 #include "chips/catalogue_loading.hpp"
 #include "chips/chip_lookup.hpp"
+#include "cli/compare.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/line_commands.hpp"
 #include "cli/session.hpp"
@@ -480,6 +481,20 @@ static int RunCommandLine(int argc, char* argv[]) {
   convert->add_option("--chip", convertChip, "Chip name")->required();
   AddLoadOptions(*convert, convertFormat, convertAllowTruncate);
   AddSaveFormatOption(*convert, "--output-format", convertSaveFormat);
+  CompareOptions compareOptions;
+  std::string compareFormat = "auto";
+  CLI::App* compare = app.add_subcommand(
+      "compare", "Load two object files for a chip and list where the images differ over the whole chip "
+                 "(exit status 0 equal, 1 different)");
+  compare->add_option("A", compareOptions.a, "The first object file; - for standard input")->required();
+  compare->add_option("B", compareOptions.b, "The second object file; - for standard input")->required();
+  compare->add_option("--chip", compareOptions.chip, "Chip name")->required();
+  AddLoadOptions(*compare, compareFormat, compareOptions.allowTruncate);
+  compare
+      ->add_option("--max-ranges", compareOptions.maxRanges,
+                   "List at most this many differing ranges, 0 to " + std::to_string(kMostListedRanges) +
+                       " (the count goes on); default " + std::to_string(kDefaultListedRanges))
+      ->check(CLI::Range(std::size_t{0}, kMostListedRanges));
 
   LineCommandOptions lineCommand;
   AddLineCommands(app, lineCommand);
@@ -552,6 +567,10 @@ static int RunCommandLine(int argc, char* argv[]) {
   if (app.got_subcommand(convert))
     return RunConvert(convertIn, convertOut, convertChip,
                       {*FormatChoiceOf(convertFormat), convertAllowTruncate, *FormatChoiceOf(convertSaveFormat)});
+  if (compare->parsed()) {
+    compareOptions.format = *FormatChoiceOf(compareFormat);
+    return RunCompare(compareOptions, common.json, common.log);
+  }
   for (auto& [operation, command] : operations)
     if (command->parsed()) return RunOperation(common, *operation, target);
   std::cerr << app.help();

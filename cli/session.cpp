@@ -349,21 +349,21 @@ void Session::ReportPort(const PortCandidate& port, const std::string& why) {
                   FormatText(Tx("Port %s (%s): %s."), port.name.c_str(), DevicePathOf(port.name).c_str(), why.c_str()));
 }
 
+std::string ChipNotFoundText(const std::string& name, const ChipLookup& lookup) {
+  if (lookup.candidates.empty())
+    return FormatText(Tx("No chip \"%s\" in the catalogue (velkor-cli chips lists them)."), name.c_str());
+  std::string fits;
+  for (std::size_t i = 0; i < lookup.candidates.size() && i < kListedCandidates; ++i)
+    fits += " \"" + lookup.candidates[i]->caption + "\"";
+  if (lookup.candidates.size() > kListedCandidates)
+    fits += FormatText(Tx(" and %zu more"), lookup.candidates.size() - kListedCandidates);
+  return FormatText(Tx("No chip \"%s\" in the catalogue; it fits more than one:%s."), name.c_str(), fits.c_str());
+}
+
 int Session::ChooseChip(const std::string& name) {
   const ChipLookup lookup = LookUpChip(name);
   if (!lookup.entry) {
-    std::string text;
-    if (lookup.candidates.empty()) {
-      text = FormatText(Tx("No chip \"%s\" in the catalogue (velkor-cli chips lists them)."), name.c_str());
-    } else {
-      std::string fits;
-      for (std::size_t i = 0; i < lookup.candidates.size() && i < kListedCandidates; ++i)
-        fits += " \"" + lookup.candidates[i]->caption + "\"";
-      if (lookup.candidates.size() > kListedCandidates)
-        fits += FormatText(Tx(" and %zu more"), lookup.candidates.size() - kListedCandidates);
-      text = FormatText(Tx("No chip \"%s\" in the catalogue; it fits more than one:%s."), name.c_str(), fits.c_str());
-    }
-    output_.Message(MessageKind::Error, text);
+    output_.Message(MessageKind::Error, ChipNotFoundText(name, lookup));
     return kExitUsage;
   }
   for (const auto& group : groups_) {

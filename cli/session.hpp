@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/qn_programmer.hpp"
+#include "chips/chip_lookup.hpp"
 #include "cli/cli_view.hpp"
 #include "cli/event_output.hpp"
 #include "cli/job_options.hpp"
@@ -55,6 +56,9 @@ struct OperationCommand {
 
 // Every operation's subcommand, in the order --help lists them.
 const std::vector<OperationCommand>& OperationCommands();
+
+// Why name picks no chip: none fits it, or more than one (some named).
+std::string ChipNotFoundText(const std::string& name, const ChipLookup& lookup);
 
 // More than two programmers run as groups of two, each group the window's
 // logic with its own image, all on one event loop; group g drives the

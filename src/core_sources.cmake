@@ -27,10 +27,13 @@ set(VELKOR_CORE_SOURCES
   app/reply_dispatch.cpp
   app/operations.cpp
   app/serial_number_source.cpp
+  app/headless_load.cpp
   app/convert.cpp
   app/trace_record.cpp
   app/job_lock.cpp
   app/read_back.cpp
+  app/image_edit.cpp
+  app/image_comparison.cpp
   app/chip_id_check.cpp
   app/stop.cpp
   link/comm.cpp
@@ -55,6 +58,7 @@ set(VELKOR_CORE_SOURCES
   data/image_buffer.cpp
   data/image_digest.cpp
   data/image_difference.cpp
+  data/image_compare.cpp
   data/image_checksums.cpp
   data/line_reader.cpp
   data/object_file.cpp
@@ -66,4 +70,8 @@ set(VELKOR_CORE_SOURCES
   data/binary_file.cpp
   data/project_file.cpp
   data/hex_view.cpp
+  data/hex_edit.cpp
+  data/byte_search.cpp
+  data/checksum_follow.cpp
+  data/comparison_follow.cpp
 )

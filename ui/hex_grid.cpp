@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "data/hex_edit.hpp"
 #include "data/hex_view.hpp"
+#include "data/image_compare.hpp"
 
 namespace velkor::ui {
 
@@ -39,12 +41,63 @@ QModelIndex HexGridModel::IndexOf(uint32_t address) const {
   return index(static_cast<int>(row), 1 + static_cast<int>(offset % kHexGridRowBytes));
 }
 
+std::optional<uint32_t> HexGridModel::AddressOf(const QModelIndex& index) const {
+  if (!image_ || !index.isValid() || index.column() == 0) return std::nullopt;
+  const uint64_t byte = index.column() == kHexGridColumns - 1 ? 0 : static_cast<uint64_t>(index.column() - 1);
+  const uint64_t address = first_ + uint64_t{kHexGridRowBytes} * static_cast<uint64_t>(index.row()) + byte;
+  if (address >= kImageCapacity) return std::nullopt;
+  return static_cast<uint32_t>(address);
+}
+
+void HexGridModel::Decorate(const HexEditor* editor, std::function<const ImageComparison*()> comparison) {
+  editor_ = editor;
+  comparison_ = std::move(comparison);
+}
+
+HexGridModel::ByteLook HexGridModel::LookOf(uint32_t address, bool textColumn) const {
+  ByteLook look;
+  if (editor_ && editor_->HasRange()) {
+    const bool atCursor = editor_->Cursor() == address;
+    const bool typingHere = (editor_->Pane() == HexPane::Text) == textColumn;
+    look.cursor = atCursor && typingHere;
+    look.cursorShadow = atCursor && !typingHere;
+    look.selected = editor_->Selected(address);
+    look.edited = editor_->Edited(address);
+  }
+  if (comparison_) {
+    const ImageComparison* comparison = comparison_();
+    look.differs = comparison && comparison->Differs(address);
+  }
+  return look;
+}
+
+const HexLookColours& HexColours() {
+  static const HexLookColours colours{QColor(255, 200, 0), QColor(255, 236, 160), QColor(173, 214, 255),
+                                      QColor(255, 170, 170), QColor(200, 0, 0)};
+  return colours;
+}
+
 int HexGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
 
 int HexGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kHexGridColumns; }
 
 QVariant HexGridModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !image_ || !index.isValid()) return {};
+  if (!image_ || !index.isValid()) return {};
+  if (role == Qt::BackgroundRole || role == Qt::ForegroundRole) {
+    // The text column draws each character's look itself (HexTextDelegate).
+    if (index.column() == 0 || index.column() == kHexGridColumns - 1) return {};
+    const auto address = AddressOf(index);
+    if (!address) return {};
+    const ByteLook look = LookOf(*address, false);
+    const HexLookColours& colours = HexColours();
+    if (role == Qt::ForegroundRole) return look.edited ? QVariant(colours.edited) : QVariant();
+    if (look.cursor) return colours.cursor;
+    if (look.selected) return colours.selected;
+    if (look.differs) return colours.differs;
+    if (look.cursorShadow) return colours.cursorShadow;
+    return {};
+  }
+  if (role != Qt::DisplayRole) return {};
   const HexGridRow row = RenderHexGridRow(*image_, first_, static_cast<uint64_t>(index.row()));
   const int column = index.column();
   if (column == 0) return QString::fromStdString(row.address);

@@ -1,7 +1,7 @@
 // The window program:
 //   velkor350qn [--simulate [--sim-count N]] [--ports A,B] [--echo-log] [--exit-after MS] [--fresh] [FILE]
 //   velkor350qn --screenshot FILE.png [--screenshot-chip CAPTION] [--screenshot-page PAGE]
-//               [--screenshot-load FILE] [--screenshot-auto]
+//               [--screenshot-load FILE] [--screenshot-compare FILE] [--screenshot-auto]
 //   velkor350qn --list-chips
 //   velkor350qn --convert IN OUT --chip CAPTION
 //   velkor350qn --version | --help
@@ -110,12 +110,14 @@ int main(int argc, char* argv[]) {
                                           "PAGE");
   const QCommandLineOption screenshotLoad("screenshot-load", "Load this object file (after the chip) before the picture.",
                                           "FILE");
+  const QCommandLineOption screenshotCompare(
+      "screenshot-compare", "Compare the image with this object file (after the load) before the picture.", "FILE");
   const QCommandLineOption screenshotAuto(
       "screenshot-auto", "Run auto programming on the programmers found and take the picture when it has ended.");
   const QCommandLineOption screenshotBusy(
       "screenshot-busy", "With --screenshot-auto: take the picture while the programmers work, a third of the way.");
   parser.addOptions({simulate, simCount, simOption, ports, echoLog, language, fresh, exitAfter, listChips, screenshot, screenshotChip, screenshotPage,
-                     screenshotLoad, screenshotAuto, screenshotBusy});
+                     screenshotLoad, screenshotCompare, screenshotAuto, screenshotBusy});
   parser.addPositionalArgument("file", "An object file or a project file (.OVP) to open once the window has started.",
                                "[FILE]");
 
@@ -178,7 +180,8 @@ int main(int argc, char* argv[]) {
   for (const QString& port : portList.split(',', Qt::SkipEmptyParts)) options.ports.push_back(port.trimmed().toStdString());
   options.echoLog = parser.isSet(echoLog);
   const bool screenshotDetail = parser.isSet(screenshotChip) || parser.isSet(screenshotPage) ||
-                                parser.isSet(screenshotLoad) || parser.isSet(screenshotAuto) ||
+                                parser.isSet(screenshotLoad) || parser.isSet(screenshotCompare) ||
+                                parser.isSet(screenshotAuto) ||
                                 parser.isSet(screenshotBusy);
   if (screenshotDetail && !parser.isSet(screenshot)) {
     std::fprintf(stderr, "%s\n", velkor::Tx("the --screenshot-... options need --screenshot FILE"));
@@ -199,6 +202,7 @@ int main(int argc, char* argv[]) {
     request.chip = parser.value(screenshotChip);
     request.page = parser.value(screenshotPage);
     request.load = parser.value(screenshotLoad);
+    request.compare = parser.value(screenshotCompare);
     request.autoProgram = parser.isSet(screenshotAuto) || parser.isSet(screenshotBusy);
     request.busy = parser.isSet(screenshotBusy);
     request.programmers = std::min<int>(2, options.simulatedProgrammers > 0 ? options.simulatedProgrammers

@@ -15,7 +15,9 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -45,8 +47,11 @@
 #include "chip_selection_form.hpp"
 #include "config_sn_form.hpp"
 #include "data_view_form.hpp"
+#include "difference_list.hpp"
 #include "file_filter.hpp"
+#include "find_dialog.hpp"
 #include "hex_grid.hpp"
+#include "hex_grid_editing.hpp"
 #include "log_config_form.hpp"
 
 namespace velkor::ui {
@@ -96,6 +101,21 @@ constexpr std::pair<const char*, Handler> kHandlers[] = {
     {"SpdBtnStop", &TQNProgrammer::SpdBtnStopClick},
     {"Stop1", &TQNProgrammer::SpdBtnStopClick},
     {"GoToDifference1", &TQNProgrammer::GoToDifferenceClick},
+    {"Undo1", &TQNProgrammer::Undo1Click},
+    {"Redo1", &TQNProgrammer::Redo1Click},
+    {"CopyBytes1", &TQNProgrammer::CopyBytes1Click},
+    {"PasteBytes1", &TQNProgrammer::PasteBytes1Click},
+    {"SelectAllBytes1", &TQNProgrammer::SelectAllBytes1Click},
+    {"FillSelection1", &TQNProgrammer::FillSelection1Click},
+    {"GoToAddress1", &TQNProgrammer::GoToAddress1Click},
+    {"Find1", &TQNProgrammer::Find1Click},
+    {"FindNext1", &TQNProgrammer::FindNext1Click},
+    {"FindPrevious1", &TQNProgrammer::FindPrevious1Click},
+    {"CompareWithFile1", &TQNProgrammer::CompareWithFile1Click},
+    {"CompareWithChipRead1", &TQNProgrammer::CompareWithChipRead1Click},
+    {"NextDifference1", &TQNProgrammer::NextDifference1Click},
+    {"PreviousDifference1", &TQNProgrammer::PreviousDifference1Click},
+    {"CloseComparison1", &TQNProgrammer::CloseComparison1Click},
     {"DoFirmwareUpgrade1", &TQNProgrammer::DoFirmwareUpgrade1Click},
     {"SpdBtnOpen", &TQNProgrammer::FileOpenBtnClick},
     {"LoadDataFile1", &TQNProgrammer::FileOpenBtnClick},
@@ -294,6 +314,17 @@ void MainWindow::BuildMenus() {
   file->addSeparator();
   file->addAction(b.Action("Exit1", this));
 
+  QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+  edit->setObjectName("Edit1");
+  for (const std::vector<const char*>& group :
+       {std::vector<const char*>{"Undo1", "Redo1"},
+        {"CopyBytes1", "PasteBytes1", "SelectAllBytes1", "FillSelection1"},
+        {"GoToAddress1", "Find1", "FindNext1", "FindPrevious1"},
+        {"CompareWithFile1", "CompareWithChipRead1", "NextDifference1", "PreviousDifference1", "CloseComparison1"}}) {
+    if (!edit->isEmpty()) edit->addSeparator();
+    for (const char* name : group) edit->addAction(b.Action(name, this));
+  }
+
   QMenu* project = menuBar()->addMenu(tr("Project"));
   project->setObjectName("Project1");
   project->addAction(b.Action("LoadFromOrvaneProject", this));
@@ -487,6 +518,10 @@ QTabWidget* MainWindow::BuildPages() {
   hexViewer_->setObjectName("HexViewer");
   hexModel_ = new HexGridModel(hexViewer_);
   SetUpHexGrid(hexViewer_, hexModel_);
+  hexModel_->Decorate(&core_->Editor, [this]() -> const ImageComparison* {
+    return core_->Comparison ? &*core_->Comparison : nullptr;
+  });
+  hexEditing_ = new HexGridEditing(hexViewer_, hexModel_, *core_, [this](const std::function<void()>& f) { Run(f); });
   auto* flashLayout = new QVBoxLayout(flash);
   flashLayout->setContentsMargins(4, 4, 4, 4);
   flashLayout->addWidget(hexViewer_);
@@ -498,6 +533,9 @@ QTabWidget* MainWindow::BuildPages() {
   auto* readLayout = new QVBoxLayout(readData);
   readLayout->setContentsMargins(4, 4, 4, 4);
   readLayout->addWidget(rdDatView_);
+
+  differences_ = new DifferenceList(*core_, [this](const std::function<void()>& f) { Run(f); },
+                                    b.Page("TabSheetCompare", tabs));
   return tabs;
 }
 
@@ -626,7 +664,7 @@ void MainWindow::BuildControlPage(QWidget* page) {
 void MainWindow::BuildStatusBar() {
   ControlBinder& b = *binder_;
   statusBar()->setObjectName("StatusBar1");
-  for (const char* name : {"StatusPanel0", "StatusPanel1", "StatusPanel2", "StatusPanel3"}) {
+  for (const char* name : {"StatusPanel0", "StatusPanel1", "StatusPanel2", "StatusPanel3", "StatusPanel4"}) {
     QLabel* panel = b.Label(name, statusBar());
     panel->setMinimumWidth(200);
     panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
@@ -922,10 +960,34 @@ void MainWindow::HexViewChanged() {
   hexModel_->ShowRange(core.HexViewShown ? &core.Image : nullptr, core.HexViewFirst, core.HexViewLast);
 }
 
-void MainWindow::HexBytesChanged(uint32_t first, uint32_t last) { hexModel_->BytesChanged(first, last); }
+void MainWindow::HexBytesChanged(uint32_t first, uint32_t last) {
+  hexModel_->BytesChanged(first, last);
+  if (core_->Comparison) differences_->Refresh();
+}
+
+void MainWindow::ImageMarksChanged() {
+  hexEditing_->Refresh();
+  differences_->Refresh();
+}
+
+std::string MainWindow::ClipboardText() { return QGuiApplication::clipboard()->text().toStdString(); }
+
+std::optional<std::string> MainWindow::AskText(const std::string& title, const std::string& label,
+                                               const std::string& initial) {
+  bool ok = false;
+  const QString text = QInputDialog::getText(this, QString::fromStdString(title), QString::fromStdString(label),
+                                             QLineEdit::Normal, QString::fromStdString(initial), &ok);
+  if (!ok) return std::nullopt;
+  return text.toStdString();
+}
+
+std::optional<FindRequest> MainWindow::AskFind(const FindRequest& last) { return RunFindDialog(this, last); }
 
 void MainWindow::ShowImageAddress(uint32_t address) {
-  pages_->setCurrentWidget(hexViewer_->parentWidget());
+  // A flash chip's image is not shown on the data page: its differences
+  // stay listed on their own page.
+  if (pages_->isTabVisible(pages_->indexOf(hexViewer_->parentWidget())))
+    pages_->setCurrentWidget(hexViewer_->parentWidget());
   const QModelIndex cell = hexModel_->IndexOf(address);
   if (!cell.isValid()) return;
   hexViewer_->scrollTo(cell, QAbstractItemView::PositionAtCenter);

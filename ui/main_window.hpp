@@ -34,6 +34,8 @@ class QTableView;
 
 namespace velkor::ui {
 
+class DifferenceList;
+class HexGridEditing;
 class TAboutForm;
 class TChipSeltForm;
 class TConfigSNForm;
@@ -77,6 +79,9 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   // Opens an object or project file as File › Load or Project › Load would
   // (a dropped file, a recent file, the file named at start-up).
   void OpenFile(const QString& path);
+  // Runs a command of the core as the window runs every handler: its error
+  // shown in a box, then the controls shown again.
+  void Run(const std::function<void()>& handler);
   // The File › Recent Files submenu.
   QMenu* RecentFilesMenu() { return recentMenu_; }
 
@@ -108,6 +113,11 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   void HexViewChanged() override;
   void HexBytesChanged(uint32_t first, uint32_t last) override;
   void ShowImageAddress(uint32_t address) override;
+  void ImageMarksChanged() override;
+  std::string ClipboardText() override;
+  std::optional<std::string> AskText(const std::string& title, const std::string& label,
+                                     const std::string& initial) override;
+  std::optional<FindRequest> AskFind(const FindRequest& last) override;
 
  signals:
   // The start-up (FormShow) has run.
@@ -128,7 +138,6 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   // Whether the focus is in an edit, spin or combo box, the log or a list
   // or grid: keys there never start automatic programming.
   bool FocusInTextOrList() const;
-  void Run(const std::function<void()>& handler);
   // --- Remembered settings ---
   // At start-up, after the programmer search: the chip, then the job's
   // settings (choosing the chip resets some), then the log file's mode.
@@ -174,6 +183,8 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   QTabWidget* pages_ = nullptr;
   QTableView* rdDatView_ = nullptr;
   HexGridModel* hexModel_ = nullptr;
+  HexGridEditing* hexEditing_ = nullptr;
+  DifferenceList* differences_ = nullptr;
   std::vector<QGroupBox*> sections_;  // page sections that hide when empty
   TAboutForm* aboutForm_ = nullptr;
   TChipSeltForm* chipForm_ = nullptr;

@@ -94,14 +94,19 @@ void ArrangeScreenshot(MainWindow& window, const ScreenshotRequest& request, int
   QObject::connect(&window, &MainWindow::StartupDone, &window, [&window, &result, request] {
     if (!request.chip.isEmpty() && !window.ChooseChipFromMenu(request.chip))
       return Fail(window, result, QString("the chip menu offers no \"%1\"").arg(request.chip));
-    if (!request.page.isEmpty() && !ShowPage(window, request.page))
-      return Fail(window, result, QString("no page \"%1\" is shown").arg(request.page));
     TQNProgrammer& core = window.Core();
     if (!request.load.isEmpty()) {
       core.RunCommand([&] { core.LoadFile(request.load.toStdString()); });
       if (!core.FileLoaded || core.LastLoad.code != kRecordAccepted)
         return Fail(window, result, QString("\"%1\" could not be loaded whole").arg(request.load));
     }
+    if (!request.compare.isEmpty()) {
+      window.Run([&] { core.CompareWithFile(request.compare.toStdString()); });
+      if (!core.Comparison)
+        return Fail(window, result, QString("the image could not be compared with \"%1\"").arg(request.compare));
+    }
+    if (!request.page.isEmpty() && !ShowPage(window, request.page))
+      return Fail(window, result, QString("no page \"%1\" is shown").arg(request.page));
     if (!request.autoProgram) return TakePicture(window, request.file, result);
 
     const auto deadline = Clock::now() + kLongestWait;

@@ -14,6 +14,7 @@ struct ScreenshotRequest {
   QString chip;         // chosen from the chip menu first, when not empty
   QString page;         // the page shown, when not empty
   QString load;         // an object file loaded after the chip, when not empty
+  QString compare;      // an object file the image is compared with, when not empty
   bool autoProgram = false;  // run auto programming and wait for its end
   bool busy = false;         // with autoProgram: the picture mid-run, each busy programmer with its time left
   int programmers = 0;       // programmers to wait for before that

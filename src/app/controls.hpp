@@ -142,6 +142,10 @@ struct MainControls {
   ButtonControl LoadDataFile1, SaveBufferToFile1, N5, SaveInfotoFile1, ViewDataBuffer1, Exit1;
   // The data page at the first address where the last chip read back differed.
   ButtonControl GoToDifference1;
+  // "&Edit" menu: editing, finding and comparing in the hex views.
+  ButtonControl Undo1, Redo1, CopyBytes1, PasteBytes1, SelectAllBytes1, FillSelection1;
+  ButtonControl GoToAddress1, Find1, FindNext1, FindPrevious1;
+  ButtonControl CompareWithFile1, CompareWithChipRead1, NextDifference1, PreviousDifference1, CloseComparison1;
   // "Project" menu.
   ButtonControl LoadFromOrvaneProject, SaveToOrvAneProject;
   // "&Help" menu.
@@ -175,6 +179,8 @@ struct MainControls {
 
   // Pages.
   PageControl TabSheetChip, TabChipSet, TabSheetCtrl, TabSheetFlash, TabSheetRdData;
+  // The differing ranges of the image's comparison, while there is one.
+  PageControl TabSheetCompare;
 
   // Chip configuration page.
   LabelControl LabelWP;
@@ -215,6 +221,8 @@ struct MainControls {
 
   // Status bar panels 0 to 3.
   LabelControl StatusPanel0, StatusPanel1, StatusPanel2, StatusPanel3;
+  // The image's edits since it was saved and the comparison's differences.
+  LabelControl StatusPanel4;
 
   // Every control with its name, in a stable order.
   std::vector<NamedControl> All();

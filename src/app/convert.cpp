@@ -6,53 +6,17 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <vector>
 
-#include "app/qn_programmer.hpp"
-#include "app/quiet_view.hpp"
+#include "app/headless_load.hpp"
 #include "data/object_writer.hpp"
 #include "data/text_format.hpp"
-#include "platform/event_loop.hpp"
 #include "text/text_table.hpp"
 
 namespace velkor {
 
 namespace {
-
-// A view without a screen: log lines to one stream, boxes to another, file
-// dialogs answered in turn, the chip menu choosing one entry.
-class ConsoleView final : public QuietView {
- public:
-  ConsoleView(std::ostream& log, std::ostream& errors) : log_(log), errors_(errors) {}
-
-  std::deque<std::string> fileAnswers;
-  std::function<void()> chooseChip;
-  int warningsAndErrors = 0;
-
-  void LogLineAppended(const std::string& line) override { log_ << line << '\n'; }
-  void ShowMessage(MessageKind kind, const std::string& text) override {
-    if (kind != MessageKind::Information) ++warningsAndErrors;
-    errors_ << text << '\n';
-  }
-  std::optional<std::string> AskOpenFile(const FileDialogOptions&) override { return NextAnswer(); }
-  std::optional<std::string> AskSaveFile(const FileDialogOptions&) override { return NextAnswer(); }
-  void ShowModal(DialogId dialog) override {
-    if (dialog == DialogId::ChipSelection && chooseChip) chooseChip();
-  }
-
- private:
-  std::optional<std::string> NextAnswer() {
-    if (fileAnswers.empty()) return std::nullopt;
-    std::string answer = fileAnswers.front();
-    fileAnswers.pop_front();
-    return answer;
-  }
-
-  std::ostream& log_;
-  std::ostream& errors_;
-};
 
 constexpr std::size_t kCopyBlock = 1u << 20;
 constexpr const char* kCannotKeepInput = TextKey("Cannot keep standard input in %s: %s");
@@ -113,16 +77,7 @@ int ConvertObjectFile(const std::string& input, const std::string& output, const
            << "\n";
     return kConvertUnknownChip;
   }
-  EventLoop loop;
-  ConsoleView view(log, errors);
-  TQNProgrammer programmer(loop, view);
-  programmer.StartupReset();
-
-  view.chooseChip = [&] {
-    programmer.ChipSelectionFormShow();
-    programmer.ChooseChip(*entry);
-  };
-  programmer.RunCommand([&] { programmer.DevButtonClick(); });
+  HeadlessLoad load(*entry, log, errors);
 
   const bool fromStandardInput = input == kStandardStreamName;
   const bool toStandardOutput = output == kStandardStreamName;
@@ -144,32 +99,17 @@ int ConvertObjectFile(const std::string& input, const std::string& output, const
   const std::string source = standardInput ? standardInput->Path() : input;
   const std::string inputName = fromStandardInput ? Tx("standard input") : input;
 
-  view.fileAnswers = {source};
-  programmer.LoadFormat = options.format;
-  const int before = view.warningsAndErrors;
-  programmer.RunCommand([&] { programmer.FileOpenBtnClick(); });
-  const bool truncated = DataBeyondChip(programmer.Image, programmer.Chip, source, entry->caption).has_value();
-  // The one warning a truncation raises is allowed when asked for.
-  const int tolerated = truncated && options.allowTruncate ? 1 : 0;
-  if (view.warningsAndErrors - before > tolerated) return kConvertLoadFailed;
-  if (programmer.LastLoad.code != kRecordAccepted) {
-    const char* stop = programmer.LastLoadFormat == ObjectFormat::Binary
-                           ? Tx("%s: loading stopped at offset %llu: %s (code %d).")
-                           : Tx("%s: loading stopped at line %llu: %s (code %d).");
-    errors << FormatText(stop, inputName.c_str(), static_cast<unsigned long long>(programmer.LastLoad.position),
-                         RecordCodeMessage(programmer.LastLoad.code), int{programmer.LastLoad.code})
-           << "\n";
-    return kConvertLoadFailed;
-  }
+  if (!load.Load(source, inputName, options.format, options.allowTruncate)) return kConvertLoadFailed;
+  const ImageBuffer& image = load.Programmer().Image;
 
   if (toStandardOutput || options.saveFormat != FormatChoice::Auto) {
     // The window's save goes by the name alone: the same range, written in
     // the format asked for, or to standard output (no name, no header text).
     try {
       if (toStandardOutput) {
-        WriteUsedRange(STDOUT_FILENO, Tx("standard output"), programmer.Image, *saveFormat, "");
+        WriteUsedRange(STDOUT_FILENO, Tx("standard output"), image, *saveFormat, "");
       } else {
-        SaveUsedRangeAs(programmer.Image, output, *saveFormat);
+        SaveUsedRangeAs(image, output, *saveFormat);
         errors << FileSavedMessage(output) << '\n';
       }
     } catch (const EInOutError& e) {
@@ -178,11 +118,7 @@ int ConvertObjectFile(const std::string& input, const std::string& output, const
     }
     return kConvertOk;
   }
-  view.fileAnswers = {output};
-  const int afterLoad = view.warningsAndErrors;
-  programmer.RunCommand([&] { programmer.FileSaveBtnClick(); });
-  if (view.warningsAndErrors != afterLoad) return kConvertSaveFailed;
-  return kConvertOk;
+  return load.Save(output) ? kConvertOk : kConvertSaveFailed;
 }
 
 }  // namespace velkor

@@ -26,6 +26,8 @@ std::vector<Control*> TQNProgrammer::JobLockedControls() {
   return {
       // Chip, data and project.
       &c.DevButton, &c.SpdBtnOpen, &c.LoadDataFile1, &c.LoadFromOrvaneProject, &c.BitBtnFixSN,
+      // Edits of the image.
+      &c.Undo1, &c.Redo1, &c.PasteBytes1, &c.FillSelection1,
       // Ports, the search and the programmers' firmware. (Operations, the
       // download among them, start on the free programmers only.)
       &c.ComboBoxCOM, &c.BitBtnFindCOM, &c.BitBtnFresh, &c.DoFirmwareUpgrade1,

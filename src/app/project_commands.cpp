@@ -106,6 +106,9 @@ void TQNProgrammer::SaveToOrvAneProjectClick() {
       view_.AskSaveFile({Tx(kProjectSaveFilter), 1, kProjectSaveDefaultExtension, FileDialogPurpose::Project});
   if (!path) return;
   SaveProject(*path);
+  Editor.MarkSaved();
+  ShowEditStatus();
+  view_.ImageMarksChanged();
   const std::string saved = FormatText(Tx(kProjectSavedText), path->c_str());
   AppendPlain(TimeStampedLine(*clock_, saved));
   view_.ShowMessage(MessageKind::Information, saved);

@@ -535,6 +535,7 @@ void TQNProgrammer::LoadFile(const std::string& path) {
   LastLoadFormat = ChooseObjectFormat(path, LoadFormat, *this);
   LastLoad = LoadObjectFileAs(path, LastLoadFormat, Image, Chip, *this);
   RecomputeAfterLoad(Image, Chip, ChipConfirmed, Controls.ChkBoxCPES.Checked, *this);
+  ImageReplaced();
   // A file read whole without a byte of data would otherwise "load" and
   // program blank chips without a word.
   if (LastLoad.code == kRecordAccepted && Image.FileStart == kNoFileStart) {
@@ -602,11 +603,15 @@ void TQNProgrammer::FileSaveBtnClick() {
     return;
   }
   SaveUsedRangeAs(Image, *path, SaveFormatForPath(*path));
+  Editor.MarkSaved();
+  ShowEditStatus();
+  view_.ImageMarksChanged();
   view_.ShowMessage(MessageKind::Information, FileSavedMessage(*path));
 }
 
 void TQNProgrammer::RecomputeImage() {
   velkor::RecomputeImage(Image, Chip, ChipConfirmed, Controls.ChkBoxCPES.Checked, *this);
+  ImageReplaced();
 }
 
 void TQNProgrammer::SetStatusPanel(int panel, const std::string& text) {

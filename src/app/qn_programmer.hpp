@@ -23,7 +23,10 @@
 #include "app/view.hpp"
 #include "chips/catalogue.hpp"
 #include "chips/chip_params.hpp"
+#include "data/byte_search.hpp"
+#include "data/hex_edit.hpp"
 #include "data/image_buffer.hpp"
+#include "data/image_compare.hpp"
 #include "data/image_digest.hpp"
 #include "data/image_report.hpp"
 #include "data/object_file.hpp"
@@ -394,6 +397,67 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The data page's grid moves to the first difference.
   void GoToDifferenceClick();
 
+  // --- Editing the image in the hex views (image_edit.cpp) ---
+  // The views' edit model over the used range; its history goes whenever
+  // the image is replaced (a load, a chip read, another chip).
+  HexEditor Editor{Image.Data.get()};
+  // A key typed into a hex view at the cursor: a hex digit in the hex
+  // column, a character in the text column.
+  void TypeIntoImage(char32_t key);
+  void UndoImageEdit();
+  void RedoImageEdit();
+  // Fills the selection (the byte at the cursor when none is made) with the
+  // hex bytes of the text, repeated.
+  void FillSelection(const std::string& hexText);
+  // Overwrites from the cursor on: hex bytes in the hex column, the text's
+  // own characters in the text column.
+  void PasteIntoImage(const std::string& text);
+  // The selected bytes as hex text, for the clipboard.
+  std::string SelectionAsText() const;
+  // Moves the cursor to a typed address (decimal, or hex after 0x, x or $).
+  void GoToImageAddress(const std::string& text);
+  // Finds the request's bytes from the cursor on (forward, past the cursor's
+  // byte; backward, before it) and selects them; false, with a log line,
+  // when they are not there.
+  bool FindInImage(const FindRequest& request);
+  // The last find again, in the direction given.
+  bool FindAgain(SearchDirection direction);
+  std::optional<FindRequest> LastFind;
+  // The menu's editing commands; those that need more ask the view.
+  void Undo1Click() { UndoImageEdit(); }
+  void Redo1Click() { RedoImageEdit(); }
+  void CopyBytes1Click();
+  void PasteBytes1Click();
+  void SelectAllBytes1Click();
+  void FillSelection1Click();
+  void GoToAddress1Click();
+  void Find1Click();
+  void FindNext1Click() { FindAgain(SearchDirection::Forward); }
+  void FindPrevious1Click() { FindAgain(SearchDirection::Backward); }
+  // The edits and the comparison's differences in the status bar.
+  void ShowEditStatus();
+
+  // --- Comparing the image (image_comparison.cpp) ---
+  // The image against another: a file loaded for the comparison, or the
+  // data of the last chip read. Ranges over the whole chip, listed up to
+  // kDefaultListedRanges; kept up to date as the image is edited.
+  std::optional<ImageComparison> Comparison;
+  // What the image is compared with, for the list's title and the log.
+  std::string ComparedWith;
+  void CompareWithFile1Click();
+  void CompareWithFile(const std::string& path);
+  void CompareWithChipRead1Click();
+  // The cursor to the next or previous differing range.
+  void NextDifference1Click();
+  void PreviousDifference1Click();
+  void CloseComparison1Click();
+  // Moves the cursor to listed range index and selects it.
+  void ShowDifference(std::size_t index);
+  // The data of the last completed chip read (the Read command), over
+  // 0..ChipReadLast; nothing before the first.
+  ImageBuffer ChipRead;
+  std::optional<uint32_t> ChipReadLast;
+
   // --- Commands ---
   void SpdBtnDownLoadClick();
   void SpeedButtonRDClick();
@@ -479,6 +543,23 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   void ShowControls();
 
  private:
+  // --- Editing and comparing (image_edit.cpp, image_comparison.cpp) ---
+  // No chip, no range, or a programmer at work (with a box saying so).
+  bool EditRefused();
+  // What follows an edit: checksums, comparison, grid rows, status bar.
+  void ImageEdited(const std::optional<AppliedEdit>& edit);
+  // The image was replaced: a new edit history over the new used range,
+  // and a comparison against the new image.
+  void ImageReplaced();
+  void FollowEditInComparison(ByteRange edited);
+  // Compares the image with other over the chip and shows the result.
+  void CompareWith(const ImageBuffer& other, const std::string& name);
+  std::string ComparisonStatus() const;
+  // A completed chip read: its data kept for CompareWithChipRead1Click.
+  void KeepChipRead();
+  const ImageBuffer* comparedImage_ = nullptr;
+  ImageBuffer compareFile_;
+
   void SetChipName(const std::string& caption);
   // The preconditions of an operation: a chosen chip and, if needed, loaded
   // data, and for one that touches chips the line's database when one is

@@ -248,6 +248,7 @@ void TQNProgrammer::FinishRead(int n) {
   FileLoaded = true;
   ChannelLog(n, Tx("Chip Data has been read out."));
   EndOperation(n, false);
+  KeepChipRead();
   RecomputeImage();
   ShowDigest(TextKey("Read %s: %s."));
 }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "data/byte_search.hpp"
+
 namespace velkor {
 
 enum class MessageKind { Warning, Error, Information };
@@ -20,6 +22,14 @@ struct FileDialogOptions {
   int filterIndex = 1;  // 1-based, as the filter lists them
   std::string defaultExtension;
   FileDialogPurpose purpose = FileDialogPurpose::Other;
+};
+
+// What the find dialog asks for.
+struct FindRequest {
+  std::string text;
+  bool hexBytes = true;  // hex bytes, or the text's own characters
+  SearchDirection direction = SearchDirection::Forward;
+  bool wrap = true;
 };
 
 enum class DialogId { ChipSelection, LogConfig, ConfigSN, DataView, About };
@@ -43,6 +53,16 @@ class ProgrammerView {
   virtual std::optional<std::string> AskOpenFile(const FileDialogOptions& spec) = 0;
   virtual std::optional<std::string> AskSaveFile(const FileDialogOptions& spec) = 0;
   virtual void CopyToClipboard(const std::string& text) = 0;
+  // The clipboard's text (empty when it holds none).
+  virtual std::string ClipboardText() { return {}; }
+  // A line of text asked for with a title and a label, starting as initial;
+  // nothing when cancelled.
+  virtual std::optional<std::string> AskText(const std::string& /*title*/, const std::string& /*label*/,
+                                             const std::string& /*initial*/) {
+    return std::nullopt;
+  }
+  // The find dialog, filled with the last request; nothing when cancelled.
+  virtual std::optional<FindRequest> AskFind(const FindRequest& /*last*/) { return std::nullopt; }
 
   // Shows a dialog modally; returns when it closes.
   virtual void ShowModal(DialogId dialog) = 0;
@@ -58,6 +78,9 @@ class ProgrammerView {
   // The data page comes to the front with the grid at this address of the
   // image (a view without one ignores it).
   virtual void ShowImageAddress(uint32_t /*address*/) {}
+  // The hex views' cursor, selection, marks or comparison changed: draw
+  // them again (the bytes themselves come with HexBytesChanged).
+  virtual void ImageMarksChanged() {}
   // Ends the program's window.
   virtual void CloseMainWindow() = 0;
   // The sound of an operation's end, when the operator asked for one: one

@@ -141,6 +141,10 @@ void UpdateChecksums(ImageBuffer& image, uint32_t offset, uint32_t last, ImageRe
   image.Crc16 = chipRange && offset <= kLargestCrcStart ? LinkCrc16Sliced(data, offset, chipLast) : 0;
   const uint32_t chipSum = chipRange ? ByteSum32Wide(data, offset, chipLast) : 0;
   image.AccSum16 = static_cast<uint16_t>(0x10000u - (chipSum & 0xFFFFu));
+  image.SumsComputed = chipRange;
+  image.CrcComputed = chipRange && offset <= kLargestCrcStart;
+  image.SumFirst = offset;
+  image.SumLast = chipLast;
 
   report.SetStatusPanel(kAccPanel, FormatText(Tx(kAccPanelText), unsigned{image.AccSum16}));
   report.SetStatusPanel(kCrcPanel, FormatText(Tx(kCrcPanelText), unsigned{image.Crc16}));

@@ -91,6 +91,12 @@ class ImageBuffer {
   uint16_t AccSum16 = 0;
   // LinkCrc16 of the used range.
   uint16_t Crc16 = 0;
+  // The bytes the two sums were last computed over (UpdateChecksums), so
+  // that an edit can bring them up to date without a pass over the range.
+  bool SumsComputed = false;
+  bool CrcComputed = false;
+  uint32_t SumFirst = 0;
+  uint32_t SumLast = 0;
 };
 
 // The used range becomes the whole chip: SizeKB = chip size / 1024 (0 for

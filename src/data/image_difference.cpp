@@ -4,16 +4,13 @@
 #include <array>
 #include <cstring>
 
+#include "data/differing_slices.hpp"
 #include "data/text_format.hpp"
 #include "text/text_table.hpp"
 
 namespace velkor {
 
 namespace {
-
-// Compares in slices: memcmp finds an equal slice at memory speed, and only
-// a slice that differs is walked byte by byte.
-constexpr std::size_t kSlice = 256;
 
 template <typename ExpectedAt>
 void Walk(DifferenceReport& report, uint32_t address, std::span<const uint8_t> found, ExpectedAt expectedAt) {
@@ -38,23 +35,21 @@ void Walk(DifferenceReport& report, uint32_t address, std::span<const uint8_t> f
 void CompareBytes(DifferenceReport& report, uint32_t address, std::span<const uint8_t> expected,
                   std::span<const uint8_t> found) {
   const std::size_t length = std::min(expected.size(), found.size());
-  for (std::size_t at = 0; at < length; at += kSlice) {
-    const std::size_t n = std::min(kSlice, length - at);
-    if (std::memcmp(expected.data() + at, found.data() + at, n) == 0) continue;
+  ForEachDifferingSlice(expected.data(), found.data(), length, [&](std::size_t at, std::size_t n) {
     Walk(report, static_cast<uint32_t>(address + at), found.subspan(at, n),
          [&](std::size_t i) { return expected[at + i]; });
-  }
+  });
   report.compared += length;
 }
 
 void CompareWithErased(DifferenceReport& report, uint32_t address, std::span<const uint8_t> found) {
-  static const std::array<uint8_t, kSlice> kErased = [] {
-    std::array<uint8_t, kSlice> erased;
+  static const std::array<uint8_t, kCompareSlice> kErased = [] {
+    std::array<uint8_t, kCompareSlice> erased;
     erased.fill(0xFF);
     return erased;
   }();
-  for (std::size_t at = 0; at < found.size(); at += kSlice) {
-    const std::size_t n = std::min(kSlice, found.size() - at);
+  for (std::size_t at = 0; at < found.size(); at += kCompareSlice) {
+    const std::size_t n = std::min(kCompareSlice, found.size() - at);
     if (std::memcmp(kErased.data(), found.data() + at, n) == 0) continue;
     Walk(report, static_cast<uint32_t>(address + at), found.subspan(at, n), [](std::size_t) { return uint8_t{0xFF}; });
   }

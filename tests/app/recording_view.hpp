@@ -42,6 +42,14 @@ class RecordingView : public ProgrammerView {
   // nothing left means No.
   std::vector<std::string> questions;
   std::deque<bool> questionAnswers;
+  // Answers of the text and find dialogs, taken in order; nothing left
+  // means cancel. The labels the text dialogs were asked with.
+  std::deque<std::optional<std::string>> textAnswers;
+  std::vector<std::string> textLabels;
+  std::deque<std::optional<FindRequest>> findAnswers;
+  std::string clipboardText;  // what a paste finds
+  int marksChanges = 0;
+  std::vector<uint32_t> shownAddresses;
   // What happens while a dialog is open (for example choosing a chip).
   std::map<DialogId, std::function<void()>> whileShown;
 
@@ -67,6 +75,14 @@ class RecordingView : public ProgrammerView {
     return NextAnswer();
   }
   void CopyToClipboard(const std::string& text) override { clipboard = text; }
+  std::string ClipboardText() override { return clipboardText; }
+  std::optional<std::string> AskText(const std::string&, const std::string& label, const std::string&) override {
+    textLabels.push_back(label);
+    return Next(textAnswers);
+  }
+  std::optional<FindRequest> AskFind(const FindRequest&) override { return Next(findAnswers); }
+  void ImageMarksChanged() override { ++marksChanges; }
+  void ShowImageAddress(uint32_t address) override { shownAddresses.push_back(address); }
   void ShowModal(DialogId dialog) override {
     shown.push_back(dialog);
     if (auto it = whileShown.find(dialog); it != whileShown.end()) it->second();
@@ -80,6 +96,13 @@ class RecordingView : public ProgrammerView {
   void Signal(bool passed) override { sounds.push_back(passed); }
 
  private:
+  template <typename T>
+  static std::optional<T> Next(std::deque<std::optional<T>>& answers) {
+    if (answers.empty()) return std::nullopt;
+    auto answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
   std::optional<std::string> NextAnswer() {
     if (fileAnswers.empty()) return std::nullopt;
     auto answer = fileAnswers.front();
