@@ -1,6 +1,9 @@
 // TDataViewForm: the paged viewer of the image buffer ("View Data Buffer"):
-// 32 lines of 16 bytes, paged with its buttons, the page and arrow keys,
-// Home and End, or moved to a typed address with GO.
+// 32 lines of 16 bytes, paged with its buttons, the page keys, Up and Down,
+// Home and End, or moved to a typed address with GO. It edits too: a click
+// puts the cursor on a byte, Left and Right move it, hex digits overwrite,
+// and the editing keys of the data page (undo, redo, copy, paste, find,
+// F8 for the next difference) work here as there.
 #pragma once
 
 #include <QDialog>
@@ -9,6 +12,7 @@
 #include "control_binder.hpp"
 #include "data/hex_view.hpp"
 
+class QKeyEvent;
 class QLineEdit;
 class QPlainTextEdit;
 
@@ -34,6 +38,13 @@ class TDataViewForm final : public QDialog {
  private:
   void Render();
   void GoClicked();
+  // After a paging key moved the view from previousStart.
+  void FollowPage(uint32_t previousStart);
+  bool EditKey(QKeyEvent* event);
+  // Renders with the cursor's page in view.
+  void ShowCursor();
+  std::optional<uint32_t> AddressAt(const QPoint& point) const;
+  void MarkBytes();
 
   TQNProgrammer& core_;
   CommandRunner run_;

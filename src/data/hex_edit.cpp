@@ -33,6 +33,7 @@ void HexEditor::SetRange(ByteRange range) {
 }
 
 void HexEditor::SetPane(HexPane pane) {
+  if (pane == pane_) return;  // a byte half typed stays half typed
   pane_ = pane;
   lowDigit_ = false;
   typingOpen_ = false;

@@ -6,13 +6,16 @@
 #include <QClipboard>
 #include <QTabWidget>
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <QTableView>
+#include <QTextBlock>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
 
+#include "data_view_form.hpp"
 #include "hex_grid.hpp"
 #include "main_window.hpp"
 #include "spin_until.hpp"
@@ -120,6 +123,41 @@ TEST_F(HexEditingTest, ShiftSelectsAndCopyGivesTheSelectedBytes) {
   EXPECT_EQ(grid_->model()->index(0, 1 + 5).data(Qt::BackgroundRole).value<QColor>(), HexColours().selected);
   QTest::keyClick(grid_, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QApplication::clipboard()->text(), "04 05 06");
+}
+
+TEST_F(HexEditingTest, TheDataViewerEditsWhereItIsClickedAndKeepsTheCursorOnItsPage) {
+  bool ran = false;
+  window_->SetDialogRunner([&](DialogId id, QDialog& dialog) {
+    if (id != DialogId::DataView) return;
+    ran = true;
+    dialog.show();
+    auto* memo = dialog.findChild<QPlainTextEdit*>("DataViewMemo");
+    ASSERT_NE(memo, nullptr);
+    // Line 3 of the page (after the header) holds 0x20..0x2F; its byte 5
+    // is 0x25, whose digits stand at column 12 + 4 * 5.
+    QTextCursor place(memo->document()->findBlockByNumber(3));
+    place.movePosition(QTextCursor::Right, QTextCursor::MoveAnchor, 12 + 4 * 5);
+    QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, memo->cursorRect(place).center());
+    QTest::keyClicks(memo, "7e");
+    EXPECT_EQ(At(0x25), 0x7E);
+    EXPECT_TRUE(memo->toPlainText().split('\n')[3].contains(" 7E ")) << memo->toPlainText().toStdString();
+
+    // Page Down takes the cursor (now on 0x26) along, at the same place on
+    // the page.
+    QTest::keyClick(memo, Qt::Key_PageDown);
+    QTest::keyClicks(memo, "01");
+    EXPECT_EQ(At(0x226), 0x01);
+    // Right past the page's end shows the next page.
+    window_->Core().Editor.MoveTo(0x3FF);
+    QTest::keyClick(memo, Qt::Key_Right);
+    EXPECT_EQ(static_cast<TDataViewForm&>(dialog).ViewStart(), 0x400u);
+    QTest::keyClick(memo, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(At(0x226), 0x26);
+    dialog.hide();
+  });
+  window_->Core().ViewDataBuffer1Click();
+  EXPECT_TRUE(ran);
+  EXPECT_TRUE(messages_.empty()) << messages_.front();
 }
 
 }  // namespace
