@@ -40,6 +40,7 @@ set(VELKOR_CORE_SOURCES
   platform/event_loop.cpp
   platform/signal_pipe.cpp
   platform/erased_pages.cpp
+  platform/fresh_memory.cpp
   platform/serial_device.cpp
   platform/custom_baud.cpp
   platform/simulator_process.cpp
@@ -64,6 +65,7 @@ set(VELKOR_CORE_SOURCES
   data/object_file.cpp
   data/object_writer.cpp
   data/content_format.cpp
+  data/image_run_writer.cpp
   data/intel_hex.cpp
   data/srecord.cpp
   data/hex_text.cpp
@@ -71,6 +73,7 @@ set(VELKOR_CORE_SOURCES
   data/project_file.cpp
   data/hex_view.cpp
   data/hex_edit.cpp
+  data/range_counts.cpp
   data/byte_search.cpp
   data/checksum_follow.cpp
   data/comparison_follow.cpp

@@ -95,9 +95,9 @@ void TQNProgrammer::CompareWith(const ImageBuffer& other, const std::string& nam
   if (!Comparison->ranges.empty()) ShowDifference(0);
 }
 
-void TQNProgrammer::FollowEditInComparison(ByteRange edited) {
+void TQNProgrammer::FollowEditInComparison(const AppliedEdit& edit) {
   if (!Comparison || !comparedImage_) return;
-  velkor::FollowEditInComparison(*Comparison, Image.Data.get(), comparedImage_->Data.get(), edited,
+  velkor::FollowEditInComparison(*Comparison, Image.Data.get(), comparedImage_->Data.get(), edit,
                                  kDefaultListedRanges);
 }
 

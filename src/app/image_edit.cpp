@@ -35,7 +35,7 @@ void TQNProgrammer::ImageEdited(const std::optional<AppliedEdit>& edit) {
   FollowEditInChecksums(Image, *edit, *this);
   FileLoaded = true;
   const ByteRange range = edit->Range();
-  FollowEditInComparison(range);
+  FollowEditInComparison(*edit);
   view_.HexBytesChanged(range.first, range.last);
   ShowEditStatus();
 }

@@ -551,7 +551,7 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // The image was replaced: a new edit history over the new used range,
   // and a comparison against the new image.
   void ImageReplaced();
-  void FollowEditInComparison(ByteRange edited);
+  void FollowEditInComparison(const AppliedEdit& edit);
   // Compares the image with other over the chip and shows the result.
   void CompareWith(const ImageBuffer& other, const std::string& name);
   std::string ComparisonStatus() const;

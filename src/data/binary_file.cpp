@@ -1,5 +1,7 @@
 // Raw binary: the file's bytes go to the image from address 0, read in large
-// blocks straight into the image.
+// blocks straight into the image, whose pages for the file's size get fresh
+// memory in one step first.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,18 +36,36 @@ LoadOutcome ReadBinary(const std::filesystem::path& path, ImageBuffer& image, Im
     outcome = {kRecordReadError, 0};
   } else {
     uint8_t* const data = image.Data.get();
-    while (loaded < kImageCapacity) {
-      const ssize_t n = ::read(fd, data + loaded, std::min(kReadBlock, kImageCapacity - loaded));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        why = path.string() + ": " + std::strerror(errno);
-        outcome = {kRecordReadError, loaded};
-        break;
+    bool ended = false;
+    // Reads into [loaded, end) until the file ends; a failure goes to outcome.
+    const auto readUpTo = [&](std::size_t end) {
+      while (loaded < end) {
+        const ssize_t n = ::read(fd, data + loaded, std::min(kReadBlock, end - loaded));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+          why = path.string() + ": " + std::strerror(errno);
+          outcome = {kRecordReadError, loaded};
+          return;
+        }
+        if (n == 0) {
+          ended = true;
+          return;
+        }
+        loaded += static_cast<std::size_t>(n);
       }
-      if (n == 0) break;
-      loaded += static_cast<std::size_t>(n);
-    }
-    if (loaded == kImageCapacity) {
+    };
+    // The size the file has now; should it shrink meanwhile, the pages it
+    // no longer fills read erased, and should it grow, the rest is read as
+    // any file's.
+    struct stat info {};
+    const std::size_t expected =
+        ::fstat(fd, &info) == 0 ? std::min<std::size_t>(static_cast<std::size_t>(info.st_size), kImageCapacity) : 0;
+    FillPages(image.Data, 0, expected, [&](uint8_t*, std::size_t count) {
+      readUpTo(count);
+      return loaded;
+    });
+    if (outcome.code == kRecordAccepted && !ended) readUpTo(kImageCapacity);
+    if (outcome.code == kRecordAccepted && loaded == kImageCapacity) {
       // A full image: anything more in the file has no place.
       uint8_t extra;
       ssize_t n;

@@ -1,6 +1,7 @@
 // A comparison of two images kept up to date as one of them is edited: the
-// ranges around the edit are compared again and spliced into the list, so
-// an edit costs what its own bytes cost, not what the image does.
+// differing runs that touch the edit are compared as they were and as they
+// are, and the counts and the list change by the difference. An edit costs
+// what its own bytes and the runs around it cost, not what the image does.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +11,10 @@
 
 namespace velkor {
 
-// a or b changed over edited; comparison (of a with b) becomes what
-// CompareImages would now give, listing up to maxRanges ranges.
-void FollowEditInComparison(ImageComparison& comparison, const uint8_t* a, const uint8_t* b, ByteRange edited,
+// Image a was changed by edit (its bytes were edit.before); comparison (of
+// a with b) becomes what CompareImages would now give, listing up to
+// maxRanges ranges.
+void FollowEditInComparison(ImageComparison& comparison, const uint8_t* a, const uint8_t* b, const AppliedEdit& edit,
                             std::size_t maxRanges);
 
 }  // namespace velkor

@@ -138,12 +138,9 @@ std::optional<AppliedEdit> HexEditor::Fill(ByteRange range, std::span<const uint
 
 std::optional<AppliedEdit> HexEditor::Apply(Step step) {
   // A new step cuts the steps that were undone. If the saved image lay
-  // among them, what they changed now differs from it for good.
-  if (savedAt_ > done_) {
-    for (std::size_t i = done_; i < savedAt_; ++i)
-      AddMark(lostMarks_, {steps_[i].address, static_cast<uint32_t>(steps_[i].address + steps_[i].before.size() - 1)});
-    savedAt_ = done_;
-  }
+  // among them, their marks stay: what they changed differs from it for
+  // good.
+  savedAt_ = std::min(savedAt_, done_);
   for (std::size_t i = done_; i < steps_.size(); ++i) historyBytes_ -= steps_[i].before.size() + steps_[i].pattern.size();
   steps_.resize(done_);
 
@@ -153,8 +150,8 @@ std::optional<AppliedEdit> HexEditor::Apply(Step step) {
   steps_.push_back(std::move(step));
   done_ = steps_.size();
   typingOpen_ = false;
+  marks_.Add(applied.Range());
   DropOldestSteps();
-  AddMark(marks_, applied.Range());
   return applied;
 }
 
@@ -179,8 +176,6 @@ void HexEditor::DropOldestSteps() {
   }
   if (drop == 0) return;
   // Dropped steps that came after the saved image keep their marks.
-  for (std::size_t i = savedAt_; i < drop; ++i)
-    AddMark(lostMarks_, {steps_[i].address, static_cast<uint32_t>(steps_[i].address + steps_[i].before.size() - 1)});
   savedAt_ = savedAt_ > drop ? savedAt_ - drop : 0;
   steps_.erase(steps_.begin(), steps_.begin() + static_cast<std::ptrdiff_t>(drop));
   done_ -= drop;
@@ -192,8 +187,12 @@ std::optional<AppliedEdit> HexEditor::Undo() {
   AppliedEdit applied{step.address, std::vector<uint8_t>(image_ + step.address, image_ + step.address + step.before.size())};
   Write(step.address, step.before.size(), step.before);
   --done_;
+  // The step leaves the edits since the save, or joins those undone past it.
+  if (done_ >= savedAt_)
+    marks_.Remove(RangeOf(step));
+  else
+    marks_.Add(RangeOf(step));
   MoveTo(step.address);
-  RebuildMarks();
   return applied;
 }
 
@@ -202,28 +201,22 @@ std::optional<AppliedEdit> HexEditor::Redo() {
   const Step& step = steps_[done_];
   AppliedEdit applied{step.address, step.before};
   Write(step.address, step.before.size(), step.pattern);
+  if (done_ >= savedAt_)
+    marks_.Add(RangeOf(step));
+  else
+    marks_.Remove(RangeOf(step));
   ++done_;
   MoveTo(step.address);
-  RebuildMarks();
   return applied;
 }
 
-bool HexEditor::Edited(uint32_t address) const {
-  auto after = std::upper_bound(marks_.begin(), marks_.end(), address,
-                                [](uint32_t a, const ByteRange& r) { return a < r.first; });
-  return after != marks_.begin() && address <= std::prev(after)->last;
-}
+bool HexEditor::Edited(uint32_t address) const { return marks_.Covered(address); }
 
-uint64_t HexEditor::EditedBytes() const {
-  uint64_t count = 0;
-  for (const ByteRange& r : marks_) count += r.Length();
-  return count;
-}
+uint64_t HexEditor::EditedBytes() const { return marks_.CoveredBytes(); }
 
 void HexEditor::MarkSaved() {
   savedAt_ = done_;
-  lostMarks_.clear();
-  marks_.clear();
+  marks_.Clear();
 }
 
 void HexEditor::Forget() {
@@ -231,30 +224,10 @@ void HexEditor::Forget() {
   done_ = 0;
   savedAt_ = 0;
   historyBytes_ = 0;
-  lostMarks_.clear();
-  marks_.clear();
+  marks_.Clear();
   anchor_.reset();
   lowDigit_ = false;
   typingOpen_ = false;
-}
-
-void HexEditor::RebuildMarks() {
-  marks_ = lostMarks_;
-  for (std::size_t i = std::min(savedAt_, done_); i < std::max(savedAt_, done_); ++i)
-    AddMark(marks_, {steps_[i].address, static_cast<uint32_t>(steps_[i].address + steps_[i].before.size() - 1)});
-}
-
-void HexEditor::AddMark(std::vector<ByteRange>& marks, ByteRange range) {
-  // Keeps the list sorted and merges what touches the new range.
-  auto from = std::lower_bound(marks.begin(), marks.end(), range,
-                               [](const ByteRange& r, const ByteRange& x) { return uint64_t{r.last} + 1 < x.first; });
-  auto to = from;
-  while (to != marks.end() && to->first <= uint64_t{range.last} + 1) {
-    range.first = std::min(range.first, to->first);
-    range.last = std::max(range.last, to->last);
-    ++to;
-  }
-  marks.insert(marks.erase(from, to), range);
 }
 
 }  // namespace velkor

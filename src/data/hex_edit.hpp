@@ -11,14 +11,10 @@
 #include <span>
 #include <vector>
 
-namespace velkor {
+#include "data/byte_range.hpp"
+#include "data/range_counts.hpp"
 
-struct ByteRange {
-  uint32_t first = 0;
-  uint32_t last = 0;  // inclusive
-  bool operator==(const ByteRange&) const = default;
-  uint64_t Length() const { return uint64_t{last} - first + 1; }
-};
+namespace velkor {
 
 // One change of the image as the caller must follow it (checksums, views):
 // the bytes at address were `before` and are now the bytes in the image.
@@ -86,7 +82,7 @@ class HexEditor {
   bool Edited(uint32_t address) const;
   // Bytes marked as edited.
   uint64_t EditedBytes() const;
-  bool HasEdits() const { return !marks_.empty(); }
+  bool HasEdits() const { return marks_.CoveredBytes() > 0; }
   // The image was saved: its bytes are the saved ones now.
   void MarkSaved();
   // The image was replaced (a load, a chip read): history and marks go.
@@ -102,8 +98,9 @@ class HexEditor {
   std::optional<AppliedEdit> Apply(Step step);
   void Write(uint32_t address, std::size_t length, std::span<const uint8_t> pattern);
   void DropOldestSteps();
-  void RebuildMarks();
-  static void AddMark(std::vector<ByteRange>& marks, ByteRange range);
+  static ByteRange RangeOf(const Step& step) {
+    return {step.address, static_cast<uint32_t>(step.address + step.before.size() - 1)};
+  }
 
   uint8_t* image_;
   ByteRange range_;
@@ -117,15 +114,16 @@ class HexEditor {
   std::vector<Step> steps_;
   std::size_t done_ = 0;  // steps_[0..done_) are applied
   std::size_t historyBytes_ = 0;
-  // The image as saved is the state after steps_[0..savedAt_) plus the
-  // ranges in lostMarks_: steps that left the history (a redo branch cut by
-  // a new edit, the oldest steps dropped) while they made the difference.
+  // The image as saved is the state after steps_[0..savedAt_). The marks
+  // count the ranges of the steps between that state and the image's
+  // (steps_[savedAt_..done_) or steps_[done_..savedAt_)), and of steps that
+  // left the history (a redo branch cut, the oldest dropped) while they
+  // stood between the two: those differ from the saved image for good.
   std::size_t savedAt_ = 0;
-  std::vector<ByteRange> lostMarks_;
+  RangeCounts marks_;
   // The last step is a byte whose first hex digit was just typed: the
   // second digit completes it rather than making a step of its own.
   bool typingOpen_ = false;
-  std::vector<ByteRange> marks_;  // sorted, disjoint, not adjacent
 };
 
 }  // namespace velkor

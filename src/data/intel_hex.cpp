@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "data/hex_digits.hpp"
+#include "data/image_run_writer.hpp"
 #include "data/line_reader.hpp"
 #include "data/load_stop.hpp"
 #include "data/object_file.hpp"
@@ -29,7 +30,7 @@ bool Judge(uint32_t sum) { return (sum & 0xFF) == 0; }
 
 }  // namespace
 
-uint8_t ParseHexRecord(std::string_view line, uint32_t& base, uint32_t& min, uint32_t& max, ImageBuffer& image) {
+uint8_t ParseHexRecord(std::string_view line, uint32_t& base, uint32_t& min, uint32_t& max, ImageRunWriter& out) {
   if (line.empty() || line[0] != ':') return kRecordNoStartMark;
   if (line.size() < kHeaderLength) return kRecordTooShort;
   const char* p = line.data();
@@ -63,7 +64,7 @@ uint8_t ParseHexRecord(std::string_view line, uint32_t& base, uint32_t& min, uin
         if (uint64_t{address} + count > kImageCapacity) return kRecordBeyondImage;
         min = std::min(min, address);
         max = std::max(max, address + count - 1);
-        sum += DecodePairs(pairs, count, image.Data.get() + address);
+        sum += DecodePairs(pairs, count, out.Place(address, count));
       }
       // The bytes are in the image before the checksum is judged.
       sum += HexPairAt(pairs + 2 * count);
@@ -83,22 +84,25 @@ LoadOutcome ReadIntelHex(const std::filesystem::path& path, ImageBuffer& image, 
   uint32_t min = kNoFileStart;
   uint32_t max = kNoFileEnd;
   LoadOutcome outcome;
+  ImageRunWriter out(image);
   try {
     LineReader reader(path);
     std::string_view line;
     while (reader.Next(line)) {
       if (!reader.Cut() && line == kEndRecord) break;
-      const uint8_t code = ParseHexRecord(line, base, min, max, image);
+      const uint8_t code = ParseHexRecord(line, base, min, max, out);
       if (code != kRecordAccepted) {
         outcome = {code, reader.LineNumber()};
         break;
       }
     }
   } catch (const EInOutError&) {
+    out.Flush();
     image.FileStart = min;
     image.FileEnd = max;
     throw;
   }
+  out.Flush();
   image.FileStart = min;
   image.FileEnd = max;
   ReportLineStop(outcome, report);

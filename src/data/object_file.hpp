@@ -136,9 +136,12 @@ LoadOutcome ReadHexText(const std::filesystem::path& path, ImageBuffer& image, I
 // the bytes read so far stay.
 LoadOutcome ReadBinary(const std::filesystem::path& path, ImageBuffer& image, ImageReport& report);
 
+class ImageRunWriter;
+
 // One Intel HEX line: base is the address set by the last extended address
-// record; min and max collect the lowest and last address written.
-uint8_t ParseHexRecord(std::string_view line, uint32_t& base, uint32_t& min, uint32_t& max, ImageBuffer& image);
+// record; min and max collect the lowest and last address written; the data
+// go to the image through out.
+uint8_t ParseHexRecord(std::string_view line, uint32_t& base, uint32_t& min, uint32_t& max, ImageRunWriter& out);
 
 // What the S-record parser carries from line to line.
 struct SRecordState {
@@ -147,7 +150,7 @@ struct SRecordState {
   uint32_t dataRecords = 0;  // S1/S2/S3 records so far, for the S5/S6 count
   bool ended = false;        // an S7/S8/S9 end record was read
 };
-uint8_t ParseSRecord(std::string_view line, SRecordState& state, ImageBuffer& image);
+uint8_t ParseSRecord(std::string_view line, SRecordState& state, ImageRunWriter& out);
 
 // --- Saving ---
 // Writes source[0..lastIndex] to path through a temporary file beside it and

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "data/hex_digits.hpp"
+#include "data/image_run_writer.hpp"
 #include "data/line_reader.hpp"
 #include "data/load_stop.hpp"
 #include "data/object_file.hpp"
@@ -23,7 +24,7 @@ bool Judge(uint32_t sum) { return (sum & 0xFF) == 0xFF; }
 
 }  // namespace
 
-uint8_t ParseSRecord(std::string_view line, SRecordState& state, ImageBuffer& image) {
+uint8_t ParseSRecord(std::string_view line, SRecordState& state, ImageRunWriter& out) {
   if (line.empty() || line[0] != 'S') return kRecordNoStartMark;
   if (line.size() < 2) return kRecordTooShort;
   const char typeChar = line[1];
@@ -57,7 +58,7 @@ uint8_t ParseSRecord(std::string_view line, SRecordState& state, ImageBuffer& im
         if (uint64_t{address} + dataCount > kImageCapacity) return kRecordBeyondImage;
         state.min = std::min(state.min, address);
         state.max = std::max(state.max, address + dataCount - 1);
-        sum += DecodePairs(pairs, dataCount, image.Data.get() + address);
+        sum += DecodePairs(pairs, dataCount, out.Place(address, dataCount));
       }
       // As with Intel HEX, the bytes land before the checksum is judged.
       sum += HexPairAt(pairs + 2 * dataCount);
@@ -81,21 +82,24 @@ uint8_t ParseSRecord(std::string_view line, SRecordState& state, ImageBuffer& im
 LoadOutcome ReadSRecords(const std::filesystem::path& path, ImageBuffer& image, ImageReport& report) {
   SRecordState state;
   LoadOutcome outcome;
+  ImageRunWriter out(image);
   try {
     LineReader reader(path);
     std::string_view line;
     while (!state.ended && reader.Next(line)) {
-      const uint8_t code = ParseSRecord(line, state, image);
+      const uint8_t code = ParseSRecord(line, state, out);
       if (code != kRecordAccepted) {
         outcome = {code, reader.LineNumber()};
         break;
       }
     }
   } catch (const EInOutError&) {
+    out.Flush();
     image.FileStart = state.min;
     image.FileEnd = state.max;
     throw;
   }
+  out.Flush();
   image.FileStart = state.min;
   image.FileEnd = state.max;
   ReportLineStop(outcome, report);

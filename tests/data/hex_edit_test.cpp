@@ -8,6 +8,8 @@
 
 #include "data/byte_search.hpp"
 #include "data/checksum_follow.hpp"
+#include "data/comparison_follow.hpp"
+#include "data/range_counts.hpp"
 #include "data/text_format.hpp"
 #include "link/checksum.hpp"
 #include "recording_report.hpp"
@@ -207,6 +209,80 @@ TEST_F(HexEditTest, ChecksumsFollowEveryEditAsARecomputeWouldFindThem) {
   EXPECT_EQ(crc, LinkCrc16(image.Data.get(), 0, kLast));
   EXPECT_EQ(acc, static_cast<uint16_t>(NegSum16(image.Data.get(), 0, kLast)));
   EXPECT_EQ(report.panel[kAccPanel], FormatText(kAccPanelText, unsigned{acc}));
+}
+
+TEST_F(HexEditTest, AComparisonFollowsEveryEditAsAFreshComparisonWouldFindIt) {
+  // The other image: the same 64 KiB with scattered runs changed. A list
+  // bound of 6 ranges, so that edits meet a cut list too.
+  constexpr uint32_t kLast = 0xFFFF;
+  constexpr std::size_t kBound = 6;
+  std::mt19937 random(5);
+  for (uint32_t i = 0; i <= kLast; ++i) image.Data[i] = static_cast<uint8_t>(random() % 4);
+  std::vector<uint8_t> other(image.Data.get(), image.Data.get() + kLast + 1);
+  for (int run = 0; run < 12; ++run) {
+    const uint32_t at = random() % (kLast - 8);
+    for (uint32_t i = 0; i < 1 + random() % 6; ++i) other[at + i] ^= 0x80;
+  }
+  UseRange(0, kLast);
+  ImageComparison comparison = CompareImages(image.Data.get(), other.data(), 0, kLast, kBound);
+  ASSERT_TRUE(comparison.truncated);
+  for (int round = 0; round < 500; ++round) {
+    const uint32_t at = random() % (kLast + 1);
+    std::optional<AppliedEdit> edit;
+    switch (random() % 4) {
+      case 0: {  // the other image's byte: a difference goes
+        const uint8_t byte = other[at];
+        edit = editor.Overwrite(at, {&byte, 1});
+        break;
+      }
+      case 1: {
+        const uint8_t bytes[] = {0, 1, 2, 3, 0x80};
+        edit = editor.Overwrite(at, bytes);
+        break;
+      }
+      case 2: edit = editor.Undo(); break;
+      default: edit = editor.Redo(); break;
+    }
+    if (!edit) continue;
+    FollowEditInComparison(comparison, image.Data.get(), other.data(), *edit, kBound);
+    const ImageComparison fresh = CompareImages(image.Data.get(), other.data(), 0, kLast, kBound);
+    ASSERT_EQ(comparison.ranges, fresh.ranges) << "round " << round;
+    ASSERT_EQ(comparison.differingBytes, fresh.differingBytes) << "round " << round;
+    ASSERT_EQ(comparison.rangeCount, fresh.rangeCount) << "round " << round;
+    ASSERT_EQ(comparison.truncated, fresh.truncated) << "round " << round;
+  }
+}
+
+TEST(RangeCountsTest, AgreesWithACountPerByte) {
+  // Random ranges added, and some taken away again, over 300 bytes; every
+  // byte's cover and the covered total against a plain count per byte.
+  std::mt19937 random(7);
+  RangeCounts counts;
+  std::vector<int> perByte(300, 0);
+  std::vector<ByteRange> added;
+  for (int round = 0; round < 400; ++round) {
+    if (!added.empty() && random() % 3 == 0) {
+      const std::size_t which = random() % added.size();
+      counts.Remove(added[which]);
+      for (uint32_t a = added[which].first; a <= added[which].last; ++a) --perByte[a];
+      added.erase(added.begin() + static_cast<std::ptrdiff_t>(which));
+    } else {
+      const uint32_t first = random() % 280;
+      const ByteRange range{first, first + static_cast<uint32_t>(random() % 20)};
+      counts.Add(range);
+      for (uint32_t a = range.first; a <= range.last; ++a) ++perByte[a];
+      added.push_back(range);
+    }
+    uint64_t covered = 0;
+    for (uint32_t a = 0; a < perByte.size(); ++a) {
+      ASSERT_EQ(counts.Covered(a), perByte[a] > 0) << "round " << round << " byte " << a;
+      covered += perByte[a] > 0;
+    }
+    ASSERT_EQ(counts.CoveredBytes(), covered) << "round " << round;
+  }
+  counts.Add({0xFFFFFFF0, 0xFFFFFFFF});  // up to the last address there is
+  EXPECT_TRUE(counts.Covered(0xFFFFFFFF));
+  EXPECT_FALSE(counts.Covered(0xFFFFFFEF));
 }
 
 TEST(LinkCrcAdvanceTest, EqualsFeedingZeroBytes) {
