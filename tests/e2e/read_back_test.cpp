@@ -246,3 +246,38 @@ TEST_F(ReadBackTest, AChipWhoseIdMatchesIsProgrammedAfterTheCheck) {
 
 }  // namespace
 }  // namespace velkor
+
+namespace velkor {
+namespace {
+
+TEST_F(ReadBackTest, TheImageComparedWithTheLastChipReadShowsTheCellsThatDidNotTake) {
+  // Two cells of the chip stay at 0x00, one at 0x9000 stays at 0x5A.
+  Connect(1, StuckOptions({{0x0100, 0x00}, {0x0101, 0x00}, {0x9000, 0x5A}}));
+  Choose("W25x10xx");
+  const std::vector<uint8_t> data = Pattern(64 * 1024);
+  const std::filesystem::path file = directory / "pattern.bin";
+  test::WriteFile(file, std::string(data.begin(), data.end()));
+  programmer->LoadFile(file.string());
+  programmer->Controls.EnEraseChk.Checked = true;
+  RunToEnd(&TQNProgrammer::SpdBtnAutoPClick);
+  RunToEnd(&TQNProgrammer::SpeedButtonRDClick);
+  ASSERT_TRUE(programmer->ChipReadLast);
+
+  // The file again, then the comparison with what the chip gave.
+  programmer->LoadFile(file.string());
+  programmer->CompareWithChipRead1Click();
+  ASSERT_TRUE(programmer->Comparison);
+  const ImageComparison& c = *programmer->Comparison;
+  ASSERT_EQ(c.ranges.size(), 2u);
+  EXPECT_EQ(c.ranges[0].address, 0x100u);
+  EXPECT_EQ(c.ranges[0].length, 2u);
+  EXPECT_EQ(c.ranges[0].firstOfA, (std::vector<uint8_t>{data[0x100], data[0x101]}));
+  EXPECT_EQ(c.ranges[0].firstOfB, (std::vector<uint8_t>{0x00, 0x00}));
+  EXPECT_EQ(c.ranges[1].address, 0x9000u);
+  EXPECT_EQ(c.ranges[1].firstOfB, (std::vector<uint8_t>{0x5A}));
+  EXPECT_EQ(c.differingBytes, 3u);
+  EXPECT_EQ(c.last, 128u * 1024 - 1) << "the whole chip is compared";
+}
+
+}  // namespace
+}  // namespace velkor
