@@ -9,7 +9,8 @@
 # fails on a chip with a defective cell, read back to name the address
 # (verify-difference.png); and the English window during a run
 # (english-busy.png) and after one that passed on one programmer and failed
-# on the other (english-pass-fail.png).
+# on the other (english-pass-fail.png); and an image compared with another
+# file (compare.png).
 # Pass another build directory as the first argument to use a build you
 # already have.
 set -euo pipefail
@@ -53,6 +54,16 @@ shoot busy-two-programmers.png --simulate --sim-option=--pace --sim-option=--blo
 # The hex grid of an EEPROM image: every address whole.
 head -c 256 "$scratch/data.bin" > "$scratch/eeprom.bin"
 shoot 24xx02-hex-grid.png --screenshot-chip "24xx02" --screenshot-load eeprom.bin --screenshot-page TabSheetFlash
+# The image compared with another file: a 24xx16 image against a copy with
+# a run of four bytes, a lone byte and a line of text changed; the differing
+# bytes coloured in the grid, their count in the status bar.
+head -c 2048 "$scratch/data.bin" > "$scratch/firmware.bin"
+cp "$scratch/firmware.bin" "$scratch/patched.bin"
+printf '\x00\x11\x22\x33' | dd of="$scratch/patched.bin" bs=1 seek=$((0x12)) conv=notrunc status=none
+printf '\xAA' | dd of="$scratch/patched.bin" bs=1 seek=$((0x125)) conv=notrunc status=none
+printf 'serial 000123' | dd of="$scratch/patched.bin" bs=1 seek=$((0x180)) conv=notrunc status=none
+shoot compare.png --language en --screenshot-chip "24xx16" --screenshot-load firmware.bin \
+  --screenshot-compare patched.bin
 # The programmer-control page: traceability and the production line's
 # database, pool and station.
 shoot programmer-control.png --screenshot-chip "W25x10xx" --screenshot-page TabSheetCtrl
