@@ -15,6 +15,7 @@
 #include "data/hex_view.hpp"
 #include "data/image_buffer.hpp"
 #include "data/image_checksums.hpp"
+#include "data/image_compare.hpp"
 #include "link/checksum.hpp"
 #include "link/frame.hpp"
 
@@ -213,6 +214,50 @@ void BM_UpdateChecksums(benchmark::State& state) {
   SetBytes(state, kLargeBytes);
 }
 BENCHMARK(BM_UpdateChecksums)->Name("recompute128MiB/UpdateChecksums")->Unit(benchmark::kMillisecond);
+
+// --- 128 MiB: two images compared ---
+
+// A copy of Large() that differs in two bytes (sparse) or in every other
+// byte (dense: 64 Mi ranges, the worst a pair of images can give).
+const std::vector<uint8_t>& ComparedWith(bool dense) {
+  static std::vector<uint8_t> copies[2];
+  std::vector<uint8_t>& copy = copies[dense ? 1 : 0];
+  if (copy.empty()) {
+    copy = Large();
+    if (dense) {
+      for (std::size_t i = 0; i < copy.size(); i += 2) copy[i] ^= 0xA5;
+    } else {
+      copy[12345] ^= 1;
+      copy.back() ^= 1;
+    }
+  }
+  return copy;
+}
+
+void BM_Compare_memcpy(benchmark::State& state) {
+  std::vector<uint8_t> dst(kLargeBytes);
+  for (auto _ : state) {
+    std::memcpy(dst.data(), Large().data(), kLargeBytes);
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, kLargeBytes);
+}
+BENCHMARK(BM_Compare_memcpy)->Name("compare128MiB/memcpy")->Unit(benchmark::kMillisecond);
+
+void BM_CompareImages(benchmark::State& state) {
+  const std::vector<uint8_t>& other = ComparedWith(state.range(0) != 0);
+  for (auto _ : state) {
+    const ImageComparison c = CompareImages(Large().data(), other.data(), 0, kLargeBytes - 1, kDefaultListedRanges);
+    benchmark::DoNotOptimize(c.differingBytes);
+  }
+  SetBytes(state, kLargeBytes);
+}
+BENCHMARK(BM_CompareImages)
+    ->Name("compare128MiB/CompareImages")
+    ->ArgName("dense")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
 
 // --- The hex views of a 2 MiB page flash (AT45DB16E) ---
 // One screen: 32 rows of the hex grid, or one page of the buffer viewer
