@@ -522,6 +522,16 @@ QTabWidget* MainWindow::BuildPages() {
     return core_->Comparison ? &*core_->Comparison : nullptr;
   });
   hexEditing_ = new HexGridEditing(hexViewer_, hexModel_, *core_, [this](const std::function<void()>& f) { Run(f); });
+  // The grid's own menu: the Edit menu's actions that act at the cursor
+  // (the same actions: a second one would make their shortcuts ambiguous).
+  hexViewer_->setContextMenuPolicy(Qt::CustomContextMenu);
+  auto* gridMenu = new QMenu(hexViewer_);
+  gridMenu->setObjectName("PopupMenuHex");
+  for (const char* name : {"Undo1", "Redo1", "CopyBytes1", "PasteBytes1", "SelectAllBytes1", "FillSelection1",
+                           "GoToAddress1", "Find1", "NextDifference1", "PreviousDifference1"})
+    gridMenu->addAction(findChild<QAction*>(name));
+  connect(hexViewer_, &QWidget::customContextMenuRequested, gridMenu,
+          [this, gridMenu](const QPoint& at) { gridMenu->popup(hexViewer_->viewport()->mapToGlobal(at)); });
   auto* flashLayout = new QVBoxLayout(flash);
   flashLayout->setContentsMargins(4, 4, 4, 4);
   flashLayout->addWidget(hexViewer_);

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QMenu>
 #include <QTabWidget>
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -123,6 +124,14 @@ TEST_F(HexEditingTest, ShiftSelectsAndCopyGivesTheSelectedBytes) {
   EXPECT_EQ(grid_->model()->index(0, 1 + 5).data(Qt::BackgroundRole).value<QColor>(), HexColours().selected);
   QTest::keyClick(grid_, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QApplication::clipboard()->text(), "04 05 06");
+
+  // The grid's menu offers the Edit menu's own actions (one per command,
+  // so that their shortcuts stay single).
+  auto* menu = window_->findChild<QMenu*>("PopupMenuHex");
+  ASSERT_NE(menu, nullptr);
+  ASSERT_FALSE(menu->actions().isEmpty());
+  EXPECT_EQ(menu->actions().front(), window_->findChild<QAction*>("Undo1"));
+  EXPECT_EQ(window_->findChildren<QAction*>("Undo1").size(), 1);
 }
 
 TEST_F(HexEditingTest, TheDataViewerEditsWhereItIsClickedAndKeepsTheCursorOnItsPage) {
