@@ -104,6 +104,8 @@ void TDataViewForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   pager_.emplace(core_.Image.ChipEnd);
   pager_->Show();
+  if (startAt_) pager_->GoTo(*startAt_);
+  startAt_.reset();
   Render();
 }
 

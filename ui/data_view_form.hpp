@@ -30,6 +30,9 @@ class TDataViewForm final : public QDialog {
 
   // The first address shown (for tests and scripts).
   uint32_t ViewStart() const { return pager_ ? pager_->ViewStart() : 0; }
+  // The next time it is shown, the viewer opens at the page of address
+  // rather than at 0 (a difference or a match the data page cannot show).
+  void StartAt(uint32_t address) { startAt_ = address; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -51,6 +54,7 @@ class TDataViewForm final : public QDialog {
   QPlainTextEdit* memo_;
   QLineEdit* address_;
   std::optional<DataViewPager> pager_;
+  std::optional<uint32_t> startAt_;
 };
 
 }  // namespace velkor::ui

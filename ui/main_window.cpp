@@ -994,10 +994,17 @@ std::optional<std::string> MainWindow::AskText(const std::string& title, const s
 std::optional<FindRequest> MainWindow::AskFind(const FindRequest& last) { return RunFindDialog(this, last); }
 
 void MainWindow::ShowImageAddress(uint32_t address) {
-  // A flash chip's image is not shown on the data page: its differences
-  // stay listed on their own page.
-  if (pages_->isTabVisible(pages_->indexOf(hexViewer_->parentWidget())))
-    pages_->setCurrentWidget(hexViewer_->parentWidget());
+  // The open viewer draws the cursor itself.
+  if (dataViewForm_ != nullptr && dataViewForm_->isVisible()) return;
+  // The data page shows EEPROM and DataFlash images only; a flash chip's
+  // byte is shown in the viewer, opened at its page once the command that
+  // asked has returned.
+  if (!pages_->isTabVisible(pages_->indexOf(hexViewer_->parentWidget()))) {
+    dataViewForm_->StartAt(address);
+    QTimer::singleShot(0, this, [this] { Run([this] { core_->ViewDataBuffer1Click(); }); });
+    return;
+  }
+  pages_->setCurrentWidget(hexViewer_->parentWidget());
   const QModelIndex cell = hexModel_->IndexOf(address);
   if (!cell.isValid()) return;
   hexViewer_->scrollTo(cell, QAbstractItemView::PositionAtCenter);

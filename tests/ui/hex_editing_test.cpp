@@ -169,5 +169,31 @@ TEST_F(HexEditingTest, TheDataViewerEditsWhereItIsClickedAndKeepsTheCursorOnItsP
   EXPECT_TRUE(messages_.empty()) << messages_.front();
 }
 
+TEST_F(HexEditingTest, AFlashChipsDifferenceOpensTheViewerAtItsPage) {
+  // A flash chip's image has no data page: the viewer shows the difference.
+  ASSERT_TRUE(window_->ChooseChipFromMenu("W25x10xx"));
+  const std::filesystem::path file = scratch_->Path() / "flash.bin";
+  const std::filesystem::path other = scratch_->Path() / "other.bin";
+  {
+    std::ofstream a(file, std::ios::binary), b(other, std::ios::binary);
+    for (uint32_t i = 0; i < 0x8000; ++i) {
+      a.put(static_cast<char>(i & 0x7F));
+      b.put(static_cast<char>(i == 0x5432 ? 0xEE : i & 0x7F));
+    }
+  }
+  window_->OpenFile(QString::fromStdString(file.string()));
+  std::optional<uint32_t> openedAt;
+  window_->SetDialogRunner([&](DialogId id, QDialog& dialog) {
+    if (id != DialogId::DataView) return;
+    dialog.show();
+    openedAt = static_cast<TDataViewForm&>(dialog).ViewStart();
+    dialog.hide();
+  });
+  window_->Run([&] { window_->Core().CompareWithFile(other.string()); });
+  ASSERT_TRUE(SpinUntil([&] { return openedAt.has_value(); }));
+  EXPECT_EQ(*openedAt, 0x5430u);
+  EXPECT_EQ(window_->Core().Editor.Cursor(), 0x5432u);
+}
+
 }  // namespace
 }  // namespace velkor::ui
