@@ -185,6 +185,7 @@ void EventOutput::Result(const OperationOutcome& o, const std::string& identific
               {"text", o.text},
               {"duration_ms", o.duration.count()}};
     line["serial_number"] = o.serialNumber ? Json(*o.serialNumber) : Json(nullptr);
+    if (!o.serialText.empty()) line["serial_text"] = o.serialText;
     if (o.chipId) line["chip_id"] = Json::array({(*o.chipId)[0], (*o.chipId)[1]});
     if (!o.chipStatus.empty()) line["chip_status"] = o.chipStatus;
     if (o.differences) {
@@ -211,6 +212,7 @@ void EventOutput::Result(const OperationOutcome& o, const std::string& identific
     text += Tx("FAILED: ") + o.text + (o.status ? FormatText(Tx(" (status 0x%02X)"), unsigned{o.status}) : "");
   text += FormatText(Tx(" in %.2f s"), seconds);
   if (o.serialNumber) text += FormatText(Tx(", serial number 0x%08X"), *o.serialNumber);
+  if (!o.serialText.empty()) text += FormatText(Tx(", serial number %s"), o.serialText.c_str());
   Emit(text);
   if (!o.differences) return;
   const DifferenceReport& d = *o.differences;

@@ -12,6 +12,7 @@ enum ExitStatus : int {
   kExitRefused = 4,        // a precondition refused the operation (chip, file, serial number, ...)
   kExitTimeout = 5,        // a programmer did not answer in time
   kExitStopped = 6,        // Ctrl+C stopped an operation before its chip was finished
+  kExitJobRefused = 7,     // a locked job differs from its lock (or its key is wrong): nothing was programmed
 };
 
 }  // namespace velkor::cli

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "app/integer_text.hpp"
+#include "app/serial_list.hpp"
 #include "data/text_format.hpp"
 #include "text/text_table.hpp"
 
@@ -173,6 +174,22 @@ void AddJobOptions(CLI::App& command, JobOptions& o) {
   command.add_flag("--sn-big-endian", o.serialBigEndian, "Store serial numbers big-endian")->group(serial);
   command.add_flag("--sn-host", o.serialHost, "The host writes the numbers into the image, chip after chip")
       ->group(serial);
+  command.add_option("--sn-list", o.serialList,
+                     "Host-side serial numbers from this file: one a line, decimal, 0x hexadecimal or a MAC address")
+      ->group(serial);
+  command.add_option("--sn-generator", o.serialGenerator,
+                     "Host-side serial numbers from this program, run with each chip's index; it prints the bytes in "
+                     "hexadecimal")
+      ->group(serial);
+  command.add_option("--sn-generator-timeout-ms", o.serialGeneratorMs,
+                     SpinHelp("Time the generator has for each number", window.SpinSNGenTime))
+      ->group(serial);
+  command.add_option("--sn-failed", o.serialFailed,
+                     std::string("A failed chip's value from the list or generator: void or reuse (default ") +
+                         kFailedValuePolicyNames[window.RadioSNFailed.ItemIndex] + ")")
+      ->check(CLI::IsMember(std::vector<std::string>(std::begin(kFailedValuePolicyNames),
+                                                     std::end(kFailedValuePolicyNames))))
+      ->group(serial);
   command.add_option("--burn-limit", o.burnLimit, "Limit the number of chips the programmer burns (0: no limit)")
       ->group(serial);
 }
@@ -238,8 +255,27 @@ std::string ApplyJobOptions(const JobOptions& o, TQNProgrammer& p) {
   if (o.settleMs) fail(SetSpin(c.SpinEditIn, *o.settleMs, "--settle-ms"));
   if (o.removeMs) fail(SetSpin(c.SpinEditOut, *o.removeMs, "--remove-ms"));
 
+  const bool fromSource = o.serialList || o.serialGenerator;
+  if (o.serialList && o.serialGenerator) fail(Tx("--sn-list and --sn-generator exclude each other."));
+  if (o.serialFailed && !fromSource) fail(Tx("--sn-failed needs --sn-list or --sn-generator."));
+  if (o.serialGeneratorMs && !o.serialGenerator) fail(Tx("--sn-generator-timeout-ms needs --sn-generator."));
+  if (fromSource && (o.serialStart || o.serialStep))
+    fail(Tx("--sn and --sn-step do not apply with --sn-list or --sn-generator: the list or the program gives the "
+            "numbers."));
+  if (fromSource) {
+    // The host writes each chip's value: host-side numbers, from the source.
+    c.CheckBoxSN.Checked = true;
+    p.CheckBoxSNClick();
+    if (o.serialAddress) c.AddrEdit.Text = *o.serialAddress;
+    c.SNOrderChk.Checked = o.serialBigEndian;
+    c.ChkBoxPCSN.Checked = true;
+    c.EditSNList.Text = o.serialList.value_or("");
+    c.EditSNGenerator.Text = o.serialGenerator.value_or("");
+    if (o.serialGeneratorMs) fail(SetSpin(c.SpinSNGenTime, *o.serialGeneratorMs, "--sn-generator-timeout-ms"));
+    if (o.serialFailed) c.RadioSNFailed.ItemIndex = static_cast<int>(*ParseFailedValuePolicy(*o.serialFailed));
+  }
   const bool serial = o.serialStart || o.serialStep || o.serialAddress || o.serialBigEndian || o.serialHost;
-  if (serial && !o.serialStart) fail(Tx("The serial-number options need --sn START."));
+  if (serial && !o.serialStart && !fromSource) fail(Tx("The serial-number options need --sn START."));
   if (o.serialStart) {
     c.CheckBoxSN.Checked = true;
     p.CheckBoxSNClick();

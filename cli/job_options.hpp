@@ -29,6 +29,9 @@ struct JobOptions {
   std::optional<std::string> serialStart, serialStep, serialAddress;
   bool serialBigEndian = false;
   bool serialHost = false;
+  // Host-side numbers from a list file or a generator program.
+  std::optional<std::string> serialList, serialGenerator, serialFailed;
+  std::optional<int> serialGeneratorMs;
   std::optional<int> burnLimit;
   // Verification: read a failing chip back to find where it differs, check
   // the chip's ID before programming, verify by read-back on the host.

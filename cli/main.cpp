@@ -17,6 +17,7 @@
 #include "cli/compare.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/line_commands.hpp"
+#include "cli/locked_job_commands.hpp"
 #include "cli/session.hpp"
 #include "cli/upgrade.hpp"
 #include "data/text_format.hpp"
@@ -39,7 +40,8 @@ constexpr const char* kDescription =
     "checks and messages as the window, for scripts and production lines.\n\n"
     "Exit status: 0 every programmer succeeded, 1 an operation failed, 2 usage error,\n"
     "3 no programmer found, 4 a precondition refused the operation, 5 a time-out,\n"
-    "6 stopped by Ctrl+C (a second Ctrl+C, SIGTERM or SIGHUP end the run at once, status 1).";
+    "6 stopped by Ctrl+C (a second Ctrl+C, SIGTERM or SIGHUP end the run at once, status 1),\n"
+    "7 a locked job differs from its lock (nothing was programmed).";
 
 constexpr const char* kFooter =
     "Examples:\n"
@@ -48,6 +50,8 @@ constexpr const char* kFooter =
     "  velkor-cli read --chip 24xx512 --output chip.bin\n"
     "  velkor-cli read --chip W25x64xx -o - | sha256sum   (the chip's bytes on standard output)\n"
     "  velkor-cli upgrade --firmware VelkorQN_EDF.VFR\n"
+    "  velkor-cli lock job.OVP line3.job --passphrase-file pass.txt   (the engineer locks the job)\n"
+    "  velkor-cli run line3.job --passphrase-file pass.txt --record trace.jsonl   (the operator runs it)\n"
     "  velkor-cli --simulate auto --chip W25x10xx --file data.bin   (no hardware needed)\n\n"
     "Ports: --ports ttyUSB0,ttyUSB1 (or VELKOR_PORTS); a port may also be named by its link in\n"
     "/dev/serial/by-id or by its adapter's USB serial number (usb-serial:FT1234AB); without them the\n"
@@ -498,6 +502,9 @@ static int RunCommandLine(int argc, char* argv[]) {
 
   LineCommandOptions lineCommand;
   AddLineCommands(app, lineCommand);
+  LockedJobOptions lockedJob;
+  CLI::App* lock = AddLockCommand(app, lockedJob);
+  CLI::App* run = AddRunCommand(app, lockedJob);
 
   Target target;
   std::vector<std::pair<const OperationCommand*, CLI::App*>> operations;
@@ -567,6 +574,15 @@ static int RunCommandLine(int argc, char* argv[]) {
   if (app.got_subcommand(convert))
     return RunConvert(convertIn, convertOut, convertChip,
                       {*FormatChoiceOf(convertFormat), convertAllowTruncate, *FormatChoiceOf(convertSaveFormat)});
+  if (lock->parsed()) {
+    EventOutput output = MakeOutput(common);
+    return Finish(output, RunLock(output, lockedJob));
+  }
+  if (run->parsed()) {
+    EventOutput output = MakeOutput(common);
+    return Finish(output, RunLockedJob(output, lockedJob, ConnectionOf(common), RecordsOf(common),
+                                       {DatabaseOf(common), common.station, ""}));
+  }
   if (compare->parsed()) {
     compareOptions.format = *FormatChoiceOf(compareFormat);
     return RunCompare(compareOptions, common.json, common.log);

@@ -450,6 +450,23 @@ int Session::LoadProject(const std::string& path) {
   return clean && confirmed ? kExitOk : kExitRefused;
 }
 
+int Session::LoadLockedJob(const std::string& path, const JobKey& key) {
+  bool loaded = true;
+  std::vector<std::string> differences;
+  const bool clean = RunCommand([&](TQNProgrammer& p) {
+    const TQNProgrammer::LockedJobOutcome outcome = p.LoadLockedJob(path, key);
+    if (!outcome.loaded && differences.empty()) differences = outcome.differences;
+    loaded = loaded && outcome.loaded;
+  });
+  if (!differences.empty()) {
+    std::string text = FormatText(Tx("The locked job \"%s\" was refused; no chip was touched:"), path.c_str());
+    for (const std::string& line : differences) text += "\n  " + line;
+    output_.Message(MessageKind::Error, text);
+    return kExitJobRefused;
+  }
+  return clean && loaded ? kExitOk : kExitRefused;
+}
+
 int Session::ApplyJob(const JobOptions& options) {
   for (const auto& group : groups_) {
     const std::string error = ApplyJobOptions(options, group->programmer);
@@ -460,7 +477,14 @@ int Session::ApplyJob(const JobOptions& options) {
   // Several groups number their chips from one counter, or two chips of
   // one run would get the same number.
   TQNProgrammer& first = Programmer();
-  if (groups_.size() > 1 && first.HostSerialNumbersOn()) {
+  // A generator's indices: each group takes every groups_.size()-th, so no
+  // two chips of the run get the same index.
+  for (std::size_t g = 0; g < groups_.size(); ++g) {
+    groups_[g]->programmer.GeneratorIndexFirst = g + 1;
+    groups_[g]->programmer.GeneratorIndexStep = groups_.size();
+  }
+  const bool fromSource = !first.Controls.EditSNList.Text.empty() || !first.Controls.EditSNGenerator.Text.empty();
+  if (groups_.size() > 1 && first.HostSerialNumbersOn() && !fromSource) {
     first.PrepareJob();
     sharedNumbers_ = std::make_unique<SharedCounter>(first.Job.SnValue, first.Job.SnStep);
     for (const auto& group : groups_) group->programmer.NumberSource = sharedNumbers_.get();
@@ -557,7 +581,12 @@ int Session::Run(const std::function<void(TQNProgrammer&, int base)>& start, boo
                                            "ports closed."));
     return kExitFailed;
   }
-  return ExitStatusOf(outcomes);
+  const int status = ExitStatusOf(outcomes);
+  // Chips that never started, as their serial numbers could not be had,
+  // leave the job undone though every chip that started is good.
+  for (std::size_t g = 0; g < groupCount; ++g)
+    if (status == kExitOk && groups_[g]->programmer.NumberedRunCutShort) return kExitRefused;
+  return status;
 }
 
 int Session::SaveImage(const std::string& path, FormatChoice format) {

@@ -88,6 +88,9 @@ class Session {
   // the file from standard input.
   int LoadObjectFile(const std::string& path, FormatChoice format, bool allowTruncate);
   int LoadProject(const std::string& path);
+  // A locked job, verified against its lock and loaded as its project;
+  // kExitJobRefused, with every difference named, when it does not match.
+  int LoadLockedJob(const std::string& path, const JobKey& key);
   int ApplyJob(const JobOptions& options);
   // Runs the operation on the programmers the window would run it on and
   // waits for each to end; one result line per programmer. Reads run on

@@ -27,10 +27,14 @@ set(VELKOR_CORE_SOURCES
   app/reply_dispatch.cpp
   app/operations.cpp
   app/serial_number_source.cpp
+  app/serial_list.cpp
+  app/serial_generator.cpp
+  app/serial_source_use.cpp
   app/headless_load.cpp
   app/convert.cpp
   app/trace_record.cpp
   app/job_lock.cpp
+  app/locked_job.cpp
   app/read_back.cpp
   app/image_edit.cpp
   app/image_comparison.cpp
@@ -44,6 +48,8 @@ set(VELKOR_CORE_SOURCES
   platform/serial_device.cpp
   platform/custom_baud.cpp
   platform/simulator_process.cpp
+  platform/program_run.cpp
+  platform/file_lock.cpp
   platform/text_file.cpp
   platform/text_encoding.cpp
   platform/serial_ports.cpp
@@ -58,6 +64,7 @@ set(VELKOR_CORE_SOURCES
   chips/catalogue_loading.cpp
   data/image_buffer.cpp
   data/image_digest.cpp
+  data/job_lock_block.cpp
   data/image_difference.cpp
   data/image_compare.cpp
   data/image_checksums.cpp

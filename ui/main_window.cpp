@@ -653,6 +653,18 @@ void MainWindow::BuildControlPage(QWidget* page) {
   sn->addWidget(b.CheckBox("SNOrderChk", serial), row++, 0, 1, 2);
   sn->addWidget(b.CheckBox("ChkBoxPCSN", serial), row++, 0, 1, 2);
   sn->addWidget(b.CheckBox("ChkBoxStrSN", serial), row++, 0, 1, 2);
+  // Where the host's numbers come from instead of the counter: a list file
+  // or a program (docs/production.md); empty, the counter.
+  for (const char* name : {"EditSNList", "EditSNGenerator"}) {
+    QLineEdit* edit = b.Edit(name, serial);
+    sn->addWidget(b.CompanionLabel(name, serial), row, 0);
+    sn->addWidget(edit, row++, 1, 1, 2);
+  }
+  QSpinBox* generatorTime = b.Spin("SpinSNGenTime", serial);
+  generatorTime->setMinimumWidth(100);
+  sn->addWidget(b.CompanionLabel("SpinSNGenTime", serial), row, 0);
+  sn->addWidget(generatorTime, row++, 1);
+  sn->addWidget(b.RadioGroup("RadioSNFailed", serial), row++, 0, 1, 3);
   sn->addWidget(b.PushButton("BitBtnFixSN", serial), row++, 0, 1, 2, Qt::AlignLeft);
   auto* rightColumn = new QVBoxLayout;
   rightColumn->addWidget(serial);

@@ -216,6 +216,10 @@ MainControls::MainControls()
       EditLineDb(Edit("Line database:", "", 0)),
       EditStation(Edit("Station:", "", 0)),
       EditLinePool(Edit("Serial-number pool:", "", 0)),
+      EditSNList(Disabled(Edit("Serial-number list:", "", 0))),
+      EditSNGenerator(Disabled(Edit("Serial-number generator:", "", 0))),
+      SpinSNGenTime(Disabled(Spin("Generator time limit (ms):", 100, 600000, 100, 5000))),
+      RadioSNFailed(Disabled(Radio("A failed chip's serial number", {"Void it", "Reuse it for the next chip"}, 0, 1))),
       ChkBoxExtAddr(Check("Addressing beyond 64 MiB (programmer firmware must support it)")),
       ChkBoxLocate(Check("Find where a failed verify or blank check differs", true)),
       ChkBoxCheckId(Check("Check the chip's ID before programming")),
@@ -230,6 +234,10 @@ MainControls::MainControls()
                     "(the default file when a pool is named).";
   EditStation.Hint = "This station's name in the line's database. Empty: the host name.";
   EditLinePool.Hint = "Host-side serial numbers from this pool of the line's database. Empty: none.";
+  EditSNList.Hint = "Host-side serial numbers from this file: one per line, decimal, 0x hexadecimal or a MAC address. "
+                    "Empty: none.";
+  EditSNGenerator.Hint = "Host-side serial numbers from this program, run for each chip with the chip's index; it "
+                         "prints the bytes as hexadecimal. Empty: none.";
   ChkBoxLocate.Hint = "Reads the chip back (up to 16 MiB) and names the first differing addresses with both bytes.";
   ChkBoxCheckId.Hint = "Reads the chip's ID first and refuses a chip whose ID is not the catalogue's. Leave it off for "
                        "generic catalogue entries.";
@@ -351,6 +359,10 @@ std::vector<NamedControl> MainControls::All() {
       {"EditLineDb", &EditLineDb},
       {"EditStation", &EditStation},
       {"EditLinePool", &EditLinePool},
+      {"EditSNList", &EditSNList},
+      {"EditSNGenerator", &EditSNGenerator},
+      {"SpinSNGenTime", &SpinSNGenTime},
+      {"RadioSNFailed", &RadioSNFailed},
       {"ChkBoxExtAddr", &ChkBoxExtAddr},
       {"ChkBoxLocate", &ChkBoxLocate},
       {"ChkBoxCheckId", &ChkBoxCheckId},
@@ -387,7 +399,8 @@ constexpr const char* kRememberedJobControls[] = {
     // Programmer control page. SpinEditNumb ticks or clears ChkBoxNumb.
     "SpinEditPTM", "SpinPowDown", "CheckBoxAut", "SpinEditIn", "SpinEditOut", "CheckBoxSN", "SNEdit", "GainEdit",
     "AddrEdit", "SNOrderChk", "ChkBoxPCSN", "SpinEditNumb", "ChkBoxNumb", "ChkBoxRecord", "EditRecordFile",
-    "EditLineDb", "EditStation", "EditLinePool", "ChkBoxExtAddr", "ChkBoxLocate", "ChkBoxCheckId",
+    "EditLineDb", "EditStation", "EditLinePool", "ChkBoxExtAddr", "ChkBoxLocate", "ChkBoxCheckId", "EditSNList",
+    "EditSNGenerator", "SpinSNGenTime", "RadioSNFailed",
 };
 
 // RadioGrpCreat empties EditLogName and resets RadioGrpMod; CheckBoxLog

@@ -207,6 +207,13 @@ struct MainControls {
   EditControl EditLineDb;
   EditControl EditStation;
   EditControl EditLinePool;
+  // Host-side serial numbers from a list file or from a generator program
+  // (one of them), the generator's time limit, and what becomes of a failed
+  // chip's value (the items in the order of FailedValuePolicy).
+  EditControl EditSNList;
+  EditControl EditSNGenerator;
+  SpinControl SpinSNGenTime;
+  RadioGroupControl RadioSNFailed;
   // Block positions and used sizes of 64 MiB and more, in the bytes only a
   // programmer firmware that knows them reads.
   CheckControl ChkBoxExtAddr;

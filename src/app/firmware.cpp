@@ -97,6 +97,7 @@ void TQNProgrammer::StartUpgrade(int n) {
   // The upgrade's result tells how long it took; no chip gets a number.
   operationStart_[n - 1] = SteadyNow();
   serialNumber_[n - 1].reset();
+  serialValue_[n - 1].reset();
   ch.BlockPos = Firmware.start;
   ch.BlockEnd = static_cast<uint32_t>((Firmware.end - Firmware.start) / kFirmwareChunkAddresses + 1);
   GaugeControl& gauge = Gauge(n);

@@ -37,7 +37,7 @@ std::vector<Control*> TQNProgrammer::JobLockedControls() {
       &c.EditDevAdrX, &c.SpinEditPGSZ, &c.SpinEditPTM, &c.SpinPowDown, &c.CheckBoxAut, &c.SpinEditIn, &c.SpinEditOut,
       &c.CheckBoxSN, &c.SNEdit, &c.GainEdit, &c.AddrEdit, &c.SNOrderChk, &c.ChkBoxPCSN, &c.ChkBoxStrSN, &c.ChkBoxNumb,
       &c.SpinEditNumb, &c.ChkBoxRecord, &c.EditRecordFile, &c.EditLineDb, &c.EditStation, &c.EditLinePool,
-      &c.ChkBoxLocate, &c.ChkBoxCheckId,
+      &c.ChkBoxLocate, &c.ChkBoxCheckId, &c.EditSNList, &c.EditSNGenerator, &c.SpinSNGenTime, &c.RadioSNFailed,
   };
 }
 

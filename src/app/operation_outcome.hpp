@@ -35,6 +35,9 @@ struct OperationOutcome {
   std::chrono::milliseconds duration{0};
   // The host-side serial number written into this chip's image, if any.
   std::optional<uint32_t> serialNumber;
+  // A serial number that is not a four-byte number (a MAC address from a
+  // list, a generator's bytes), as its source names it.
+  std::string serialText;
   // Where the chip differs from what it should hold, when it was read back
   // (a failed verify or blank check, a verify by read-back).
   std::optional<DifferenceReport> differences;

@@ -44,7 +44,7 @@ bool TQNProgrammer::CheckPreconditions(bool needsFile, bool touchesChips) {
     view_.ShowMessage(MessageKind::Warning, Tx(kNoFile));
     return false;
   }
-  return !touchesChips || UseLine();
+  return !touchesChips || (UseLine() && UseSerialSource());
 }
 
 bool TQNProgrammer::UseLine() {
@@ -176,9 +176,15 @@ bool TQNProgrammer::RangeAddressable() {
 }
 
 bool TQNProgrammer::WriteSerialNumber() {
-  const uint32_t value = Job.SnValue;
+  const bool bigEndian = Controls.SNOrderChk.Checked;
+  std::vector<uint8_t> bytes(4);
+  for (uint32_t i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(Job.SnValue >> 8 * (bigEndian ? 3 - i : i));
+  return WriteSerialBytes(bytes);
+}
+
+bool TQNProgrammer::WriteSerialBytes(const std::vector<uint8_t>& bytes) {
   const uint32_t address = Job.SnAddress;
-  const uint64_t last = uint64_t{address} + 3;
+  const uint64_t last = uint64_t{address} + bytes.size() - 1;
   if (last >= kImageCapacity) {
     Warn(FormatText(Tx("The serial number's address 0x%08X lies beyond the image buffer, which ends at 0x%08X; the "
                        "operation was not started."),
@@ -193,12 +199,8 @@ bool TQNProgrammer::WriteSerialNumber() {
         address, static_cast<uint32_t>(last), Image.ChipStart, Image.ChipEnd));
     return false;
   }
-  const bool bigEndian = Controls.SNOrderChk.Checked;
-  for (uint32_t i = 0; i < 4; ++i) {
-    const uint32_t shift = 8 * (bigEndian ? 3 - i : i);
-    Image.Data[address + i] = static_cast<uint8_t>(value >> shift);
-  }
-  view_.HexBytesChanged(address, address + 3);
+  for (std::size_t i = 0; i < bytes.size(); ++i) Image.Data[address + i] = bytes[i];
+  view_.HexBytesChanged(address, static_cast<uint32_t>(last));
   UpdateChecksums(Image, 0, Image.ChipEnd - Image.ChipStart, *this);
   return true;
 }
@@ -226,15 +228,24 @@ static void ForEachFreeChannel(TQNProgrammer& p, bool reportNone, Start start) {
 bool TQNProgrammer::PlaceSerialNumber(int n) {
   if (!NumberSource) return WriteSerialNumber();
   std::string error;
-  const std::optional<uint32_t> number = NumberSource->Take(n, error);
-  if (!number) {
+  placedValue_ = NumberSource->TakeValue(n, error);
+  if (!placedValue_) {
     Warn(error);
     return false;
   }
-  Job.SnValue = *number;
-  Controls.SNEdit.Text = FormatText("0x%08X", *number);
-  if (WriteSerialNumber()) return true;
-  NumberSource->Done(n, *number, NumberEnd::NotUsed);
+  const SerialValue& value = *placedValue_;
+  bool written;
+  if (value.number) {
+    Job.SnValue = *value.number;
+    Controls.SNEdit.Text = FormatText("0x%08X", *value.number);
+    written = WriteSerialNumber();
+  } else {
+    written = WriteSerialBytes(value.bytes);
+    if (written) AppendInfo(FormatText(Tx("C%d: serial number %s"), n, value.text.c_str()));
+  }
+  if (written) return true;
+  NumberSource->DoneValue(n, value, NumberEnd::NotUsed);
+  placedValue_.reset();
   return false;
 }
 
@@ -290,6 +301,7 @@ void TQNProgrammer::SpdBtnEraseClick() {
 
 void TQNProgrammer::StartNumberedRun(NumberedKind kind) {
   if (!NumberedRunMayStart()) return;
+  NumberedRunCutShort = false;
   std::vector<int> free;
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
     if (Channels.Channel(n).Identified && !Channels.Channel(n).Busy) free.push_back(n);
@@ -325,6 +337,7 @@ void TQNProgrammer::ContinueNumberedRun(uint32_t previousNumber) {
     }
     if (!PlaceSerialNumber(n)) {
       numberedQueue_.clear();
+      NumberedRunCutShort = true;
       return;
     }
     StartNumberedChip(n);

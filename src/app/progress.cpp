@@ -2,6 +2,7 @@
 // channel's log lines, and the progress reports a programmer sends while it
 // programs chips by itself, with the good and failed counters.
 #include <cstdio>
+#include <utility>
 
 #include "app/qn_programmer.hpp"
 #include "data/text_format.hpp"
@@ -93,6 +94,8 @@ void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
     stopAsked_[index] = false;
     cycleUnderWay_[index] = false;
     serialNumber_[index] = HostSerialNumbersOn() && writesChip ? std::optional<uint32_t>(Job.SnValue) : std::nullopt;
+    serialValue_[index] = serialNumber_[index] && NumberSource ? placedValue_ : std::nullopt;
+    if (serialValue_[index] && !serialValue_[index]->number) serialNumber_[index].reset();
   }
   ch.Busy = 1;
   GaugeControl& gauge = Gauge(channel);
@@ -163,6 +166,8 @@ void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& endCa
   outcome.duration =
       std::chrono::duration_cast<std::chrono::milliseconds>(SteadyNow() - operationStart_[index]);
   outcome.serialNumber = serialNumber_[index];
+  const std::optional<SerialValue> value = std::exchange(serialValue_[index], std::nullopt);
+  if (value && !value->number) outcome.serialText = value->text;
   outcome.differences = cause.differences;
   outcome.chipId = chipId_[index];
   outcome.chipStatus = chipStatus_[index];
@@ -179,15 +184,16 @@ void TQNProgrammer::EndOperation(int channel, bool failed, const EndCause& endCa
   ShowControls();
   RecordOutcome(outcome);
   if (OperationEnded) OperationEnded(outcome);
-  if (!outcome.serialNumber) return;
+  if (!outcome.serialNumber && !value) return;
   // A stopped chip is unfinished, and may hold its number already: its
   // number is treated as a failed chip's (failed is set for it).
-  if (NumberSource) NumberSource->Done(channel, *outcome.serialNumber, failed ? NumberEnd::Failed : NumberEnd::Good);
+  if (NumberSource && value) NumberSource->DoneValue(channel, *value, failed ? NumberEnd::Failed : NumberEnd::Good);
   // A chip that holds its number now has it for good: the next chip gets
   // the next one (the automatic run's verify has stepped it already).
-  if (!failed && Job.SnValue == *outcome.serialNumber) StepSerialNumber();
+  if (outcome.serialNumber && !failed && Job.SnValue == *outcome.serialNumber) StepSerialNumber();
   if (!numberedQueue_.empty()) {
-    const uint32_t number = *outcome.serialNumber;
+    // Only the edit box's own numbering looks at the number before.
+    const uint32_t number = outcome.serialNumber.value_or(Job.SnValue);
     // Started after the reply that ended this one has been handled.
     loop_.post([this, number] { RunCommand([this, number] { ContinueNumberedRun(number); }); });
   }
@@ -209,6 +215,8 @@ void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
   record.time = std::chrono::system_clock::now();
   record.station = Station();
   record.jobId = JobId();
+  record.lockedJob = LockedJobPath;
+  record.jobLock = LockedJobLock;
   record.programmer = ProgrammerNumberBase + outcome.channel;
   record.programmerId = DeviceName[outcome.channel - 1];
   record.adapterSerial = PortAdapter[outcome.channel - 1].serial;
@@ -229,6 +237,7 @@ void TQNProgrammer::RecordOutcome(const OperationOutcome& outcome) {
     record.firstDifference = outcome.differences->FirstAddress();
   }
   record.serialNumber = outcome.serialNumber;
+  record.serialText = outcome.serialText;
   record.operation = outcome.operation;
   record.result = OutcomeResult(outcome);
   record.code = outcome.status;

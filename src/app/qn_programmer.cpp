@@ -503,7 +503,8 @@ void TQNProgrammer::CheckBoxSNClick() {
   auto& c = Controls;
   const bool on = c.CheckBoxSN.Checked;
   for (Control* follows : std::initializer_list<Control*>{&c.SNEdit, &c.GainEdit, &c.AddrEdit, &c.ChkBoxPCSN,
-                                                          &c.SNOrderChk, &c.ChkBoxStrSN, &c.BitBtnFixSN})
+                                                          &c.SNOrderChk, &c.ChkBoxStrSN, &c.BitBtnFixSN, &c.EditSNList,
+                                                          &c.EditSNGenerator, &c.SpinSNGenTime, &c.RadioSNFailed})
     follows->Enabled = on;
 }
 
@@ -569,6 +570,9 @@ std::string TQNProgrammer::Station() const {
 }
 
 void TQNProgrammer::RenewJobId() {
+  // Another job is not the locked one any more.
+  LockedJobPath.clear();
+  LockedJobLock.clear();
   if (!jobIdHeld_) jobId_ = NewJobId();
 }
 

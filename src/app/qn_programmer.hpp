@@ -29,6 +29,7 @@
 #include "data/image_compare.hpp"
 #include "data/image_digest.hpp"
 #include "data/image_report.hpp"
+#include "data/job_lock_block.hpp"
 #include "data/object_file.hpp"
 #include "data/project_file.hpp"
 #include "link/commands.hpp"
@@ -128,12 +129,16 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // lowers its latency timer, or says how to.
   void ShowPortAdapter(int channel);
   // Where host-side serial numbers come from when not from the serial-number
-  // edit box (several groups of programmers, a production line's pool);
-  // not owned.
-  SerialNumberSource* NumberSource = nullptr;
+  // edit box (several groups of programmers, a production line's pool, a
+  // list file, a generator program); not owned.
+  SerialValueSource* NumberSource = nullptr;
   // Where each chip's record goes besides the record file (a production
   // line's database): every chip's, also with the record file off; not owned.
   TraceRecordSink* RecordSink = nullptr;
+  // The indices a serial-number generator is given: first, first + step, …
+  // (several groups of programmers of one run take turns).
+  uint64_t GeneratorIndexFirst = 1;
+  uint64_t GeneratorIndexStep = 1;
   // The pool NumberSource draws from, named in the records.
   std::optional<std::string> NumberPool;
   // The production line's database (EditLineDb, EditStation, EditLinePool);
@@ -160,6 +165,11 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // none); empty when the image came from a chip read, or nothing was
   // loaded since the chip was chosen.
   std::string ImageFile;
+  // The locked job in force: its path and its lock ("hmac-sha256-passphrase
+  // 3f9a…"); both empty when the job was not loaded from a locked job, and
+  // cleared when the job changes. Every chip's record names them.
+  std::string LockedJobPath;
+  std::string LockedJobLock;
   // The digests of the image's used range (ChipStart..ChipEnd): what a
   // chip is given, or what a read returned.
   ImageDigest UsedRangeDigest() const;
@@ -368,6 +378,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // Writes the serial number into the image; false (with a box saying why)
   // when its bytes lie outside the programmed range.
   bool WriteSerialNumber();
+  // Writes bytes as they are at the serial-number address, with the same
+  // checks.
+  bool WriteSerialBytes(const std::vector<uint8_t>& bytes);
   // The number of the chip about to start on channel n into the image: from
   // NumberSource when there is one (given back unused when it cannot be
   // written), else the edit box's.
@@ -383,6 +396,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // the next number (stepped here when the chip before did not step it).
   void ContinueNumberedRun(uint32_t previousNumber);
   bool NumberedRunPending() const { return !numberedQueue_.empty(); }
+  // The last numbered run left programmers without a chip: a number could
+  // not be had for them (the list used up, the generator failed, ...).
+  bool NumberedRunCutShort = false;
 
   // --- Reading a chip back to compare it ---
   // A failed verify or blank check reads the chip back (when ChkBoxLocate is
@@ -498,6 +514,17 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // ranges). Input/output errors and a truncated file raise EInOutError.
   void SaveProject(const std::string& path);
   void LoadProject(const std::string& path);
+  // Locked jobs: the project followed by its lock block (data/job_lock_block).
+  // SaveLockedJob writes the current job locked with key; input/output
+  // errors raise EInOutError. LoadLockedJob verifies the file against its
+  // lock and loads it as a project only when nothing differs; the outcome
+  // lists each difference (and the log shows them).
+  struct LockedJobOutcome {
+    bool loaded = false;
+    std::vector<std::string> differences;
+  };
+  void SaveLockedJob(const std::string& path, const JobKey& key);
+  LockedJobOutcome LoadLockedJob(const std::string& path, const JobKey& key);
   void ViewDataBuffer1Click();
   void BitBtnFixSNClick();
   // OK of the fixed-data dialog: writes its text into the image.
@@ -570,6 +597,12 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // box) when chips may not start.
   bool UseLine();
   bool numbersFromLine_ = false;
+  // Opens the serial-number list or generator the settings name (kept open
+  // while they stay the same), or lets go of it when none is named. False
+  // (with a box) when chips may not start.
+  bool UseSerialSource();
+  std::unique_ptr<SerialValueSource> ownSource_;
+  std::string ownSourceKey_;
   // The first command of program and of automatic programming on channel n
   // (the ID check first, when it is on).
   void StartProgram(int n);
@@ -702,6 +735,10 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // number its chip got.
   std::chrono::steady_clock::time_point operationStart_[2];
   std::optional<uint32_t> serialNumber_[2];
+  // The value NumberSource gave the chip about to start, and the one each
+  // channel's chip holds, to be handed back when the chip ends.
+  std::optional<SerialValue> placedValue_;
+  std::optional<SerialValue> serialValue_[2];
   // When each programmer's current stand-alone cycle started.
   std::chrono::steady_clock::time_point cycleStart_[2];
   RandomSource random_ = MakeRandomSource();

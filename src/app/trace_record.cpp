@@ -45,6 +45,7 @@ std::string TraceRecordLine(const TraceRecord& r) {
     line["crc32"] = FormatText("0x%08X", r.crc32);
   }
   line["serial_number"] = r.serialNumber ? nlohmann::ordered_json(*r.serialNumber) : nlohmann::ordered_json(nullptr);
+  if (!r.serialText.empty()) line["serial_text"] = r.serialText;
   line["operation"] = r.operation;
   line["result"] = r.result;
   line["code"] = r.code;
@@ -54,6 +55,10 @@ std::string TraceRecordLine(const TraceRecord& r) {
   if (!r.station.empty()) line["station"] = r.station;
   if (!r.jobId.empty()) line["job_id"] = r.jobId;
   if (!r.imageFile.empty()) line["image_file"] = r.imageFile;
+  if (!r.lockedJob.empty()) {
+    line["locked_job"] = r.lockedJob;
+    line["job_lock"] = r.jobLock;
+  }
   if (!r.adapterSerial.empty()) line["adapter_serial"] = r.adapterSerial;
   if (r.chipId) line["chip_id"] = {(*r.chipId)[0], (*r.chipId)[1]};
   if (r.differences) {

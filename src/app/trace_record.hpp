@@ -23,6 +23,9 @@ struct TraceRecord {
   std::string sha256;
   uint32_t crc32 = 0;
   std::optional<uint32_t> serialNumber;
+  // A serial number of other bytes than a four-byte number (a MAC address,
+  // a generator's output), as its source names it.
+  std::string serialText;
   std::string operation;
   std::string result;  // OutcomeResult: "ok", "failed", "timeout" or "stopped"
   uint8_t code = 0;    // the programmer's status, 0 when none
@@ -37,6 +40,10 @@ struct TraceRecord {
   // The file the image came from, for the operations that wrote or
   // compared the image; empty when there is none (a chip read's image).
   std::string imageFile;
+  // The locked job the chip's job was loaded from and its lock ("sha256
+  // <hex>"); empty when the job is not a locked one.
+  std::string lockedJob;
+  std::string jobLock;
   // The chip's two ID bytes, when they were read.
   std::optional<std::array<uint8_t, 2>> chipId;
   // The USB serial number of the programmer's adapter, where it has one.

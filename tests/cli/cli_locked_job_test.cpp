@@ -1,0 +1,110 @@
+// velkor-cli lock and run: a project made into a locked job, run on
+// simulated programmers, with what lands in the simulated chip checked;
+// a job changed after it was locked is refused before any chip is touched.
+#include "cli_run.hpp"
+
+#include <algorithm>
+
+#include "app/qn_programmer.hpp"
+#include "app/recording_view.hpp"
+#include "chips/catalogue.hpp"
+#include "data/job_lock_block.hpp"
+#include "data/project_file.hpp"
+#include "platform/event_loop.hpp"
+
+namespace velkor::test {
+namespace {
+
+class CliLockedJobTest : public CliTest {
+ protected:
+  // A project saved by the window's logic: a 24xx04 with 300 bytes of data.
+  std::vector<uint8_t> SaveProject(const std::string& name) {
+    const auto data = WriteRandom("data.bin", 300);
+    EventLoop loop;
+    RecordingView view;
+    TQNProgrammer window(loop, view);
+    window.StartupReset();
+    const CatalogueEntry* chip = FindChip("24xx04");
+    EXPECT_NE(chip, nullptr);
+    view.whileShown[DialogId::ChipSelection] = [&] {
+      window.ChipSelectionFormShow();
+      window.ChooseChip(*chip);
+    };
+    window.DevButtonClick();
+    window.LoadFile(Path("data.bin"));
+    EXPECT_TRUE(window.FileLoaded);
+    window.SaveProject(Path(name));
+    return data;
+  }
+
+  // Runs the job on one simulated programmer; its chip lands in chips/.
+  CliRun RunJob(const std::string& key) {
+    fs::remove_all(directory / "chips");
+    fs::create_directories(directory / "chips");
+    return Cli("--simulate --sim-count 1 --json" + Sim({"--dump-chips", Path("chips")}) +
+               " --record trace.jsonl run line3.job " + key);
+  }
+  std::vector<uint8_t> Chip() const { return ReadBytes(directory / "chips" / "programmer-1.bin"); }
+};
+
+TEST_F(CliLockedJobTest, ALockedJobRunsAndItsRecordNamesTheLock) {
+  const auto data = SaveProject("job.OVP");
+  std::ofstream(directory / "pass.txt") << "line 3 qualified\n";
+  const CliRun locked = Cli("--json lock job.OVP line3.job --passphrase-file pass.txt");
+  ASSERT_EQ(locked.status, 0) << locked.out << locked.err;
+
+  const CliRun run = RunJob("--passphrase-file pass.txt");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const auto chip = Chip();
+  ASSERT_EQ(chip.size(), 512u);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), chip.begin()));
+
+  std::ifstream record(directory / "trace.jsonl");
+  std::string line;
+  ASSERT_TRUE(std::getline(record, line));
+  const Json chipRecord = Json::parse(line);
+  std::ifstream jobFile(directory / "line3.job", std::ios::binary);
+  const std::string job{std::istreambuf_iterator<char>(jobFile), {}};
+  EXPECT_EQ(chipRecord["locked_job"], "line3.job");
+  EXPECT_EQ(chipRecord["job_lock"], "hmac-sha256-passphrase " + ParseLockedJob(job).block.lockValue);
+}
+
+TEST_F(CliLockedJobTest, AChangedJobIsRefusedBeforeAnyChipIsTouched) {
+  SaveProject("job.OVP");
+  std::ofstream(directory / "pass.txt") << "line 3 qualified\n";
+  std::ofstream(directory / "wrong.txt") << "line 3 qualifiec\n";
+  ASSERT_EQ(Cli("lock job.OVP line3.job --passphrase-file pass.txt").status, 0);
+  std::ifstream in(directory / "line3.job", std::ios::binary);
+  const std::string job{std::istreambuf_iterator<char>(in), {}};
+  const ParsedLockedJob parsed = ParseLockedJob(job);
+  ASSERT_TRUE(parsed.hasBlock);
+
+  struct Case {
+    const char* name;
+    std::string file;
+    const char* key;
+    const char* reason;
+  };
+  std::string imageChanged = job;
+  imageChanged[parsed.projectBytes - kProjectTrailerSize - 100] ^= 0x40;
+  const Case cases[] = {
+      {"one byte of the image", imageChanged, "--passphrase-file pass.txt", "image: SHA-256 locked"},
+      {"the wrong passphrase", job, "--passphrase-file wrong.txt", "lock: does not match"},
+      {"no passphrase", job, "", "lock: the job is locked with a passphrase"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(directory / "line3.job", std::ios::binary | std::ios::trunc) << c.file;
+    const CliRun run = RunJob(c.key);
+    EXPECT_EQ(run.status, 7) << run.out << run.err;
+    EXPECT_NE(run.MessageTexts().find(c.reason), std::string::npos) << run.MessageTexts();
+    // The simulator leaves an empty file for a programmer that never had a
+    // chip in its socket: no operation reached it.
+    ASSERT_TRUE(fs::exists(directory / "chips" / "programmer-1.bin"));
+    EXPECT_TRUE(Chip().empty());
+    EXPECT_FALSE(fs::exists(directory / "trace.jsonl"));
+  }
+}
+
+}  // namespace
+}  // namespace velkor::test
