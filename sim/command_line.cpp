@@ -353,7 +353,8 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
   AddNumber(app, "--split-delay-us", splitDelay, 0, 1000000,
             "pause between the writes of --split, in microseconds (default 1000)");
   app.add_flag("--wire-summary", settings.wireSummary,
-               "write the bytes each programmer received and sent to standard error at the end and on SIGUSR2");
+               "write the bytes each programmer received and sent, and the requests it took, to standard error "
+               "at the end and on SIGUSR2");
   app.add_flag("--pace", line.paced, "send at the line's speed: 11 us per byte (1,000,000 baud, 8N2)");
   uint32_t blockTime = 0;
   AddNumber(app, "--block-time-us", blockTime, 0, 10000000,

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -274,11 +275,12 @@ class SignalChannel {
 };
 
 // One line per programmer: "velkor-sim: programmer N: wire: received R
-// bytes, sent S bytes", counted from the start.
+// bytes, sent S bytes, Q requests", counted from the start.
 void WriteWireSummary(const std::vector<std::unique_ptr<Programmer>>& programmers) {
   for (const auto& p : programmers)
     WriteDiagnostic(p->number, "wire: received " + std::to_string(p->bytesReceived) + " bytes, sent " +
-                                   std::to_string(p->bytesSent) + " bytes");
+                                   std::to_string(p->bytesSent) + " bytes, " +
+                                   std::to_string(p->model.Counters().requests) + " requests");
   std::fflush(stderr);
 }
 
@@ -367,6 +369,9 @@ int RunSimulator(const SimulatorSettings& settings) {
   // A host that stops reading the port list must not end the simulator by
   // SIGPIPE; the failed write is reported instead.
   signal(SIGPIPE, SIG_IGN);
+  // A paced line's bytes are due to the microsecond; the timer slack the
+  // system grants by default (50 us) would add to every exchange.
+  if (settings.line.paced) prctl(PR_SET_TIMERSLACK, 1UL);
 
   std::vector<std::unique_ptr<Programmer>> programmers;
   for (int n = 1; n <= settings.count; ++n) {

@@ -21,11 +21,12 @@ struct LineOptions {
 };
 
 inline constexpr std::chrono::microseconds kByteTime{11};
-// Paced output goes out in pieces of this many bytes (about 2.8 ms).
+// Paced output goes out in pieces of this many bytes (about 2.8 ms), each
+// once its last byte would have arrived on the line: the host never sees a
+// byte sooner than a real line would bring it. The line carries the bytes
+// back to back from when they are ready, whatever the simulator's own
+// wake-ups, so a late wake-up sends what has arrived meanwhile.
 inline constexpr std::size_t kPacedPiece = 256;
-// A wake-up up to this late still continues the line's own timing, so that
-// the average rate is the line's; after a longer pause the line starts anew.
-inline constexpr std::chrono::microseconds kPacingSlack{2000};
 
 class WireSchedule {
  public:
@@ -35,6 +36,8 @@ class WireSchedule {
 
   // How many of the pending bytes may be written now; 0 until NextWrite.
   // Bytes registered with Queued count only once their chip time is over.
+  // A paced line carries only bytes registered with Queued, each once it
+  // has crossed the line.
   std::size_t Allowance(Clock::time_point now, std::size_t pending) const;
   // Records that count bytes were written at now.
   void Wrote(std::size_t count, Clock::time_point now);
@@ -50,7 +53,8 @@ class WireSchedule {
   // a streamed read become ready one by one, each its own block time after
   // the one before, while the line sends those already read.
   void Queued(std::size_t count, uint32_t blocks, Clock::time_point now);
-  // The earliest time anything pending may be written.
+  // The earliest time anything pending may be written; on a paced line, when
+  // the next piece will have crossed it.
   Clock::time_point NextWrite() const;
 
  private:
@@ -58,7 +62,19 @@ class WireSchedule {
     std::size_t bytes;  // not yet written
     Clock::time_point readyAt;
   };
+  // On a paced line: the bytes of the pending output that have crossed the
+  // line by now, from when it is free (nextWrite_), and when the last of
+  // the first limit of them arrives.
+  struct Crossing {
+    std::size_t bytes = 0;
+    Clock::time_point lastArrival{};
+  };
+  Crossing Crossed(Clock::time_point now, std::size_t limit) const;
+
   LineOptions options_;
+  // When output may go on: after the split delay, or on a paced line when
+  // the line is free again (its last byte written has arrived, or the
+  // request being answered is in).
   Clock::time_point nextWrite_{};
   Clock::time_point receivedUntil_{};  // when the last byte read would be in
   Clock::time_point chipFreeAt_{};     // when the chip is through with the blocks queued so far

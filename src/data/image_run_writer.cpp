@@ -11,7 +11,7 @@ std::size_t NextBoundary(std::size_t address) { return (address / kHugePageSpan 
 
 }  // namespace
 
-uint8_t* ImageRunWriter::Place(std::size_t address, std::size_t count) {
+uint8_t* ImageRunWriter::PlaceAnew(std::size_t address, std::size_t count) {
   if (count > kMostPerPlace) {
     // Not a record's: written where it goes, after everything before it.
     Flush();

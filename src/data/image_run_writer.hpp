@@ -26,13 +26,22 @@ class ImageRunWriter {
   // Where the count bytes for address onwards go (the range lies inside
   // the image): the caller writes them there before the next call. A later
   // Place of the same addresses wins, as a later write to the image would.
-  uint8_t* Place(std::size_t address, std::size_t count);
+  uint8_t* Place(std::size_t address, std::size_t count) {
+    if (address == end_ && end_ < boundary_ && count <= kMostPerPlace && gathered_) {
+      uint8_t* const at = gathered_->get() + (end_ - start_);
+      end_ += count;
+      return at;
+    }
+    return PlaceAnew(address, count);
+  }
 
   // Puts every byte gathered so far into the image. The parser calls it
   // before anything reads the image, on every way out of a load.
   void Flush() { PutOut(end_); }
 
  private:
+  // Place beyond the run or its boundary, or for the first time.
+  uint8_t* PlaceAnew(std::size_t address, std::size_t count);
   // Writes the gathered bytes below upTo into the image and keeps the rest.
   void PutOut(std::size_t upTo);
 

@@ -8,6 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "data/in_out_error.hpp"
 #include "data/text_format.hpp"
 #include "platform/text_file.hpp"
@@ -21,12 +25,22 @@ std::string Describe(const std::filesystem::path& path, int error) {
   return FormatText(Tx("Cannot read file \"%s\": %s"), path.string().c_str(), std::strerror(error));
 }
 
-// The first CR or LF in [begin, end), or end.
+// The first CR or LF in [begin, end), or end: one pass that looks for
+// both, sixteen bytes at a time where it can (object file lines are short,
+// and two searches cost more than the line).
 const char* FindTerminator(const char* begin, const char* end) {
-  const void* lf = std::memchr(begin, '\n', static_cast<std::size_t>(end - begin));
-  const char* stop = lf ? static_cast<const char*>(lf) : end;
-  const void* cr = std::memchr(begin, '\r', static_cast<std::size_t>(stop - begin));
-  return cr ? static_cast<const char*>(cr) : stop;
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  for (; end - begin >= 16; begin += 16) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin));
+    const int found = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(c, lf), _mm_cmpeq_epi8(c, cr)));
+    if (found != 0) return begin + __builtin_ctz(static_cast<unsigned>(found));
+  }
+#endif
+  for (; begin < end; ++begin)
+    if (*begin == '\n' || *begin == '\r') return begin;
+  return end;
 }
 
 }  // namespace

@@ -45,10 +45,13 @@ char* Pair(char* out, unsigned byte) {
 // system call per megabyte, not per record.
 class BufferedOutput {
  public:
-  BufferedOutput(int fd, const std::string& what) : fd_(fd), what_(what), buffer_(kBufferSize) {}
+  BufferedOutput(int fd, const std::string& what) : fd_(fd), what_(what) {}
 
-  // Room for a line of up to kLongestLine characters.
+  // Room for a line of up to kLongestLine characters. The buffer comes with
+  // the first line: binary output goes straight from its place and needs
+  // none.
   char* Line() {
+    if (buffer_.empty()) buffer_.resize(kBufferSize);
     if (buffer_.size() - used_ < kLongestLine) Flush();
     return buffer_.data() + used_;
   }

@@ -87,12 +87,6 @@ struct TComm::Session : std::enable_shared_from_this<Session> {
     });
   }
 
-  bool NotifySendEmpty() {
-    return Notify([](TComm& c) {
-      if (c.OnSendDataEmpty) c.OnSendDataEmpty(c);
-    });
-  }
-
   bool CloseSignalled() const {
     pollfd pfd{closeEvent, POLLIN, 0};
     return poll(&pfd, 1, 0) > 0;
@@ -238,7 +232,9 @@ void TComm::Session::TransmitLoop() {
   for (;;) {
     QueuedBlock block;
     if (!TakeBlock(block)) {
-      if (writtenSinceIdle && !NotifySendEmpty()) {
+      if (writtenSinceIdle && !Notify([](TComm& c) {
+            if (c.OnSendDataEmpty) c.OnSendDataEmpty(c);
+          })) {
         NotifyHangup();
         break;
       }
@@ -356,26 +352,13 @@ bool TComm::SendData(const uint8_t* data, uint16_t count) {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  std::lock_guard lock(session_->queueMutex);
-  if (session_->queue.empty() && session_->sendIdle) {
-    // Nothing queued and nothing being written: what the device takes at
-    // once goes now, without waking the transmit thread to write it a
-    // moment later. The write never blocks; the rest, or a block the
-    // device refuses, goes to the thread, which also reports a failure.
-    std::size_t written = 0;
-    if (session_->device->Write(data, count, written) == IoStatus::Ok && written > 0) {
-      if (written == count) {
-        session_->NotifySendEmpty();
-        return true;
-      }
-      data += written;
-      count = static_cast<uint16_t>(count - written);
-    }
-  }
   std::memcpy(block.bytes.get(), data, count);
   block.count = count;
-  session_->queue.push_back(std::move(block));
-  session_->sendIdle = false;
+  {
+    std::lock_guard lock(session_->queueMutex);
+    session_->queue.push_back(std::move(block));
+    session_->sendIdle = false;
+  }
   Signal(session_->queueEvent);
   return true;
 }

@@ -6,8 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
 #include <system_error>
 #include <vector>
+
+#include "platform/fresh_memory.hpp"
 
 namespace velkor {
 
@@ -17,6 +22,10 @@ constexpr uint8_t kErasedPattern = 0xFF;
 // The size of the pattern file, and of each mapping of it. Larger means
 // fewer mappings (65 for the image) but more memory for the file itself.
 constexpr std::size_t kPatternBytes = std::size_t{2} << 20;
+// Whole pages below this are written where they are: a mapping of their
+// own would cost more than their faults, and many small ones would use up
+// the process's mappings.
+constexpr std::size_t kFreshAtLeast = std::size_t{64} << 10;
 
 [[noreturn]] void Fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
 
@@ -34,6 +43,8 @@ class FileDescriptor {
   int fd_;
 };
 
+std::size_t PageSize() { return static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)); }
+
 // A memory-only file of kPatternBytes erased bytes.
 FileDescriptor MakePatternFile() {
   FileDescriptor file(::memfd_create("velkor-erased-pattern", MFD_CLOEXEC));
@@ -49,28 +60,60 @@ FileDescriptor MakePatternFile() {
   return file;
 }
 
+// The pattern file every span of the process maps: made with the first
+// span, closed when the last one goes.
+std::shared_ptr<const FileDescriptor> SharedPatternFile() {
+  static std::mutex guard;
+  static std::weak_ptr<const FileDescriptor> shared;
+  const std::lock_guard lock(guard);
+  std::shared_ptr<const FileDescriptor> file = shared.lock();
+  if (!file) {
+    file = std::make_shared<const FileDescriptor>(MakePatternFile());
+    shared = file;
+  }
+  return file;
+}
+
 }  // namespace
+
+struct ErasedPagesDeleter::Span {
+  // Maps the pattern over [from, to) of the span at base, in pieces that
+  // keep to the pattern's own boundaries. Throws when a piece cannot be
+  // mapped: that piece of the span is then not mapped at all.
+  void MapPatternOver(uint8_t* base, std::size_t from, std::size_t to) const {
+    for (std::size_t offset = from; offset < to;) {
+      const std::size_t end = std::min(to, (offset / kPatternBytes + 1) * kPatternBytes);
+      if (::mmap(base + offset, end - offset, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, pattern->get(), 0) ==
+          MAP_FAILED)
+        Fail("mapping the erased pattern");
+      offset = end;
+    }
+  }
+
+  std::shared_ptr<const FileDescriptor> pattern;
+  // Some range got fresh memory since the last erase, which only mapping
+  // the pattern again takes away (dropping it would leave zero bytes).
+  bool freshMapped = false;
+};
+
+ErasedPagesDeleter::ErasedPagesDeleter(std::size_t mappedBytes, std::shared_ptr<Span> span)
+    : mappedBytes_(mappedBytes), span_(std::move(span)) {}
 
 void ErasedPagesDeleter::operator()(uint8_t* pages) const {
   if (pages) ::munmap(pages, mappedBytes_);
 }
 
 ErasedPages MapErasedPages(std::size_t size) {
-  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t page = PageSize();
   const std::size_t mapped = std::max(page, (size + page - 1) / page * page);
+  auto span = std::make_shared<ErasedPagesDeleter::Span>();
+  span->pattern = SharedPatternFile();
   // Reserve the whole span first, so that the pattern's mappings land side
-  // by side in one piece of the address space.
-  void* span = ::mmap(nullptr, mapped, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (span == MAP_FAILED) Fail("reserving the image's address space");
-  ErasedPages pages(static_cast<uint8_t*>(span), ErasedPagesDeleter(mapped));
-  const FileDescriptor pattern = MakePatternFile();
-  for (std::size_t offset = 0; offset < mapped; offset += kPatternBytes) {
-    const std::size_t length = std::min(kPatternBytes, mapped - offset);
-    if (::mmap(pages.get() + offset, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, pattern.get(), 0) ==
-        MAP_FAILED)
-      Fail("mapping the erased pattern");
-  }
-  return pages;  // the mappings keep the pattern file alive
+  // by side in one piece of the address space, aligned so that ranges of
+  // it can get huge pages.
+  ErasedPages pages(ReserveHugeAligned(mapped), ErasedPagesDeleter(mapped, span));
+  span->MapPatternOver(pages.get(), 0, mapped);
+  return pages;
 }
 
 std::size_t WrittenExtent(const ErasedPages& pages, std::size_t end) {
@@ -82,7 +125,7 @@ std::size_t WrittenExtent(const ErasedPages& pages, std::size_t end) {
   constexpr uint64_t kFilePage = uint64_t{1} << 61;
   constexpr std::size_t kEntriesPerRead = 512;
 
-  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t page = PageSize();
   end = std::min(end, pages.get_deleter().MappedBytes());
   const FileDescriptor pagemap(::open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC));
   if (pagemap.get() < 0) return end;
@@ -107,9 +150,37 @@ std::size_t WrittenExtent(const ErasedPages& pages, std::size_t end) {
 }
 
 void EraseAllPages(const ErasedPages& pages) {
+  ErasedPagesDeleter::Span& span = pages.get_deleter().SpanState();
+  const std::size_t mapped = pages.get_deleter().MappedBytes();
+  if (span.freshMapped) {
+    span.MapPatternOver(pages.get(), 0, mapped);
+    span.freshMapped = false;
+    return;
+  }
   // On a private file mapping this drops the written copies; the next access
   // of each page sees the pattern file again.
-  if (::madvise(pages.get(), pages.get_deleter().MappedBytes(), MADV_DONTNEED) != 0) Fail("erasing the image");
+  if (::madvise(pages.get(), mapped, MADV_DONTNEED) != 0) Fail("erasing the image");
+}
+
+std::size_t FillPages(const ErasedPages& pages, std::size_t offset, std::size_t count, const PageFill& fill) {
+  if (count == 0) return 0;
+  const std::size_t page = PageSize();
+  uint8_t* const base = pages.get();
+  const std::size_t first = (offset + page - 1) / page * page;
+  const std::size_t last = (offset + count) / page * page;
+  if (last > first && last - first >= kFreshAtLeast) {
+    ErasedPagesDeleter::Span& span = pages.get_deleter().SpanState();
+    if (MapFreshAt(base + first, last - first)) {
+      span.freshMapped = true;
+    } else {
+      // Whatever the failed mapping left there, the pattern goes back, and
+      // the range is written where it is.
+      span.MapPatternOver(base, first, last);
+    }
+  }
+  const std::size_t written = std::min(fill(base + offset, count), count);
+  if (written < count) std::memset(base + offset + written, kErasedPattern, count - written);
+  return written;
 }
 
 }  // namespace velkor

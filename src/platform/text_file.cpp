@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -65,9 +66,18 @@ std::string ReadRegularFile(const std::filesystem::path& path, std::size_t most,
   std::string error;
   const int fd = OpenRegularFile(path, error);
   if (fd < 0) return error;
-  bytes.assign(most + 1, 0);
+  // Room for the size the file has (one byte more sees its end in one
+  // read), growing should it be longer, up to most + 1: a limit of
+  // megabytes must not cost megabytes of zeroed memory for a small file.
+  struct stat info {};
+  const std::size_t sized = ::fstat(fd, &info) == 0 ? static_cast<std::size_t>(info.st_size) + 1 : 0;
+  bytes.assign(std::min(most + 1, std::max<std::size_t>(sized, 4096)), 0);
   std::size_t got = 0;
-  while (got < bytes.size()) {
+  for (;;) {
+    if (got == bytes.size()) {
+      if (bytes.size() > most) break;
+      bytes.resize(std::min(most + 1, bytes.size() * 2));
+    }
     const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
@@ -116,7 +126,12 @@ std::string ReplaceFile(const std::filesystem::path& named, const std::function<
     fchmod(fd, 0666 & ~mask);
   }
   std::string failure = write(fd);
-  if (failure.empty() && fsync(fd) != 0) failure = Describe(path, errno);
+  // A file that takes the place of another goes to the disk before the
+  // rename: after a crash the name then holds the old content or the new,
+  // never an empty file. A new file takes no good one's place, and is not
+  // waited for: writing 64 MiB out to the disk can take longer than the
+  // whole conversion that made them.
+  if (failure.empty() && exists && fsync(fd) != 0) failure = Describe(path, errno);
   if (!failure.empty()) {
     ::close(fd);
     ::unlink(temp.c_str());

@@ -31,8 +31,9 @@ std::string WriteFileAtomically(const std::filesystem::path& path, std::string_v
 // The same for content that write(fd) puts into the open file, returning
 // what went wrong (empty: all of it written). The file is written beside
 // path and renamed over it only when everything succeeded, so a failure
-// leaves the old file as it was; a symbolic link is written through, and an
-// existing file's mode and owner are kept.
+// leaves the old file as it was; when there is an old file, the new one is
+// on the disk (fsync) before it takes its place. A symbolic link is written
+// through, and an existing file's mode and owner are kept.
 std::string ReplaceFile(const std::filesystem::path& path, const std::function<std::string(int fd)>& write);
 
 // Appends content to path in one write at the file's end (O_APPEND), so

@@ -30,9 +30,10 @@ struct Segment {
 };
 
 enum class Layout {
-  Scattered,  // gaps, data across 64 KiB and above 1 MiB
-  Below64K,   // S1 records only
-  Contiguous  // one block across 1 MiB (objcopy takes one binary)
+  Scattered,        // gaps, data across 64 KiB and above 1 MiB
+  Below64K,         // S1 records only
+  Contiguous,       // one block across 1 MiB (objcopy takes one binary)
+  AcrossHugePages,  // megabytes from an odd address across 2 and 4 MiB, where the loader's runs end
 };
 
 // Non-overlapping random segments in increasing address order.
@@ -60,6 +61,9 @@ std::vector<Segment> RandomSegments(Layout layout, uint32_t seed) {
       break;
     case Layout::Contiguous:
       segments.push_back({0x100000 - between(0x1000, 0x20000), bytes(between(0x30000, 0x50000))});
+      break;
+    case Layout::AcrossHugePages:
+      segments.push_back({0x200000 - between(1, 0x5000), bytes(between(0x210000, 0x260000))});
       break;
   }
   return segments;
@@ -131,6 +135,9 @@ TEST_P(CrossCheckTest, LoadsAsTheToolConvertsIt) {
       ASSERT_EQ(Bytes(s.address, static_cast<uint32_t>(s.bytes.size())), s.bytes);
     }
     EXPECT_EQ(image.Data[last + 1], 0xFF);
+    // Pages the load gave fresh memory read erased again after the erase.
+    image.Erase();
+    ASSERT_EQ(Bytes(0, last + 1), std::vector<uint8_t>(std::size_t{last} + 1, 0xFF));
   }
 }
 
@@ -150,7 +157,15 @@ INSTANTIATE_TEST_SUITE_P(
                  "srec_cat {in} -execution-start-address 0 -o {out} -motorola -address-length=4 -line-length 300"},
         // objcopy writes extended segment (02) records below 1 MiB and
         // extended linear (04) records above, and a start record.
+        ToolCase{"SrecCatIntel16AcrossHugePages", "srec_cat", Layout::AcrossHugePages, ".hex",
+                 "srec_cat {in} -o {out} -intel -line-length 44"},
+        ToolCase{"SrecCatIntel255AcrossHugePages", "srec_cat", Layout::AcrossHugePages, ".hex",
+                 "srec_cat {in} -o {out} -intel -line-length 521"},
+        ToolCase{"SrecCatMotorolaS3AcrossHugePages", "srec_cat", Layout::AcrossHugePages, ".s37",
+                 "srec_cat {in} -execution-start-address 0 -o {out} -motorola -address-length=4 -line-length 74"},
         ToolCase{"ObjcopyIhex", "objcopy", Layout::Contiguous, ".hex", "objcopy -I binary -O ihex {in} {out}"},
+        ToolCase{"ObjcopyIhexAcrossHugePages", "objcopy", Layout::AcrossHugePages, ".hex",
+                 "objcopy -I binary -O ihex {in} {out}"},
         ToolCase{"ObjcopySrec", "objcopy", Layout::Contiguous, ".srec", "objcopy -I binary -O srec --srec-len 40 {in} {out}"},
         ToolCase{"ObjcopySrecS3", "objcopy", Layout::Contiguous, ".mot",
                  "objcopy -I binary -O srec --srec-forceS3 {in} {out}"}),

@@ -76,7 +76,7 @@ TEST_F(LineReaderTest, SplitsLikeAPlainSplitterForEveryBlockSize) {
   };
   for (std::size_t t = 0; t < texts.size(); ++t) {
     const auto path = Write("lines" + std::to_string(t), texts[t]);
-    for (std::size_t block = 1; block <= 24; ++block) {
+    for (std::size_t block : {1, 2, 3, 5, 8, 13, 15, 16, 17, 21, 24, 31, 32, 33, 64, 4096}) {
       EXPECT_EQ(ReadAll(path, block), Split(texts[t], block)) << "text " << t << ", block " << block;
     }
   }
@@ -119,6 +119,34 @@ TEST(HexDigitRuleTest, EveryPairOfCharacters) {
   }
   EXPECT_EQ(HexPair('7', 'f'), 0x7F);
   EXPECT_EQ(HexPair('G', 'G'), 0x10);  // 16 * 16 + 16
+}
+
+// Records decode many pairs at once: every pair of characters, in every
+// place of a run of up to 40 pairs, gives what it gives alone, and the
+// sum is the sum of the values.
+TEST(HexDigitRuleTest, RunsOfPairsDecodeAsEachPairAlone) {
+  for (const uint32_t count : {1u, 15u, 16u, 17u, 31u, 32u, 33u, 40u}) {
+    SCOPED_TRACE(count);
+    for (int first = 0; first < 256; ++first) {
+      for (int shift = 0; shift < 16; ++shift) {
+        std::string text;
+        for (uint32_t j = 0; j < count; ++j) {
+          const char a = static_cast<char>(first);
+          const char b = static_cast<char>((first * 31 + static_cast<int>(j) * 16 + shift) & 0xFF);
+          text += j % 2 ? std::string{b, a} : std::string{a, b};
+        }
+        std::vector<uint8_t> out(count);
+        uint32_t sum = 0;
+        std::vector<uint8_t> expected(count);
+        for (uint32_t j = 0; j < count; ++j) {
+          expected[j] = HexPair(text[2 * j], text[2 * j + 1]);
+          sum += expected[j];
+        }
+        ASSERT_EQ(DecodePairs(text.data(), count, out.data()), sum) << first << " " << shift;
+        ASSERT_EQ(out, expected) << first << " " << shift;
+      }
+    }
+  }
 }
 
 }  // namespace

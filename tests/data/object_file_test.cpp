@@ -7,8 +7,10 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "record_text.hpp"
@@ -66,6 +68,7 @@ std::string SpacedPairs(const std::vector<uint8_t>& bytes) {
 
 using BinaryLoadTest = ImageFixture;
 using HexTextLoadTest = ImageFixture;
+using RecordLoadTest = ImageFixture;
 
 const std::vector<LoadCase> kIntelCases = {
     {"ExtendedLinearThenData", "a.hex", Lines({":020000040001F9", ":040000001122334452", kEnd}), 0, 0, 0x10000,
@@ -224,6 +227,53 @@ TEST_F(HexTextLoadTest, LargeFileAcrossReadBlocks) {
   EXPECT_EQ(image.Data[expected.size()], 0xFF);
 }
 
+// Records that write addresses written before: the later one wins, whether
+// the earlier bytes are still being gathered, already in the image, in a
+// long run given pages of its own, or on the far side of a huge-page
+// boundary (2 MiB) that a record crosses. Checked against the records
+// applied in order to a plain array.
+TEST_F(RecordLoadTest, LaterRecordsWinOverEarlierOnesWhereverTheyLie) {
+  struct Rewrite {
+    uint32_t address;
+    uint32_t count;
+  };
+  const Rewrite writes[] = {
+      {0x1FFFF8, 0x400},   // across 2 MiB, records crossing it
+      {0x1FFFFC, 16},      // back into the run just gathered, across 2 MiB again
+      {0x100, 16},         // far back
+      {0x10000, 0x20000},  // a long run of whole pages
+      {0x10010, 40},       // into it
+      {0x0FFF0, 0x30},     // across the long run's start
+      {0x200004, 8},       // the second huge page again
+  };
+  std::vector<uint8_t> expected(0x210000, 0xFF);
+  std::string text;
+  uint32_t upper = 0;
+  uint8_t value = 1;
+  for (const Rewrite& w : writes) {
+    for (uint32_t done = 0; done < w.count;) {
+      const uint32_t address = w.address + done;
+      const uint32_t count = std::min<uint32_t>(16, w.count - done);
+      if (address >> 16 != upper) {
+        upper = address >> 16;
+        text += IntelLine(4, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)}) + "\n";
+      }
+      // A record stays within its 64 KiB segment.
+      const uint32_t fits = std::min(count, 0x10000 - (address & 0xFFFF));
+      std::vector<uint8_t> data(fits);
+      for (uint8_t& b : data) b = value++;
+      text += IntelLine(0, static_cast<uint16_t>(address), data) + "\n";
+      std::copy(data.begin(), data.end(), expected.begin() + address);
+      done += fits;
+    }
+  }
+  text += ":00000001FF\n";
+  ChipParams chip;
+  chip.Size = 0x400000;
+  EXPECT_EQ(LoadObjectFile(Write("rewrites.hex", text), image, chip, report), LoadOutcome{});
+  EXPECT_EQ(Bytes(0, static_cast<uint32_t>(expected.size())), expected);
+}
+
 TEST(ObjectFormatTest, ExtensionPicksTheParserInAnyCase) {
   struct Case {
     const char* name;
@@ -253,6 +303,29 @@ TEST_F(BinaryLoadTest, FileGoesToAddressZero) {
   EXPECT_EQ(image.Data[1000], 0xFF);
   EXPECT_TRUE(report.log.empty());
   EXPECT_TRUE(report.warnings.empty());
+}
+
+// Loads one after the other, each after the erase a load starts with: a
+// file's bytes, and nothing of a larger file before it beyond its end.
+// Sizes around a page, the smallest range given pages of its own, a huge
+// page, and more.
+TEST_F(BinaryLoadTest, EachLoadHoldsItsFileAndErasedBytesBeyondIt) {
+  std::mt19937 random(7);
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t sizes[] = {(std::size_t{3} << 20) + 5, 1000, page, 65536 + page + 1, std::size_t{2} << 20, 1};
+  const std::size_t checked = (std::size_t{4} << 20) + page;
+  ChipParams chip;
+  for (const std::size_t size : sizes) {
+    SCOPED_TRACE(size);
+    std::string content(size, '\0');
+    for (char& c : content) c = static_cast<char>(random());
+    image.Erase();
+    EXPECT_EQ(LoadObjectFile(Write("a.bin", content), image, chip, report), LoadOutcome{});
+    EXPECT_EQ(image.FileEnd, size - 1);
+    ASSERT_EQ(Bytes(0, static_cast<uint32_t>(size)), std::vector<uint8_t>(content.begin(), content.end()));
+    const std::vector<uint8_t> beyond = Bytes(static_cast<uint32_t>(size), static_cast<uint32_t>(checked - size));
+    EXPECT_EQ(std::count(beyond.begin(), beyond.end(), 0xFF), static_cast<std::ptrdiff_t>(beyond.size()));
+  }
 }
 
 TEST_F(BinaryLoadTest, EmptyFileHoldsNoData) {

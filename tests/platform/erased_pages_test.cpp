@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/fresh_memory.hpp"
+
 namespace velkor {
 namespace {
 
@@ -105,8 +107,82 @@ TEST(ErasedPages, MappingsAreIndependent) {
   ErasedPages second = MapErasedPages(kSize);
   first[100] = 0;
   EXPECT_EQ(second[100], 0xFF) << "the shared pattern was written through";
+  FillPages(first, 0, std::size_t{1} << 20, [](uint8_t* at, std::size_t count) {
+    std::fill(at, at + count, 0x00);
+    return count;
+  });
+  EXPECT_TRUE(AllErased(second.get(), kSize));
   ErasedPages third = MapErasedPages(kSize);
   EXPECT_EQ(third[100], 0xFF);
+  EraseAllPages(first);
+  EXPECT_TRUE(AllErased(first.get(), kSize));
+  EXPECT_TRUE(AllErased(third.get(), kSize));
+}
+
+// FillPages: the range holds what fill wrote, the rest of the range reads
+// erased (fresh pages hold zeros until written), and the bytes around the
+// range, in the pages it shares with them, are kept.
+TEST(ErasedPages, AFilledRangeHoldsWhatFillWroteAndTheRestOfItReadsErased) {
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  ErasedPages pages = MapErasedPages(kSize);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(pages.get()) % kHugePageSpan, 0u) << "no range could get huge pages";
+  struct Case {
+    const char* what;
+    std::size_t offset;
+    std::size_t count;
+    std::size_t written;
+  };
+  const Case cases[] = {
+      {"whole pages", 0, std::size_t{1} << 20, std::size_t{1} << 20},
+      {"partial pages at both ends", page - 1, (std::size_t{2} << 20) + 3, (std::size_t{2} << 20) + 3},
+      {"fill stops early", (std::size_t{3} << 20) + 5, std::size_t{1} << 20, 1000},
+      {"fill writes nothing", 12345, 200000, 0},
+      {"up to the last byte", kSize - 70000, 70000, 70000},
+      {"too small for pages of its own", 100, 10, 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EraseAllPages(pages);
+    std::vector<uint8_t> expected(kSize, 0xFF);
+    const auto mark = [&](std::size_t at) {
+      if (at >= kSize) return;
+      pages[at] = 0x5A;
+      expected[at] = 0x5A;
+    };
+    if (c.offset > 0) mark(c.offset - 1);
+    mark(c.offset + c.count);
+    const std::size_t got = FillPages(pages, c.offset, c.count, [&](uint8_t* at, std::size_t count) {
+      EXPECT_EQ(at, pages.get() + c.offset);
+      EXPECT_EQ(count, c.count);
+      for (std::size_t i = 0; i < c.written; ++i) at[i] = static_cast<uint8_t>(i * 7 + 1);
+      return c.written;
+    });
+    EXPECT_EQ(got, c.written);
+    for (std::size_t i = 0; i < c.written; ++i) expected[c.offset + i] = static_cast<uint8_t>(i * 7 + 1);
+    const auto differs = std::mismatch(expected.begin(), expected.end(), pages.get());
+    EXPECT_EQ(differs.first, expected.end()) << "first difference at " << (differs.first - expected.begin());
+  }
+  EraseAllPages(pages);
+  EXPECT_TRUE(AllErased(pages.get(), kSize)) << "fresh pages did not read erased after the erase";
+  EXPECT_EQ(WrittenKb(pages.get(), kSize), 0u) << "fresh pages survive the erase";
+}
+
+TEST(ErasedPages, FilledPagesCountAsWrittenUntilTheEraseGivesThemBack) {
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  ErasedPages pages = MapErasedPages(kSize);
+  // 3 MiB of whole pages, the first 2 MiB of them one huge page where the
+  // system has them, and one page only partly filled.
+  const std::size_t filled = (std::size_t{3} << 20) + 100;
+  FillPages(pages, 0, filled, [](uint8_t* at, std::size_t count) {
+    std::fill(at, at + count, 0x00);
+    return count;
+  });
+  EXPECT_EQ(WrittenExtent(pages, kSize), (filled / page + 1) * page);
+  EXPECT_EQ(WrittenKb(pages.get(), kSize), (filled / page + 1) * page / 1024) << "fresh memory beyond the range";
+  EraseAllPages(pages);
+  EXPECT_EQ(WrittenKb(pages.get(), kSize), 0u);
+  EXPECT_EQ(WrittenExtent(pages, kSize), 0u);
+  EXPECT_TRUE(AllErased(pages.get(), kSize));
 }
 
 }  // namespace

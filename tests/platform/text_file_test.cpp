@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/text_file.hpp"
 #include "support/files.hpp"
@@ -151,6 +152,32 @@ TEST_F(FileWriteTest, SavingWritesThroughLinksKeepsTheModeAndRefusesWhatIsNotAFi
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(directory)) ++files;
   EXPECT_EQ(files, 5u) << "a temporary file was left";  // elsewhere, link, private, fifo, folder
+}
+
+// Reading a whole file: its every byte up to the limit, and one more to
+// tell a file that is too large, whether it is shorter or longer than the
+// room its reported size suggests (files under /proc report 0 bytes).
+TEST_F(FileWriteTest, ReadingTakesTheWholeFileUpToOneByteBeyondTheLimit) {
+  struct Case {
+    std::size_t size;
+    std::size_t most;
+    std::size_t expected;
+  };
+  for (const Case& c : {Case{0, 100, 0}, Case{1, 100, 1}, Case{100, 100, 100}, Case{101, 100, 101},
+                        Case{10000, 100, 101}, Case{70000, 1 << 20, 70000}, Case{70000, 65536, 65537}}) {
+    SCOPED_TRACE(std::to_string(c.size) + " bytes, at most " + std::to_string(c.most));
+    std::string content(c.size, '\0');
+    for (std::size_t i = 0; i < c.size; ++i) content[i] = static_cast<char>('a' + i % 23);
+    test::WriteFile(directory / "file.bin", content);
+    std::vector<uint8_t> bytes = {1, 2, 3};
+    ASSERT_EQ(ReadRegularFile(directory / "file.bin", c.most, bytes), "");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), content.substr(0, c.expected));
+  }
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(ReadRegularFile("/proc/self/maps", 1 << 20, bytes), "");
+  const std::string maps(bytes.begin(), bytes.end());
+  EXPECT_GT(maps.size(), 4096u) << "a file that reports 0 bytes was cut to the first room";
+  EXPECT_EQ(maps.back(), '\n');
 }
 
 }  // namespace

@@ -191,6 +191,7 @@ TEST(WireSchedule, PacedOutputKeepsTheLinesRate) {
   const Clock::time_point start = Clock::time_point{} + std::chrono::seconds(1);
   Clock::time_point now = start;
   std::size_t left = 100000;
+  wire.Queued(left, 0, start);
   while (left > 0) {
     // Every wake-up a little late, as poll's are.
     now = std::max(now, wire.NextWrite() + microseconds(150));
@@ -200,10 +201,38 @@ TEST(WireSchedule, PacedOutputKeepsTheLinesRate) {
     wire.Wrote(n, now);
     left -= n;
   }
-  // 100,000 bytes take 1.1 s on the line; lateness must not add up.
+  // 100,000 bytes take 1.1 s on the line; lateness must not add up, and
+  // the last byte never goes before its time.
   const auto lineTime = microseconds(11) * 100000;
-  EXPECT_GE(wire.NextWrite() - start, lineTime - kPacingSlack);
+  EXPECT_GE(now - start, lineTime);
   EXPECT_LE(now - start, lineTime + microseconds(1000));
+}
+
+// A piece goes to the host when its last byte would have crossed the line,
+// not when its first byte starts: a short reply costs its whole line time.
+TEST(WireSchedule, APacedPieceGoesWhenItsLastByteHasArrived) {
+  LineOptions options;
+  options.paced = true;
+  WireSchedule wire(options);
+  const Clock::time_point t0 = Clock::time_point{} + std::chrono::seconds(1);
+  wire.Queued(10, 0, t0);
+  EXPECT_EQ(wire.NextWrite(), t0 + microseconds(110));
+  EXPECT_EQ(wire.Allowance(t0 + microseconds(109), 10), 9u) << "what has arrived may go";
+  EXPECT_EQ(wire.Allowance(t0 + microseconds(110), 10), 10u);
+  wire.Wrote(10, t0 + microseconds(110));
+
+  // A longer reply, and the simulator wakes 5 ms late: what crossed the
+  // line meanwhile (454 bytes) goes at once, a piece at a time, and the
+  // line's time goes on from when the last of it arrived.
+  const Clock::time_point ready = t0 + microseconds(110);
+  wire.Queued(1000, 0, ready);
+  const Clock::time_point late = ready + microseconds(5000);
+  ASSERT_EQ(wire.Allowance(late, 1000), kPacedPiece);
+  wire.Wrote(kPacedPiece, late);
+  ASSERT_EQ(wire.Allowance(late, 1000 - kPacedPiece), 454u - kPacedPiece);
+  wire.Wrote(454 - kPacedPiece, late);
+  EXPECT_EQ(wire.Allowance(late, 546), 0u);
+  EXPECT_EQ(wire.NextWrite(), ready + kByteTime * (454 + static_cast<int64_t>(kPacedPiece)));
 }
 
 TEST(WireSchedule, OnAPacedLineTheAnswerWaitsForTheRequestsLastByte) {
@@ -215,13 +244,18 @@ TEST(WireSchedule, OnAPacedLineTheAnswerWaitsForTheRequestsLastByte) {
   // first piece on, however quickly the pieces came.
   wire.Received(4000, t0);
   wire.Received(100, t0 + microseconds(20));
+  wire.Queued(8, 0, t0 + microseconds(20));
+  // The 8-byte answer then takes its own 88 us.
   EXPECT_EQ(wire.Allowance(t0 + microseconds(45099), 8), 0u);
-  EXPECT_EQ(wire.Allowance(t0 + microseconds(45100), 8), 8u);
+  EXPECT_EQ(wire.Allowance(t0 + microseconds(45100 + 87), 8), 7u);
+  EXPECT_EQ(wire.Allowance(t0 + microseconds(45100 + 88), 8), 8u);
   // After an idle gap the line's time counts from the new bytes.
   const Clock::time_point later = t0 + std::chrono::seconds(1);
+  wire.Wrote(8, t0 + microseconds(45100 + 88));
   wire.Received(10, later);
-  EXPECT_EQ(wire.Allowance(later + microseconds(109), 8), 0u);
-  EXPECT_EQ(wire.Allowance(later + microseconds(110), 8), 8u);
+  wire.Queued(8, 0, later);
+  EXPECT_EQ(wire.Allowance(later + microseconds(110), 8), 0u);
+  EXPECT_EQ(wire.Allowance(later + microseconds(110 + 88), 8), 8u);
 
   WireSchedule unpaced(LineOptions{});
   unpaced.Received(4000, t0);
@@ -284,8 +318,8 @@ TEST(WireSchedule, AStreamedReadSendsEachBlockWhenItsTimeHasPassed) {
     const auto lineTime = paced ? kByteTime * static_cast<int64_t>(kBlock) : microseconds(0);
     for (int k = 0; k < kBlocks; ++k) {
       SCOPED_TRACE(k);
-      EXPECT_GE(blockSent[static_cast<std::size_t>(k)], t0 + blockTime * (k + 1));
-      EXPECT_LE(blockSent[static_cast<std::size_t>(k)], t0 + blockTime * (k + 1) + lineTime + kPacingSlack);
+      // Read, then on the line: the block's last byte arrives exactly then.
+      EXPECT_EQ(blockSent[static_cast<std::size_t>(k)], t0 + blockTime * (k + 1) + lineTime);
     }
   }
 }
