@@ -14,22 +14,14 @@
 #include "data/hex_view.hpp"
 #include "data/image_buffer.hpp"
 #include "data/image_compare.hpp"
-#include "data/image_report.hpp"
+#include "silent_report.hpp"
 
 namespace velkor {
 namespace {
 
 constexpr uint64_t kScreenRows = 40;
 
-class SilentReport final : public ImageReport {
- public:
-  void AppendInfo(const std::string&) override {}
-  void AppendPlain(const std::string&) override {}
-  void SetStatusPanel(int, const std::string&) override {}
-  void ShowHexView(uint32_t, uint32_t) override {}
-  void Warn(const std::string&) override {}
-  void SetBusy(bool) override {}
-};
+using bench::SilentReport;
 
 // An image of `bytes` random bytes, its checksums computed, compared with a
 // copy that differs in a byte of every 64 KiB.

@@ -18,6 +18,7 @@
 #include "data/image_compare.hpp"
 #include "link/checksum.hpp"
 #include "link/frame.hpp"
+#include "silent_report.hpp"
 
 namespace velkor {
 namespace {
@@ -143,15 +144,6 @@ BENCHMARK(BM_DecodeFrame)->Name("frame4KB/DecodeFrame");
 
 // --- The recompute of a 128 MiB flash image ---
 
-class NullReport : public ImageReport {
- public:
-  void AppendInfo(const std::string&) override {}
-  void AppendPlain(const std::string&) override {}
-  void SetStatusPanel(int, const std::string&) override {}
-  void ShowHexView(uint32_t, uint32_t) override {}
-  void Warn(const std::string&) override {}
-  void SetBusy(bool) override {}
-};
 
 ImageBuffer& FlashImage() {
   static ImageBuffer* image = [] {
@@ -187,7 +179,7 @@ BENCHMARK(BM_Recompute_memcpy)->Name("recompute128MiB/memcpy")->Unit(benchmark::
 void BM_RecomputeImage(benchmark::State& state) {
   ImageBuffer& image = FlashImage();
   ChipParams chip = ChipOf("GD55B01GE");
-  NullReport report;
+  bench::SilentReport report;
   const bool byChipSize = state.range(0) != 0;
   for (auto _ : state) {
     ResetChipRange(image, chip);  // the whole chip, as choosing it leaves the range
@@ -206,7 +198,7 @@ BENCHMARK(BM_RecomputeImage)
 
 void BM_UpdateChecksums(benchmark::State& state) {
   ImageBuffer& image = FlashImage();
-  NullReport report;
+  bench::SilentReport report;
   for (auto _ : state) {
     UpdateChecksums(image, 0, kLargeBytes - 1, report);
     benchmark::DoNotOptimize(image.Crc16);
