@@ -2,15 +2,12 @@
 // simulated programmers, with what lands in the simulated chip checked;
 // a job changed after it was locked is refused before any chip is touched.
 #include "cli_run.hpp"
+#include "window_project.hpp"
 
 #include <algorithm>
 
-#include "app/qn_programmer.hpp"
-#include "app/recording_view.hpp"
-#include "chips/catalogue.hpp"
 #include "data/job_lock_block.hpp"
 #include "data/project_file.hpp"
-#include "platform/event_loop.hpp"
 
 namespace velkor::test {
 namespace {
@@ -20,20 +17,7 @@ class CliLockedJobTest : public CliTest {
   // A project saved by the window's logic: a 24xx04 with 300 bytes of data.
   std::vector<uint8_t> SaveProject(const std::string& name) {
     const auto data = WriteRandom("data.bin", 300);
-    EventLoop loop;
-    RecordingView view;
-    TQNProgrammer window(loop, view);
-    window.StartupReset();
-    const CatalogueEntry* chip = FindChip("24xx04");
-    EXPECT_NE(chip, nullptr);
-    view.whileShown[DialogId::ChipSelection] = [&] {
-      window.ChipSelectionFormShow();
-      window.ChooseChip(*chip);
-    };
-    window.DevButtonClick();
-    window.LoadFile(Path("data.bin"));
-    EXPECT_TRUE(window.FileLoaded);
-    window.SaveProject(Path(name));
+    test::SaveProjectFromWindow("24xx04", Path("data.bin"), Path(name));
     return data;
   }
 

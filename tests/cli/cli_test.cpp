@@ -2,12 +2,9 @@
 // process with simulated programmers, its JSON events parsed and its exit
 // status checked.
 #include "cli_run.hpp"
+#include "window_project.hpp"
 
-#include "app/qn_programmer.hpp"
-#include "app/recording_view.hpp"
-#include "chips/catalogue.hpp"
 #include "link/commands.hpp"
-#include "platform/event_loop.hpp"
 
 namespace velkor::test {
 namespace {
@@ -121,22 +118,7 @@ TEST_F(CliTest, AProjectFileBringsChipSettingsAndData) {
   // A project saved by the window's logic: a 24xx04 with 300 bytes of data
   // and serial numbers that the programmer numbers itself.
   const auto data = WriteRandom("data.bin", 300);
-  {
-    EventLoop loop;
-    RecordingView view;
-    TQNProgrammer window(loop, view);
-    window.StartupReset();
-    const CatalogueEntry* chip = FindChip("24xx04");
-    ASSERT_NE(chip, nullptr);
-    view.whileShown[DialogId::ChipSelection] = [&] {
-      window.ChipSelectionFormShow();
-      window.ChooseChip(*chip);
-    };
-    window.DevButtonClick();
-    window.LoadFile(Path("data.bin"));
-    ASSERT_TRUE(window.FileLoaded);
-    window.SaveProject(Path("job.OVP"));
-  }
+  ASSERT_TRUE(test::SaveProjectFromWindow("24xx04", Path("data.bin"), Path("job.OVP")));
   fs::create_directories(directory / "chips");
   const CliRun run = Cli("--simulate --sim-count 1 --json" + Sim({"--dump-chips", Path("chips")}) +
                          " auto --project job.OVP");
