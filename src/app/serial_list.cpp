@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <map>
 
 #include "data/text_format.hpp"
 #include "platform/file_lock.hpp"
@@ -112,6 +113,9 @@ std::string SerialListSource::ReadList() {
     return FormatText(Tx("The serial-number list %s is larger than %zu MiB."), list_.string().c_str(),
                       kMostListBytes >> 20);
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  // The line of each value seen so far: a list of many thousand values is
+  // checked for repeats in one pass.
+  std::map<std::pair<std::optional<uint32_t>, std::vector<uint8_t>>, int> seen;
   int lineNumber = 0;
   for (const std::string_view raw : Lines(text)) {
     ++lineNumber;
@@ -122,12 +126,10 @@ std::string SerialListSource::ReadList() {
       return FormatText(Tx("%s, line %d: \"%s\" is not a serial number (a decimal or 0x hexadecimal number of at "
                            "most four bytes, or a MAC address such as 00:1A:2B:3C:4D:5E)."),
                         list_.string().c_str(), lineNumber, std::string(line).c_str());
-    const auto same = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
-      return e.value.number == value->number && e.value.bytes == value->bytes;
-    });
-    if (same != entries_.end())
+    const auto [same, fresh] = seen.emplace(std::make_pair(value->number, value->bytes), lineNumber);
+    if (!fresh)
       return FormatText(Tx("%s, line %d: \"%s\" is the value of line %d again; every value goes to one chip only."),
-                        list_.string().c_str(), lineNumber, std::string(line).c_str(), same->line);
+                        list_.string().c_str(), lineNumber, std::string(line).c_str(), same->second);
     byLine_[lineNumber] = entries_.size();
     entries_.push_back({lineNumber, std::move(*value)});
   }
