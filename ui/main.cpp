@@ -99,7 +99,7 @@ int main(int argc, char* argv[]) {
       "language", "The window's and the log's language: zh (the original texts) or en (or set VELKOR_LANGUAGE).", "NAME");
   const QCommandLineOption fresh(
       "fresh", "Start with the default settings, ignoring the remembered ones (they are written again on exit).");
-  const QCommandLineOption exitAfter("exit-after", "Close the window after MS milliseconds (for scripted checks).", "MS");
+  const QCommandLineOption exitAfter("exit-after", "Close the window MS milliseconds after its start-up (for scripted checks).", "MS");
   const QCommandLineOption listChips("list-chips", "Print the chip catalogue, one JSON object per line, and exit.");
   const QCommandLineOption screenshot("screenshot",
                                       "Save a picture of the window (1280x800) as FILE after start-up, then exit.", "FILE");
@@ -210,7 +210,13 @@ int main(int argc, char* argv[]) {
     velkor::ui::ArrangeScreenshot(window, request, result);
   }
   window.show();
-  if (parser.isSet(exitAfter)) QTimer::singleShot(parser.value(exitAfter).toInt(), &window, &QWidget::close);
+  // Counted from the end of start-up, so that a loaded machine still opens the named file and
+  // attaches its programmers before the window closes.
+  if (parser.isSet(exitAfter)) {
+    const int closeAfter = parser.value(exitAfter).toInt();
+    QObject::connect(&window, &velkor::ui::MainWindow::StartupDone, &window,
+                     [&window, closeAfter] { QTimer::singleShot(closeAfter, &window, &QWidget::close); });
+  }
   const int loopResult = QApplication::exec();
   return loopResult != 0 ? loopResult : result;
 }
