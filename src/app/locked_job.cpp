@@ -135,7 +135,7 @@ TQNProgrammer::LockedJobOutcome TQNProgrammer::LoadLockedJob(const std::string& 
 
   // Then what the project part holds now against what was locked, so that
   // the refusal names what changed.
-  ProjectReader reader(path);
+  ProjectReader reader = ProjectReader::OfBytes(file);
   ProjectRecord record;
   const ProjectHeader header = ReadProjectHeader(reader, record);
   if (header.status != ProjectHeaderStatus::Complete) {
@@ -157,7 +157,9 @@ TQNProgrammer::LockedJobOutcome TQNProgrammer::LoadLockedJob(const std::string& 
                                      image->c_str(), static_cast<unsigned long long>(imageBytes)));
   if (!differences.empty()) return refuse();
 
-  LoadProjectFile(path);
+  // The bytes that were checked, not the path again: the file may have
+  // been replaced since it was read.
+  LoadProjectFile(path, file);
   if (!ChipConfirmed || !FileLoaded || !LastProjectRefusal.empty()) {
     differences.push_back(Tx("project: it was verified but did not load"));
     return refuse();

@@ -204,10 +204,10 @@ void TQNProgrammer::RestoreProjectPart(const ProjectRecord& r, ProjectPart part)
   }
 }
 
-void TQNProgrammer::LoadProject(const std::string& path) {
+void TQNProgrammer::LoadProject(const std::string& path, std::optional<std::string_view> contents) {
   if (RefusedWhileBusy(Tx("loading a project"))) return;
   LastProjectRefusal.clear();
-  ProjectReader reader(path);
+  ProjectReader reader = contents ? ProjectReader::OfBytes(*contents) : ProjectReader(path);
   ProjectRecord record;
   const ProjectHeader header = ReadProjectHeader(reader, record);
   const auto last = std::min(header.reached, ProjectPart::SerialNumbers);
@@ -291,7 +291,7 @@ void TQNProgrammer::LoadFromOrvaneProjectClick() {
   if (path) LoadProjectFile(*path);
 }
 
-void TQNProgrammer::LoadProjectFile(const std::string& path) {
+void TQNProgrammer::LoadProjectFile(const std::string& path, std::optional<std::string_view> contents) {
   if (RefusedWhileBusy(Tx("loading a project"))) return;
   AppendInfo(FormatText(Tx(kLoadProjectLine), path.c_str()));
   ChipConfirmed = false;
@@ -305,7 +305,7 @@ void TQNProgrammer::LoadProjectFile(const std::string& path) {
     RecomputeImage();
   };
   try {
-    LoadProject(path);
+    LoadProject(path, contents);
   } catch (const EInOutError&) {
     complete();
     throw;

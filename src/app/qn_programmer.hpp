@@ -498,8 +498,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   void LoadFromOrvaneProjectClick();
   // The load that follows the project open dialog, for a file named
   // otherwise: the log line, the flags cleared, LoadProject, the ranges and
-  // checksums completed.
-  void LoadProjectFile(const std::string& path);
+  // checksums completed. With contents, the project is read from those bytes
+  // (the file as it was checked), and path only names it.
+  void LoadProjectFile(const std::string& path, std::optional<std::string_view> contents = std::nullopt);
   // A file dropped on the window, chosen from the recent files or named at
   // start-up: a project file (by its .OVP extension, or for an extension the
   // object loaders do not know, by its marks) goes to LoadProjectFile,
@@ -513,7 +514,7 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // by field (the command around it clears and completes the flags and the
   // ranges). Input/output errors and a truncated file raise EInOutError.
   void SaveProject(const std::string& path);
-  void LoadProject(const std::string& path);
+  void LoadProject(const std::string& path, std::optional<std::string_view> contents = std::nullopt);
   // Locked jobs: the project followed by its lock block (data/job_lock_block).
   // SaveLockedJob writes the current job locked with key; input/output
   // errors raise EInOutError. LoadLockedJob verifies the file against its

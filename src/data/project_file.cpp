@@ -303,13 +303,22 @@ void WriteProjectFile(const std::filesystem::path& path, const ProjectRecord& re
 // ---------------------------------------------------------------- reading
 
 ProjectReader::ProjectReader(const std::filesystem::path& path)
-    : file_(path), buffer_(std::make_unique_for_overwrite<uint8_t[]>(kReadBlock)) {}
+    : file_(std::in_place, path), buffer_(std::make_unique_for_overwrite<uint8_t[]>(kReadBlock)) {}
+
+ProjectReader::ProjectReader(InMemory, std::string_view bytes)
+    : memory_(bytes), buffer_(std::make_unique_for_overwrite<uint8_t[]>(kReadBlock)) {}
 
 bool ProjectReader::Fill() {
   if (begin_ < end_) return true;
   if (ended_) return false;
   begin_ = 0;
-  end_ = file_.Read(reinterpret_cast<char*>(buffer_.get()), kReadBlock);
+  if (file_) {
+    end_ = file_->Read(reinterpret_cast<char*>(buffer_.get()), kReadBlock);
+  } else {
+    end_ = std::min(memory_.size(), kReadBlock);
+    std::memcpy(buffer_.get(), memory_.data(), end_);
+    memory_.remove_prefix(end_);
+  }
   if (end_ == 0) ended_ = true;
   return end_ > 0;
 }

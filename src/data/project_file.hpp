@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -160,6 +161,9 @@ class ProjectReader {
  public:
   // Raises EInOutError when the file cannot be opened.
   explicit ProjectReader(const std::filesystem::path& path);
+  // Reads bytes already in memory (which outlive the reader): a file that
+  // was checked as a whole is then read exactly as it was checked.
+  static ProjectReader OfBytes(std::string_view bytes) { return ProjectReader(InMemory{}, bytes); }
   bool GetByte(uint8_t& value);
   bool GetWord(uint16_t& value);
   bool GetDWord(uint32_t& value);
@@ -173,9 +177,12 @@ class ProjectReader {
   uint64_t Offset() const { return offset_; }
 
  private:
+  struct InMemory {};
+  ProjectReader(InMemory, std::string_view bytes);
   bool Fill();
 
-  FileReader file_;
+  std::optional<FileReader> file_;
+  std::string_view memory_;
   std::unique_ptr<uint8_t[]> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;

@@ -385,6 +385,45 @@ INSTANTIATE_TEST_SUITE_P(
                       CutCase{"BetweenTheKeys", [](const Layout& at) { return at.Q + 35; }, ProjectPart::DataMarker}),
     [](const auto& c) { return std::string(c.param.name); });
 
+// Bytes in memory read exactly as the same bytes in a file, across the
+// reader's 64 KiB blocks and at a cut.
+TEST_F(ProjectFileTest, BytesInMemoryReadAsTheSameFile) {
+  ProjectRecord written = FullRecord();
+  written.ChipEnd = 0x2FFFF;
+  std::vector<uint8_t> data(0x30000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + (i >> 16));
+  const std::string bytes = ProjectFileBytes(written, data.data(), data.size(), MakeRandomSource());
+
+  for (const std::size_t length : {bytes.size(), bytes.size() / 2}) {
+    SCOPED_TRACE(length);
+    const std::string kept = bytes.substr(0, length);
+    ProjectReader fromFile(Write(kept));
+    ProjectReader fromMemory = ProjectReader::OfBytes(kept);
+    ProjectRecord readFromFile;
+    ProjectRecord readFromMemory;
+    const ProjectHeader fileHeader = ReadProjectHeader(fromFile, readFromFile);
+    const ProjectHeader memoryHeader = ReadProjectHeader(fromMemory, readFromMemory);
+    EXPECT_EQ(memoryHeader.status, ProjectHeaderStatus::Complete);
+    EXPECT_EQ(readFromMemory, written);
+    EXPECT_EQ(readFromMemory, readFromFile);
+    EXPECT_EQ(memoryHeader.key1, fileHeader.key1);
+
+    std::vector<uint8_t> imageFromFile(data.size(), 0x00);
+    std::vector<uint8_t> imageFromMemory(data.size(), 0x00);
+    const auto fileOutcome = ReadProjectData(fromFile, fileHeader, readFromFile, 0, 0x2FFFF, imageFromFile.data(),
+                                             imageFromFile.size());
+    const auto memoryOutcome = ReadProjectData(fromMemory, memoryHeader, readFromMemory, 0, 0x2FFFF,
+                                               imageFromMemory.data(), imageFromMemory.size());
+    EXPECT_EQ(memoryOutcome.restored, fileOutcome.restored);
+    EXPECT_EQ(memoryOutcome.fileEnded, length != bytes.size());
+    EXPECT_EQ(fromMemory.Offset(), fromFile.Offset());
+    EXPECT_EQ(imageFromMemory, imageFromFile);
+    if (length == bytes.size()) {
+      EXPECT_EQ(imageFromMemory, data);
+    }
+  }
+}
+
 TEST_F(ProjectFileTest, AMissingFileRaisesAnInputOutputError) {
   EXPECT_THROW(ProjectReader(dir / "absent.OVP"), EInOutError);
 }
