@@ -14,21 +14,17 @@ namespace velkor::cli {
 namespace {
 
 void AddKeyOptions(CLI::App& command, LockedJobOptions& options) {
-  CLI::Option* passphrase = command.add_option(
-      "--passphrase-file", options.passphraseFile,
-      "The lock's passphrase: the first line of this file (an HMAC-SHA256 lock; without a key, a plain SHA-256)");
-  CLI::Option* key =
-      command.add_option("--key-file", options.keyFile, "The lock's key: every byte of this file (an HMAC-SHA256 lock)");
+  CLI::Option* passphrase =
+      command.add_option(std::string("--") + kPassphraseFileOption, options.passphraseFile, kPassphraseFileHelp);
+  CLI::Option* key = command.add_option(std::string("--") + kKeyFileOption, options.keyFile, kKeyFileHelp);
   passphrase->excludes(key);
 }
 
 // The key the options name; an error message and nothing when its file
 // cannot serve.
 std::optional<JobKey> KeyOf(const LockedJobOptions& options, EventOutput& output) {
-  if (options.passphraseFile.empty() && options.keyFile.empty()) return JobKey{};
   std::string error;
-  auto key = options.keyFile.empty() ? ReadJobKey(JobLockKind::Passphrase, options.passphraseFile, error)
-                                     : ReadJobKey(JobLockKind::KeyFile, options.keyFile, error);
+  auto key = JobKeyOfOptions(options.passphraseFile, options.keyFile, error);
   if (!key) output.Message(MessageKind::Error, error);
   return key;
 }

@@ -35,6 +35,9 @@ set(VELKOR_CORE_SOURCES
   app/trace_record.cpp
   app/job_lock.cpp
   app/locked_job.cpp
+  app/operator_mode.cpp
+  app/job_session.cpp
+  app/session_record.cpp
   app/read_back.cpp
   app/image_edit.cpp
   app/image_comparison.cpp

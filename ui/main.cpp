@@ -1,5 +1,6 @@
 // The window program:
-//   velkor350qn [--simulate [--sim-count N]] [--ports A,B] [--echo-log] [--exit-after MS] [--fresh] [FILE]
+//   velkor350qn [--simulate [--sim-count N]] [--ports A,B] [--echo-log] [--exit-after MS] [--fresh]
+//               [--operator JOB [--passphrase-file F | --key-file F]] [FILE]
 //   velkor350qn --screenshot FILE.png [--screenshot-chip CAPTION] [--screenshot-page PAGE]
 //               [--screenshot-load FILE] [--screenshot-compare FILE] [--screenshot-auto]
 //   velkor350qn --list-chips
@@ -116,6 +117,12 @@ int main(int argc, char* argv[]) {
       "screenshot-auto", "Run auto programming on the programmers found and take the picture when it has ended.");
   const QCommandLineOption screenshotBusy(
       "screenshot-busy", "With --screenshot-auto: take the picture while the programmers work, a third of the way.");
+  const QCommandLineOption operatorJob(
+      "operator", "Run this locked job in operator mode: nothing of the job can be changed until the key it was "
+                  "locked with is given (Project, Leave Operator Mode).", "JOB");
+  const QCommandLineOption passphraseFile(velkor::kPassphraseFileOption, velkor::kPassphraseFileHelp, "FILE");
+  const QCommandLineOption keyFile(velkor::kKeyFileOption, velkor::kKeyFileHelp, "FILE");
+  parser.addOptions({operatorJob, passphraseFile, keyFile});
   parser.addOptions({simulate, simCount, simOption, ports, echoLog, language, fresh, exitAfter, listChips, screenshot, screenshotChip, screenshotPage,
                      screenshotLoad, screenshotCompare, screenshotAuto, screenshotBusy});
   parser.addPositionalArgument("file", "An object file or a project file (.OVP) to open once the window has started.",
@@ -163,6 +170,25 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   if (!files.isEmpty()) options.openFile = files.front();
+  if (parser.isSet(operatorJob)) {
+    options.operatorJob = parser.value(operatorJob);
+    if (parser.isSet(passphraseFile) && parser.isSet(keyFile)) {
+      std::fprintf(stderr, "%s\n", velkor::Tx("--passphrase-file and --key-file exclude each other"));
+      return 2;
+    }
+    if (parser.isSet(passphraseFile) || parser.isSet(keyFile)) {
+      std::string error;
+      options.operatorKey = velkor::JobKeyOfOptions(parser.value(passphraseFile).toStdString(),
+                                                    parser.value(keyFile).toStdString(), error);
+      if (!options.operatorKey) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+      }
+    }
+  } else if (parser.isSet(passphraseFile) || parser.isSet(keyFile)) {
+    std::fprintf(stderr, "%s\n", velkor::Tx("--passphrase-file and --key-file need --operator"));
+    return 2;
+  }
   if (parser.isSet(simulate)) {
     bool ok = false;
     options.simulatedProgrammers = parser.value(simCount).toInt(&ok);

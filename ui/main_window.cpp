@@ -128,6 +128,10 @@ constexpr std::pair<const char*, Handler> kHandlers[] = {
     {"ViewDataBuffer1", &TQNProgrammer::ViewDataBuffer1Click},
     {"LoadFromOrvaneProject", &TQNProgrammer::LoadFromOrvaneProjectClick},
     {"SaveToOrvAneProject", &TQNProgrammer::SaveToOrvAneProjectClick},
+    {"SaveLockedJob1", &TQNProgrammer::SaveLockedJob1Click},
+    {"OpenLockedJob1", &TQNProgrammer::OpenLockedJob1Click},
+    {"OperatorMode1", &TQNProgrammer::OperatorMode1Click},
+    {"LeaveOperatorMode1", &TQNProgrammer::LeaveOperatorMode1Click},
     {"About1", &TQNProgrammer::About1Click},
     {"ClearInformation1", &TQNProgrammer::ClearInformation1Click},
     {"CopyInformation1", &TQNProgrammer::CopyInformation1Click},
@@ -204,6 +208,7 @@ MainWindow::MainWindow(QtMainLoop& loop, StartOptions options)
   layout->setContentsMargins(6, 4, 6, 4);
   layout->setSpacing(6);
   layout->addWidget(BuildToolBar());
+  layout->addWidget(BuildOperatorBanner(central));
   auto* body = new QHBoxLayout;
   body->setSpacing(8);
   auto* left = new QVBoxLayout;
@@ -329,6 +334,9 @@ void MainWindow::BuildMenus() {
   project->setObjectName("Project1");
   project->addAction(b.Action("LoadFromOrvaneProject", this));
   project->addAction(b.Action("SaveToOrvAneProject", this));
+  project->addSeparator();
+  for (const char* name : {"SaveLockedJob1", "OpenLockedJob1", "OperatorMode1", "LeaveOperatorMode1"})
+    project->addAction(b.Action(name, this));
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   help->setObjectName("Help1");
@@ -391,6 +399,20 @@ QWidget* MainWindow::BuildToolBar() {
   }
   layout->addStretch(1);
   return panel;
+}
+
+QWidget* MainWindow::BuildOperatorBanner(QWidget* parent) {
+  // Read from a step away: the operator checks the job against the work
+  // instruction before the first chip.
+  QLabel* banner = binder_->Label("LabelOperatorJob", parent);
+  banner->setWordWrap(true);
+  banner->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  banner->setMargin(6);
+  banner->setStyleSheet("QLabel { background: #1f4e79; color: white; font-weight: bold; }");
+  QFont font = banner->font();
+  font.setPointSizeF(font.pointSizeF() * 1.15);
+  banner->setFont(font);
+  return banner;
 }
 
 QWidget* MainWindow::BuildChipGroup() {
@@ -738,6 +760,10 @@ void MainWindow::Startup() {
     });
   RestoreRemembered();
   if (!options_.openFile.isEmpty()) OpenFile(options_.openFile);
+  if (!options_.operatorJob.isEmpty()) {
+    const std::string job = options_.operatorJob.toStdString();
+    Run([this, &job] { core_->EnterOperatorMode(job, options_.operatorKey); });
+  }
   startupDone_ = true;
   if (QWidget* panel = findChild<QWidget*>("Panel1")) panel->setFocus();
   emit StartupDone();
@@ -1003,6 +1029,14 @@ std::optional<std::string> MainWindow::AskText(const std::string& title, const s
   return text.toStdString();
 }
 
+std::optional<std::string> MainWindow::AskSecret(const std::string& title, const std::string& label) {
+  bool ok = false;
+  const QString text = QInputDialog::getText(this, QString::fromStdString(title), QString::fromStdString(label),
+                                             QLineEdit::Password, QString(), &ok);
+  if (!ok) return std::nullopt;
+  return text.toStdString();
+}
+
 std::optional<FindRequest> MainWindow::AskFind(const FindRequest& last) { return RunFindDialog(this, last); }
 
 void MainWindow::ShowImageAddress(uint32_t address) {
@@ -1118,14 +1152,16 @@ void MainWindow::RestoreRemembered() {
 }
 
 void MainWindow::StoreRemembered() {
-  settings_->StoreControls(kJobGroup, RememberedJobControls(), core_->Controls.All());
+  // Operator mode runs a locked job: the station's own setup stays as the
+  // engineer left it.
+  if (!core_->Operator.active) settings_->StoreControls(kJobGroup, RememberedJobControls(), core_->Controls.All());
   settings_->StoreControls(kLogGroup, RememberedLogControls(), core_->LogCfg.All());
   settings_->SetGeometry(saveGeometry());
   SaveSettings();
 }
 
 void MainWindow::RememberChip() {
-  if (!core_->ChipConfirmed) return;
+  if (!core_->ChipConfirmed || core_->Operator.active) return;
   const QString chip = QString::fromStdString(core_->Controls.MCUNameEdit.Text);
   if (chip == settings_->Chip()) return;
   settings_->SetChip(chip);

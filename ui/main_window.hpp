@@ -54,6 +54,10 @@ struct StartOptions {
   RememberedSettings* settings = nullptr;
   // An object or project file opened once the start-up has run; empty: none.
   QString openFile;
+  // A locked job run in operator mode once the start-up has run, with the
+  // key its lock needs (asked for when none is given); empty: none.
+  QString operatorJob;
+  std::optional<JobKey> operatorKey;
 };
 
 class MainWindow final : public QMainWindow, public ProgrammerView {
@@ -115,6 +119,7 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   void ShowImageAddress(uint32_t address) override;
   void ImageMarksChanged() override;
   std::string ClipboardText() override;
+  std::optional<std::string> AskSecret(const std::string& title, const std::string& label) override;
   std::optional<std::string> AskText(const std::string& title, const std::string& label,
                                      const std::string& initial) override;
   std::optional<FindRequest> AskFind(const FindRequest& last) override;
@@ -161,6 +166,7 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   void RememberLanguage(Language language);
   QWidget* BuildToolBar();
   QWidget* BuildChipGroup();
+  QWidget* BuildOperatorBanner(QWidget* parent);
   QWidget* BuildProgrammerGroup();
   QTabWidget* BuildPages();
   void BuildChipSetPage(QWidget* page);

@@ -19,7 +19,10 @@ struct Control {
   // control would change or abandon the job under way. Kept apart from
   // Enabled so that the chip's own enabling comes back unchanged.
   bool LockedByJob = false;
-  bool Usable() const { return Enabled && !LockedByJob; }
+  // Held disabled in operator mode: the control would change the locked
+  // job the operator runs.
+  bool LockedByOperator = false;
+  bool Usable() const { return Enabled && !LockedByJob && !LockedByOperator; }
   bool operator==(const Control&) const = default;
 };
 
@@ -148,6 +151,9 @@ struct MainControls {
   ButtonControl CompareWithFile1, CompareWithChipRead1, NextDifference1, PreviousDifference1, CloseComparison1;
   // "Project" menu.
   ButtonControl LoadFromOrvaneProject, SaveToOrvAneProject;
+  // Locked jobs: the engineer saves the job locked; a locked job is opened
+  // checked, or run in operator mode, which only the job's key leaves.
+  ButtonControl SaveLockedJob1, OpenLockedJob1, OperatorMode1, LeaveOperatorMode1;
   // "&Help" menu.
   ButtonControl About1;
   // The information panel's context menu.
@@ -165,6 +171,8 @@ struct MainControls {
   CheckControl EnEraseChk, EnProgChk, EnVerifyChk, EnBlankChk;
   CheckControl ChkBoxNotBLK, ChkBoxCPES;
 
+  // In operator mode: the job the operator runs, its chip, image and lock.
+  LabelControl LabelOperatorJob;
   // Programmers.
   LabelControl InfoPanel;
   ComboControl ComboBoxCOM;

@@ -167,7 +167,7 @@ std::string TQNProgrammer::UpgradeQuestion(const std::vector<int>& channels) con
 }
 
 void TQNProgrammer::DoFirmwareUpgrade1Click() {
-  if (RefusedWhileBusy(Tx("upgrading firmware"))) return;
+  if (RefusedJobChange(Tx("upgrading firmware"))) return;
   // The file read at start-up must still be there; without one, any file
   // now in the folders says what to do next.
   std::error_code ec;

@@ -27,7 +27,7 @@ constexpr const char* kGoToLabel = TextKey("Address (0x%08X-0x%08X), decimal or 
 
 bool TQNProgrammer::EditRefused() {
   if (!ChipConfirmed || !Editor.HasRange()) return true;
-  return RefusedWhileBusy(Tx(kEditingAction));
+  return RefusedJobChange(Tx(kEditingAction));
 }
 
 void TQNProgrammer::ImageEdited(const std::optional<AppliedEdit>& edit) {

@@ -89,6 +89,7 @@ void TQNProgrammer::InterruptOperations(const std::string& cause) {
 void TQNProgrammer::ShowControls() {
   const bool busy = AnyProgrammerBusy();
   for (Control* control : JobLockedControls()) control->LockedByJob = busy;
+  ShowOperatorControls();
   // Stop is there only while there is something to stop.
   Controls.SpdBtnStop.Enabled = busy;
   Controls.Stop1.Enabled = busy;

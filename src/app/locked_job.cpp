@@ -15,10 +15,6 @@ namespace velkor {
 
 namespace {
 
-// The largest file a locked job can be: a project of the whole image, its
-// trailer and a lock block.
-constexpr std::size_t kLargestLockedJob = 2 * std::size_t{kImageCapacity} + (1 << 20);
-
 constexpr const char* kLockDoesNotMatch =
     TextKey("lock: does not match (the file was changed after it was locked, or the passphrase is wrong)");
 
@@ -99,7 +95,7 @@ void TQNProgrammer::SaveLockedJob(const std::string& path, const JobKey& key) {
 
 TQNProgrammer::LockedJobOutcome TQNProgrammer::LoadLockedJob(const std::string& path, const JobKey& key) {
   LockedJobOutcome outcome;
-  if (RefusedWhileBusy(Tx("loading a project"))) return outcome;
+  if (RefusedJobChange(Tx("loading a project"))) return outcome;
   std::vector<std::string>& differences = outcome.differences;
   auto refuse = [&] {
     AppendInfo(FormatText(Tx("Locked job \"%s\" refused:"), path.c_str()));
@@ -166,6 +162,7 @@ TQNProgrammer::LockedJobOutcome TQNProgrammer::LoadLockedJob(const std::string& 
   }
   LockedJobPath = path;
   LockedJobLock = std::string(JobLockKindWord(block.kind)) + " " + block.lockValue;
+  LockedJobImageSha256 = block.imageSha256;
   AppendInfo(FormatText(Tx("Locked job \"%s\" verified: %s %s, locked by version %s."), path.c_str(),
                         JobLockKindWord(block.kind), block.lockValue.c_str(), block.programVersion.c_str()));
   outcome.loaded = true;

@@ -440,6 +440,7 @@ bool TQNProgrammer::ProgrammerOneFree() {
 }
 
 void TQNProgrammer::SpeedButtonRDClick() {
+  if (RefusedInOperatorMode(Tx("reading a chip into the image"))) return;
   if (!CheckPreconditions(false) || !ProgrammerOneFree()) return;
   LinkChannel& ch = Channels.Channel(1);
   PrepareJob();

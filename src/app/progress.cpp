@@ -83,6 +83,7 @@ void TQNProgrammer::BeginOperation(int channel, uint32_t range) {
     // The first arming of an operation; the automatic sequence arms again
     // for each of its steps.
     const std::size_t index = static_cast<std::size_t>(channel - 1);
+    FollowSession(channel);
     operationStart_[index] = SteadyNow();
     progress_[index].running = false;
     // Only a chip being written takes a number. (AutoRun outlives the
@@ -133,6 +134,7 @@ void TQNProgrammer::CountBurn(int channel, bool good) {
     ++ChannelNg[index];
     ++FailCount;
   }
+  if (Session) ++(good ? Session->good : Session->failed);
   ShowCounters();
 }
 

@@ -102,6 +102,8 @@ void TQNProgrammer::SaveProject(const std::string& path) {
 }
 
 void TQNProgrammer::SaveToOrvAneProjectClick() {
+  // A project saved from operator mode would be the job without its lock.
+  if (RefusedInOperatorMode(Tx("saving the job as a project"))) return;
   const auto path =
       view_.AskSaveFile({Tx(kProjectSaveFilter), 1, kProjectSaveDefaultExtension, FileDialogPurpose::Project});
   if (!path) return;
@@ -205,7 +207,7 @@ void TQNProgrammer::RestoreProjectPart(const ProjectRecord& r, ProjectPart part)
 }
 
 void TQNProgrammer::LoadProject(const std::string& path, std::optional<std::string_view> contents) {
-  if (RefusedWhileBusy(Tx("loading a project"))) return;
+  if (RefusedJobChange(Tx("loading a project"))) return;
   LastProjectRefusal.clear();
   ProjectReader reader = contents ? ProjectReader::OfBytes(*contents) : ProjectReader(path);
   ProjectRecord record;
@@ -286,13 +288,13 @@ void TQNProgrammer::LoadProject(const std::string& path, std::optional<std::stri
 }
 
 void TQNProgrammer::LoadFromOrvaneProjectClick() {
-  if (RefusedWhileBusy(Tx("loading a project"))) return;
+  if (RefusedJobChange(Tx("loading a project"))) return;
   const auto path = view_.AskOpenFile({Tx(kProjectOpenFilter), 1, "", FileDialogPurpose::Project});
   if (path) LoadProjectFile(*path);
 }
 
 void TQNProgrammer::LoadProjectFile(const std::string& path, std::optional<std::string_view> contents) {
-  if (RefusedWhileBusy(Tx("loading a project"))) return;
+  if (RefusedJobChange(Tx("loading a project"))) return;
   AppendInfo(FormatText(Tx(kLoadProjectLine), path.c_str()));
   ChipConfirmed = false;
   FileLoaded = false;

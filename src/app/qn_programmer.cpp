@@ -186,6 +186,7 @@ void TQNProgrammer::SpdBtnExitClick() {
 }
 
 void TQNProgrammer::FormClose() {
+  EndSession();
   for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) Channels.Port(n).ClosePort();
   WriteLogFile();
 }
@@ -280,7 +281,7 @@ void TQNProgrammer::WriteLogFile() {
 // ---------------------------------------------------------------- chip selection
 
 void TQNProgrammer::DevButtonClick() {
-  if (RefusedWhileBusy(Tx("choosing a chip"))) return;
+  if (RefusedJobChange(Tx("choosing a chip"))) return;
   Chip.LowVoltChip = 0;
   view_.FocusControl("Panel1");
   view_.ShowModal(DialogId::ChipSelection);
@@ -295,7 +296,7 @@ void TQNProgrammer::ChipSelectionFormShow() {
 }
 
 void TQNProgrammer::ChooseChip(const CatalogueEntry& entry) {
-  if (RefusedWhileBusy(Tx("choosing a chip"))) return;
+  if (RefusedJobChange(Tx("choosing a chip"))) return;
   ApplyCatalogueEntry(entry, Chip, Job.OptionBits);
   SetChipName(entry.caption);
   view_.CloseDialog(DialogId::ChipSelection);
@@ -513,14 +514,14 @@ void TQNProgrammer::SpinEditNumbChange() { Controls.ChkBoxNumb.Checked = Control
 // ---------------------------------------------------------------- commands
 
 void TQNProgrammer::FileOpenBtnClick() {
-  if (RefusedWhileBusy(Tx("loading a file"))) return;
+  if (RefusedJobChange(Tx("loading a file"))) return;
   const auto path = view_.AskOpenFile(
       {Tx(kOpenDialogFilter), kOpenDialogFilterIndex, kOpenDialogDefaultExtension, FileDialogPurpose::ObjectLoad});
   if (path) LoadFile(*path);
 }
 
 void TQNProgrammer::LoadFile(const std::string& path) {
-  if (RefusedWhileBusy(Tx("loading a file"))) return;
+  if (RefusedJobChange(Tx("loading a file"))) return;
   Image.Erase();
   FileLoaded = true;  // before parsing: a load that stops early keeps what it took
   Controls.ProductEditX.Text = path;
@@ -571,8 +572,10 @@ std::string TQNProgrammer::Station() const {
 
 void TQNProgrammer::RenewJobId() {
   // Another job is not the locked one any more.
+  EndSession();
   LockedJobPath.clear();
   LockedJobLock.clear();
+  LockedJobImageSha256.clear();
   if (!jobIdHeld_) jobId_ = NewJobId();
 }
 
@@ -639,12 +642,12 @@ void TQNProgrammer::ViewDataBuffer1Click() {
 }
 
 void TQNProgrammer::BitBtnFixSNClick() {
-  if (RefusedWhileBusy(Tx("writing fixed data into the image"))) return;
+  if (RefusedJobChange(Tx("writing fixed data into the image"))) return;
   view_.ShowModal(DialogId::ConfigSN);
 }
 
 void TQNProgrammer::BitBtnOKClick() {
-  if (RefusedWhileBusy(Tx("writing fixed data into the image"))) return;
+  if (RefusedJobChange(Tx("writing fixed data into the image"))) return;
   const std::string& text = ConfigSN.EditDataSN.Text;
   if (text.empty()) {
     view_.ShowMessage(MessageKind::Warning, Tx("请输入有效的序列号数据!"));

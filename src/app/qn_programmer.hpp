@@ -14,6 +14,7 @@
 
 #include "app/controls.hpp"
 #include "app/info_log.hpp"
+#include "app/job_session.hpp"
 #include "app/operation_outcome.hpp"
 #include "app/production_line.hpp"
 #include "app/programmer_channels.hpp"
@@ -135,6 +136,8 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // Where each chip's record goes besides the record file (a production
   // line's database): every chip's, also with the record file off; not owned.
   TraceRecordSink* RecordSink = nullptr;
+  // Where sessions of locked jobs go besides the log; not owned.
+  SessionSink* SessionRecords = nullptr;
   // The indices a serial-number generator is given: first, first + step, …
   // (several groups of programmers of one run take turns).
   uint64_t GeneratorIndexFirst = 1;
@@ -170,6 +173,8 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // cleared when the job changes. Every chip's record names them.
   std::string LockedJobPath;
   std::string LockedJobLock;
+  // The SHA-256 of the locked job's image, as its lock block states it.
+  std::string LockedJobImageSha256;
   // The digests of the image's used range (ChipStart..ChipEnd): what a
   // chip is given, or what a read returned.
   ImageDigest UsedRangeDigest() const;
@@ -526,6 +531,38 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   };
   void SaveLockedJob(const std::string& path, const JobKey& key);
   LockedJobOutcome LoadLockedJob(const std::string& path, const JobKey& key);
+  // The window's locked-job commands. Saving asks for a passphrase (none: a
+  // plain SHA-256 lock); opening asks for the key the job's lock needs and
+  // shows a refusal with every difference. OpenLockedJob and
+  // EnterOperatorMode take the key when it is given, otherwise ask for it;
+  // each returns whether the job was loaded.
+  void SaveLockedJob1Click();
+  void OpenLockedJob1Click();
+  bool OpenLockedJob(const std::string& path, std::optional<JobKey> key);
+  // Operator mode: the locked job is loaded checked, and then nothing that
+  // changes it can be used (OperatorLockedControls) or run
+  // (RefusedInOperatorMode) until the key the job was locked with is given
+  // to LeaveOperatorMode1Click.
+  void OperatorMode1Click();
+  bool EnterOperatorMode(const std::string& path, std::optional<JobKey> key);
+  void LeaveOperatorMode1Click();
+  struct OperatorModeState {
+    bool active = false;
+    JobLockKind kind = JobLockKind::Digest;
+    std::string salt;
+    std::string keyCheck;  // HMAC-SHA256 of salt keyed by the job's key
+  };
+  OperatorModeState Operator;
+  // The session of the locked job in force: begun by its first operation
+  // (BeginOperation), ended when the job changes, operator mode is left or
+  // the program ends.
+  std::optional<JobSession> Session;
+  void EndSession();
+  std::vector<Control*> OperatorLockedControls();
+  // In operator mode: the refusal of action in the log and a warning box.
+  bool RefusedInOperatorMode(const char* action);
+  // Refused in operator mode or while a programmer works.
+  bool RefusedJobChange(const char* action);
   void ViewDataBuffer1Click();
   void BitBtnFixSNClick();
   // OK of the fixed-data dialog: writes its text into the image.
@@ -554,6 +591,15 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   bool RefusedWhileBusy(const char* action);
   // The controls held disabled while a programmer is busy.
   std::vector<Control*> JobLockedControls();
+  // Operator mode's disabled controls, its banner and its menu entries.
+  void ShowOperatorControls();
+  // Which key a locked job's file wants (nothing, with a box, when it is
+  // not a locked job), and that key asked of the person at the window.
+  std::optional<JobLockKind> LockKindOfJob(const std::string& path);
+  std::optional<JobKey> AskJobKey(JobLockKind kind);
+  // Begins the session of a locked job at its first operation, and adds a
+  // programmer that joins it later.
+  void FollowSession(int channel);
   // The good and failed burn counters: the status bar's totals and each
   // programmer's beside its result panel.
   void ShowCounters();

@@ -61,6 +61,11 @@ class ProgrammerView {
                                              const std::string& /*initial*/) {
     return std::nullopt;
   }
+  // A secret (a passphrase) asked for with a title and a label, its
+  // characters hidden as they are typed; nothing when cancelled.
+  virtual std::optional<std::string> AskSecret(const std::string& /*title*/, const std::string& /*label*/) {
+    return std::nullopt;
+  }
   // The find dialog, filled with the last request; nothing when cancelled.
   virtual std::optional<FindRequest> AskFind(const FindRequest& /*last*/) { return std::nullopt; }
 

@@ -184,6 +184,13 @@ std::optional<JobKey> ReadJobKey(JobLockKind kind, const std::filesystem::path& 
   return JobKey{kind, std::move(text)};
 }
 
+std::optional<JobKey> JobKeyOfOptions(const std::string& passphraseFile, const std::string& keyFile,
+                                      std::string& error) {
+  if (!keyFile.empty()) return ReadJobKey(JobLockKind::KeyFile, keyFile, error);
+  if (!passphraseFile.empty()) return ReadJobKey(JobLockKind::Passphrase, passphraseFile, error);
+  return JobKey{};
+}
+
 LockedSettings ProjectSettingsOf(const ProjectRecord& record) {
   LockedSettings settings;
   for (const SettingField& field : kSettingFields) settings.emplace_back(field.name, field.text(record));

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "data/image_buffer.hpp"
 #include "data/project_file.hpp"
 
 namespace velkor {
@@ -31,6 +32,10 @@ inline constexpr std::size_t kJobLockFooterSize = 14 + 20 + 1;
 // or a key file's bytes (only who holds the key can lock).
 enum class JobLockKind : uint8_t { Digest, Passphrase, KeyFile };
 
+// The largest file a locked job can be: a project of the whole image, its
+// trailer and a lock block.
+inline constexpr std::size_t kLargestLockedJob = 2 * std::size_t{kImageCapacity} + (1 << 20);
+
 struct JobKey {
   JobLockKind kind = JobLockKind::Digest;
   std::string bytes;  // empty for Digest
@@ -44,6 +49,18 @@ std::optional<JobLockKind> JobLockKindOfWord(std::string_view word);
 // A passphrase file's first line (without its line end) or a key file's
 // bytes. Refuses an unreadable or empty one: error says why, with the path.
 std::optional<JobKey> ReadJobKey(JobLockKind kind, const std::filesystem::path& path, std::string& error);
+
+// The key options of the window and the command line, with their help.
+inline constexpr const char* kPassphraseFileOption = "passphrase-file";
+inline constexpr const char* kKeyFileOption = "key-file";
+inline constexpr const char* kPassphraseFileHelp =
+    "The lock's passphrase: the first line of this file (an HMAC-SHA256 lock; without a key, a plain SHA-256)";
+inline constexpr const char* kKeyFileHelp = "The lock's key: every byte of this file (an HMAC-SHA256 lock)";
+// The key those options name: a passphrase file's, a key file's, or none
+// (a plain lock) when both are empty. Nothing, with error, when the file
+// cannot serve.
+std::optional<JobKey> JobKeyOfOptions(const std::string& passphraseFile, const std::string& keyFile,
+                                      std::string& error);
 
 using LockedSettings = std::vector<std::pair<std::string, std::string>>;
 

@@ -47,6 +47,10 @@ class RecordingView : public ProgrammerView {
   std::deque<std::optional<std::string>> textAnswers;
   std::vector<std::string> textLabels;
   std::deque<std::optional<FindRequest>> findAnswers;
+  // Answers of the secret (passphrase) dialogs, taken in order; nothing
+  // left means cancel. The labels they were asked with.
+  std::deque<std::optional<std::string>> secretAnswers;
+  std::vector<std::string> secretLabels;
   std::string clipboardText;  // what a paste finds
   int marksChanges = 0;
   std::vector<uint32_t> shownAddresses;
@@ -81,6 +85,10 @@ class RecordingView : public ProgrammerView {
     return Next(textAnswers);
   }
   std::optional<FindRequest> AskFind(const FindRequest&) override { return Next(findAnswers); }
+  std::optional<std::string> AskSecret(const std::string&, const std::string& label) override {
+    secretLabels.push_back(label);
+    return Next(secretAnswers);
+  }
   void ImageMarksChanged() override { ++marksChanges; }
   void ShowImageAddress(uint32_t address) override { shownAddresses.push_back(address); }
   void ShowModal(DialogId dialog) override {
