@@ -102,6 +102,19 @@ int ConvertObjectFile(const std::string& input, const std::string& output, const
   if (!load.Load(source, inputName, options.format, options.allowTruncate)) return kConvertLoadFailed;
   const ImageBuffer& image = load.Programmer().Image;
 
+  // A project file: the chip with the window's settings for it and the
+  // image, as Project › Save writes it (what `lock` makes a locked job of).
+  if (!toStandardOutput && options.saveFormat == FormatChoice::Auto && HasProjectExtension(output)) {
+    try {
+      load.Programmer().SaveProject(output);
+      errors << FileSavedMessage(output) << '\n';
+    } catch (const EInOutError& e) {
+      errors << e.what() << '\n';
+      return kConvertSaveFailed;
+    }
+    return kConvertOk;
+  }
+
   if (toStandardOutput || options.saveFormat != FormatChoice::Auto) {
     // The window's save goes by the name alone: the same range, written in
     // the format asked for, or to standard output (no name, no header text).

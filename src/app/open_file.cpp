@@ -13,14 +13,6 @@ namespace velkor {
 
 namespace {
 
-constexpr std::string_view kProjectExtension = ".OVP";
-
-bool HasProjectExtension(const std::filesystem::path& path) {
-  const std::string extension = path.extension().string();
-  return std::equal(extension.begin(), extension.end(), kProjectExtension.begin(), kProjectExtension.end(),
-                    [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
-}
-
 // The file begins with a project file's two mark bytes and its name text.
 // One that cannot be read is no project: the object load says why.
 bool CarriesProjectMarks(const std::filesystem::path& path) {

@@ -1,6 +1,7 @@
 #include "data/project_file.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "data/text_format.hpp"
@@ -298,6 +299,13 @@ void WriteProjectFile(const std::filesystem::path& path, const ProjectRecord& re
   const std::string bytes = ProjectFileBytes(record, data, dataSize, random);
   const std::string error = WriteFileAtomically(path, bytes);
   if (!error.empty()) throw EInOutError(FormatText(Tx("Cannot save the project file: %s"), error.c_str()));
+}
+
+bool HasProjectExtension(const std::filesystem::path& path) {
+  static constexpr std::string_view kProjectExtension = ".OVP";
+  const std::string extension = path.extension().string();
+  return std::equal(extension.begin(), extension.end(), kProjectExtension.begin(), kProjectExtension.end(),
+                    [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
 }
 
 // ---------------------------------------------------------------- reading

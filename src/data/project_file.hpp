@@ -154,6 +154,9 @@ std::string ProjectFileBytes(const ProjectRecord& record, const uint8_t* data, s
 void WriteProjectFile(const std::filesystem::path& path, const ProjectRecord& record, const uint8_t* data,
                       std::size_t dataSize, const ProjectRandom& random);
 
+// Whether the path ends in .OVP, in any case: the project files' extension.
+bool HasProjectExtension(const std::filesystem::path& path);
+
 // --- Reading ---
 // The primitives of the reader. Each returns false once the file has ended
 // before the value was complete; the reader then stays ended.

@@ -90,5 +90,40 @@ TEST_F(CliLockedJobTest, AChangedJobIsRefusedBeforeAnyChipIsTouched) {
   }
 }
 
+// The command line's whole way from an object file to a run: convert makes
+// the project, lock locks it, run programs it; the log carries the session
+// with the program's version, the programmer's firmware, the lock and the
+// counts.
+TEST_F(CliLockedJobTest, AConvertedProjectLocksAndItsRunLogsTheSession) {
+  const auto data = WriteRandom("data.bin", 300);
+  const CliRun converted = Cli("convert data.bin job.ovp --chip 24xx04");
+  ASSERT_EQ(converted.status, 0) << converted.out << converted.err;
+  // A project, not a binary copy under the project's name.
+  const std::vector<uint8_t> project = ReadBytes(directory / "job.ovp");
+  ASSERT_GE(project.size(), 2u);
+  EXPECT_EQ(project[0], 0xA5);
+  EXPECT_EQ(project[1], 0x5A);
+  ASSERT_EQ(Cli("lock job.ovp line3.job").status, 0);
+
+  fs::create_directories(directory / "chips");
+  const CliRun run =
+      Cli("--simulate --sim-count 1 --log" + Sim({"--dump-chips", Path("chips")}) + " run line3.job");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const auto chip = Chip();
+  ASSERT_EQ(chip.size(), 512u);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), chip.begin()));
+
+  std::ifstream jobFile(directory / "line3.job", std::ios::binary);
+  const ParsedLockedJob parsed = ParseLockedJob(std::string{std::istreambuf_iterator<char>(jobFile), {}});
+  const std::size_t started = run.out.find("Session started: program version " VELKOR_VERSION);
+  ASSERT_NE(started, std::string::npos) << run.out;
+  const std::string startLine = run.out.substr(started, run.out.find('\n', started) - started);
+  for (const std::string& part : {std::string("\"line3.job\" (sha256 ") + parsed.block.lockValue + ")",
+                                  std::string("chip 24xx04"), "image SHA-256 " + parsed.block.imageSha256,
+                                  std::string("programmer 1 \""), std::string(", firmware V")})
+    EXPECT_NE(startLine.find(part), std::string::npos) << part << " in " << startLine;
+  EXPECT_NE(run.out.find("Session ended: 1 good, 0 failed chips of job "), std::string::npos) << run.out;
+}
+
 }  // namespace
 }  // namespace velkor::test
