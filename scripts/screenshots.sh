@@ -10,7 +10,8 @@
 # (verify-difference.png); and the English window during a run
 # (english-busy.png) and after one that passed on one programmer and failed
 # on the other (english-pass-fail.png); and an image compared with another
-# file (compare.png).
+# file (compare.png); and operator mode running a locked job
+# (operator-mode.png).
 # Pass another build directory as the first argument to use a build you
 # already have.
 set -euo pipefail
@@ -20,7 +21,7 @@ if [ -z "$build" ]; then
   "$root/scripts/build.sh"
   build="$root/build"
 else
-  cmake --build "$build" -j"$(nproc)" --target velkor350qn velkor-sim demo_firmware
+  cmake --build "$build" -j"$(nproc)" --target velkor350qn velkor-cli velkor-sim demo_firmware
   build=$(cd "$build" && pwd)
 fi
 window="$build/ui/velkor350qn"
@@ -64,6 +65,15 @@ printf '\xAA' | dd of="$scratch/patched.bin" bs=1 seek=$((0x125)) conv=notrunc s
 printf 'serial 000123' | dd of="$scratch/patched.bin" bs=1 seek=$((0x180)) conv=notrunc status=none
 shoot compare.png --language en --screenshot-chip "24xx16" --screenshot-load firmware.bin \
   --screenshot-compare patched.bin
+# Operator mode: a locked job made on the command line from the same data,
+# run on two simulated programmers; the banner names the job, chip, image
+# digest and lock, and what would change the job is greyed out.
+head -c 131072 "$scratch/data.bin" > "$scratch/sensor.bin"
+"$build/cli/velkor-cli" convert "$scratch/sensor.bin" "$scratch/sensor-v2.OVP" --chip W25x10xx >/dev/null 2>&1
+echo "line 3 qualified" > "$scratch/line3.pass"
+(cd "$scratch" && "$build/cli/velkor-cli" lock sensor-v2.OVP sensor-v2.job --passphrase-file line3.pass >/dev/null)
+shoot operator-mode.png --language en --simulate --operator sensor-v2.job --passphrase-file line3.pass \
+  --screenshot-auto
 # The programmer-control page: traceability and the production line's
 # database, pool and station.
 shoot programmer-control.png --screenshot-chip "W25x10xx" --screenshot-page TabSheetCtrl
