@@ -19,6 +19,9 @@ using store::Clock;
 
 std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
+// null for a text the store keeps empty (nothing known), as in the record file.
+Json TextOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
+
 // UTC, to the millisecond: 2026-12-11T01:02:03.456Z.
 std::string UtcText(Clock::time_point time) {
   const std::time_t seconds = Clock::to_time_t(time);
@@ -197,14 +200,20 @@ int ReleaseNumber(const LineCommandOptions& o, EventOutput& output) {
   return kExitOk;
 }
 
-int ListRecords(const LineCommandOptions& o, EventOutput& output) {
+// --since as a time, or nothing after saying why it is not one.
+std::optional<Clock::time_point> SinceOption(const LineCommandOptions& o, EventOutput& output) {
   const auto since = SinceOf(o.since);
   if (!since) {
     output.Message(MessageKind::Error, FormatText(Tx("--since \"%s\": give a date (2026-12-11), a UTC time "
                                                      "(2026-12-11T08:00:00) or an age (24h, 30m, 7d)."),
                                                   o.since.c_str()));
-    return kExitUsage;
   }
+  return since;
+}
+
+int ListRecords(const LineCommandOptions& o, EventOutput& output) {
+  const auto since = SinceOption(o, output);
+  if (!since) return kExitUsage;
   int status = kExitOk;
   auto line = Open(o.db, output, status);
   if (!line) return status;
@@ -224,12 +233,15 @@ int ListRecords(const LineCommandOptions& o, EventOutput& output) {
     json["sha256"] = r.imageSha256.empty() ? Json(nullptr) : Json(r.imageSha256);
     // As in the record file; null where the record holds none (and in the
     // records made before these were kept).
-    json["job_id"] = r.jobId.empty() ? Json(nullptr) : Json(r.jobId);
-    json["adapter_serial"] = r.adapterSerial.empty() ? Json(nullptr) : Json(r.adapterSerial);
-    json["image_file"] = r.imageFile.empty() ? Json(nullptr) : Json(r.imageFile);
+    json["job_id"] = TextOrNull(r.jobId);
+    json["adapter_serial"] = TextOrNull(r.adapterSerial);
+    json["image_file"] = TextOrNull(r.imageFile);
     json["chip_id"] = r.chipId ? Json(*r.chipId) : Json(nullptr);
     json["differences"] = r.differences ? Json(*r.differences) : Json(nullptr);
     json["first_difference"] = r.firstDifference ? Json(*r.firstDifference) : Json(nullptr);
+    json["serial_text"] = TextOrNull(r.serialText);
+    json["locked_job"] = TextOrNull(r.lockedJob);
+    json["job_lock"] = TextOrNull(r.jobLock);
     const std::string serial =
         r.serialNumber ? FormatText(Tx(" serial %llu"), static_cast<unsigned long long>(*r.serialNumber)) : "";
     const std::string job = r.jobId.empty() ? "" : FormatText(Tx(" job %s"), r.jobId.c_str());
@@ -238,6 +250,66 @@ int ListRecords(const LineCommandOptions& o, EventOutput& output) {
                    r.chip.c_str(), r.operation.c_str(), r.result.c_str(), serial.c_str(), job.c_str()),
         Dump(json));
   }
+  return kExitOk;
+}
+
+Json SessionJson(const store::StoredSession& s) {
+  Json programmers = Json::array();
+  for (const store::SessionProgrammer& p : s.programmers) {
+    programmers.push_back(Json{{"programmer", p.programmer},
+                               {"programmer_id", p.programmerId},
+                               {"firmware", p.firmware},
+                               {"adapter_serial", TextOrNull(p.adapterSerial)}});
+  }
+  Json json{{"event", "session"}, {"id", s.id}, {"started", UtcText(s.started)}};
+  json["ended"] = s.ended ? Json(UtcText(*s.ended)) : Json(nullptr);
+  json["station"] = s.station;
+  json["program_version"] = s.programVersion;
+  json["job_id"] = TextOrNull(s.jobId);
+  json["locked_job"] = TextOrNull(s.lockedJob);
+  json["job_lock"] = TextOrNull(s.jobLock);
+  json["chip"] = s.chip;
+  json["sha256"] = TextOrNull(s.imageSha256);
+  json["good"] = s.good;
+  json["failed"] = s.failed;
+  json["programmers"] = std::move(programmers);
+  return json;
+}
+
+// "2026-12-11T08:00:00.000Z running bench-3 job … locked line3.job (hmac-…) W25x64xx good 412 failed 3;
+// programmer 1 Velkor350QN V3.10 firmware V3.10 adapter FT1234AB; …"
+std::string SessionLine(const store::StoredSession& s) {
+  const std::string job = s.jobId.empty() ? "" : FormatText(Tx(" job %s"), s.jobId.c_str());
+  const std::string lock =
+      s.lockedJob.empty() ? "" : FormatText(Tx(" locked %s (%s)"), s.lockedJob.c_str(), s.jobLock.c_str());
+  std::string programmers;
+  for (const store::SessionProgrammer& p : s.programmers) {
+    programmers += FormatText(Tx("; programmer %d %s firmware %s"), p.programmer, p.programmerId.c_str(),
+                              p.firmware.c_str());
+    if (!p.adapterSerial.empty()) programmers += FormatText(Tx(" adapter %s"), p.adapterSerial.c_str());
+  }
+  const std::string ended = s.ended ? UtcText(*s.ended) : Tx("running");
+  return FormatText(Tx("%s %s %s%s%s %s good %llu failed %llu%s"), UtcText(s.started).c_str(), ended.c_str(),
+                    s.station.c_str(), job.c_str(), lock.c_str(), s.chip.c_str(),
+                    static_cast<unsigned long long>(s.good), static_cast<unsigned long long>(s.failed),
+                    programmers.c_str());
+}
+
+int ListSessions(const LineCommandOptions& o, EventOutput& output) {
+  const auto since = SinceOption(o, output);
+  if (!since) return kExitUsage;
+  int status = kExitOk;
+  auto line = Open(o.db, output, status);
+  if (!line) return status;
+  const auto sessions = line->Sessions(*since);
+  if (!sessions) {
+    output.Message(MessageKind::Error, sessions.error);
+    return kExitFailed;
+  }
+  for (const store::StoredSession& s : *sessions.value) output.Listing(SessionLine(s), Dump(SessionJson(s)));
+  if (sessions->empty())
+    output.Listing(FormatText(Tx("No sessions in %s."), line->Where().c_str()),
+                   Dump(Json{{"event", "sessions"}, {"count", 0}}));
   return kExitOk;
 }
 
@@ -266,6 +338,10 @@ void AddLineCommands(CLI::App& app, LineCommandOptions& o) {
   CLI::App* records = app.add_subcommand("records", "The chips' records in the production line's database");
   records->add_option("--since", o.since, "From this date, UTC time or age back (2026-12-11, 24h); default all");
   records->add_option("--limit", o.limit, "At most this many");
+
+  CLI::App* sessions =
+      app.add_subcommand("sessions", "The runs of jobs at the stations, with their programmers and counts");
+  sessions->add_option("--since", o.since, "Begun from this date, UTC time or age back (2026-12-11, 24h); default all");
 }
 
 bool RunLineCommand(CLI::App& app, const LineCommandOptions& o, EventOutput& output, int& status) {
@@ -279,6 +355,10 @@ bool RunLineCommand(CLI::App& app, const LineCommandOptions& o, EventOutput& out
   }
   if (app.get_subcommand("records")->parsed()) {
     status = ListRecords(o, output);
+    return true;
+  }
+  if (app.get_subcommand("sessions")->parsed()) {
+    status = ListSessions(o, output);
     return true;
   }
   return false;

@@ -1,7 +1,8 @@
 // The production line's database on the command line: `velkor-cli pool`
 // makes, lists, shows and releases serial-number pools, `velkor-cli
-// records` lists the chips' records; --db and --station say where the
-// database is and who this station is.
+// records` lists the chips' records and `velkor-cli sessions` the runs of
+// jobs at the stations; --db and --station say where the database is and
+// who this station is.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -27,7 +28,7 @@ struct LineCommandOptions {
   std::size_t limit = 0;
 };
 
-// Adds `pool` (with create, list, show, release) and `records` to app.
+// Adds `pool` (with create, list, show, release), `records` and `sessions` to app.
 void AddLineCommands(CLI::App& app, LineCommandOptions& options);
 // Runs the one of them that was parsed; false when none was.
 bool RunLineCommand(CLI::App& app, const LineCommandOptions& options, EventOutput& output, int& status);

@@ -100,7 +100,8 @@ int main(int argc, char* argv[]) {
       "language", "The window's and the log's language: zh (the original texts) or en (or set VELKOR_LANGUAGE).", "NAME");
   const QCommandLineOption fresh(
       "fresh", "Start with the default settings, ignoring the remembered ones (they are written again on exit).");
-  const QCommandLineOption exitAfter("exit-after", "Close the window MS milliseconds after its start-up (for scripted checks).", "MS");
+  const QCommandLineOption exitAfter("exit-after", "Close the window MS milliseconds after its start-up, with message boxes written to standard error instead "
+      "of waiting for a click (for scripted checks).", "MS");
   const QCommandLineOption listChips("list-chips", "Print the chip catalogue, one JSON object per line, and exit.");
   const QCommandLineOption screenshot("screenshot",
                                       "Save a picture of the window (1280x800) as FILE after start-up, then exit.", "FILE");
@@ -239,10 +240,14 @@ int main(int argc, char* argv[]) {
   // Counted from the end of start-up, so that a loaded machine still opens the named file and
   // attaches its programmers before the window closes.
   if (parser.isSet(exitAfter)) {
+    // Nobody is there to press OK: a box would hold the window open.
+    window.SetMessagePresenter(
+        [](velkor::MessageKind, const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); });
     const int closeAfter = parser.value(exitAfter).toInt();
     QObject::connect(&window, &velkor::ui::MainWindow::StartupDone, &window,
                      [&window, closeAfter] { QTimer::singleShot(closeAfter, &window, &QWidget::close); });
   }
   const int loopResult = QApplication::exec();
-  return loopResult != 0 ? loopResult : result;
+  if (loopResult != 0) return loopResult;
+  return window.ExitStatus() != 0 ? window.ExitStatus() : result;
 }

@@ -762,7 +762,14 @@ void MainWindow::Startup() {
   if (!options_.openFile.isEmpty()) OpenFile(options_.openFile);
   if (!options_.operatorJob.isEmpty()) {
     const std::string job = options_.operatorJob.toStdString();
-    Run([this, &job] { core_->EnterOperatorMode(job, options_.operatorKey); });
+    bool entered = false;
+    Run([this, &job, &entered] { entered = core_->EnterOperatorMode(job, options_.operatorKey); });
+    // A station started for one job never falls back to the open window:
+    // the refusal has been shown, and the window closes.
+    if (!entered) {
+      exitStatus_ = kOperatorJobRefusedStatus;
+      QTimer::singleShot(0, this, &QWidget::close);
+    }
   }
   startupDone_ = true;
   if (QWidget* panel = findChild<QWidget*>("Panel1")) panel->setFocus();

@@ -71,6 +71,10 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   TChipSeltForm& ChipForm() { return *chipForm_; }
   // True once the start-up (FormShow) has run.
   bool Started() const { return startupDone_; }
+  // The program's exit status besides the event loop's: non-zero when the
+  // locked job of --operator was refused (the window then closes).
+  static constexpr int kOperatorJobRefusedStatus = 7;
+  int ExitStatus() const { return exitStatus_; }
 
   // Chooses a chip the way the operator does: the chip button, then the
   // menu entry with this caption. False when the menu offers no such entry.
@@ -202,6 +206,7 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   bool logFlushQueued_ = false;
   bool showStarted_ = false;
   bool startupDone_ = false;
+  int exitStatus_ = 0;
   bool closing_ = false;
 
   std::unique_ptr<RememberedSettings> ownSettings_;  // when the options name none

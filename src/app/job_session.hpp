@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,12 +36,14 @@ struct JobSession {
 };
 
 // Where sessions go besides the log (a line's database). Begin is told of
-// a session once its start line is written, End once its end line is.
+// a session once its start line is written and returns the id it is kept
+// under (nothing when it could not be kept: the sink says why); End is told
+// of the same session, by that id, once its end line is written.
 class SessionSink {
  public:
   virtual ~SessionSink() = default;
-  virtual void Begin(const JobSession& session) = 0;
-  virtual void End(const JobSession& session) = 0;
+  virtual std::optional<int64_t> Begin(const JobSession& session) = 0;
+  virtual void End(int64_t id, const JobSession& session) = 0;
 };
 
 // "Session started: …" with the program, the job and its lock, and each

@@ -57,6 +57,7 @@ bool TQNProgrammer::UseLine() {
   };
   if (!settings.Used()) {
     RecordSink = nullptr;
+    SessionRecords = nullptr;
     letGoOfNumbers();
     return true;
   }
@@ -70,6 +71,7 @@ bool TQNProgrammer::UseLine() {
     return false;
   }
   RecordSink = &Line->Records();
+  SessionRecords = &Line->Sessions();
   if (settings.pool.empty()) {
     letGoOfNumbers();
     return true;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "app/job_session.hpp"
 #include "app/serial_number_source.hpp"
 #include "app/trace_record.hpp"
 
@@ -38,6 +39,8 @@ class ProductionLine {
   virtual std::string Use(const LineSettings& settings) = 0;
   // After Use: where records go.
   virtual TraceRecordSink& Records() = 0;
+  // After Use: where the sessions of locked jobs go.
+  virtual SessionSink& Sessions() = 0;
   // After Use with a pool: the numbers of the programmers programmerBase + 1
   // and + 2, and where they go.
   virtual SerialNumberSource& Numbers(int programmerBase) = 0;

@@ -789,6 +789,9 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // When each programmer's current stand-alone cycle started.
   std::chrono::steady_clock::time_point cycleStart_[2];
   RandomSource random_ = MakeRandomSource();
+  // Where the session in force was kept, and its id there.
+  SessionSink* sessionSink_ = nullptr;
+  std::optional<int64_t> sessionRecordId_;
   MainLoop::TimerId tickTimer_ = 0;
   // The programmers still to follow in a numbered press, and what they run.
   std::vector<int> numberedQueue_;

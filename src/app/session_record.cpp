@@ -34,14 +34,18 @@ void TQNProgrammer::FollowSession(int channel) {
                                      PortAdapter[i].serial});
   }
   AppendInfo(SessionStartLine(session));
-  if (SessionRecords) SessionRecords->Begin(session);
+  sessionRecordId_ = SessionRecords ? SessionRecords->Begin(session) : std::nullopt;
+  sessionSink_ = SessionRecords;
 }
 
 void TQNProgrammer::EndSession() {
   if (!Session) return;
   AppendInfo(SessionEndLine(*Session));
-  if (SessionRecords) SessionRecords->End(*Session);
+  // The end goes where the start went.
+  if (sessionSink_ && sessionRecordId_) sessionSink_->End(*sessionRecordId_, *Session);
   Session.reset();
+  sessionRecordId_.reset();
+  sessionSink_ = nullptr;
 }
 
 }  // namespace velkor

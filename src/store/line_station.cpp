@@ -39,6 +39,9 @@ Json ToJson(const StoredRecord& r) {
   if (!r.adapterSerial.empty()) line["adapter_serial"] = r.adapterSerial;
   if (r.firstDifference) line["first_difference"] = *r.firstDifference;
   if (r.differences) line["differences"] = *r.differences;
+  if (!r.serialText.empty()) line["serial_text"] = r.serialText;
+  if (!r.lockedJob.empty()) line["locked_job"] = r.lockedJob;
+  if (!r.jobLock.empty()) line["job_lock"] = r.jobLock;
   return line;
 }
 
@@ -68,6 +71,9 @@ std::optional<StoredRecord> FromJson(const std::string& text) {
     if (line.contains("adapter_serial")) r.adapterSerial = line.at("adapter_serial").get<std::string>();
     if (line.contains("first_difference")) r.firstDifference = line.at("first_difference").get<uint32_t>();
     if (line.contains("differences")) r.differences = line.at("differences").get<uint64_t>();
+    if (line.contains("serial_text")) r.serialText = line.at("serial_text").get<std::string>();
+    if (line.contains("locked_job")) r.lockedJob = line.at("locked_job").get<std::string>();
+    if (line.contains("job_lock")) r.jobLock = line.at("job_lock").get<std::string>();
     return r;
   } catch (const Json::exception&) {
     return std::nullopt;
@@ -80,7 +86,7 @@ std::optional<StoredRecord> FromJson(const std::string& text) {
 // record file writes them with replacement characters too.
 StoredRecord Storable(StoredRecord r) {
   for (std::string* text : {&r.station, &r.programmerId, &r.chip, &r.operation, &r.text, &r.imageSha256,
-                            &r.imageFile, &r.jobId, &r.adapterSerial})
+                            &r.imageFile, &r.jobId, &r.adapterSerial, &r.serialText, &r.lockedJob, &r.jobLock})
     *text = StorableText(*text);
   if (r.pool) r.pool = StorableText(*r.pool);
   return r;
@@ -172,6 +178,9 @@ void StoreRecordSink::Add(const TraceRecord& record) {
   stored.adapterSerial = record.adapterSerial;
   stored.differences = record.differences;
   stored.firstDifference = record.firstDifference;
+  stored.serialText = record.serialText;
+  stored.lockedJob = record.lockedJob;
+  stored.jobLock = record.jobLock;
 
   std::lock_guard lock(mutex_);
   std::vector<StoredRecord> waiting = ReadPending();
@@ -273,6 +282,35 @@ std::string StationLine::Use(const LineSettings& settings) {
   records_.reset();
   store_.reset();
   return refusal;
+}
+
+std::optional<int64_t> StationLine::Begin(const JobSession& session) {
+  if (!store_) return std::nullopt;
+  StoredSession stored;
+  stored.station = session.station;
+  stored.programVersion = session.programVersion;
+  stored.jobId = session.jobId;
+  stored.chip = session.chip;
+  stored.imageSha256 = session.imageSha256;
+  stored.lockedJob = session.lockedJob;
+  stored.jobLock = session.jobLock;
+  stored.started = session.started;
+  for (const SessionProgrammerInfo& p : session.programmers)
+    stored.programmers.push_back({p.programmer, p.identification, p.firmware, p.adapterSerial});
+  const auto begun = store_->BeginSession(stored);
+  if (!begun) {
+    notice_(velkor::FormatText(Tx("The session was not kept in %s: %s"), store_->Where().c_str(), begun.error.c_str()));
+    return std::nullopt;
+  }
+  return *begun;
+}
+
+void StationLine::End(int64_t id, const JobSession& session) {
+  if (!store_) return;
+  const auto ended = store_->EndSession(id, std::chrono::system_clock::now(), session.good, session.failed);
+  if (!ended)
+    notice_(velkor::FormatText(Tx("The end of session %lld was not kept in %s: %s"), static_cast<long long>(id),
+                               store_->Where().c_str(), ended.error.c_str()));
 }
 
 SerialNumberSource& StationLine::Numbers(int programmerBase) {

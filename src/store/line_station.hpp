@@ -90,17 +90,23 @@ namespace velkor::store {
 
 // The production line for the window's logic: one database connection per
 // settings, shared by every group of programmers of the program.
-class StationLine final : public ProductionLine {
+class StationLine final : public ProductionLine, private SessionSink {
  public:
   explicit StationLine(StationNotice notice, std::filesystem::path pending = DefaultPendingRecordsPath());
   std::string Use(const LineSettings& settings) override;
   TraceRecordSink& Records() override { return *records_; }
+  // Sessions go into the store in use when they begin and end; one that
+  // cannot be kept is told as a notice (the log has its lines anyway).
+  SessionSink& Sessions() override { return *this; }
   SerialNumberSource& Numbers(int programmerBase) override;
   PoolPlacement Placement() const override { return placement_; }
   std::size_t Flush() override { return records_ ? records_->Flush() : 0; }
   const std::filesystem::path& PendingFile() const { return pending_; }
 
  private:
+  std::optional<int64_t> Begin(const JobSession& session) override;
+  void End(int64_t id, const JobSession& session) override;
+
   StationNotice notice_;
   std::filesystem::path pending_;
   LineSettings settings_;

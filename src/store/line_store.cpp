@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <system_error>
 
@@ -119,10 +120,33 @@ FailedNumbers PolicyOf(const std::optional<std::string>& text) {
 
 std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 
+// Nothing rather than an empty text: the same as in the rows made before a
+// column was kept, so a report asks "IS NULL" alone.
+SqlValue TextOrNull(const std::string& text) { return text.empty() ? SqlValue(nullptr) : SqlValue(text); }
+
+// Both engines keep signed 64-bit integers.
+void CheckCount(const char* what, std::optional<uint64_t> number) {
+  if (number && *number > kLargestNumber) {
+    throw StoreError(velkor::FormatText(Tx("the %s %s is beyond the largest %s the store keeps"), Tx(what),
+                                        std::to_string(*number).c_str(), std::to_string(kLargestNumber).c_str()));
+  }
+}
+
 std::array<uint8_t, 2> ChipIdOf(const std::string& text) {
   const auto id = ParseChipIdText(text);
   if (!id) throw StoreError("the database holds \"" + text + "\" where a chip's ID belongs");
   return *id;
+}
+
+// The session with every text as the store can keep it.
+StoredSession StorableSession(StoredSession session) {
+  for (std::string* text : {&session.station, &session.programVersion, &session.jobId, &session.chip,
+                            &session.imageSha256, &session.lockedJob, &session.jobLock})
+    *text = StorableText(*text);
+  for (SessionProgrammer& p : session.programmers) {
+    for (std::string* text : {&p.programmerId, &p.firmware, &p.adapterSerial}) *text = StorableText(*text);
+  }
+  return session;
 }
 
 // The counts go with the pool's row: one statement, one consistent view.
@@ -318,31 +342,28 @@ class SqlLineStore final : public LineStore {
       CheckText(TextKey("image file"), record.imageFile);
       CheckText(TextKey("job id"), record.jobId);
       CheckText(TextKey("adapter's serial number"), record.adapterSerial);
-      for (const auto& [what, number] : {std::pair{TextKey("serial number"), record.serialNumber},
-                                         std::pair{TextKey("count of differences"), record.differences}}) {
-        if (number && *number > kLargestNumber) {
-          throw StoreError(velkor::FormatText(Tx("the %s %s is beyond the largest %s the store keeps"), Tx(what),
-                                              std::to_string(*number).c_str(), std::to_string(kLargestNumber).c_str()));
-        }
-      }
-      // Nothing rather than an empty text: the same as in the records made
-      // before these were kept.
-      const auto textOrNull = [](const std::string& text) { return text.empty() ? SqlValue(nullptr) : SqlValue(text); };
+      CheckText(TextKey("serial value"), record.serialText);
+      CheckText(TextKey("locked job"), record.lockedJob);
+      CheckText(TextKey("job's lock"), record.jobLock);
+      CheckCount(TextKey("serial number"), record.serialNumber);
+      CheckCount(TextKey("count of differences"), record.differences);
       db_->Run(
           "INSERT INTO records (time_ms, station, programmer, programmer_id, chip, operation, result, code, text, "
           "acc, crc, image_sha256, serial_number, pool, duration_ms, image_file, chip_id, job_id, first_difference, "
-          "differences, adapter_serial) "
-          "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20, $21)",
+          "differences, adapter_serial, serial_text, locked_job, job_lock) "
+          "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20, $21, "
+          "$22, $23, $24)",
           {ToMs(record.time), record.station, static_cast<int64_t>(record.programmer), record.programmerId,
            record.chip, record.operation, record.result, static_cast<int64_t>(record.code), record.text,
            static_cast<int64_t>(record.acc), static_cast<int64_t>(record.crc), record.imageSha256,
            record.serialNumber ? SqlValue(static_cast<int64_t>(*record.serialNumber)) : SqlValue(nullptr),
            record.pool ? SqlValue(*record.pool) : SqlValue(nullptr), static_cast<int64_t>(record.duration.count()),
-           textOrNull(record.imageFile), record.chipId ? SqlValue(ChipIdText(*record.chipId)) : SqlValue(nullptr),
-           textOrNull(record.jobId),
+           TextOrNull(record.imageFile), record.chipId ? SqlValue(ChipIdText(*record.chipId)) : SqlValue(nullptr),
+           TextOrNull(record.jobId),
            record.firstDifference ? SqlValue(static_cast<int64_t>(*record.firstDifference)) : SqlValue(nullptr),
            record.differences ? SqlValue(static_cast<int64_t>(*record.differences)) : SqlValue(nullptr),
-           textOrNull(record.adapterSerial)});
+           TextOrNull(record.adapterSerial), TextOrNull(record.serialText), TextOrNull(record.lockedJob),
+           TextOrNull(record.jobLock)});
       return Done{};
     });
   }
@@ -352,7 +373,8 @@ class SqlLineStore final : public LineStore {
       std::string sql =
           "SELECT time_ms, station, programmer, programmer_id, chip, operation, result, code, text, acc, crc, "
           "image_sha256, serial_number, pool, duration_ms, image_file, chip_id, job_id, first_difference, "
-          "differences, adapter_serial FROM records WHERE time_ms >= $1 ORDER BY time_ms, id";
+          "differences, adapter_serial, serial_text, locked_job, job_lock FROM records WHERE time_ms >= $1 "
+          "ORDER BY time_ms, id";
       std::vector<SqlValue> params{ToMs(since)};
       if (limit) {
         sql += " LIMIT $2";
@@ -382,9 +404,95 @@ class SqlLineStore final : public LineStore {
         if (row[18]) record.firstDifference = static_cast<uint32_t>(ToInt(row[18]));
         if (row[19]) record.differences = static_cast<uint64_t>(ToInt(row[19]));
         record.adapterSerial = Text(row[20]);
+        record.serialText = Text(row[21]);
+        record.lockedJob = Text(row[22]);
+        record.jobLock = Text(row[23]);
         records.push_back(std::move(record));
       }
       return records;
+    });
+  }
+
+  // The session and its programmers go in together, or not at all.
+  StoreResult<int64_t> BeginSession(const StoredSession& given) override {
+    const StoredSession session = StorableSession(given);
+    return Guarded<int64_t>(Access::Write, [&] {
+      CheckCount(TextKey("count of good chips"), session.good);
+      CheckCount(TextKey("count of failed chips"), session.failed);
+      const SqlRows made = db_->Run(
+          "INSERT INTO sessions (station, program_version, job_id, chip, image_sha256, locked_job, job_lock, "
+          "started_ms, ended_ms, good, failed) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11) RETURNING id",
+          {session.station, session.programVersion, TextOrNull(session.jobId), session.chip,
+           TextOrNull(session.imageSha256), TextOrNull(session.lockedJob), TextOrNull(session.jobLock),
+           ToMs(session.started), session.ended ? SqlValue(ToMs(*session.ended)) : SqlValue(nullptr),
+           static_cast<int64_t>(session.good), static_cast<int64_t>(session.failed)});
+      const int64_t id = ToInt(made.at(0).at(0));
+      for (std::size_t position = 0; position < session.programmers.size(); ++position) {
+        const SessionProgrammer& p = session.programmers[position];
+        db_->Run(
+            "INSERT INTO session_programmers (session_id, position, programmer, programmer_id, firmware, "
+            "adapter_serial) VALUES ($1, $2, $3, $4, $5, $6)",
+            {id, static_cast<int64_t>(position), static_cast<int64_t>(p.programmer), p.programmerId, p.firmware,
+             TextOrNull(p.adapterSerial)});
+      }
+      return id;
+    });
+  }
+
+  StoreResult<Done> EndSession(int64_t id, Clock::time_point ended, uint64_t good, uint64_t failed) override {
+    return Guarded<Done>(Access::Write, [&] {
+      CheckCount(TextKey("count of good chips"), good);
+      CheckCount(TextKey("count of failed chips"), failed);
+      // One statement that only ends a running session: of two ends at
+      // once, the second waits for the first's row lock and then finds the
+      // session ended.
+      const SqlRows changed = db_->Run(
+          "UPDATE sessions SET ended_ms = $2, good = $3, failed = $4 WHERE id = $1 AND ended_ms IS NULL RETURNING id",
+          {id, ToMs(ended), static_cast<int64_t>(good), static_cast<int64_t>(failed)});
+      if (!changed.empty()) return Done{};
+      const bool known = !db_->Run("SELECT id FROM sessions WHERE id = $1", {id}).empty();
+      throw StoreError(velkor::FormatText(known ? Tx("session %s has ended already") : Tx("there is no session %s"),
+                                          std::to_string(id).c_str()));
+    });
+  }
+
+  StoreResult<std::vector<StoredSession>> Sessions(Clock::time_point since) override {
+    return Guarded<std::vector<StoredSession>>(Access::Read, [&] {
+      std::vector<StoredSession> sessions;
+      std::map<int64_t, std::size_t> indexOf;
+      for (const SqlRow& row : db_->Run(
+               "SELECT id, station, program_version, job_id, chip, image_sha256, locked_job, job_lock, started_ms, "
+               "ended_ms, good, failed FROM sessions WHERE started_ms >= $1 ORDER BY started_ms, id",
+               {ToMs(since)})) {
+        StoredSession session;
+        session.id = ToInt(row[0]);
+        session.station = Text(row[1]);
+        session.programVersion = Text(row[2]);
+        session.jobId = Text(row[3]);
+        session.chip = Text(row[4]);
+        session.imageSha256 = Text(row[5]);
+        session.lockedJob = Text(row[6]);
+        session.jobLock = Text(row[7]);
+        session.started = FromMs(ToInt(row[8]));
+        if (row[9]) session.ended = FromMs(ToInt(row[9]));
+        session.good = static_cast<uint64_t>(ToInt(row[10]));
+        session.failed = static_cast<uint64_t>(ToInt(row[11]));
+        indexOf[session.id] = sessions.size();
+        sessions.push_back(std::move(session));
+      }
+      for (const SqlRow& row : db_->Run(
+               "SELECT p.session_id, p.programmer, p.programmer_id, p.firmware, p.adapter_serial "
+               "FROM session_programmers p JOIN sessions s ON s.id = p.session_id WHERE s.started_ms >= $1 "
+               "ORDER BY p.session_id, p.position",
+               {ToMs(since)})) {
+        SessionProgrammer p;
+        p.programmer = static_cast<int>(ToInt(row[1]));
+        p.programmerId = Text(row[2]);
+        p.firmware = Text(row[3]);
+        p.adapterSerial = Text(row[4]);
+        sessions.at(indexOf.at(ToInt(row[0]))).programmers.push_back(std::move(p));
+      }
+      return sessions;
     });
   }
 

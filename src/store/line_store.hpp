@@ -1,7 +1,8 @@
 // The production line's store: serial-number pools that the stations of a
-// line draw from without ever handing out a number twice, and the record of
-// every chip, all in one database. An SQLite file serves one station (its
-// programs share the file); a PostgreSQL database serves several stations.
+// line draw from without ever handing out a number twice, the record of
+// every chip, and the sessions (each run of a job at a station), all in one
+// database. An SQLite file serves one station (its programs share the
+// file); a PostgreSQL database serves several stations.
 // Nothing outside this folder sees SQL.
 #pragma once
 
@@ -105,8 +106,41 @@ struct StoredRecord {
   std::string adapterSerial;  // the programmer's USB adapter's serial number; may be empty
   std::optional<uint64_t> differences;  // bytes that differ, when read back
   std::optional<uint32_t> firstDifference;
+  // Kept since the third version of the tables; empty in the records made
+  // before.
+  std::string serialText;  // a serial value of other bytes than a number (a MAC address, a generator's hex)
+  std::string lockedJob;   // the locked job's file the chip's job came from; may be empty
+  std::string jobLock;     // its lock, "hmac-sha256-passphrase 3f9a..."; may be empty
 
   bool operator==(const StoredRecord&) const = default;
+};
+
+// A programmer that takes part in a session.
+struct SessionProgrammer {
+  int programmer = 0;          // 1 or 2 (or base + 1/2 with several window instances)
+  std::string programmerId;    // the programmer's identification text
+  std::string firmware;        // its firmware version
+  std::string adapterSerial;   // the USB adapter's serial number; may be empty
+  bool operator==(const SessionProgrammer&) const = default;
+};
+
+// One run of a job at a station: from when the job starts being run until
+// it stops. Times are kept to the millisecond.
+struct StoredSession {
+  int64_t id = 0;              // given by BeginSession
+  std::string station;
+  std::string programVersion;
+  std::string jobId;           // may be empty
+  std::string chip;
+  std::string imageSha256;     // may be empty
+  std::string lockedJob;       // may be empty (a job that is not locked)
+  std::string jobLock;         // may be empty
+  Clock::time_point started;
+  std::optional<Clock::time_point> ended;   // none while it runs (or when its program went away)
+  std::vector<SessionProgrammer> programmers;  // in the order given
+  uint64_t good = 0;
+  uint64_t failed = 0;
+  bool operator==(const StoredSession&) const = default;
 };
 
 // text as the store can keep it: every byte that is not part of
@@ -170,6 +204,17 @@ class LineStore {
   // Records made at since or later, oldest first, at most limit of them.
   virtual StoreResult<std::vector<StoredRecord>> Records(Clock::time_point since,
                                                          std::optional<std::size_t> limit = std::nullopt) = 0;
+
+  // A session begins: its id (never repeats). The counts given are stored
+  // as they are (and an end, when one is given); session.id is not used.
+  // Its texts are kept as StorableText makes them: a programmer's own bytes
+  // never keep a session out.
+  virtual StoreResult<int64_t> BeginSession(const StoredSession& session) = 0;
+  // The session ends with its final counts; ending an unknown or already
+  // ended session is refused.
+  virtual StoreResult<Done> EndSession(int64_t id, Clock::time_point ended, uint64_t good, uint64_t failed) = 0;
+  // Sessions begun at since or later, oldest first, with their programmers.
+  virtual StoreResult<std::vector<StoredSession>> Sessions(Clock::time_point since) = 0;
 };
 
 // $XDG_DATA_HOME/velkor350qn/line.db, or ~/.local/share/velkor350qn/line.db.

@@ -95,6 +95,39 @@ ALTER TABLE records ADD COLUMN differences BIGINT;
 ALTER TABLE records ADD COLUMN adapter_serial TEXT;
 CREATE INDEX records_by_job ON records (job_id);
 )"},
+      // A record's serial value of other bytes and its locked job; and the
+      // sessions: each run of a job at a station, with the programmers
+      // that took part, one row each so that a line's reports can join
+      // them. position keeps the programmers in the order they were given.
+      {3, R"(
+ALTER TABLE records ADD COLUMN serial_text TEXT;
+ALTER TABLE records ADD COLUMN locked_job TEXT;
+ALTER TABLE records ADD COLUMN job_lock TEXT;
+CREATE TABLE sessions (
+  id {ID},
+  station TEXT NOT NULL,
+  program_version TEXT NOT NULL,
+  job_id TEXT,
+  chip TEXT NOT NULL,
+  image_sha256 TEXT,
+  locked_job TEXT,
+  job_lock TEXT,
+  started_ms BIGINT NOT NULL,
+  ended_ms BIGINT,
+  good BIGINT NOT NULL CHECK (good >= 0),
+  failed BIGINT NOT NULL CHECK (failed >= 0)
+);
+CREATE INDEX sessions_by_start ON sessions (started_ms, id);
+CREATE TABLE session_programmers (
+  session_id BIGINT NOT NULL REFERENCES sessions (id),
+  position INTEGER NOT NULL,
+  programmer INTEGER NOT NULL,
+  programmer_id TEXT NOT NULL,
+  firmware TEXT NOT NULL,
+  adapter_serial TEXT,
+  PRIMARY KEY (session_id, position)
+);
+)"},
   };
   return steps;
 }

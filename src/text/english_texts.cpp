@@ -895,6 +895,8 @@ constexpr TextEntry kEnglishTexts[] = {
     {"running"},
     {"%s %s %s%s%s %s good %llu failed %llu%s"},
     {"No sessions in %s."},
+    {"The session was not kept in %s: %s"},
+    {"The end of session %lld was not kept in %s: %s"},
     {"the database holds an empty value where a number belongs"},
     {"the database holds \"%s\" where a number belongs"},
     {"the %s is not UTF-8 text without NUL characters"},

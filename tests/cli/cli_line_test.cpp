@@ -1,7 +1,8 @@
 // Stations of a production line sharing one pool and one record: two
 // velkor-cli processes, each with two simulated programmers, programming 500
 // chips from one pool at the same time, against an SQLite file and a
-// PostgreSQL server the test starts itself; and a station killed mid-run.
+// PostgreSQL server the test starts itself; a station killed mid-run; and the
+// sessions the stations put into the database, as velkor-cli lists them.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -15,6 +16,7 @@
 
 #include "cli_run.hpp"
 #include "postgres_server.hpp"
+#include "store/line_store.hpp"
 
 namespace velkor::test {
 namespace {
@@ -277,6 +279,89 @@ TEST_F(CliTest, TheRecordFileNamesTheStationWithoutADatabase) {
     ASSERT_TRUE(std::getline(in, line));
     EXPECT_EQ(Json::parse(line)["station"], c.station);
   }
+}
+
+// Sessions a station put into the line's database, listed by velkor-cli;
+// an empty database lists none.
+TEST_F(CliTest, SessionsListsEachRunOfAJobWithItsProgrammersAndCounts) {
+  const std::string db = Path("line.db");
+  const CliRun empty = Cli("--db '" + db + "' sessions --json");
+  EXPECT_EQ(empty.status, 0) << empty.out << empty.err;
+  EXPECT_TRUE(empty.Events("session").empty()) << empty.out;
+
+  using store::Clock;
+  const Clock::time_point seven = Clock::time_point(std::chrono::seconds(1'796'972'400));  // 2026-12-11T07:00:00Z
+  std::string error;
+  auto line = store::OpenLineStore(db, error);
+  ASSERT_NE(line, nullptr) << error;
+  store::StoredSession ended;
+  ended.station = "bench-4";
+  ended.programVersion = "0.4.0";
+  ended.jobId = "20261211T070000-0000abcd";
+  ended.chip = "24xx02";
+  ended.started = seven + std::chrono::milliseconds(123);
+  ended.programmers = {{3, "Velkor350QN V3.10", "V3.10", ""}};
+  store::StoredSession running;
+  running.station = "bench-3";
+  running.programVersion = "0.4.0";
+  running.chip = "W25x64xx";
+  running.imageSha256 = std::string(64, 'b');
+  running.lockedJob = "/srv/jobs/line3.job";
+  running.jobLock = "hmac-sha256-passphrase " + std::string(64, '3');
+  running.started = seven + std::chrono::hours(1);
+  running.good = 2;
+  running.programmers = {{1, "Velkor350QN V3.10", "V3.10", "FT1234AB"}, {2, "Velkor350QN V3.10", "V3.08", ""}};
+  const auto endedId = line->BeginSession(ended);
+  ASSERT_TRUE(endedId) << endedId.error;
+  ASSERT_TRUE(line->EndSession(*endedId, seven + std::chrono::minutes(30), 41, 2));
+  const auto runningId = line->BeginSession(running);
+  ASSERT_TRUE(runningId) << runningId.error;
+  line.reset();
+
+  const CliRun listed = Cli("--db '" + db + "' sessions --json");
+  ASSERT_EQ(listed.status, 0) << listed.out << listed.err;
+  const auto sessions = listed.Events("session");
+  ASSERT_EQ(sessions.size(), 2u) << listed.out;
+  const Json& first = sessions[0];
+  EXPECT_EQ(first["id"], *endedId);
+  EXPECT_EQ(first["started"], "2026-12-11T07:00:00.123Z");
+  EXPECT_EQ(first["ended"], "2026-12-11T07:30:00.000Z");
+  EXPECT_EQ(first["station"], "bench-4");
+  EXPECT_EQ(first["job_id"], "20261211T070000-0000abcd");
+  EXPECT_TRUE(first["locked_job"].is_null() && first["job_lock"].is_null() && first["sha256"].is_null()) << first;
+  EXPECT_EQ(first["good"], 41);
+  EXPECT_EQ(first["failed"], 2);
+  EXPECT_EQ(first["programmers"], Json::parse(R"([{"programmer":3,"programmer_id":"Velkor350QN V3.10",)"
+                                              R"("firmware":"V3.10","adapter_serial":null}])"));
+  const Json& second = sessions[1];
+  EXPECT_EQ(second["id"], *runningId);
+  EXPECT_TRUE(second["ended"].is_null()) << second;
+  EXPECT_EQ(second["program_version"], "0.4.0");
+  EXPECT_EQ(second["chip"], "W25x64xx");
+  EXPECT_EQ(second["sha256"], running.imageSha256);
+  EXPECT_EQ(second["locked_job"], "/srv/jobs/line3.job");
+  EXPECT_EQ(second["job_lock"], running.jobLock);
+  EXPECT_EQ(second["good"], 2);
+  EXPECT_EQ(second["programmers"],
+            Json::parse(R"([{"programmer":1,"programmer_id":"Velkor350QN V3.10","firmware":"V3.10",)"
+                        R"("adapter_serial":"FT1234AB"},{"programmer":2,"programmer_id":"Velkor350QN V3.10",)"
+                        R"("firmware":"V3.08","adapter_serial":null}])"));
+
+  const CliRun later = Cli("--db '" + db + "' --json sessions --since 2026-12-11T07:30:00");
+  ASSERT_EQ(later.status, 0) << later.out << later.err;
+  ASSERT_EQ(later.Events("session").size(), 1u) << later.out;
+  EXPECT_EQ(later.Events("session")[0]["station"], "bench-3");
+
+  const CliRun plain = Cli("--db '" + db + "' --plain sessions");
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_NE(plain.out.find("2026-12-11T08:00:00.000Z running bench-3 locked /srv/jobs/line3.job (" + running.jobLock +
+                           ") W25x64xx good 2 failed 0; programmer 1 Velkor350QN V3.10 firmware V3.10 adapter "
+                           "FT1234AB; programmer 2 Velkor350QN V3.10 firmware V3.08\n"),
+            std::string::npos)
+      << plain.out;
+  EXPECT_NE(plain.out.find("2026-12-11T07:30:00.000Z bench-4 job 20261211T070000-0000abcd 24xx02 good 41 failed 2"),
+            std::string::npos)
+      << plain.out;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "data/job_lock_block.hpp"
 #include "data/project_file.hpp"
+#include "store/line_store.hpp"
 
 namespace velkor::test {
 namespace {
@@ -123,6 +124,44 @@ TEST_F(CliLockedJobTest, AConvertedProjectLocksAndItsRunLogsTheSession) {
                                   std::string("programmer 1 \""), std::string(", firmware V")})
     EXPECT_NE(startLine.find(part), std::string::npos) << part << " in " << startLine;
   EXPECT_NE(run.out.find("Session ended: 1 good, 0 failed chips of job "), std::string::npos) << run.out;
+}
+
+// With a line database, the session is kept there too: both programmers
+// with their firmware, the lock, and the counts once the run has ended.
+TEST_F(CliLockedJobTest, ARunsSessionIsKeptInTheLineDatabase) {
+  SaveProject("job.OVP");
+  ASSERT_EQ(Cli("lock job.OVP line3.job").status, 0);
+  const CliRun run = Cli("--simulate --sim-count 2 --db " + Path("line.db") + " run line3.job");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+
+  std::string error;
+  const auto store = store::OpenLineStore(Path("line.db"), error);
+  ASSERT_NE(store, nullptr) << error;
+  const auto sessions = store->Sessions(store::Clock::time_point{});
+  ASSERT_TRUE(sessions) << sessions.error;
+  ASSERT_EQ(sessions->size(), 1u);
+  const store::StoredSession& session = sessions->front();
+  std::ifstream jobFile(directory / "line3.job", std::ios::binary);
+  const ParsedLockedJob parsed = ParseLockedJob(std::string{std::istreambuf_iterator<char>(jobFile), {}});
+  EXPECT_EQ(session.lockedJob, "line3.job");
+  EXPECT_EQ(session.jobLock, "sha256 " + parsed.block.lockValue);
+  EXPECT_EQ(session.imageSha256, parsed.block.imageSha256);
+  EXPECT_EQ(session.chip, "24xx04");
+  EXPECT_EQ(session.programVersion, VELKOR_VERSION);
+  EXPECT_TRUE(session.ended.has_value());
+  EXPECT_EQ(session.good, 2u);
+  EXPECT_EQ(session.failed, 0u);
+  ASSERT_EQ(session.programmers.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(session.programmers[i].programmer, static_cast<int>(i + 1));
+    EXPECT_EQ(session.programmers[i].firmware, "V3.10");
+    EXPECT_NE(session.programmers[i].programmerId.find("V3.10"), std::string::npos);
+  }
+  // The chips' records in the database name the lock too.
+  const auto records = store->Records(store::Clock::time_point{});
+  ASSERT_TRUE(records) << records.error;
+  ASSERT_EQ(records->size(), 2u);
+  for (const store::StoredRecord& record : *records) EXPECT_EQ(record.jobLock, session.jobLock);
 }
 
 }  // namespace

@@ -70,7 +70,8 @@ TEST_F(CliSerialSourceTest, ChipsHoldTheListsValuesEachOnceAcrossRunsUntilTheLis
   const std::string job = " auto --chip 24xx04 --file data.bin --sn-list macs.txt --sn-address 0x10";
 
   fs::create_directories(directory / "chips-1");
-  const CliRun first = Cli("--simulate --json --record rec.jsonl" + Sim({"--dump-chips", Path("chips-1")}) + job);
+  const CliRun first =
+      Cli("--simulate --json --record rec.jsonl --db line.db" + Sim({"--dump-chips", Path("chips-1")}) + job);
   ASSERT_EQ(first.status, 0) << first.out << first.err;
   const auto results = first.Events("result");
   ASSERT_EQ(results.size(), 2u) << first.out;
@@ -98,6 +99,12 @@ TEST_F(CliSerialSourceTest, ChipsHoldTheListsValuesEachOnceAcrossRunsUntilTheLis
     recorded[parsed["serial_text"].get<std::string>()] = parsed["programmer"].get<int>();
   }
   EXPECT_EQ(recorded, programmerOf);
+  // The line's database keeps the same values.
+  const CliRun stored = Cli("--db line.db --json records");
+  ASSERT_EQ(stored.status, 0) << stored.err;
+  std::map<std::string, int> inDatabase;
+  for (const Json& r : stored.Events("record")) inDatabase[r["serial_text"].get<std::string>()] = r["programmer"].get<int>();
+  EXPECT_EQ(inDatabase, programmerOf);
 
   // A second run goes on with the third value (a number, little-endian), and
   // stops when the list has nothing for the next chip.

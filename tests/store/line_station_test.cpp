@@ -53,6 +53,13 @@ class FlakyStore final : public LineStore {
   StoreResult<std::vector<StoredRecord>> Records(Clock::time_point since, std::optional<std::size_t> limit) override {
     return store_->Records(since, limit);
   }
+  StoreResult<int64_t> BeginSession(const StoredSession& session) override { return store_->BeginSession(session); }
+  StoreResult<Done> EndSession(int64_t id, Clock::time_point ended, uint64_t good, uint64_t failed) override {
+    return store_->EndSession(id, ended, good, failed);
+  }
+  StoreResult<std::vector<StoredSession>> Sessions(Clock::time_point since) override {
+    return store_->Sessions(since);
+  }
 
  private:
   template <class T>
@@ -164,6 +171,9 @@ TEST_F(LineStationTest, PendingLinesOfEarlierProgramsGoInAndNewFieldsSurviveTheW
   chip.differences = 3;
   chip.firstDifference = 0x1000;
   chip.adapterSerial = "FT1234AB";
+  chip.serialText = "00:1A:2B:3C:4D:5E";
+  chip.lockedJob = "/srv/jobs/line3.job";
+  chip.jobLock = "hmac-sha256-passphrase " + std::string(64, 'e');
   sink.Add(chip);
   {
     std::ifstream in(pending);
@@ -173,6 +183,8 @@ TEST_F(LineStationTest, PendingLinesOfEarlierProgramsGoInAndNewFieldsSurviveTheW
     EXPECT_EQ(lines[1]["chip_id"], (nlohmann::json{0xEF, 0x40}));
     EXPECT_EQ(lines[1]["job_id"], "20261211T034512-7f3a9c21");
     EXPECT_EQ(lines[1]["adapter_serial"], "FT1234AB");
+    EXPECT_EQ(lines[1]["locked_job"], "/srv/jobs/line3.job");
+    EXPECT_FALSE(lines[0].contains("serial_text") || lines[0].contains("locked_job") || lines[0].contains("job_lock"));
   }
   store->down = false;
   EXPECT_EQ(sink.Flush(), 0u);
@@ -185,6 +197,7 @@ TEST_F(LineStationTest, PendingLinesOfEarlierProgramsGoInAndNewFieldsSurviveTheW
   EXPECT_EQ(old.imageFile, "");
   EXPECT_EQ(old.jobId, "");
   EXPECT_FALSE(old.chipId || old.differences || old.firstDifference);
+  EXPECT_EQ(old.serialText + old.lockedJob + old.jobLock, "");
   const StoredRecord& later = (*records.value)[1];
   EXPECT_EQ(later.station, "bench-7") << "the record's station, the one its record line names";
   EXPECT_EQ(later.jobId, chip.jobId);
@@ -193,6 +206,9 @@ TEST_F(LineStationTest, PendingLinesOfEarlierProgramsGoInAndNewFieldsSurviveTheW
   EXPECT_EQ(later.differences, 3u);
   EXPECT_EQ(later.firstDifference, 0x1000u);
   EXPECT_EQ(later.adapterSerial, "FT1234AB");
+  EXPECT_EQ(later.serialText, chip.serialText);
+  EXPECT_EQ(later.lockedJob, chip.lockedJob);
+  EXPECT_EQ(later.jobLock, chip.jobLock);
 }
 
 TEST_F(LineStationTest, TextsThatAreNotUtf8GoInReplacedRatherThanHoldingUpTheRecords) {
@@ -201,6 +217,7 @@ TEST_F(LineStationTest, TextsThatAreNotUtf8GoInReplacedRatherThanHoldingUpTheRec
   TraceRecord odd = Chip(1, 200);
   odd.programmerId = "Velkor\xB0\xE6 V3.10";  // the programmer's own bytes
   odd.imageFile = std::string("/data/\xff\0.bin", 12);
+  odd.lockedJob = "/jobs/\xC0\x80.job";  // a file name in another code page
   sink.Add(odd);
   sink.Add(Chip(2, 201));
   EXPECT_TRUE(notices.empty()) << notices.front();
@@ -210,6 +227,7 @@ TEST_F(LineStationTest, TextsThatAreNotUtf8GoInReplacedRatherThanHoldingUpTheRec
   ASSERT_EQ(records->size(), 2u);
   EXPECT_EQ((*records.value)[0].programmerId, "Velkor\uFFFD\uFFFD V3.10");
   EXPECT_EQ((*records.value)[0].imageFile, "/data/\uFFFD\uFFFD.bin");
+  EXPECT_EQ((*records.value)[0].lockedJob, "/jobs/\uFFFD\uFFFD.job");
   EXPECT_EQ((*records.value)[1].serialNumber, 201u);
 }
 

@@ -1,7 +1,7 @@
 // The line store's behaviour, asked the same of the SQLite file and of the
 // PostgreSQL database: pools and their refusals, numbers by policy, used-up
-// pools, reservations that end once, operator releases, records, the
-// schema's version, and databases that cannot be reached.
+// pools, reservations that end once, operator releases, records, sessions,
+// the schema's version, and databases that cannot be reached.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "store/line_store.hpp"
@@ -391,6 +392,9 @@ TEST_P(LineStoreBehaviour, RecordsComeBackWholeInTimeOrderSinceATime) {
   full.differences = kLargest;
   full.firstDifference = 0xFFFFFFFF;
   full.adapterSerial = "FT1234AB";
+  full.serialText = "00:1A:2B:3C:4D:5E";
+  full.lockedJob = "/srv/jobs/线 3 'final'.job";
+  full.jobLock = "hmac-sha256-passphrase " + std::string(64, 'f');
   StoredRecord bare = MakeRecord(t0 + 1s, "24C02");
   bare.result = "timeout";
   bare.code = -7;
@@ -419,13 +423,13 @@ TEST_P(LineStoreBehaviour, RecordsComeBackWholeInTimeOrderSinceATime) {
   // text, and nothing where a record has none.
   using Row = std::vector<std::optional<std::string>>;
   const auto columns = location->Query(
-      "SELECT chip, image_file, chip_id, job_id, first_difference, differences, adapter_serial FROM records "
-      "WHERE chip IN ('W25Q64', '24C02') ORDER BY chip");
+      "SELECT chip, image_file, chip_id, job_id, first_difference, differences, adapter_serial, serial_text, "
+      "locked_job, job_lock FROM records WHERE chip IN ('W25Q64', '24C02') ORDER BY chip");
   EXPECT_EQ(columns, (StoreLocation::Rows{
                          Row{"24C02", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                             std::nullopt},
+                             std::nullopt, std::nullopt, std::nullopt, std::nullopt},
                          Row{"W25Q64", full.imageFile, "0xEF 0x40", "20261211T034512-7f3a9c21", "4294967295",
-                             "9223372036854775807", "FT1234AB"}}));
+                             "9223372036854775807", "FT1234AB", "00:1A:2B:3C:4D:5E", full.lockedJob, full.jobLock}}));
 
   const auto limited = store->Records(t0, 2);
   ASSERT_TRUE(limited) << limited.error;
@@ -457,12 +461,15 @@ TEST_P(LineStoreBehaviour, RecordsComeBackWholeInTimeOrderSinceATime) {
   badFile.imageFile = "/images/\xff.bin";
   StoredRecord badCount = MakeRecord(t0, "x");
   badCount.differences = kLargest + 1;
+  StoredRecord badLock = MakeRecord(t0, "x");
+  badLock.jobLock = "sha256 \xC3";
   const Refused refusals[] = {
       {"result", badResult, "not \"maybe\""},
       {"NUL in text", badText, "record's text is not UTF-8 text without NUL"},
       {"serial", badSerial, "serial number 9223372036854775808 is beyond the largest"},
       {"image file", badFile, "image file is not UTF-8 text"},
       {"differences", badCount, "count of differences 9223372036854775808 is beyond the largest"},
+      {"job lock", badLock, "job's lock is not UTF-8 text"},
   };
   for (const Refused& r : refusals) {
     SCOPED_TRACE(r.what);
@@ -495,9 +502,10 @@ TEST_P(LineStoreBehaviour, AReopenedStoreKeepsItsDataAndANewerOneIsRefused) {
   EXPECT_FALSE(unreachable);
 }
 
-// The tables as the first released program made them: the databases out
-// on production lines that this program must open and bring up to date.
-std::string VersionOneTables(Engine engine) {
+// The tables as the released programs made them, version 1 or 2: the
+// databases out on production lines that this program must open and bring
+// up to date.
+std::string TablesOfVersion(int version, Engine engine) {
   std::string sql = R"(
 CREATE TABLE schema_version (version BIGINT PRIMARY KEY, applied_ms BIGINT NOT NULL);
 CREATE TABLE pools (
@@ -553,70 +561,258 @@ CREATE TABLE records (
 CREATE INDEX records_by_time ON records (time_ms, id);
 INSERT INTO schema_version (version, applied_ms) VALUES (1, 1780000000000);
 )";
+  if (version >= 2) {
+    sql += R"(
+ALTER TABLE records ADD COLUMN image_file TEXT;
+ALTER TABLE records ADD COLUMN chip_id TEXT;
+ALTER TABLE records ADD COLUMN job_id TEXT;
+ALTER TABLE records ADD COLUMN first_difference BIGINT;
+ALTER TABLE records ADD COLUMN differences BIGINT;
+ALTER TABLE records ADD COLUMN adapter_serial TEXT;
+CREATE INDEX records_by_job ON records (job_id);
+INSERT INTO schema_version (version, applied_ms) VALUES (2, 1790000000000);
+)";
+  }
   const std::string id = engine == Engine::Sqlite ? "INTEGER PRIMARY KEY AUTOINCREMENT"
                                                   : "BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY";
   for (std::size_t at; (at = sql.find("{ID}")) != std::string::npos;) sql.replace(at, 4, id);
   return sql;
 }
 
-TEST_P(LineStoreBehaviour, AVersionOneDatabaseIsUpgradedInPlaceKeepingItsRecordsAndPools) {
-  StoreLocation old(GetParam());
-  ASSERT_FALSE(old.where.empty()) << old.error;
-  ASSERT_EQ(old.Sql(VersionOneTables(GetParam())), "");
-  // A chip recorded and a pool half used by the program of version 1.
-  ASSERT_EQ(old.Sql("INSERT INTO records (time_ms, station, programmer, programmer_id, chip, operation, result, code, "
-                    "text, acc, crc, image_sha256, serial_number, pool, duration_ms) VALUES (1780000000123, 'north', "
-                    "3, 'Velkor350QN V3.10', 'W25x64xx', 'auto', 'ok', 0, 'done', 4660, 65535, '" +
-                    std::string(64, 'c') + "', 1000, 'boards', 412);"
-                    "INSERT INTO pools (name, first_number, step, last_number, format, failed_numbers, issued, "
-                    "created_ms) VALUES ('boards', 1000, 1, 1999, 'address=0x00000020 order=little', 'void', 1, "
-                    "1780000000000)"),
-            "");
-
-  std::string error;
-  auto upgraded = OpenLineStore(old.where, error);
-  ASSERT_NE(upgraded, nullptr) << error;
-  StoredRecord before;
-  before.time = Clock::time_point(std::chrono::milliseconds(1'780'000'000'123));
-  before.station = "north";
-  before.programmer = 3;
-  before.programmerId = "Velkor350QN V3.10";
-  before.chip = "W25x64xx";
-  before.operation = "auto";
-  before.result = "ok";
-  before.text = "done";
-  before.acc = 4660;
-  before.crc = 65535;
-  before.imageSha256 = std::string(64, 'c');
-  before.serialNumber = 1000;
-  before.pool = "boards";
-  before.duration = 412ms;
-  StoredRecord after = MakeRecord(before.time + 1h, "W25x64xx");
-  after.imageFile = "/srv/images/board.hex";
-  after.chipId = std::array<uint8_t, 2>{0xEF, 0x17};
-  after.jobId = "20270101T000000-00000001";
-  after.differences = 2;
-  after.firstDifference = 0x10;
-  const auto added = upgraded->AddRecord(after);
-  ASSERT_TRUE(added) << added.error;
-  const auto records = upgraded->Records(Clock::time_point{});
-  ASSERT_TRUE(records) << records.error;
-  EXPECT_EQ(*records, (std::vector<StoredRecord>{before, after}));
-  const auto taken = upgraded->Reserve("boards", "north", "programmer 1");
-  ASSERT_TRUE(taken) << taken.error;
-  EXPECT_EQ(taken->number, 1001u) << "the pool counts on from where version 1 left it";
-  upgraded.reset();
-
+TEST_P(LineStoreBehaviour, AnOlderDatabaseIsUpgradedInPlaceKeepingItsRecordsAndPools) {
   using Row = std::vector<std::optional<std::string>>;
-  EXPECT_EQ(old.Query("SELECT MAX(version), COUNT(*) FROM schema_version"), (StoreLocation::Rows{Row{"2", "2"}}));
-  EXPECT_EQ(old.Query("SELECT station, job_id, chip_id, differences FROM records ORDER BY id"),
-            (StoreLocation::Rows{Row{"north", std::nullopt, std::nullopt, std::nullopt},
-                                 Row{"station-1", "20270101T000000-00000001", "0xEF 0x17", "2"}}));
-  // Opened again, it is up to date: nothing is applied twice.
-  upgraded = OpenLineStore(old.where, error);
-  ASSERT_NE(upgraded, nullptr) << error;
-  EXPECT_EQ(upgraded->Records(Clock::time_point{})->size(), 2u);
-  EXPECT_EQ(old.Query("SELECT COUNT(*) FROM schema_version"), (StoreLocation::Rows{Row{"2"}}));
+  for (const int version : {1, 2}) {
+    SCOPED_TRACE("version " + std::to_string(version));
+    StoreLocation old(GetParam());
+    ASSERT_FALSE(old.where.empty()) << old.error;
+    ASSERT_EQ(old.Sql(TablesOfVersion(version, GetParam())), "");
+    // A chip recorded and a pool half used by the older program.
+    ASSERT_EQ(old.Sql("INSERT INTO records (time_ms, station, programmer, programmer_id, chip, operation, result, "
+                      "code, text, acc, crc, image_sha256, serial_number, pool, duration_ms) VALUES (1780000000123, "
+                      "'north', 3, 'Velkor350QN V3.10', 'W25x64xx', 'auto', 'ok', 0, 'done', 4660, 65535, '" +
+                      std::string(64, 'c') + "', 1000, 'boards', 412);"
+                      "INSERT INTO pools (name, first_number, step, last_number, format, failed_numbers, issued, "
+                      "created_ms) VALUES ('boards', 1000, 1, 1999, 'address=0x00000020 order=little', 'void', 1, "
+                      "1780000000000)"),
+              "");
+    StoredRecord before;
+    before.time = Clock::time_point(std::chrono::milliseconds(1'780'000'000'123));
+    before.station = "north";
+    before.programmer = 3;
+    before.programmerId = "Velkor350QN V3.10";
+    before.chip = "W25x64xx";
+    before.operation = "auto";
+    before.result = "ok";
+    before.text = "done";
+    before.acc = 4660;
+    before.crc = 65535;
+    before.imageSha256 = std::string(64, 'c');
+    before.serialNumber = 1000;
+    before.pool = "boards";
+    before.duration = 412ms;
+    if (version >= 2) {
+      ASSERT_EQ(old.Sql("UPDATE records SET job_id = '20261211T034512-7f3a9c21', chip_id = '0xEF 0x16', "
+                        "adapter_serial = 'FT0001'"),
+                "");
+      before.jobId = "20261211T034512-7f3a9c21";
+      before.chipId = std::array<uint8_t, 2>{0xEF, 0x16};
+      before.adapterSerial = "FT0001";
+    }
+
+    std::string error;
+    auto upgraded = OpenLineStore(old.where, error);
+    ASSERT_NE(upgraded, nullptr) << error;
+    StoredRecord after = MakeRecord(before.time + 1h, "W25x64xx");
+    after.imageFile = "/srv/images/board.hex";
+    after.chipId = std::array<uint8_t, 2>{0xEF, 0x17};
+    after.jobId = "20270101T000000-00000001";
+    after.differences = 2;
+    after.firstDifference = 0x10;
+    after.serialText = "00:1A:2B:3C:4D:5E";
+    after.lockedJob = "line3.job";
+    after.jobLock = "sha256 " + std::string(64, 'd');
+    const auto added = upgraded->AddRecord(after);
+    ASSERT_TRUE(added) << added.error;
+    const auto records = upgraded->Records(Clock::time_point{});
+    ASSERT_TRUE(records) << records.error;
+    EXPECT_EQ(*records, (std::vector<StoredRecord>{before, after}));
+    const auto taken = upgraded->Reserve("boards", "north", "programmer 1");
+    ASSERT_TRUE(taken) << taken.error;
+    EXPECT_EQ(taken->number, 1001u) << "the pool counts on from where the older program left it";
+    StoredSession session;
+    session.station = "north";
+    session.chip = "W25x64xx";
+    session.started = after.time;
+    session.programmers = {{1, "Velkor350QN V3.10", "V3.10", ""}};
+    const auto begun = upgraded->BeginSession(session);
+    ASSERT_TRUE(begun) << begun.error;
+    session.id = *begun;
+    upgraded.reset();
+
+    EXPECT_EQ(old.Query("SELECT MAX(version), COUNT(*) FROM schema_version"), (StoreLocation::Rows{Row{"3", "3"}}));
+    const std::optional<std::string> oldJob =
+        version >= 2 ? std::optional<std::string>("20261211T034512-7f3a9c21") : std::nullopt;
+    EXPECT_EQ(old.Query("SELECT station, job_id, chip_id, differences, serial_text, locked_job, job_lock FROM records "
+                        "ORDER BY id"),
+              (StoreLocation::Rows{
+                  Row{"north", oldJob, version >= 2 ? std::optional<std::string>("0xEF 0x16") : std::nullopt,
+                      std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+                  Row{"station-1", "20270101T000000-00000001", "0xEF 0x17", "2", "00:1A:2B:3C:4D:5E", "line3.job",
+                      after.jobLock}}));
+    // Opened again, it is up to date: nothing is applied twice.
+    upgraded = OpenLineStore(old.where, error);
+    ASSERT_NE(upgraded, nullptr) << error;
+    EXPECT_EQ(upgraded->Records(Clock::time_point{})->size(), 2u);
+    EXPECT_EQ(*upgraded->Sessions(Clock::time_point{}), std::vector<StoredSession>{session});
+    EXPECT_EQ(old.Query("SELECT COUNT(*) FROM schema_version"), (StoreLocation::Rows{Row{"3"}}));
+  }
+}
+
+StoredSession MakeSession(const std::string& station, Clock::time_point started, int programmerBase = 0) {
+  StoredSession session;
+  session.station = station;
+  session.programVersion = "0.4.0";
+  session.jobId = "20261211T034512-7f3a9c21";
+  session.chip = "W25x64xx";
+  session.imageSha256 = std::string(64, 'b');
+  session.lockedJob = "/srv/jobs/line3.job";
+  session.jobLock = "hmac-sha256-passphrase " + std::string(64, '3');
+  session.started = started;
+  session.programmers = {{programmerBase + 1, "Velkor350QN V3.10", "V3.10", "FT" + station},
+                         {programmerBase + 2, "Velkor350QN V3.10", "V3.08", ""}};
+  return session;
+}
+
+TEST_P(LineStoreBehaviour, ASessionReadsBackWholeAndEndsOnce) {
+  const Clock::time_point t0 = Clock::time_point(std::chrono::milliseconds(1'780'000'000'123));
+  // Begun finer than a millisecond, with the programmer's own bytes, and
+  // counts carried over from before.
+  StoredSession session = MakeSession("bench-3", t0 + std::chrono::microseconds(999));
+  session.programmers[0].programmerId = "Velkor\xB0\xE6 V3.10";
+  session.lockedJob = std::string("/jobs/\xff") + '\0' + "line 3 — 线.job";
+  session.good = 5;
+  session.failed = 1;
+  const auto begun = store->BeginSession(session);
+  ASSERT_TRUE(begun) << begun.error;
+  StoredSession expected = session;
+  expected.id = *begun;
+  expected.started = t0;
+  expected.programmers[0].programmerId = StorableText(session.programmers[0].programmerId);
+  expected.lockedJob = StorableText(session.lockedJob);
+  EXPECT_EQ(expected.lockedJob, "/jobs/\uFFFD\uFFFDline 3 — 线.job");
+  const auto running = store->Sessions(t0);
+  ASSERT_TRUE(running) << running.error;
+  EXPECT_EQ(*running, std::vector<StoredSession>{expected});
+
+  const auto ended = store->EndSession(*begun, t0 + 1h + std::chrono::microseconds(500), 412, 3);
+  ASSERT_TRUE(ended) << ended.error;
+  expected.ended = t0 + 1h;
+  expected.good = 412;
+  expected.failed = 3;
+
+  // A session of nothing but what it must have, begun already ended.
+  StoredSession bare;
+  bare.station = "bench-4";
+  bare.chip = "24xx02";
+  bare.started = t0 + 1s;
+  bare.ended = t0 + 2s;
+  bare.programmers = {{2, "Velkor350QN V3.10", "V3.10", ""}};
+  const auto bareBegun = store->BeginSession(bare);
+  ASSERT_TRUE(bareBegun) << bareBegun.error;
+  EXPECT_NE(*bareBegun, *begun);
+  bare.id = *bareBegun;
+
+  struct Case {
+    const char* what;
+    StoreResult<Done> outcome;
+    std::string refusal;
+  };
+  const std::string sessionName = "session " + std::to_string(*begun);
+  const Case cases[] = {
+      {"ended twice", store->EndSession(*begun, t0 + 2h, 1, 1), sessionName + " has ended already"},
+      {"begun ended", store->EndSession(*bareBegun, t0 + 2h, 1, 1),
+       "session " + std::to_string(*bareBegun) + " has ended already"},
+      {"unknown session", store->EndSession(987654, t0 + 2h, 1, 1), "there is no session 987654"},
+      {"too many", store->EndSession(*begun, t0 + 2h, kLargest + 1, 0),
+       "count of good chips 9223372036854775808 is beyond the largest"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_FALSE(c.outcome);
+    EXPECT_NE(c.outcome.error.find(c.refusal), std::string::npos) << c.outcome.error;
+    EXPECT_FALSE(c.outcome.unreachable);
+  }
+  StoredSession tooMany = MakeSession("bench-5", t0);
+  tooMany.failed = kLargest + 1;
+  const auto refusedBegin = store->BeginSession(tooMany);
+  EXPECT_FALSE(refusedBegin);
+  EXPECT_NE(refusedBegin.error.find("count of failed chips 9223372036854775808"), std::string::npos)
+      << refusedBegin.error;
+
+  const auto all = store->Sessions(t0);
+  ASSERT_TRUE(all) << all.error;
+  EXPECT_EQ(*all, (std::vector<StoredSession>{expected, bare})) << "a refused call changed a session";
+
+  // In the tables as a report finds them: nothing where a session has none.
+  using Row = std::vector<std::optional<std::string>>;
+  EXPECT_EQ(location->Query("SELECT station, program_version, job_id, image_sha256, locked_job, job_lock, started_ms, "
+                            "ended_ms, good, failed FROM sessions WHERE id = " +
+                            std::to_string(bare.id)),
+            (StoreLocation::Rows{Row{"bench-4", "", std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                     "1780000001123", "1780000002123", "0", "0"}}));
+  EXPECT_EQ(location->Query("SELECT p.programmer, p.firmware, p.adapter_serial, s.station FROM session_programmers p "
+                            "JOIN sessions s ON s.id = p.session_id ORDER BY s.started_ms, p.position"),
+            (StoreLocation::Rows{Row{"1", "V3.10", "FTbench-3", "bench-3"}, Row{"2", "V3.08", std::nullopt, "bench-3"},
+                                 Row{"2", "V3.10", std::nullopt, "bench-4"}}));
+}
+
+TEST_P(LineStoreBehaviour, SessionsSinceATimeComeInStartOrderEachWithItsOwnProgrammers) {
+  const Clock::time_point t0 = Clock::time_point(std::chrono::milliseconds(1'780'000'000'123));
+  // Two stations on one database, each through its own connection; the
+  // second runs two window instances (programmers 3 and 4 in another
+  // order).
+  auto south = Open();
+  ASSERT_NE(south, nullptr);
+  StoredSession north1 = MakeSession("north", t0 + 2s);
+  StoredSession early = MakeSession("north", t0 - 1ms);
+  StoredSession north2 = MakeSession("north", t0 + 3s);
+  north2.programmers.clear();
+  StoredSession south1 = MakeSession("south", t0 + 1s, 2);
+  std::swap(south1.programmers[0], south1.programmers[1]);
+  StoredSession south2 = MakeSession("south", t0 + 2s, 2);
+  south2.jobId.clear();
+  south2.lockedJob.clear();
+  south2.jobLock.clear();
+  const std::pair<LineStore*, StoredSession*> begins[] = {
+      {store.get(), &north1}, {store.get(), &early}, {south.get(), &south2},
+      {store.get(), &north2}, {south.get(), &south1}};
+  for (const auto& [where, session] : begins) {
+    const auto begun = where->BeginSession(*session);
+    ASSERT_TRUE(begun) << begun.error;
+    session->id = *begun;
+  }
+  ASSERT_TRUE(south->EndSession(south1.id, t0 + 5s, 7, 0));
+  south1.ended = t0 + 5s;
+  south1.good = 7;
+
+  struct Case {
+    Clock::time_point since;
+    std::vector<StoredSession> sessions;
+  };
+  const Case cases[] = {
+      {t0, {south1, north1, south2, north2}},  // the same start: in the order they began
+      {t0 - 1ms, {early, south1, north1, south2, north2}},
+      {t0 + 2s + 1ms, {north2}},
+      {t0 + 1h, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE((c.since - t0).count());
+    for (LineStore* reader : {store.get(), south.get()}) {
+      const auto found = reader->Sessions(c.since);
+      ASSERT_TRUE(found) << found.error;
+      EXPECT_EQ(*found, c.sessions);
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, LineStoreBehaviour, ::testing::Values(Engine::Sqlite, Engine::Postgres),
