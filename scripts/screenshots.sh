@@ -69,9 +69,9 @@ shoot compare.png --language en --screenshot-chip "24xx16" --screenshot-load fir
 # run on two simulated programmers; the banner names the job, chip, image
 # digest and lock, and what would change the job is greyed out.
 head -c 131072 "$scratch/data.bin" > "$scratch/sensor.bin"
-"$build/cli/velkor-cli" convert "$scratch/sensor.bin" "$scratch/sensor-v2.OVP" --chip W25x10xx >/dev/null 2>&1
 echo "line 3 qualified" > "$scratch/line3.pass"
-(cd "$scratch" && "$build/cli/velkor-cli" lock sensor-v2.OVP sensor-v2.job --passphrase-file line3.pass >/dev/null)
+(cd "$scratch" && "$build/cli/velkor-cli" convert sensor.bin sensor-v2.OVP --chip W25x10xx >/dev/null 2>&1 &&
+  "$build/cli/velkor-cli" lock sensor-v2.OVP sensor-v2.job --passphrase-file line3.pass >/dev/null)
 shoot operator-mode.png --language en --simulate --operator sensor-v2.job --passphrase-file line3.pass \
   --screenshot-auto
 # The programmer-control page: traceability and the production line's

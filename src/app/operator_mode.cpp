@@ -179,7 +179,8 @@ bool TQNProgrammer::EnterOperatorMode(const std::string& path, std::optional<Job
 }
 
 void TQNProgrammer::LeaveOperatorMode1Click() {
-  if (!Operator.active) return;
+  // The session's chips under way still count for it.
+  if (!Operator.active || RefusedWhileBusy(Tx("leaving operator mode"))) return;
   bool fits = false;
   if (Operator.kind == JobLockKind::Digest) {
     fits = view_.AskQuestion(

@@ -649,6 +649,7 @@ constexpr TextEntry kEnglishTexts[] = {
      "(Project, Leave Operator Mode)."},
     {"reading a chip into the image"},
     {"saving the job as a project"},
+    {"leaving operator mode"},
     {"Operator mode · job %s · chip %s · image SHA-256 %s · %s"},
     {"Operator mode: the locked job \"%s\" runs; nothing of it can be changed."},
     {"This job's lock has no key, so anyone may leave operator mode.\nLeave operator mode?"},
