@@ -536,6 +536,16 @@ void TQNProgrammer::LoadFile(const std::string& path) {
   LastLoad = LoadOutcome{kRecordReadError, 0};  // until the parser says otherwise
   LastLoadFormat = ChooseObjectFormat(path, LoadFormat, *this);
   LastLoad = LoadObjectFileAs(path, LastLoadFormat, Image, Chip, *this);
+  // The digest shown below is computed beside the checksums; whichever way
+  // this load ends, its thread has ended before the image can change.
+  shaAhead_ = true;
+  struct EndShaAhead {
+    TQNProgrammer& p;
+    ~EndShaAhead() {
+      p.shaAhead_ = false;
+      p.pendingSha_.reset();
+    }
+  } endShaAhead{*this};
   RecomputeAfterLoad(Image, Chip, ChipConfirmed, Controls.ChkBoxCPES.Checked, *this);
   ImageReplaced();
   // A file read whole without a byte of data would otherwise "load" and
@@ -560,10 +570,21 @@ void TQNProgrammer::LoadFile(const std::string& path) {
   }
 }
 
-ImageDigest TQNProgrammer::UsedRangeDigest() const {
+std::pair<const uint8_t*, std::size_t> TQNProgrammer::UsedRangeBytes() const {
   const uint64_t end = std::min<uint64_t>(Image.ChipEnd, kImageCapacity - 1);
   const uint64_t size = end >= Image.ChipStart ? end - Image.ChipStart + 1 : 0;
-  return DigestOf(Image.Data.get() + (size > 0 ? Image.ChipStart : 0), static_cast<std::size_t>(size));
+  return {Image.Data.get() + (size > 0 ? Image.ChipStart : 0), static_cast<std::size_t>(size)};
+}
+
+ImageDigest TQNProgrammer::UsedRangeDigest() const {
+  const auto [data, size] = UsedRangeBytes();
+  return DigestOf(data, size);
+}
+
+void TQNProgrammer::ChecksumRangeSettled(const ImageBuffer& image) {
+  if (!shaAhead_ || &image != &Image) return;
+  const auto [data, size] = UsedRangeBytes();
+  pendingSha_.emplace(ShaAhead{std::async(std::launch::async, Sha256HexOf, data, size), data, size});
 }
 
 std::string TQNProgrammer::Station() const {
@@ -585,7 +606,13 @@ void TQNProgrammer::HoldJobId(const std::string& id) {
 }
 
 void TQNProgrammer::ShowDigest(const char* line) {
-  LastDigest = UsedRangeDigest();
+  const auto [data, size] = UsedRangeBytes();
+  if (pendingSha_ && pendingSha_->data == data && pendingSha_->size == size) {
+    LastDigest = {pendingSha_->sha.get(), Crc32Of(data, size)};
+  } else {
+    LastDigest = DigestOf(data, size);
+  }
+  pendingSha_.reset();
   const ImageDigest& digest = LastDigest;
   const std::string range = FormatText("0x%06X-0x%06X", Image.ChipStart, Image.ChipEnd);
   AppendInfo(FormatText(Tx(line), range.c_str(), DigestText(digest).c_str()));

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -574,6 +575,7 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   void ShowHexView(uint32_t first, uint32_t last) override;
   void Warn(const std::string& text) override;
   void SetBusy(bool busy) override;
+  void ChecksumRangeSettled(const ImageBuffer& image) override;
   // The recompute after every change of the image.
   void RecomputeImage();
 
@@ -789,6 +791,20 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // When each programmer's current stand-alone cycle started.
   std::chrono::steady_clock::time_point cycleStart_[2];
   RandomSource random_ = MakeRandomSource();
+  // A load that shows the image's digest computes its SHA-256 on a second
+  // thread while the checksums of the same range are computed (shaAhead_
+  // asks for it); ShowDigest takes it when its range is the one shown.
+  // Always waited for before the load returns: the image must not change
+  // under it.
+  struct ShaAhead {
+    std::future<std::string> sha;
+    const uint8_t* data = nullptr;
+    std::size_t size = 0;
+  };
+  bool shaAhead_ = false;
+  std::optional<ShaAhead> pendingSha_;
+  // The used range ChipStart..ChipEnd as bytes of the image.
+  std::pair<const uint8_t*, std::size_t> UsedRangeBytes() const;
   // Where the session in force was kept, and its id there.
   SessionSink* sessionSink_ = nullptr;
   std::optional<int64_t> sessionRecordId_;

@@ -66,6 +66,7 @@ void RecomputeImage(ImageBuffer& image, ChipParams& chip, bool chipConfirmed, bo
   LogAddressLines(image, chipConfirmed, report);
   report.AppendPlain(" ");
   if (!processByChipSize && chip.Family < kFirstTextViewFamily) TrimChipEnd(image, chip, report);
+  report.ChecksumRangeSettled(image);
   UpdateChecksums(image, 0, image.ChipEnd - image.ChipStart, report);
   if (chip.Family >= kFirstEepromFamily || chip.Family == kFirstTextViewFamily) {
     report.ShowHexView(image.ChipStart, image.ChipEnd);
@@ -88,6 +89,7 @@ void RecomputeDataFlashImage(ImageBuffer& image, ImageReport& report) {
     std::memmove(data + p * kDataFlashMainSize, data + p * kDataFlashPageSize, kDataFlashMainSize);
   }
   std::memcpy(data + kDataFlashSpareBase, data + kDataFlashScratch, kDataFlashPages * kDataFlashSpareSize);
+  report.ChecksumRangeSettled(image);
   UpdateChecksums(image, 0, image.ChipEnd - image.ChipStart, report);
   report.ShowHexView(image.ChipStart, image.ChipEnd);
   report.SetBusy(false);
@@ -132,14 +134,19 @@ void UpdateChecksums(ImageBuffer& image, uint32_t offset, uint32_t last, ImageRe
   const uint8_t* data = image.Data.get();
   // Every range is cut at the end of the image: a damaged range from a
   // project file must not read past it.
-  uint32_t fileSum = 0;
-  if (image.FileEnd >= image.FileStart && image.FileStart <= kLastImageOffset) {
-    fileSum = ByteSum32Wide(data, image.FileStart, std::min(image.FileEnd, kLastImageOffset));
-  }
   const bool chipRange = last >= offset && offset <= kLastImageOffset;
   const uint32_t chipLast = std::min(last, kLastImageOffset);
   image.Crc16 = chipRange && offset <= kLargestCrcStart ? LinkCrc16Sliced(data, offset, chipLast) : 0;
   const uint32_t chipSum = chipRange ? ByteSum32Wide(data, offset, chipLast) : 0;
+  uint32_t fileSum = 0;
+  if (image.FileEnd >= image.FileStart && image.FileStart <= kLastImageOffset) {
+    const uint32_t fileLast = std::min(image.FileEnd, kLastImageOffset);
+    // A file that fills the chip range has the chip's sum: 64 MiB are not
+    // summed twice.
+    fileSum = chipRange && image.FileStart == offset && fileLast == chipLast
+                  ? chipSum
+                  : ByteSum32Wide(data, image.FileStart, fileLast);
+  }
   image.AccSum16 = static_cast<uint16_t>(0x10000u - (chipSum & 0xFFFFu));
   image.SumsComputed = chipRange;
   image.CrcComputed = chipRange && offset <= kLargestCrcStart;

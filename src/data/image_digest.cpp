@@ -10,20 +10,25 @@
 
 namespace velkor {
 
-ImageDigest DigestOf(const uint8_t* data, std::size_t size) {
-  ImageDigest digest;
+ImageDigest DigestOf(const uint8_t* data, std::size_t size) { return {Sha256HexOf(data, size), Crc32Of(data, size)}; }
+
+uint32_t Crc32Of(const uint8_t* data, std::size_t size) {
+  return static_cast<uint32_t>(crc32_z(crc32_z(0, nullptr, 0), data, size));
+}
+
+std::string Sha256HexOf(const uint8_t* data, std::size_t size) {
+  std::string hex;
   unsigned char sha[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (EVP_Digest(data, size, sha, &length, EVP_sha256(), nullptr) != 1)
     throw std::runtime_error("SHA-256 could not be computed");
   static constexpr char kHex[] = "0123456789abcdef";
-  digest.sha256.reserve(2 * length);
+  hex.reserve(2 * length);
   for (unsigned int i = 0; i < length; ++i) {
-    digest.sha256 += kHex[sha[i] >> 4];
-    digest.sha256 += kHex[sha[i] & 0x0F];
+    hex += kHex[sha[i] >> 4];
+    hex += kHex[sha[i] & 0x0F];
   }
-  digest.crc32 = static_cast<uint32_t>(crc32_z(crc32_z(0, nullptr, 0), data, size));
-  return digest;
+  return hex;
 }
 
 std::string DigestText(const ImageDigest& digest) {

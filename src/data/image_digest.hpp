@@ -15,6 +15,9 @@ struct ImageDigest {
 };
 
 ImageDigest DigestOf(const uint8_t* data, std::size_t size);
+// Its two parts, for callers that compute them apart.
+std::string Sha256HexOf(const uint8_t* data, std::size_t size);
+uint32_t Crc32Of(const uint8_t* data, std::size_t size);
 
 // "SHA-256 <hex>, CRC-32 0x<hex>", for the log.
 std::string DigestText(const ImageDigest& digest);

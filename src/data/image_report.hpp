@@ -8,6 +8,8 @@
 
 namespace velkor {
 
+class ImageBuffer;
+
 class ImageReport {
  public:
   virtual ~ImageReport() = default;
@@ -25,6 +27,10 @@ class ImageReport {
   virtual void Warn(const std::string& text) = 0;
   // The hourglass cursor while a long recompute runs.
   virtual void SetBusy(bool busy) = 0;
+  // The used range is final and its checksums are about to be computed:
+  // a report that wants a digest of the same range may start it now, beside
+  // them. The image does not change until the recompute has returned.
+  virtual void ChecksumRangeSettled(const ImageBuffer& /*image*/) {}
 };
 
 }  // namespace velkor

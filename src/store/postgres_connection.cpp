@@ -1,12 +1,11 @@
 // The PostgreSQL engine: one database shared by the stations of a line.
-#include <libpq-fe.h>
-
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "data/text_format.hpp"
+#include "store/postgres_client.hpp"
 #include "store/sql_connection.hpp"
 #include "text/text_table.hpp"
 
@@ -14,12 +13,12 @@ namespace velkor::store {
 namespace {
 
 struct ResultFree {
-  void operator()(PGresult* result) const { PQclear(result); }
+  void operator()(PGresult* result) const { LoadPostgresClient().clear(result); }
 };
 using Result = std::unique_ptr<PGresult, ResultFree>;
 
 struct OptionsFree {
-  void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
+  void operator()(PQconninfoOption* options) const { LoadPostgresClient().conninfoFree(options); }
 };
 
 // libpq's messages end in a line end and may run over several lines
@@ -41,9 +40,10 @@ std::string Trimmed(const std::string& text) {
 
 // The password the connection string carries, empty when none.
 std::string PasswordIn(const std::string& connectionString) {
+  const PostgresClient& pq = LoadPostgresClient();
   char* error = nullptr;
-  std::unique_ptr<PQconninfoOption, OptionsFree> options(PQconninfoParse(connectionString.c_str(), &error));
-  PQfreemem(error);
+  std::unique_ptr<PQconninfoOption, OptionsFree> options(pq.conninfoParse(connectionString.c_str(), &error));
+  pq.freemem(error);
   if (!options) return {};
   for (const PQconninfoOption* option = options.get(); option->keyword; ++option) {
     if (std::string_view(option->keyword) == "password" && option->val) return option->val;
@@ -64,7 +64,7 @@ std::string WithoutPassword(std::string text, const std::string& password) {
 class PostgresConnection final : public SqlConnection {
  public:
   explicit PostgresConnection(const std::string& connectionString)
-      : where_(DescribePostgres(connectionString)), password_(PasswordIn(connectionString)) {
+      : pq_(LoadPostgresClient()), where_(DescribePostgres(connectionString)), password_(PasswordIn(connectionString)) {
     // Defaults first: whatever the connection string says overrides them.
     // A lock held by a station that stopped mid-transaction fails the
     // waiting call after 10 s instead of freezing every other station.
@@ -75,28 +75,28 @@ class PostgresConnection final : public SqlConnection {
     }
     const char* keys[] = {"connect_timeout", "client_encoding", "application_name", "options", "dbname", nullptr};
     const char* values[] = {"10", "UTF8", "velkor350qn", options.c_str(), connectionString.c_str(), nullptr};
-    connection_ = PQconnectdbParams(keys, values, 1);
-    if (!connection_ || PQstatus(connection_) != CONNECTION_OK) {
-      const std::string reason = connection_ ? Trimmed(PQerrorMessage(connection_)) : std::string(Tx("out of memory"));
-      PQfinish(connection_);
+    connection_ = pq_.connectdbParams(keys, values, 1);
+    if (!connection_ || pq_.status(connection_) != CONNECTION_OK) {
+      const std::string reason = connection_ ? Trimmed(pq_.errorMessage(connection_)) : std::string(Tx("out of memory"));
+      pq_.finish(connection_);
       connection_ = nullptr;
       throw StoreError(velkor::FormatText(Tx("%s cannot be reached: %s"), where_.c_str(),
                                           WithoutPassword(reason, password_).c_str()),
                        true);
     }
     // The server's notices ("skipping", ...) are not the user's business.
-    PQsetNoticeProcessor(connection_, [](void*, const char*) {}, nullptr);
+    pq_.setNoticeProcessor(connection_, [](void*, const char*) {}, nullptr);
   }
 
-  ~PostgresConnection() override { PQfinish(connection_); }
+  ~PostgresConnection() override { pq_.finish(connection_); }
 
   Dialect Kind() const override { return Dialect::Postgres; }
   const std::string& Where() const override { return where_; }
 
   void Connect() override {
-    if (PQstatus(connection_) == CONNECTION_OK) return;
-    PQreset(connection_);
-    if (PQstatus(connection_) != CONNECTION_OK) {
+    if (pq_.status(connection_) == CONNECTION_OK) return;
+    pq_.reset(connection_);
+    if (pq_.status(connection_) != CONNECTION_OK) {
       throw StoreError(velkor::FormatText(Tx("%s cannot be reached: %s"), where_.c_str(), Message().c_str()), true);
     }
   }
@@ -113,22 +113,22 @@ class PostgresConnection final : public SqlConnection {
       }
     }
     const std::string statement(sql);
-    Result result(PQexecParams(connection_, statement.c_str(), static_cast<int>(values.size()), nullptr,
+    Result result(pq_.execParams(connection_, statement.c_str(), static_cast<int>(values.size()), nullptr,
                                values.data(), nullptr, nullptr, 0));
     Check(result.get());
     SqlRows rows;
-    const int count = PQntuples(result.get());
-    const int columns = PQnfields(result.get());
+    const int count = pq_.ntuples(result.get());
+    const int columns = pq_.nfields(result.get());
     rows.reserve(count);
     for (int r = 0; r < count; ++r) {
       SqlRow row;
       row.reserve(columns);
       for (int c = 0; c < columns; ++c) {
-        if (PQgetisnull(result.get(), r, c)) {
+        if (pq_.getisnull(result.get(), r, c)) {
           row.emplace_back(std::nullopt);
         } else {
-          row.emplace_back(std::string(PQgetvalue(result.get(), r, c),
-                                       static_cast<std::size_t>(PQgetlength(result.get(), r, c))));
+          row.emplace_back(std::string(pq_.getvalue(result.get(), r, c),
+                                       static_cast<std::size_t>(pq_.getlength(result.get(), r, c))));
         }
       }
       rows.push_back(std::move(row));
@@ -138,7 +138,7 @@ class PostgresConnection final : public SqlConnection {
 
   void Script(std::string_view sql) override {
     const std::string statements(sql);
-    Result result(PQexec(connection_, statements.c_str()));
+    Result result(pq_.exec(connection_, statements.c_str()));
     Check(result.get());
   }
 
@@ -150,31 +150,31 @@ class PostgresConnection final : public SqlConnection {
   void BeginRead() override { Script("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); }
 
   void Commit() override {
-    Result result(PQexec(connection_, "COMMIT"));
+    Result result(pq_.exec(connection_, "COMMIT"));
     Check(result.get());
     // A transaction that failed earlier answers COMMIT with ROLLBACK.
-    if (std::string_view(PQcmdStatus(result.get())) != "COMMIT") {
+    if (std::string_view(pq_.cmdStatus(result.get())) != "COMMIT") {
       throw StoreError(velkor::FormatText(Tx("%s: the change was rolled back"), where_.c_str()));
     }
   }
 
   void RollbackQuietly() noexcept override {
-    const PGTransactionStatusType status = PQtransactionStatus(connection_);
-    if (status == PQTRANS_INTRANS || status == PQTRANS_INERROR) PQclear(PQexec(connection_, "ROLLBACK"));
+    const PGTransactionStatusType status = pq_.transactionStatus(connection_);
+    if (status == PQTRANS_INTRANS || status == PQTRANS_INERROR) pq_.clear(pq_.exec(connection_, "ROLLBACK"));
   }
 
  private:
-  std::string Message() const { return WithoutPassword(Trimmed(PQerrorMessage(connection_)), password_); }
+  std::string Message() const { return WithoutPassword(Trimmed(pq_.errorMessage(connection_)), password_); }
 
   void Check(PGresult* result) const {
-    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    const ExecStatusType status = result ? pq_.resultStatus(result) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
-    if (!result || PQstatus(connection_) != CONNECTION_OK) {
+    if (!result || pq_.status(connection_) != CONNECTION_OK) {
       throw StoreError(velkor::FormatText(Tx("%s cannot be reached: %s"), where_.c_str(), Message().c_str()), true);
     }
-    const char* code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    const char* code = pq_.resultErrorField(result, PG_DIAG_SQLSTATE);
     const std::string state = code ? code : "";
-    const std::string reason = WithoutPassword(Trimmed(PQresultErrorMessage(result)), password_);
+    const std::string reason = WithoutPassword(Trimmed(pq_.resultErrorMessage(result)), password_);
     // Class 08: the connection failed; 57P: the server is shutting down or
     // restarting; 55P03: a lock was not granted in time (lock_timeout).
     if (state.starts_with("08") || state.starts_with("57P")) {
@@ -186,6 +186,7 @@ class PostgresConnection final : public SqlConnection {
     throw StoreError(where_ + ": " + reason, false, conflict);
   }
 
+  const PostgresClient& pq_;
   std::string where_;
   std::string password_;
   PGconn* connection_ = nullptr;
@@ -194,9 +195,10 @@ class PostgresConnection final : public SqlConnection {
 }  // namespace
 
 std::string DescribePostgres(const std::string& connectionString) {
+  const PostgresClient& pq = LoadPostgresClient();
   char* error = nullptr;
-  std::unique_ptr<PQconninfoOption, OptionsFree> options(PQconninfoParse(connectionString.c_str(), &error));
-  PQfreemem(error);
+  std::unique_ptr<PQconninfoOption, OptionsFree> options(pq.conninfoParse(connectionString.c_str(), &error));
+  pq.freemem(error);
   if (!options) return Tx("the PostgreSQL database (its connection string cannot be read)");
   std::string shown;
   for (const PQconninfoOption* option = options.get(); option->keyword; ++option) {

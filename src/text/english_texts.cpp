@@ -897,6 +897,8 @@ constexpr TextEntry kEnglishTexts[] = {
     {"%s %s %s%s%s %s good %llu failed %llu%s"},
     {"No sessions in %s."},
     {"The session was not kept in %s: %s"},
+    {"PostgreSQL's client library cannot be loaded (install libpq5): %s"},
+    {"%s has no function %s"},
     {"The end of session %lld was not kept in %s: %s"},
     {"the database holds an empty value where a number belongs"},
     {"the database holds \"%s\" where a number belongs"},
