@@ -101,6 +101,9 @@ int ConvertObjectFile(const std::string& input, const std::string& output, const
 
   if (!load.Load(source, inputName, options.format, options.allowTruncate)) return kConvertLoadFailed;
   const ImageBuffer& image = load.Programmer().Image;
+  // The conversion ends with its save: the image's memory can serve the
+  // output file's pages.
+  load.Programmer().ReleaseImageAsSaved = true;
 
   // A project file: the chip with the window's settings for it and the
   // image, as Project › Save writes it (what `lock` makes a locked job of).
@@ -122,7 +125,7 @@ int ConvertObjectFile(const std::string& input, const std::string& output, const
       if (toStandardOutput) {
         WriteUsedRange(STDOUT_FILENO, Tx("standard output"), image, *saveFormat, "");
       } else {
-        SaveUsedRangeAs(image, output, *saveFormat);
+        SaveUsedRangeAs(image, output, *saveFormat, load.Programmer().SavedBytesRelease());
         errors << FileSavedMessage(output) << '\n';
       }
     } catch (const EInOutError& e) {

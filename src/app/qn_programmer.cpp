@@ -623,6 +623,11 @@ void TQNProgrammer::ShowDigest(const char* line) {
   Controls.StatusPanel1.Hint = hint;
 }
 
+BytesWritten TQNProgrammer::SavedBytesRelease() {
+  if (!ReleaseImageAsSaved) return {};
+  return [this](std::size_t offset, std::size_t count) { EraseWholePages(Image.Data, offset, count); };
+}
+
 void TQNProgrammer::FileSaveBtnClick() {
   if (!FileLoaded) {
     view_.ShowMessage(MessageKind::Information, Tx(kNothingToSave));
@@ -636,7 +641,7 @@ void TQNProgrammer::FileSaveBtnClick() {
     view_.ShowMessage(MessageKind::Information, Tx(kNothingToSave));
     return;
   }
-  SaveUsedRangeAs(Image, *path, SaveFormatForPath(*path));
+  SaveUsedRangeAs(Image, *path, SaveFormatForPath(*path), SavedBytesRelease());
   Editor.MarkSaved();
   ShowEditStatus();
   view_.ImageMarksChanged();

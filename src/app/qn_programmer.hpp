@@ -33,6 +33,7 @@
 #include "data/image_report.hpp"
 #include "data/job_lock_block.hpp"
 #include "data/object_file.hpp"
+#include "data/object_writer.hpp"
 #include "data/project_file.hpp"
 #include "link/commands.hpp"
 #include "link/firmware_file.hpp"
@@ -169,6 +170,15 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // none); empty when the image came from a chip read, or nothing was
   // loaded since the chip was chosen.
   std::string ImageFile;
+  // A one-shot conversion has no use for the image once it is saved: each
+  // block's memory then goes back to the system as soon as it is written,
+  // so the output file's new pages reuse it instead of memory the system
+  // must find anew (what costs most on a busy machine). The image reads
+  // erased where it was written afterwards. Off in the window.
+  bool ReleaseImageAsSaved = false;
+  // What the saves give the writer for it: nothing unless
+  // ReleaseImageAsSaved.
+  BytesWritten SavedBytesRelease();
   // The locked job in force: its path and its lock ("hmac-sha256-passphrase
   // 3f9a…"); both empty when the job was not loaded from a locked job, and
   // cleared when the job changes. Every chip's record names them.

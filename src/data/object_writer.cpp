@@ -61,14 +61,15 @@ class BufferedOutput {
     WriteAll(buffer_.data(), used_);
     used_ = 0;
   }
-  // Bytes straight from their place, after what is buffered.
-  void WriteDirect(const uint8_t* bytes, std::size_t count) {
+  // Bytes straight from their place, after what is buffered; written is
+  // told of each block once it is out.
+  void WriteDirect(const uint8_t* bytes, std::size_t count, const BytesWritten& written) {
     Flush();
-    while (count > 0) {
-      const std::size_t block = std::min(count, kDirectBlock);
-      WriteAll(reinterpret_cast<const char*>(bytes), block);
-      bytes += block;
-      count -= block;
+    for (std::size_t offset = 0; offset < count;) {
+      const std::size_t block = std::min(count - offset, kDirectBlock);
+      WriteAll(reinterpret_cast<const char*>(bytes + offset), block);
+      if (written) written(offset, block);
+      offset += block;
     }
   }
   uint64_t Written() const { return written_; }
@@ -195,14 +196,14 @@ void WriteSRecords(BufferedOutput& out, const uint8_t* bytes, uint32_t first, st
 }  // namespace
 
 uint64_t WriteObject(int fd, const std::string& what, const uint8_t* bytes, uint32_t first, std::size_t count,
-                     ObjectFormat format, std::string_view header) {
+                     ObjectFormat format, std::string_view header, const BytesWritten& written) {
   if (count > 0 && uint64_t{first} + count - 1 > kLastAddress)
     throw EInOutError(FormatText(Tx("%s: the range from 0x%08X holds %zu bytes, more than 32-bit addresses reach"),
                                  what.c_str(), first, count));
   BufferedOutput out(fd, what);
   switch (format) {
     case ObjectFormat::Binary:
-      out.WriteDirect(bytes, count);
+      out.WriteDirect(bytes, count, written);
       break;
     case ObjectFormat::IntelHex:
       WriteIntelHex(out, bytes, first, count);
@@ -218,18 +219,18 @@ uint64_t WriteObject(int fd, const std::string& what, const uint8_t* bytes, uint
 }
 
 uint64_t WriteObjectFile(const std::filesystem::path& path, const uint8_t* bytes, uint32_t first, std::size_t count,
-                         ObjectFormat format) {
-  uint64_t written = 0;
+                         ObjectFormat format, const BytesWritten& written) {
+  uint64_t size = 0;
   const std::string failure = ReplaceFile(path, [&](int fd) {
     try {
-      written = WriteObject(fd, path.string(), bytes, first, count, format, path.filename().string());
+      size = WriteObject(fd, path.string(), bytes, first, count, format, path.filename().string(), written);
       return std::string();
     } catch (const EInOutError& e) {
       return std::string(e.what());
     }
   });
   if (!failure.empty()) throw EInOutError(FormatText(Tx("Cannot save file: %s"), failure.c_str()));
-  return written;
+  return size;
 }
 
 namespace {
@@ -245,8 +246,9 @@ std::size_t UsedRangeSize(const ImageBuffer& image, const std::string& what) {
 
 }  // namespace
 
-uint64_t SaveUsedRangeAs(const ImageBuffer& image, const std::filesystem::path& path, ObjectFormat format) {
-  return WriteObjectFile(path, image.Data.get(), 0, UsedRangeSize(image, path.string()), format);
+uint64_t SaveUsedRangeAs(const ImageBuffer& image, const std::filesystem::path& path, ObjectFormat format,
+                         const BytesWritten& written) {
+  return WriteObjectFile(path, image.Data.get(), 0, UsedRangeSize(image, path.string()), format, written);
 }
 
 uint64_t WriteUsedRange(int fd, const std::string& what, const ImageBuffer& image, ObjectFormat format,

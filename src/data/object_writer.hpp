@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -48,8 +49,13 @@ inline constexpr std::size_t kBytesPerRecord = 32;
 // 252 bytes). Returns the number of bytes written. Raises EInOutError naming
 // `what` when a write fails or the range does not fit 32-bit addresses,
 // std::invalid_argument for HexText.
+//
+// written, when given, is told of each part of bytes (its offset from bytes
+// and its size) once binary output has written it: a caller done with the
+// bytes may give their memory back then. The record formats tell nothing.
+using BytesWritten = std::function<void(std::size_t offset, std::size_t count)>;
 uint64_t WriteObject(int fd, const std::string& what, const uint8_t* bytes, uint32_t first, std::size_t count,
-                     ObjectFormat format, std::string_view header);
+                     ObjectFormat format, std::string_view header, const BytesWritten& written = {});
 
 // The same into path: a temporary file in the same folder, flushed to disk
 // and renamed over path, so a failed save never leaves a part of a file
@@ -58,12 +64,13 @@ uint64_t WriteObject(int fd, const std::string& what, const uint8_t* bytes, uint
 // owner where allowed); a folder, FIFO or device at path is refused. The
 // S0 header holds path's file name. Returns the size of the file.
 uint64_t WriteObjectFile(const std::filesystem::path& path, const uint8_t* bytes, uint32_t first, std::size_t count,
-                         ObjectFormat format);
+                         ObjectFormat format, const BytesWritten& written = {});
 
 // The used range of the image, Data[0 .. ChipEnd - ChipStart] at addresses
 // 0 onwards: the bytes the binary save has always written, in any format.
 // Raises EInOutError when the range reaches beyond the image buffer.
-uint64_t SaveUsedRangeAs(const ImageBuffer& image, const std::filesystem::path& path, ObjectFormat format);
+uint64_t SaveUsedRangeAs(const ImageBuffer& image, const std::filesystem::path& path, ObjectFormat format,
+                         const BytesWritten& written = {});
 uint64_t WriteUsedRange(int fd, const std::string& what, const ImageBuffer& image, ObjectFormat format,
                         std::string_view header);
 

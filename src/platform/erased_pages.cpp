@@ -162,6 +162,13 @@ void EraseAllPages(const ErasedPages& pages) {
   if (::madvise(pages.get(), mapped, MADV_DONTNEED) != 0) Fail("erasing the image");
 }
 
+void EraseWholePages(const ErasedPages& pages, std::size_t offset, std::size_t count) {
+  const std::size_t page = PageSize();
+  const std::size_t first = (offset + page - 1) / page * page;
+  const std::size_t last = (offset + count) / page * page;
+  if (last > first) pages.get_deleter().SpanState().MapPatternOver(pages.get(), first, last);
+}
+
 std::size_t FillPages(const ErasedPages& pages, std::size_t offset, std::size_t count, const PageFill& fill) {
   if (count == 0) return 0;
   const std::size_t page = PageSize();

@@ -59,6 +59,12 @@ std::size_t WrittenExtent(const ErasedPages& pages, std::size_t end);
 // cannot be mapped again over memory FillPages gave.
 void EraseAllPages(const ErasedPages& pages);
 
+// Every whole page inside [offset, offset + count) reads erased again and
+// its memory goes back to the system at once; the bytes of pages the range
+// only partly covers stay as they are. The range must lie inside the span.
+// Throws std::system_error when the pattern cannot be mapped.
+void EraseWholePages(const ErasedPages& pages, std::size_t offset, std::size_t count);
+
 // Writes the range [offset, offset + count) through fill, called once with
 // the range's first byte and its size; it returns how many bytes from the
 // start it wrote, and the rest of the range then reads erased. Before

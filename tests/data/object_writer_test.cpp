@@ -182,6 +182,40 @@ TEST_F(ObjectSaveTest, UsedRangeIsSavedInTheFormatOfTheName) {
   EXPECT_FALSE(KnownObjectExtension("a.s"));
 }
 
+// A save that gives the image's memory back as it goes (a one-shot
+// conversion): binary output tells each block once it is written, the
+// blocks follow one another over the whole range, and the file holds every
+// byte although the image reads erased behind the writer. The record
+// formats tell nothing.
+TEST_F(ObjectSaveTest, ABinarySaveTellsEachWrittenBlockAndTheImageMayGoAfterIt) {
+  constexpr std::size_t kCount = (std::size_t{20} << 20) + 12345;  // three blocks, the last one short
+  std::mt19937 random(7);
+  for (std::size_t i = 0; i < kCount; ++i) image.Data[i] = static_cast<uint8_t>(random());
+  image.ChipStart = 0;
+  image.ChipEnd = static_cast<uint32_t>(kCount - 1);
+  const std::vector<uint8_t> expected(image.Data.get(), image.Data.get() + kCount);
+
+  std::vector<std::pair<std::size_t, std::size_t>> told;
+  const BytesWritten release = [&](std::size_t offset, std::size_t count) {
+    told.emplace_back(offset, count);
+    EraseWholePages(image.Data, offset, count);
+  };
+  SaveUsedRangeAs(image, dir / "out.bin", ObjectFormat::Binary, release);
+  EXPECT_EQ(ReadAll(dir / "out.bin"), expected);
+  ASSERT_GE(told.size(), 2u);
+  std::size_t next = 0;
+  for (const auto& [offset, count] : told) {
+    EXPECT_EQ(offset, next);
+    next = offset + count;
+  }
+  EXPECT_EQ(next, kCount);
+  EXPECT_EQ(image.Data[kCount / 2], 0xFF) << "the image's memory was not given back";
+
+  told.clear();
+  SaveUsedRangeAs(image, dir / "out.hex", ObjectFormat::IntelHex, release);
+  EXPECT_TRUE(told.empty());
+}
+
 // A save whose write fails part way (here the file-size limit, as a full
 // disk would) raises, and leaves the file of that name as it was, with no
 // temporary file beside it; a folder that cannot be written is refused

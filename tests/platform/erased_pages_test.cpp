@@ -185,5 +185,33 @@ TEST(ErasedPages, FilledPagesCountAsWrittenUntilTheEraseGivesThemBack) {
   EXPECT_TRUE(AllErased(pages.get(), kSize));
 }
 
+// Whole pages inside the range go back erased, written and fresh pages
+// alike; the pages at its ends that it only partly covers keep every byte.
+TEST(ErasedPages, ErasingWholePagesGivesThemBackAndKeepsThePartlyCoveredOnes) {
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  ErasedPages pages = MapErasedPages(kSize);
+  // Fresh memory over the first 3 MiB, written pages of the pattern mapping
+  // beyond it.
+  FillPages(pages, 0, std::size_t{3} << 20, [](uint8_t* at, std::size_t count) {
+    std::fill(at, at + count, 0x00);
+    return count;
+  });
+  std::fill(pages.get() + (std::size_t{3} << 20), pages.get() + (std::size_t{4} << 20), 0x11);
+  const std::size_t from = page + 100;                        // inside page 1
+  const std::size_t to = (std::size_t{3} << 20) + 5 * page + 7;  // inside a written page beyond the fresh memory
+  EraseWholePages(pages, from, to - from);
+
+  EXPECT_TRUE(std::all_of(pages.get(), pages.get() + 2 * page, [](uint8_t b) { return b == 0x00; }))
+      << "the partly covered first page lost bytes";
+  EXPECT_TRUE(AllErased(pages.get() + 2 * page, to / page * page - 2 * page));
+  EXPECT_TRUE(std::all_of(pages.get() + to / page * page, pages.get() + (std::size_t{4} << 20),
+                          [](uint8_t b) { return b == 0x11; }))
+      << "the partly covered last page or the pages beyond lost bytes";
+  // What is left written: the two end pages' pages and the rest of the 4 MiB.
+  EXPECT_EQ(WrittenKb(pages.get(), kSize), (2 * page + (std::size_t{4} << 20) - to / page * page) / 1024);
+  pages[3 * page] = 0x22;  // writable again
+  EXPECT_EQ(pages[3 * page], 0x22);
+}
+
 }  // namespace
 }  // namespace velkor
