@@ -2,6 +2,8 @@
 // a production fixture can tell them apart.
 #pragma once
 
+#include "data/job_lock_block.hpp"
+
 namespace velkor::cli {
 
 enum ExitStatus : int {
@@ -12,7 +14,7 @@ enum ExitStatus : int {
   kExitRefused = 4,        // a precondition refused the operation (chip, file, serial number, ...)
   kExitTimeout = 5,        // a programmer did not answer in time
   kExitStopped = 6,        // Ctrl+C stopped an operation before its chip was finished
-  kExitJobRefused = 7,     // a locked job differs from its lock (or its key is wrong): nothing was programmed
+  kExitJobRefused = kLockedJobRefusedStatus,  // a locked job differs from its lock (or its key is wrong)
 };
 
 }  // namespace velkor::cli

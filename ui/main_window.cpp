@@ -767,7 +767,7 @@ void MainWindow::Startup() {
     // A station started for one job never falls back to the open window:
     // the refusal has been shown, and the window closes.
     if (!entered) {
-      exitStatus_ = kOperatorJobRefusedStatus;
+      exitStatus_ = kLockedJobRefusedStatus;
       QTimer::singleShot(0, this, &QWidget::close);
     }
   }

@@ -71,9 +71,9 @@ class MainWindow final : public QMainWindow, public ProgrammerView {
   TChipSeltForm& ChipForm() { return *chipForm_; }
   // True once the start-up (FormShow) has run.
   bool Started() const { return startupDone_; }
-  // The program's exit status besides the event loop's: non-zero when the
-  // locked job of --operator was refused (the window then closes).
-  static constexpr int kOperatorJobRefusedStatus = 7;
+  // The program's exit status besides the event loop's: the locked job's
+  // refusal (kLockedJobRefusedStatus) when the job of --operator was
+  // refused (the window then closes).
   int ExitStatus() const { return exitStatus_; }
 
   // Chooses a chip the way the operator does: the chip button, then the

@@ -1,10 +1,9 @@
 // Operator mode: the window runs one locked job and nothing else. Every
 // control that would change the job is held disabled, and every command
 // that would change it is refused, whichever way it is reached. Only the
-// key the job was locked with leaves the mode; the window keeps a salted
-// HMAC of that key, never the key itself.
+// key the job was locked with leaves the mode; the window keeps an HMAC of
+// that key over the job's lock value, never the key itself.
 #include <openssl/crypto.h>
-#include <openssl/rand.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -25,11 +24,10 @@ constexpr const char* kLockedJobFilter = TextKey("Locked jobs (*.job)|*.job|All 
 constexpr const char* kKeyFileFilter = TextKey("Key files (*)|*");
 constexpr const char* kJobKeyTitle = TextKey("Locked job");
 
-// The salt's size: as large as the digest it keys.
-constexpr std::size_t kSaltBytes = 32;
-
-std::string KeyCheck(const JobKey& key, const std::string& salt) {
-  return JobLockValue(JobKey{JobLockKind::Passphrase, key.bytes}, salt);
+// What shows a key again without keeping it: its HMAC over the job's lock
+// value, which is the job's own salt.
+std::string KeyCheck(const JobKey& key, const std::string& lock) {
+  return JobLockValue(JobKey{JobLockKind::Passphrase, key.bytes}, lock);
 }
 
 }  // namespace
@@ -131,13 +129,16 @@ void TQNProgrammer::OpenLockedJob1Click() {
   if (path) OpenLockedJob(*path, std::nullopt);
 }
 
-bool TQNProgrammer::OpenLockedJob(const std::string& path, std::optional<JobKey> key) {
-  if (!key) {
-    const auto kind = LockKindOfJob(path);
-    if (!kind) return false;
-    key = AskJobKey(*kind);
-    if (!key) return false;
-  }
+std::optional<JobKey> TQNProgrammer::KeyForJob(const std::string& path, std::optional<JobKey> given) {
+  if (given) return given;
+  const auto kind = LockKindOfJob(path);
+  if (!kind) return std::nullopt;
+  return AskJobKey(*kind);
+}
+
+bool TQNProgrammer::OpenLockedJob(const std::string& path, std::optional<JobKey> given) {
+  const std::optional<JobKey> key = KeyForJob(path, std::move(given));
+  if (!key) return false;
   const LockedJobOutcome outcome = LoadLockedJob(path, *key);
   if (!outcome.loaded) {
     std::string text = FormatText(Tx("The locked job \"%s\" was refused:"), path.c_str());
@@ -153,21 +154,14 @@ void TQNProgrammer::OperatorMode1Click() {
   if (path) EnterOperatorMode(*path, std::nullopt);
 }
 
-bool TQNProgrammer::EnterOperatorMode(const std::string& path, std::optional<JobKey> key) {
+bool TQNProgrammer::EnterOperatorMode(const std::string& path, std::optional<JobKey> given) {
   if (Operator.active) return false;
-  if (!key) {
-    const auto kind = LockKindOfJob(path);
-    if (!kind) return false;
-    key = AskJobKey(*kind);
-    if (!key) return false;
-  }
-  if (!OpenLockedJob(path, key)) return false;
+  // Asked once: the same key opens the job and is checked again on leaving.
+  const std::optional<JobKey> key = KeyForJob(path, std::move(given));
+  if (!key || !OpenLockedJob(path, key)) return false;
   Operator.active = true;
   Operator.kind = key->kind;
-  Operator.salt.assign(kSaltBytes, '\0');
-  if (RAND_bytes(reinterpret_cast<unsigned char*>(Operator.salt.data()), static_cast<int>(kSaltBytes)) != 1)
-    Operator.salt = LockedJobLock;  // still unique to the job; the check stays keyed
-  Operator.keyCheck = KeyCheck(*key, Operator.salt);
+  Operator.keyCheck = KeyCheck(*key, LockedJobLock);
   Controls.LabelOperatorJob.Caption =
       FormatText(Tx("Operator mode · job %s · chip %s · image SHA-256 %s · %s"),
                  std::filesystem::path(path).filename().string().c_str(), Controls.MCUNameEdit.Text.c_str(),
@@ -189,7 +183,7 @@ void TQNProgrammer::LeaveOperatorMode1Click() {
   } else {
     const auto key = AskJobKey(Operator.kind);
     if (!key) return;
-    const std::string check = KeyCheck(*key, Operator.salt);
+    const std::string check = KeyCheck(*key, LockedJobLock);
     fits = CRYPTO_memcmp(check.data(), Operator.keyCheck.data(), check.size()) == 0;
   }
   if (!fits) {

@@ -560,8 +560,7 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   struct OperatorModeState {
     bool active = false;
     JobLockKind kind = JobLockKind::Digest;
-    std::string salt;
-    std::string keyCheck;  // HMAC-SHA256 of salt keyed by the job's key
+    std::string keyCheck;  // HMAC-SHA256 of LockedJobLock keyed by the job's key
   };
   OperatorModeState Operator;
   // The session of the locked job in force: begun by its first operation
@@ -609,6 +608,8 @@ class TQNProgrammer final : public ImageReport, public FrameConsumer {
   // not a locked job), and that key asked of the person at the window.
   std::optional<JobLockKind> LockKindOfJob(const std::string& path);
   std::optional<JobKey> AskJobKey(JobLockKind kind);
+  // The key given, or else the one asked for by the job's kind of lock.
+  std::optional<JobKey> KeyForJob(const std::string& path, std::optional<JobKey> given);
   // Begins the session of a locked job at its first operation, and adds a
   // programmer that joins it later.
   void FollowSession(int channel);

@@ -6,9 +6,12 @@ namespace velkor {
 
 void TQNProgrammer::FollowSession(int channel) {
   if (LockedJobPath.empty()) return;
-  const std::size_t index = static_cast<std::size_t>(channel - 1);
-  const SessionProgrammerInfo programmer{ProgrammerNumberBase + channel, DeviceName[index],
-                                         FirmwareVersionOf(DeviceName[index]), PortAdapter[index].serial};
+  const auto infoOf = [this](int n) {
+    const std::size_t i = static_cast<std::size_t>(n - 1);
+    return SessionProgrammerInfo{ProgrammerNumberBase + n, DeviceName[i], FirmwareVersionOf(DeviceName[i]),
+                                 PortAdapter[i].serial};
+  };
+  const SessionProgrammerInfo programmer = infoOf(channel);
   if (Session) {
     for (const SessionProgrammerInfo& known : Session->programmers)
       if (known.programmer == programmer.programmer) return;
@@ -27,12 +30,8 @@ void TQNProgrammer::FollowSession(int channel) {
   session.started = std::chrono::system_clock::now();
   // Every programmer identified now belongs to the session, not only the
   // one that starts it.
-  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n) {
-    const std::size_t i = static_cast<std::size_t>(n - 1);
-    if (n == channel || Channels.Channel(n).Identified)
-      session.programmers.push_back({ProgrammerNumberBase + n, DeviceName[i], FirmwareVersionOf(DeviceName[i]),
-                                     PortAdapter[i].serial});
-  }
+  for (int n = 1; n <= ProgrammerChannels::kChannelCount; ++n)
+    if (n == channel || Channels.Channel(n).Identified) session.programmers.push_back(infoOf(n));
   AppendInfo(SessionStartLine(session));
   sessionRecordId_ = SessionRecords ? SessionRecords->Begin(session) : std::nullopt;
   sessionSink_ = SessionRecords;

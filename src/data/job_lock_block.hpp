@@ -50,6 +50,10 @@ std::optional<JobLockKind> JobLockKindOfWord(std::string_view word);
 // bytes. Refuses an unreadable or empty one: error says why, with the path.
 std::optional<JobKey> ReadJobKey(JobLockKind kind, const std::filesystem::path& path, std::string& error);
 
+// The exit status of the window and of velkor-cli when a locked job
+// differs from its lock or its key does not fit: nothing was programmed.
+inline constexpr int kLockedJobRefusedStatus = 7;
+
 // The key options of the window and the command line, with their help.
 inline constexpr const char* kPassphraseFileOption = "passphrase-file";
 inline constexpr const char* kKeyFileOption = "key-file";
